@@ -1,0 +1,24 @@
+#pragma once
+// File dialogs go through here, so tests can answer them.
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+struct FileDialogSpec {
+  const char* name;        // OpenDialog1, SaveDialog1, OpenDialog2
+  bool save;               // save dialog rather than open dialog
+  const char* filter;      // toolkit filter text, empty for none ("bin (*.bin)")
+  const char* defaultExt;  // without the dot, empty for none
+};
+
+inline constexpr FileDialogSpec OpenDialog1{"OpenDialog1", false, "", ""};
+inline constexpr FileDialogSpec SaveDialog1{"SaveDialog1", true, "", ""};
+inline constexpr FileDialogSpec OpenDialog2{"OpenDialog2", false, "bin (*.bin)", "bin"};
+
+// The chosen path, or an empty text when the user cancelled.
+QString RunFileDialog(QWidget* parent, const FileDialogSpec& spec);
+
+using FileDialogHandler = std::function<QString(const FileDialogSpec& spec)>;
+FileDialogHandler SetFileDialogHandler(FileDialogHandler handler);

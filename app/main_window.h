@@ -1,0 +1,192 @@
+#pragma once
+// TForm1: the main window. Its controls carry the names the rest of the code
+// uses (cb_workmode, ed_apn, ...): they come from the .ui forms, one per page,
+// whose generated classes are private bases, so each control is a member here.
+//
+// The handlers are implemented next to the concern they belong to:
+//   app/main_window.cpp        start-up, shutdown, navigation, status bar
+//   link/connect_handlers.cpp  OpenSerial, SendSwitchCommand, connect, disconnect
+//   params/field_rules.cpp     key filters, exit rules, dependent controls, wheel
+//   params/form_mapping.cpp    DecodeParams, EncodeParams
+//   params/param_exchange.cpp  read and write with the DTU, ShowSysInfo
+//   params/factory_defaults.cpp  SpeedButton15Click
+//   params/param_files.cpp     import and export
+//   firmware/firmware_page.cpp SpeedButton35Click, LoadImageBody, SendDownloadStart
+//   firmware/download.cpp      bStartClick, SendImageChunk
+
+#include <QPointer>
+#include <QWidget>
+#include <array>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "app/status_log.h"
+#include "link/device_link.h"
+#include "link/link_constants.h"
+#include "params/app_params.h"
+
+#include "ui_main_window.h"
+#include "ui_page_connection.h"
+#include "ui_page_dial.h"
+#include "ui_page_ptcl.h"
+#include "ui_page_remote.h"
+#include "ui_page_serial.h"
+#include "ui_page_update.h"
+#include "ui_page_version.h"
+#include "ui_page_workmode.h"
+
+class QAbstractButton;
+class QComboBox;
+class QFrame;
+class QScrollArea;
+class TForm3;
+class SerialPort;
+
+class TForm1 : public QWidget,
+               private Ui::Form1Frame,
+               private Ui::PageSerial,
+               private Ui::PageDial,
+               private Ui::PageConnection,
+               private Ui::PagePtcl,
+               private Ui::PageWorkmode,
+               private Ui::PageRemote,
+               private Ui::PageUpdate,
+               private Ui::PageVersion {
+  Q_OBJECT
+  friend class TForm1Access; // tests reach the controls through this
+
+public:
+  // port: the serial port to use; null means the system's real port.
+  explicit TForm1(std::unique_ptr<SerialPort> port = nullptr, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // ---- status log
+  void LogStatus(const QString& text, TColor colour, int size, FontStyles style = {});
+
+  // ---- window events
+  void FormCreate();
+  void FormShow();
+  void FormClose();
+
+  // ---- navigation
+  void SpeedButton1Click();
+  void SpeedButton2Click();
+  void SpeedButton3Click();
+  void SpeedButton4Click();
+  void SpeedButton5Click();
+  void SpeedButton6Click();
+  void SpeedButton7Click();
+  void SpeedButton8Click();
+
+  // ---- link (link/connect_handlers.cpp)
+  void SpeedButton30Click();
+  bool OpenSerial();
+  void SendSwitchCommand();
+  void sb_com_openClick();
+  void sb_com_closeClick();
+
+  // ---- field rules (params/field_rules.cpp)
+  // Key filters: set key to 0 to discard the typed character.
+  void ed_packet_lengthKeyPress(QObject* sender, char16_t& key);
+  void ed_ip1KeyPress(QObject* sender, char16_t& key);
+  void ed_phoneKeyPress(QObject* sender, char16_t& key);
+  void m_heartKeyPress(QObject* sender, char16_t& key);
+  // Exit rules: run when the focus leaves the field for another control.
+  void ed_port1Exit(QObject* sender);
+  void ed_ip1Exit(QObject* sender);
+  void edprimaryDNSExit(QObject* sender);
+  void edSecondaryDNSExit(QObject* sender);
+  void ed_packet_lengthExit(QObject* sender);
+  void ed_delayExit(QObject* sender);
+  void ed_idletimeExit(QObject* sender);
+  void edConfExit(QObject* sender);
+  void edAuto_cnt_intervalExit(QObject* sender);
+  void ed_insert_posExit(QObject* sender);
+  void edPingIvlExit(QObject* sender);
+  void ePcreconnectintervalExit(QObject* sender);
+  // Dependent controls.
+  void cb_workmodeChange(QObject* sender = nullptr);
+  void cbPconlinemodeChange(QObject* sender = nullptr);
+  void cbdtuserialptclClick(QObject* sender = nullptr);
+  void cbPtcl_selectChange(QObject* sender = nullptr);
+  void ck_enable_heartClick(QObject* sender = nullptr);
+  void ck_enable_heart_ackClick(QObject* sender = nullptr);
+  void cb_insert_enableClick(QObject* sender = nullptr);
+  // Mouse wheel on the scroll-box pages.
+  void sbDialMouseWheel(QObject* sender, int wheelDelta);
+  void sbPtclMouseWheel(QObject* sender, int wheelDelta);
+
+  // ---- record and pages (params/form_mapping.cpp)
+  void DecodeParams(const TAppParams& params);
+  // nullopt after the conversion error box has been shown.
+  std::optional<TAppParams> EncodeParams();
+
+  // ---- reading and writing (params/param_exchange.cpp)
+  void sb_getparClick();
+  void sb_setparClick();
+  void RequestAppParams();
+  void RequestSysInfo();
+  bool WriteAppParams(); // false when EncodeParams failed: nothing was sent
+  void ShowSysInfo(std::span<const std::uint8_t> payload);
+
+  // ---- defaults and files
+  void SpeedButton15Click();
+  void SpeedButton11Click();
+  void SpeedButton12Click();
+
+  // ---- firmware (firmware/)
+  void SpeedButton35Click();
+  void LoadImageBody();
+  void SendDownloadStart();
+  void bStartClick();
+  void SendImageChunk(const TDeviceFrame& request);
+
+  // ---- state
+  DeviceLink& link() { return *link_; }
+  TForm3* Form3() const { return form3_; }
+  void SetStatusPanel(int index, const QString& text);
+  QString StatusPanel(int index) const;
+
+  bool ImageLoaded = false;
+  bool DownloadRunning = false;
+
+protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+  void BuildPages();
+  void ConnectHandlers();
+  void InstallFieldRules(); // params/field_rules.cpp: filters, exit rules, wheel
+  void ShowPage(QWidget* page, QAbstractButton* button);
+  void SetWaitCursor(bool on);
+  // A list's index set from code, with its change rule not run.
+  static void SelectListIndex(QComboBox* list, int index);
+  void RefuseField(QWidget* field); // "par_error", focus back, whole text selected
+  bool ExitRuleFor(QObject* field, QEvent* event);
+
+  // The eight pages, in navigation order.
+  QFrame* pSerial = nullptr;
+  QScrollArea* sbDial = nullptr;
+  QFrame* pConnection = nullptr;
+  QScrollArea* sbPtcl = nullptr;
+  QFrame* pWorkmode = nullptr;
+  QFrame* pRemote = nullptr;
+  QFrame* pUpdate = nullptr;
+  QFrame* pVersion = nullptr;
+
+  std::unique_ptr<StatusLog> log_;
+  std::unique_ptr<DeviceLink> link_;
+  TForm3* form3_ = nullptr;
+  bool shownOnce_ = false;
+  bool closed_ = false;
+  bool refusing_ = false; // an exit rule is putting the focus back
+
+  TAppParams importRecord_;
+  std::unique_ptr<std::array<std::uint8_t, k7v::kFirmwareImageSize>> firmwareImage_;
+};
+
+// The one main window, set while it exists.
+extern QPointer<TForm1> Form1;

@@ -1,0 +1,35 @@
+#pragma once
+// The status log: one coloured line per report, at most 10,000 lines.
+
+#include <QString>
+#include <cstdint>
+
+class QTextEdit;
+
+// Colours in the toolkit's encoding: red in the low byte.
+using TColor = std::uint32_t;
+inline constexpr TColor clBlack = 0x000000;
+inline constexpr TColor clGreen = 0x008000;
+inline constexpr TColor clRed = 0x0000FF;
+
+enum class FontStyle : std::uint8_t { Bold = 1, Italic = 2, Underline = 4, StrikeOut = 8 };
+struct FontStyles {
+  std::uint8_t bits = 0;
+  constexpr FontStyles() = default;
+  constexpr FontStyles(FontStyle s) : bits(std::uint8_t(s)) {}
+  constexpr bool has(FontStyle s) const { return bits & std::uint8_t(s); }
+};
+
+inline constexpr int kStatusLogMaxLines = 10000;
+
+class StatusLog {
+public:
+  explicit StatusLog(QTextEdit* edit);
+  // Appends text as a new last line in its own colour, size and style, drops
+  // the oldest line beyond kStatusLogMaxLines, and scrolls to the end.
+  void Append(const QString& text, TColor colour, int sizePt, FontStyles style);
+  int LineCount() const;
+
+private:
+  QTextEdit* edit_;
+};
