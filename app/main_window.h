@@ -85,6 +85,10 @@ public:
   void SendSwitchCommand();
   void sb_com_openClick();
   void sb_com_closeClick();
+  // Connect, disconnect, download and read/write buttons for the link state.
+  void SetLinkControls(bool connected);
+  // The port reported that the device is gone: back to Not connected.
+  void OnDeviceLost();
 
   // ---- field rules (params/field_rules.cpp)
   // Key filters: set key to 0 to discard the typed character.

@@ -15,6 +15,7 @@ inline constexpr std::size_t kFrameOverhead = 6;      // bytes around the payloa
 inline constexpr std::size_t kPayloadOffset = 4;      // payload starts at frame offset 4
 inline constexpr std::uint16_t kMaxFrameLength = 1500; // largest length field the parser accepts
 inline constexpr std::size_t kRxBufferSize = 1024;    // the one receive buffer
+inline constexpr std::size_t kMaxRxBytesPerRead = 4096; // bytes one ReadFrame call takes in at most
 
 // Command codes.
 inline constexpr std::uint8_t kCmdSwitchAnswer = 0x01;  // DTU: configuration mode entered, version

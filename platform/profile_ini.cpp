@@ -1,1 +1,341 @@
-// (being written)
+#include "platform/profile_ini.h"
+
+#include <climits>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view kBlanks = " \t\v\f";
+
+// One line of the content: text in [begin, end), its terminator in [end, next).
+struct Line {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  std::size_t next = 0;
+};
+
+// Where the lines start: a UTF-8 byte order mark is not part of the first line.
+std::size_t BodyStart(const std::string& s) {
+  return std::string_view(s).starts_with(kUtf8Bom) ? kUtf8Bom.size() : 0;
+}
+
+// The line starting at pos (pos < s.size()); CR LF, LF and a lone CR all end a line.
+Line LineAt(const std::string& s, std::size_t pos) {
+  Line ln;
+  ln.begin = pos;
+  std::size_t e = pos;
+  while (e < s.size() && s[e] != '\n' && s[e] != '\r') ++e;
+  ln.end = e;
+  if (e < s.size()) {
+    e += (s[e] == '\r' && e + 1 < s.size() && s[e + 1] == '\n') ? 2 : 1;
+  }
+  ln.next = e;
+  return ln;
+}
+
+std::string_view Text(const std::string& s, const Line& ln) {
+  return std::string_view(s).substr(ln.begin, ln.end - ln.begin);
+}
+
+std::string_view Trim(std::string_view v) {
+  const auto first = v.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  const auto last = v.find_last_not_of(kBlanks);
+  return v.substr(first, last - first + 1);
+}
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+// Drops one pair of enclosing quotes of the same kind; a lone or unmatched quote stays.
+std::string_view StripQuotes(std::string_view v) {
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
+    return v.substr(1, v.size() - 2);
+  }
+  return v;
+}
+
+struct ParsedLine {
+  enum class Kind { Other, Section, Key };
+  Kind kind = Kind::Other;
+  std::string_view name;  // trimmed section or key name
+  std::string_view value; // trimmed value, quotes still on
+};
+
+// A line starting with '[' and holding a ']' opens a section named up to its
+// last ']', whatever follows; a line with '=' is a key; anything else, comments
+// and a '[' line without ']' included, is neither.
+ParsedLine Parse(std::string_view text) {
+  ParsedLine p;
+  const std::string_view t = Trim(text);
+  if (!t.empty() && t.front() == '[') {
+    const auto close = t.rfind(']');
+    if (close == std::string_view::npos) return p;
+    p.kind = ParsedLine::Kind::Section;
+    p.name = Trim(t.substr(1, close - 1));
+    return p;
+  }
+  const auto eq = t.find('=');
+  if (eq == std::string_view::npos) return p;
+  p.kind = ParsedLine::Kind::Key;
+  p.name = Trim(t.substr(0, eq));
+  p.value = Trim(t.substr(eq + 1));
+  return p;
+}
+
+struct Lookup {
+  bool sectionFound = false;
+  bool keyFound = false;
+  Line keyLine;          // the first matching key's line
+  std::string_view keyName; // its name as written, for rewriting the line
+  std::string_view value;   // its trimmed value, quotes still on
+  Line lastFilled;       // last non-blank line of the section (its header at least)
+};
+
+// Only the first section of the name is searched, as the Windows functions do:
+// keys of a repeated section are never seen.
+Lookup Locate(const std::string& s, std::string_view section, std::string_view key) {
+  section = Trim(section);
+  key = Trim(key);
+  Lookup r;
+  bool inSection = false;
+  for (std::size_t pos = BodyStart(s); pos < s.size();) {
+    const Line ln = LineAt(s, pos);
+    pos = ln.next;
+    const std::string_view text = Text(s, ln);
+    const ParsedLine p = Parse(text);
+    if (p.kind == ParsedLine::Kind::Section) {
+      if (inSection) break;
+      if (EqualNoCase(p.name, section)) {
+        inSection = true;
+        r.sectionFound = true;
+        r.lastFilled = ln;
+      }
+      continue;
+    }
+    if (!inSection) continue;
+    if (!Trim(text).empty()) r.lastFilled = ln;
+    if (p.kind == ParsedLine::Kind::Key && EqualNoCase(p.name, key)) {
+      r.keyFound = true;
+      r.keyLine = ln;
+      r.keyName = p.name;
+      r.value = p.value;
+      break;
+    }
+  }
+  return r;
+}
+
+// The file's own line ending (its first one); CR LF for a file without any.
+std::string LineEnding(const std::string& s) {
+  const auto e = s.find_first_of("\r\n");
+  if (e == std::string::npos) return "\r\n";
+  if (s[e] == '\n') return "\n";
+  return (e + 1 < s.size() && s[e + 1] == '\n') ? "\r\n" : "\r";
+}
+
+bool HasLineBreak(std::string_view v) { return v.find_first_of("\r\n") != std::string_view::npos; }
+
+fs::path PathFromUtf8(const std::string& path) {
+  return fs::path(std::u8string(path.begin(), path.end()));
+}
+
+// Writes the whole content in one go. The new content goes to a side file that
+// then replaces the old one, so a failed write never leaves half a file; when
+// the directory allows no side file, the file is rewritten in place.
+// False when the file cannot be written.
+bool WriteWholeFile(const fs::path& p, const std::string& content, bool exists) {
+  if (exists) {
+    // A read-only file stays untouched, even where the directory would let a
+    // side file replace it.
+    std::fstream probe(p, std::ios::binary | std::ios::in | std::ios::out);
+    if (!probe.is_open()) return false;
+  }
+  std::error_code ec;
+  fs::path side = p;
+  side += ".k7v-new";
+  {
+    std::ofstream out(side, std::ios::binary | std::ios::trunc);
+    if (out.is_open()) {
+      out.write(content.data(), static_cast<std::streamsize>(content.size()));
+      out.close();
+      if (out) {
+        if (exists) {
+          const fs::perms perms = fs::status(p, ec).permissions();
+          if (!ec && perms != fs::perms::unknown) fs::permissions(side, perms, ec);
+        }
+        fs::rename(side, p, ec);
+        if (!ec) return true;
+      }
+      fs::remove(side, ec);
+    }
+  }
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  if (!out.is_open()) return false;
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  out.close();
+  return static_cast<bool>(out);
+}
+
+} // namespace
+
+bool ProfileIni::Load(const std::string& path) {
+  content_.clear();
+  const fs::path p = PathFromUtf8(path);
+  std::error_code ec;
+  // A directory opens like a file on some systems and then reads as empty.
+  if (fs::is_directory(p, ec)) return false;
+  std::ifstream in(p, std::ios::binary);
+  if (!in.is_open()) return false;
+  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return false;
+  content_ = std::move(data);
+  return true;
+}
+
+std::optional<std::string> ProfileIni::Find(std::string_view section, std::string_view key) const {
+  const Lookup r = Locate(content_, section, key);
+  if (!r.keyFound) return std::nullopt;
+  return std::string(StripQuotes(r.value));
+}
+
+std::string ProfileIni::GetString(std::string_view section, std::string_view key,
+                                  std::string_view def) const {
+  auto v = Find(section, key);
+  return v ? std::move(*v) : std::string(def);
+}
+
+int ProfileIni::GetInt(std::string_view section, std::string_view key, int def) const {
+  const auto v = Find(section, key);
+  if (!v) return def;
+  const std::string_view t = Trim(*v);
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
+  if (i >= t.size() || t[i] < '0' || t[i] > '9') return def;
+  // Saturates instead of wrapping, so a long digit run cannot overflow.
+  std::int64_t n = 0;
+  for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) {
+    if (n <= INT_MAX) n = n * 10 + (t[i] - '0');
+  }
+  if (negative) n = -n;
+  if (n > INT_MAX) return INT_MAX;
+  if (n < INT_MIN) return INT_MIN;
+  return static_cast<int>(n);
+}
+
+std::optional<int> ProfileIni::ParseInt(std::string_view text) {
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (i >= text.size()) return std::nullopt;
+  std::int64_t n = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    n = n * 10 + (text[i] - '0');
+    if (n > static_cast<std::int64_t>(INT_MAX) + 1) return std::nullopt;
+  }
+  if (negative) n = -n;
+  if (n > INT_MAX || n < INT_MIN) return std::nullopt;
+  return static_cast<int>(n);
+}
+
+std::optional<int> ProfileIni::FindInt(std::string_view section, std::string_view key) const {
+  const auto v = Find(section, key);
+  if (!v) return std::nullopt;
+  return ParseInt(*v);
+}
+
+bool ProfileIni::SetString(std::string_view section, std::string_view key, std::string_view value) {
+  section = Trim(section);
+  key = Trim(key);
+  if (section.empty() || key.empty()) return false;
+  if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) return false;
+  if (section.find(']') != std::string_view::npos) return false;
+  if (key.find('=') != std::string_view::npos || key.front() == '[') return false;
+
+  const Lookup r = Locate(content_, section, key);
+  const std::string eol = LineEnding(content_);
+
+  if (r.keyFound) {
+    // Keep the indentation and the key's own spelling; only the value changes.
+    const std::size_t nameEnd =
+        static_cast<std::size_t>(r.keyName.data() - content_.data()) + r.keyName.size();
+    std::string line = content_.substr(r.keyLine.begin, nameEnd - r.keyLine.begin);
+    line += '=';
+    line += value;
+    content_.replace(r.keyLine.begin, r.keyLine.end - r.keyLine.begin, line);
+    return true;
+  }
+
+  std::string line(key);
+  line += '=';
+  line += value;
+
+  if (r.sectionFound) {
+    const Line& at = r.lastFilled;
+    if (at.next > at.end) {
+      content_.insert(at.next, line + eol);
+    } else {
+      content_.insert(at.end, eol + line); // the section's last line ends the file unterminated
+    }
+    return true;
+  }
+
+  std::string add;
+  const std::size_t body = BodyStart(content_);
+  if (content_.size() > body) {
+    const char last = content_.back();
+    if (last != '\n' && last != '\r') add += eol;
+    // A blank line between sections, unless the file already ends with one.
+    std::size_t lastStart = body;
+    for (std::size_t pos = body; pos < content_.size();) {
+      const Line ln = LineAt(content_, pos);
+      lastStart = ln.begin;
+      pos = ln.next;
+    }
+    if (!Trim(Text(content_, LineAt(content_, lastStart))).empty()) add += eol;
+  }
+  add += '[';
+  add += section;
+  add += ']';
+  add += eol;
+  add += line;
+  add += eol;
+  content_ += add;
+  return true;
+}
+
+std::string ReadProfileString(const std::string& path, std::string_view section,
+                              std::string_view key, std::string_view def) {
+  ProfileIni ini;
+  ini.Load(path);
+  return ini.GetString(section, key, def);
+}
+
+bool WriteProfileString(const std::string& path, std::string_view section,
+                        std::string_view key, std::string_view value) {
+  const fs::path p = PathFromUtf8(path);
+  std::error_code ec;
+  const bool exists = fs::exists(p, ec);
+  if (ec) return false;
+  ProfileIni ini;
+  // An existing file that cannot be read is never overwritten with a fresh one.
+  if (exists && !ini.Load(path)) return false;
+  if (!ini.SetString(section, key, value)) return false;
+  return WriteWholeFile(p, ini.content(), exists);
+}

@@ -1,0 +1,310 @@
+// What the parameter pages let the technician type, what they accept when a
+// field is left, and which rows follow the selections that govern them.
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QHash>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+#include "app/app_texts.h"
+#include "app/limited_edit.h"
+#include "app/main_window.h"
+#include "params/number_text.h"
+#include "platform/ipv4.h"
+
+namespace {
+
+using KeyFilter = void (TForm1::*)(QObject*, char16_t&);
+using ExitRule = void (TForm1::*)(QObject*);
+
+// Per control: its key filter and its exit rule (either may be null).
+struct FieldHandlers {
+  KeyFilter key = nullptr;
+  ExitRule exit = nullptr;
+};
+
+QHash<const QObject*, FieldHandlers>& Handlers() {
+  static QHash<const QObject*, FieldHandlers> table;
+  return table;
+}
+
+QString FieldText(QObject* field) {
+  if (auto* edit = qobject_cast<QLineEdit*>(field)) return edit->text();
+  if (auto* memo = qobject_cast<QPlainTextEdit*>(field)) return memo->toPlainText();
+  return {};
+}
+
+// The character a key press types, as a single character code; 0 for keys
+// that type nothing (arrows, Delete, function keys), which no filter sees.
+char16_t TypedCharacter(const QKeyEvent* event) {
+  switch (event->key()) {
+  case Qt::Key_Backspace: return 8;
+  case Qt::Key_Return:
+  case Qt::Key_Enter: return 13;
+  case Qt::Key_Tab:
+  case Qt::Key_Backtab: return 0; // focus movement, never text
+  default: break;
+  }
+  const QString text = event->text();
+  return text.isEmpty() ? 0 : text.at(0).unicode();
+}
+
+bool InRange(char16_t c, char16_t lo, char16_t hi) { return c >= lo && c <= hi; }
+
+void SetShown(std::initializer_list<QWidget*> widgets, bool shown) {
+  for (QWidget* w : widgets) w->setVisible(shown);
+}
+void SetEnabled(std::initializer_list<QWidget*> widgets, bool enabled) {
+  for (QWidget* w : widgets) w->setEnabled(enabled);
+}
+
+} // namespace
+
+void TForm1::InstallFieldRules() {
+  auto& table = Handlers();
+  auto add = [&](std::initializer_list<QWidget*> fields, KeyFilter key, ExitRule exit) {
+    for (QWidget* field : fields) {
+      FieldHandlers& h = table[field];
+      if (key) h.key = key;
+      if (exit) h.exit = exit;
+      field->installEventFilter(this);
+      connect(field, &QObject::destroyed, this, [field] { Handlers().remove(field); });
+    }
+  };
+  // Key filters.
+  add({ed_packet_length, ed_delay, ed_port1, ed_port2, ed_port3, edMasterPort, ed_heart,
+       ed_reconnecttime, ed_idletime, edAuto_cnt_interval, ePcreconnectinterval, ed_insert_pos,
+       edPingIvl},
+      &TForm1::ed_packet_lengthKeyPress, nullptr);
+  add({ed_ip1, ed_ip2, ed_ip3, edMasterIP, edPingIP, edprimaryDNS, edSecondaryDNS},
+      &TForm1::ed_ip1KeyPress, nullptr);
+  add({ed_phone, edPincode}, &TForm1::ed_phoneKeyPress, nullptr);
+  add({m_heart, m_heart_ack}, &TForm1::m_heartKeyPress, nullptr);
+  // Exit rules.
+  add({ed_port1, ed_port2, ed_port3, edMasterPort, ed_heart}, nullptr, &TForm1::ed_port1Exit);
+  add({ed_ip1, ed_ip2, ed_ip3, edMasterIP}, nullptr, &TForm1::ed_ip1Exit);
+  add({edprimaryDNS, edPingIP}, nullptr, &TForm1::edprimaryDNSExit);
+  add({edSecondaryDNS}, nullptr, &TForm1::edSecondaryDNSExit);
+  add({ed_packet_length}, nullptr, &TForm1::ed_packet_lengthExit);
+  add({ed_delay}, nullptr, &TForm1::ed_delayExit);
+  add({ed_idletime, ed_reconnecttime}, nullptr, &TForm1::ed_idletimeExit);
+  add({edConf}, nullptr, &TForm1::edConfExit);
+  add({edAuto_cnt_interval}, nullptr, &TForm1::edAuto_cnt_intervalExit);
+  add({ed_insert_pos}, nullptr, &TForm1::ed_insert_posExit);
+  add({edPingIvl}, nullptr, &TForm1::edPingIvlExit);
+  add({ePcreconnectinterval}, nullptr, &TForm1::ePcreconnectintervalExit);
+
+  // Lists: the rules run when the technician picks an item; code that sets a
+  // list runs them itself (activated is never emitted for changes from code).
+  connect(cb_workmode, &QComboBox::activated, this, [this] { cb_workmodeChange(cb_workmode); });
+  connect(cbPconlinemode, &QComboBox::activated, this, [this] { cbPconlinemodeChange(cbPconlinemode); });
+  connect(cbdtuserialptcl, &QComboBox::activated, this, [this] { cbdtuserialptclClick(cbdtuserialptcl); });
+  connect(cbPtcl_select, &QComboBox::activated, this, [this] { cbPtcl_selectChange(cbPtcl_select); });
+  // Check boxes: every change of the tick runs the rule, from a click or from code.
+  connect(ck_enable_heart, &QAbstractButton::toggled, this, [this] { ck_enable_heartClick(ck_enable_heart); });
+  connect(ck_enable_heart_ack, &QAbstractButton::toggled, this,
+          [this] { ck_enable_heart_ackClick(ck_enable_heart_ack); });
+  connect(cb_insert_enable, &QAbstractButton::toggled, this, [this] { cb_insert_enableClick(cb_insert_enable); });
+
+  sbDial->viewport()->installEventFilter(this);
+  sbPtcl->viewport()->installEventFilter(this);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+  case QEvent::KeyPress: {
+    const auto it = Handlers().constFind(watched);
+    if (it == Handlers().constEnd() || !it->key) break;
+    char16_t key = TypedCharacter(static_cast<QKeyEvent*>(event));
+    if (key == 0) break;
+    (this->*(it->key))(watched, key);
+    if (key == 0) return true; // discarded
+    break;
+  }
+  case QEvent::FocusOut:
+    ExitRuleFor(watched, event);
+    break;
+  case QEvent::Wheel:
+    if (watched == sbDial->viewport() || watched == sbPtcl->viewport()) {
+      const int delta = static_cast<QWheelEvent*>(event)->angleDelta().y();
+      if (delta == 0) break; // horizontal wheels do not scroll these pages
+      if (watched == sbDial->viewport())
+        sbDialMouseWheel(sbDial, delta);
+      else
+        sbPtclMouseWheel(sbPtcl, delta);
+      return true; // one line per notch, not the scroll area's three
+    }
+    break;
+  default:
+    break;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+bool TForm1::ExitRuleFor(QObject* field, QEvent* event) {
+  const auto it = Handlers().constFind(field);
+  if (it == Handlers().constEnd() || !it->exit || refusing_ || closed_) return false;
+  // Only a move to another control of this window counts as leaving the
+  // field; switching to another window or opening a popup does not.
+  const auto reason = static_cast<QFocusEvent*>(event)->reason();
+  if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) return false;
+  QWidget* next = QApplication::focusWidget();
+  if (!next || next == field || !isAncestorOf(next)) return false;
+  (this->*(it->exit))(field);
+  return true;
+}
+
+void TForm1::RefuseField(QWidget* field) {
+  LogStatus(GetCaption(QStringLiteral("par_error")), clRed, 9);
+  refusing_ = true;
+  field->setFocus(Qt::OtherFocusReason);
+  if (auto* edit = qobject_cast<QLineEdit*>(field)) edit->selectAll();
+  if (auto* memo = qobject_cast<QPlainTextEdit*>(field)) memo->selectAll();
+  refusing_ = false;
+}
+
+// ---------------------------------------------------------------- key filters
+
+void TForm1::ed_packet_lengthKeyPress(QObject*, char16_t& key) {
+  if (InRange(key, 32, 47) || InRange(key, 58, 126)) key = 0;
+}
+
+void TForm1::ed_ip1KeyPress(QObject*, char16_t& key) {
+  if (InRange(key, 32, 45) || key == 47 || InRange(key, 58, 126)) key = 0;
+}
+
+void TForm1::ed_phoneKeyPress(QObject*, char16_t& key) {
+  if (!(key == 8 || key == u'+' || InRange(key, u'0', u'9'))) key = 0;
+}
+
+void TForm1::m_heartKeyPress(QObject*, char16_t& key) {
+  if (!(key == 8 || key == u' ' || InRange(key, u'0', u'9') || InRange(key, u'A', u'F') ||
+        InRange(key, u'a', u'f')))
+    key = 0;
+}
+
+// ---------------------------------------------------------------- exit rules
+
+namespace {
+// Runs a number check on the field's text. A text that is not a number shows
+// the conversion box and is neither refused nor logged.
+template <typename Refused>
+void CheckNumber(TForm1* form, QObject* sender, Refused refused, void (TForm1::*refuse)(QWidget*)) {
+  auto* field = qobject_cast<QWidget*>(sender);
+  if (!field) return;
+  const auto value = ConvertInt32OrComplain(form, FieldText(sender));
+  if (value && refused(*value)) (form->*refuse)(field);
+}
+} // namespace
+
+void TForm1::ed_port1Exit(QObject* sender) {
+  CheckNumber(this, sender, [](std::int32_t n) { return n > 65535; }, &TForm1::RefuseField);
+}
+
+void TForm1::ed_ip1Exit(QObject* sender) {
+  if (!Ipv4TextAccepted(FieldText(sender).toStdString())) RefuseField(qobject_cast<QWidget*>(sender));
+}
+
+void TForm1::edprimaryDNSExit(QObject* sender) { ed_ip1Exit(sender); }
+
+void TForm1::edSecondaryDNSExit(QObject* sender) {
+  const QString text = FieldText(sender);
+  const bool refused = !Ipv4TextAccepted(text.toStdString()) ||
+                       (edprimaryDNS->text() == QLatin1String("0.0.0.0") && text != QLatin1String("0.0.0.0"));
+  if (refused) RefuseField(qobject_cast<QWidget*>(sender));
+}
+
+void TForm1::ed_packet_lengthExit(QObject* sender) {
+  CheckNumber(this, sender, [](std::int32_t n) { return n == 0 || n > 1024; }, &TForm1::RefuseField);
+}
+
+void TForm1::ed_delayExit(QObject* sender) {
+  CheckNumber(this, sender, [](std::int32_t n) { return n < 100 || n > 1000; }, &TForm1::RefuseField);
+}
+
+void TForm1::ed_idletimeExit(QObject* sender) {
+  CheckNumber(this, sender, [](std::int32_t n) { return n < 5 || n > 65535; }, &TForm1::RefuseField);
+}
+
+void TForm1::edConfExit(QObject* sender) {
+  if (FieldText(sender).size() != int(k7v::kSwitchCommandLength)) RefuseField(qobject_cast<QWidget*>(sender));
+}
+
+void TForm1::edAuto_cnt_intervalExit(QObject* sender) {
+  CheckNumber(this, sender, [](std::int32_t n) { return n >= 1 && n <= 9; }, &TForm1::RefuseField);
+}
+
+void TForm1::ed_insert_posExit(QObject* sender) {
+  CheckNumber(this, sender, [](std::int32_t n) { return n > 24; }, &TForm1::RefuseField);
+}
+
+void TForm1::edPingIvlExit(QObject* sender) {
+  CheckNumber(this, sender, [](std::int32_t n) { return n > 255; }, &TForm1::RefuseField);
+}
+
+void TForm1::ePcreconnectintervalExit(QObject* sender) {
+  CheckNumber(this, sender, [](std::int32_t n) { return n > 65535; }, &TForm1::RefuseField);
+}
+
+// ---------------------------------------------------------------- dependent controls
+
+void TForm1::cb_workmodeChange(QObject*) {
+  const int mode = cb_workmode->currentIndex();
+  SetShown({ed_idletime, Label42, Label70, ckbDropWakedata}, mode == 1);
+  SetShown({ed_reconnecttime, Label39, Label41}, mode == 0);
+  ck_enable_recv_sms->setChecked(mode == 2);
+}
+
+void TForm1::cbPconlinemodeChange(QObject*) {
+  const int mode = cbPconlinemode->currentIndex();
+  SetShown({ePcreconnectinterval, Label67, Label68}, mode == 0);
+  SetShown({edAuto_cnt_interval, Label53, Label54}, mode == 1);
+}
+
+void TForm1::cbdtuserialptclClick(QObject*) {
+  SetShown({ed_packet_length, ed_delay, Label105, Label108, Label106, Label107},
+           cbdtuserialptcl->currentIndex() == 0);
+}
+
+void TForm1::cbPtcl_selectChange(QObject*) {
+  SetShown({Label30, Panel13}, cbPtcl_select->currentIndex() == 0);
+}
+
+void TForm1::ck_enable_heartClick(QObject*) {
+  const bool on = ck_enable_heart->isChecked();
+  SetEnabled({m_heart, Label33}, on);
+  if (!on) ck_enable_heart_ack->setChecked(false); // runs its own rule when it changes
+  ck_enable_heart_ack->setEnabled(on);
+  ck_enable_heart_ackClick(ck_enable_heart_ack);
+  cb_insert_enable->setEnabled(on);
+  cb_insert_enableClick(cb_insert_enable);
+}
+
+void TForm1::ck_enable_heart_ackClick(QObject*) {
+  SetEnabled({m_heart_ack, Label34}, ck_enable_heart_ack->isChecked());
+}
+
+void TForm1::cb_insert_enableClick(QObject*) {
+  SetEnabled({ed_insert_pos, Label96, Label97}, cb_insert_enable->isChecked());
+}
+
+// ---------------------------------------------------------------- mouse wheel
+
+namespace {
+void ScrollOneLine(QScrollArea* box, int wheelDelta) {
+  box->verticalScrollBar()->triggerAction(wheelDelta < 0 ? QAbstractSlider::SliderSingleStepAdd
+                                                         : QAbstractSlider::SliderSingleStepSub);
+}
+} // namespace
+
+void TForm1::sbDialMouseWheel(QObject*, int wheelDelta) { ScrollOneLine(sbDial, wheelDelta); }
+void TForm1::sbPtclMouseWheel(QObject*, int wheelDelta) { ScrollOneLine(sbPtcl, wheelDelta); }

@@ -1,0 +1,379 @@
+// Profile INI files read and written with the rules of the Windows
+// profile-string functions, and the IPv4 text conversion beside them.
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
+#include <climits>
+#include <optional>
+#include <string>
+
+#include "platform/ipv4.h"
+#include "platform/profile_ini.h"
+
+Q_DECLARE_METATYPE(std::optional<std::string>)
+Q_DECLARE_METATYPE(std::string)
+
+namespace {
+
+using OptText = std::optional<std::string>;
+
+std::string Utf8(const QString& s) { return s.toStdString(); }
+
+QByteArray ReadAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  QCOMPARE(f.write(bytes), bytes.size());
+}
+
+} // namespace
+
+class TestCoreIni : public QObject {
+  Q_OBJECT
+
+private slots:
+  void find_data();
+  void find();
+  void getInt_data();
+  void getInt();
+  void findInt_data();
+  void findInt();
+  void setString_data();
+  void setString();
+  void setStringRefusesWhatOneLineCannotHold_data();
+  void setStringRefusesWhatOneLineCannotHold();
+  void fileWriteLeavesOtherBytes();
+  void fileWriteCreatesMissingFile();
+  void fileWriteFailures();
+  void readMissingFileGivesDefault();
+  void ipv4_data();
+  void ipv4();
+};
+
+void TestCoreIni::find_data() {
+  QTest::addColumn<std::string>("content");
+  QTest::addColumn<std::string>("section");
+  QTest::addColumn<std::string>("key");
+  QTest::addColumn<OptText>("expected");
+
+  const std::string basic = "[serial]\r\ncom=COM3\r\nbaudrate=4\r\n";
+  QTest::newRow("plain") << basic << std::string("serial") << std::string("com") << OptText("COM3");
+  QTest::newRow("section case") << basic << std::string("SERIAL") << std::string("com") << OptText("COM3");
+  QTest::newRow("key case") << basic << std::string("serial") << std::string("BaudRate") << OptText("4");
+  QTest::newRow("missing key") << basic << std::string("serial") << std::string("conf") << OptText();
+  QTest::newRow("missing section") << basic << std::string("lang") << std::string("com") << OptText();
+  QTest::newRow("empty file") << std::string() << std::string("serial") << std::string("com") << OptText();
+
+  QTest::newRow("blanks around names and value")
+      << std::string("  [ serial ]  \n \t com \t=  COM 4 \t\n") << std::string("serial")
+      << std::string("com") << OptText("COM 4");
+  QTest::newRow("blanks in the asked names")
+      << basic << std::string(" serial ") << std::string(" com ") << OptText("COM3");
+
+  QTest::newRow("double quotes") << std::string("[s]\nk=\"a b\"\n") << std::string("s")
+                                 << std::string("k") << OptText("a b");
+  QTest::newRow("single quotes") << std::string("[s]\nk='a b'\n") << std::string("s")
+                                 << std::string("k") << OptText("a b");
+  QTest::newRow("blanks inside quotes stay") << std::string("[s]\nk= \" a \" \n") << std::string("s")
+                                             << std::string("k") << OptText(" a ");
+  QTest::newRow("only one pair of quotes") << std::string("[s]\nk='\"x\"'\n") << std::string("s")
+                                           << std::string("k") << OptText("\"x\"");
+  QTest::newRow("empty quotes") << std::string("[s]\nk=\"\"\n") << std::string("s")
+                                << std::string("k") << OptText("");
+  QTest::newRow("unbalanced opening quote") << std::string("[s]\nk=\"abc\n") << std::string("s")
+                                            << std::string("k") << OptText("\"abc");
+  QTest::newRow("unbalanced closing quote") << std::string("[s]\nk=abc'\n") << std::string("s")
+                                            << std::string("k") << OptText("abc'");
+  QTest::newRow("mixed quote kinds") << std::string("[s]\nk=\"abc'\n") << std::string("s")
+                                     << std::string("k") << OptText("\"abc'");
+  QTest::newRow("lone quote") << std::string("[s]\nk=\"\n") << std::string("s") << std::string("k")
+                              << OptText("\"");
+
+  QTest::newRow("empty value is not missing") << std::string("[s]\nk=\nj=   \n") << std::string("s")
+                                              << std::string("k") << OptText("");
+  QTest::newRow("blank value is empty") << std::string("[s]\nk=\nj=   \n") << std::string("s")
+                                        << std::string("j") << OptText("");
+  QTest::newRow("first key wins") << std::string("[s]\nk=1\nK=2\n") << std::string("s")
+                                  << std::string("k") << OptText("1");
+  QTest::newRow("first section wins")
+      << std::string("[s]\nk=1\n[S]\nk=2\n") << std::string("s") << std::string("k") << OptText("1");
+  QTest::newRow("repeated section is not searched")
+      << std::string("[s]\na=1\n[t]\n[s]\nk=2\n") << std::string("s") << std::string("k") << OptText();
+  QTest::newRow("key of the next section")
+      << std::string("[s]\na=1\n[t]\nk=2\n") << std::string("s") << std::string("k") << OptText();
+  QTest::newRow("key before any section")
+      << std::string("k=0\n[s]\na=1\n") << std::string("s") << std::string("k") << OptText();
+
+  QTest::newRow("semicolon line is a key") << std::string("[s]\n;k=1\n") << std::string("s")
+                                           << std::string(";k") << OptText("1");
+  QTest::newRow("commented key is not the key") << std::string("[s]\n;k=1\n") << std::string("s")
+                                                << std::string("k") << OptText();
+  QTest::newRow("no inline comment") << std::string("[s]\nk=1 ; note\n") << std::string("s")
+                                     << std::string("k") << OptText("1 ; note");
+  QTest::newRow("no escapes") << std::string("[s]\nk=a\\tb\\\n") << std::string("s")
+                              << std::string("k") << OptText("a\\tb\\");
+  QTest::newRow("value holds =") << std::string("[s]\nk=a=b\n") << std::string("s")
+                                 << std::string("k") << OptText("a=b");
+  QTest::newRow("line without = is no key") << std::string("[s]\nk\nk=2\n") << std::string("s")
+                                            << std::string("k") << OptText("2");
+  QTest::newRow("[ without ] opens no section")
+      << std::string("[t]\n[s\nk=1\n") << std::string("s") << std::string("k") << OptText();
+  QTest::newRow("[ without ] leaves the section open")
+      << std::string("[t]\n[s\nk=1\n") << std::string("t") << std::string("k") << OptText("1");
+  QTest::newRow("text after ]") << std::string("[s] x\nk=1\n") << std::string("s")
+                                << std::string("k") << OptText("1");
+
+  QTest::newRow("byte order mark") << std::string("\xEF\xBB\xBF[s]\nk=1\n") << std::string("s")
+                                   << std::string("k") << OptText("1");
+  QTest::newRow("CR line ends") << std::string("[s]\rk=1\rj=2\r") << std::string("s")
+                                << std::string("j") << OptText("2");
+  QTest::newRow("no final line end") << std::string("[s]\r\nk=1") << std::string("s")
+                                     << std::string("k") << OptText("1");
+  QTest::newRow("GBK bytes pass through")
+      << std::string("[s]\nk=\xCE\xDE\n") << std::string("s") << std::string("k")
+      << OptText("\xCE\xDE");
+}
+
+void TestCoreIni::find() {
+  QFETCH(std::string, content);
+  QFETCH(std::string, section);
+  QFETCH(std::string, key);
+  QFETCH(OptText, expected);
+  const ProfileIni ini(content);
+  QCOMPARE(ini.Find(section, key), expected);
+  QCOMPARE(ini.GetString(section, key, "dflt"), expected.value_or("dflt"));
+}
+
+void TestCoreIni::getInt_data() {
+  QTest::addColumn<std::string>("value"); // empty: key missing
+  QTest::addColumn<int>("expected");
+  QTest::newRow("missing") << std::string() << -5;
+  QTest::newRow("digits") << std::string("k=12") << 12;
+  QTest::newRow("negative") << std::string("k=-7") << -7;
+  QTest::newRow("plus") << std::string("k=+5") << 5;
+  QTest::newRow("leading digits only") << std::string("k=12abc") << 12;
+  QTest::newRow("no digits") << std::string("k=abc") << -5;
+  QTest::newRow("sign only") << std::string("k=-") << -5;
+  QTest::newRow("empty") << std::string("k=") << -5;
+  QTest::newRow("blanks") << std::string("k=  42  ") << 42;
+  QTest::newRow("quoted") << std::string("k=\"9\"") << 9;
+  QTest::newRow("too large saturates") << std::string("k=99999999999999999999") << INT_MAX;
+  QTest::newRow("too small saturates") << std::string("k=-99999999999999999999") << INT_MIN;
+}
+
+void TestCoreIni::getInt() {
+  QFETCH(std::string, value);
+  QFETCH(int, expected);
+  const ProfileIni ini("[s]\n" + value + "\n");
+  QCOMPARE(ini.GetInt("S", "K", -5), expected);
+}
+
+void TestCoreIni::findInt_data() {
+  QTest::addColumn<std::string>("value");
+  QTest::addColumn<std::optional<int>>("expected");
+  QTest::newRow("missing") << std::string() << std::optional<int>();
+  QTest::newRow("digits") << std::string("k=4") << std::optional<int>(4);
+  QTest::newRow("blanks and quotes dropped") << std::string("k= '10' ") << std::optional<int>(10);
+  QTest::newRow("negative") << std::string("k=-1") << std::optional<int>(-1);
+  QTest::newRow("plus") << std::string("k=+3") << std::optional<int>(3);
+  QTest::newRow("text") << std::string("k=abc") << std::optional<int>();
+  QTest::newRow("digits then text") << std::string("k=2x") << std::optional<int>();
+  QTest::newRow("inner blank") << std::string("k=1 2") << std::optional<int>();
+  QTest::newRow("hex") << std::string("k=0x10") << std::optional<int>();
+  QTest::newRow("empty") << std::string("k=") << std::optional<int>();
+  QTest::newRow("sign only") << std::string("k=-") << std::optional<int>();
+  QTest::newRow("int max") << std::string("k=2147483647") << std::optional<int>(INT_MAX);
+  QTest::newRow("int min") << std::string("k=-2147483648") << std::optional<int>(INT_MIN);
+  QTest::newRow("above int") << std::string("k=2147483648") << std::optional<int>();
+  QTest::newRow("long digit run") << std::string("k=000000000000000000007") << std::optional<int>(7);
+}
+
+void TestCoreIni::findInt() {
+  QFETCH(std::string, value);
+  QFETCH(std::optional<int>, expected);
+  const ProfileIni ini("[s]\n" + value + "\n");
+  QCOMPARE(ini.FindInt("s", "k"), expected);
+}
+
+void TestCoreIni::setString_data() {
+  QTest::addColumn<std::string>("before");
+  QTest::addColumn<std::string>("section");
+  QTest::addColumn<std::string>("key");
+  QTest::addColumn<std::string>("after");
+
+  // Every row writes the value "v".
+  QTest::newRow("replace, other section untouched")
+      << std::string("[a]\r\nk=1\r\n[b]\r\nk=2\r\n") << std::string("a") << std::string("k")
+      << std::string("[a]\r\nk=v\r\n[b]\r\nk=2\r\n");
+  QTest::newRow("replace keeps indentation and spelling")
+      << std::string("[A]\n  Key = old  \nz=1\n") << std::string("a") << std::string("KEY")
+      << std::string("[A]\n  Key=v\nz=1\n");
+  QTest::newRow("replace first of duplicates")
+      << std::string("[a]\nk=1\nk=2\n") << std::string("a") << std::string("k")
+      << std::string("[a]\nk=v\nk=2\n");
+  QTest::newRow("replace in first of repeated sections")
+      << std::string("[a]\nk=1\n[a]\nk=2\n") << std::string("a") << std::string("k")
+      << std::string("[a]\nk=v\n[a]\nk=2\n");
+  QTest::newRow("replace quoted value")
+      << std::string("[a]\nk=\"x y\"\n") << std::string("a") << std::string("k")
+      << std::string("[a]\nk=v\n");
+  QTest::newRow("comments and odd lines untouched")
+      << std::string("; note\n[a]\n#x\nk=1 ; c\n\t\n") << std::string("a") << std::string("k")
+      << std::string("; note\n[a]\n#x\nk=v\n\t\n");
+  QTest::newRow("insert after the last filled line")
+      << std::string("[a]\nx=1\n\n[b]\ny=2\n") << std::string("a") << std::string("k")
+      << std::string("[a]\nx=1\nk=v\n\n[b]\ny=2\n");
+  QTest::newRow("insert into a bare header")
+      << std::string("[a]\n[b]\n") << std::string("a") << std::string("k")
+      << std::string("[a]\nk=v\n[b]\n");
+  QTest::newRow("insert after an unterminated last line")
+      << std::string("[a]\nx=1") << std::string("a") << std::string("k")
+      << std::string("[a]\nx=1\nk=v");
+  QTest::newRow("insert into first of repeated sections")
+      << std::string("[a]\nx=1\n[a]\nk=2\n") << std::string("a") << std::string("k")
+      << std::string("[a]\nx=1\nk=v\n[a]\nk=2\n");
+  QTest::newRow("new section, LF file")
+      << std::string("[a]\nx=1\n") << std::string("b") << std::string("k")
+      << std::string("[a]\nx=1\n\n[b]\nk=v\n");
+  QTest::newRow("new section, CRLF file without final line end")
+      << std::string("[a]\r\nx=1") << std::string("b") << std::string("k")
+      << std::string("[a]\r\nx=1\r\n\r\n[b]\r\nk=v\r\n");
+  QTest::newRow("new section after a blank line")
+      << std::string("[a]\nx=1\n\n") << std::string("b") << std::string("k")
+      << std::string("[a]\nx=1\n\n[b]\nk=v\n");
+  QTest::newRow("new section, CR file")
+      << std::string("[a]\rx=1\r") << std::string("b") << std::string("k")
+      << std::string("[a]\rx=1\r\r[b]\rk=v\r");
+  QTest::newRow("empty content") << std::string() << std::string("b") << std::string("k")
+                                 << std::string("[b]\r\nk=v\r\n");
+  QTest::newRow("byte order mark kept")
+      << std::string("\xEF\xBB\xBF[a]\nk=1\n") << std::string("a") << std::string("k")
+      << std::string("\xEF\xBB\xBF[a]\nk=v\n");
+  QTest::newRow("mixed line ends kept")
+      << std::string("[a]\r\nx=1\nk=1\r\n") << std::string("a") << std::string("k")
+      << std::string("[a]\r\nx=1\nk=v\r\n");
+  QTest::newRow("names trimmed")
+      << std::string("[a]\nk=1\n") << std::string(" a ") << std::string(" k ")
+      << std::string("[a]\nk=v\n");
+}
+
+void TestCoreIni::setString() {
+  QFETCH(std::string, before);
+  QFETCH(std::string, section);
+  QFETCH(std::string, key);
+  QFETCH(std::string, after);
+  ProfileIni ini(before);
+  QVERIFY(ini.SetString(section, key, "v"));
+  QCOMPARE(ini.content(), after);
+  QCOMPARE(ini.Find(section, key), OptText("v"));
+}
+
+void TestCoreIni::setStringRefusesWhatOneLineCannotHold_data() {
+  QTest::addColumn<std::string>("section");
+  QTest::addColumn<std::string>("key");
+  QTest::addColumn<std::string>("value");
+  QTest::newRow("line feed in value") << std::string("a") << std::string("k") << std::string("x\n[b]");
+  QTest::newRow("carriage return in value") << std::string("a") << std::string("k") << std::string("x\ry");
+  QTest::newRow("= in key") << std::string("a") << std::string("k=x") << std::string("v");
+  QTest::newRow("key opens a section") << std::string("a") << std::string("[k") << std::string("v");
+  QTest::newRow("empty key") << std::string("a") << std::string("  ") << std::string("v");
+  QTest::newRow("empty section") << std::string("") << std::string("k") << std::string("v");
+  QTest::newRow("] in section") << std::string("a]b") << std::string("k") << std::string("v");
+  QTest::newRow("line break in section") << std::string("a\nb") << std::string("k") << std::string("v");
+}
+
+void TestCoreIni::setStringRefusesWhatOneLineCannotHold() {
+  QFETCH(std::string, section);
+  QFETCH(std::string, key);
+  QFETCH(std::string, value);
+  const std::string before = "[a]\nk=1\n";
+  ProfileIni ini(before);
+  QVERIFY(!ini.SetString(section, key, value));
+  QCOMPARE(ini.content(), before);
+}
+
+void TestCoreIni::fileWriteLeavesOtherBytes() {
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  const QString path = dir.filePath("parcfg.ini");
+  const QByteArray before = "; kept\r\n[other]\r\n  X = \"1\" ; c\r\n\r\n[Serial]\r\ncom=COM1\r\n"
+                            "baudrate=0\r\n\r\n[tail]\r\ny=\xCE\xDE\r\n";
+  WriteAll(path, before);
+
+  QVERIFY(WriteProfileString(Utf8(path), "serial", "baudrate", "4"));
+  QVERIFY(WriteProfileString(Utf8(path), "serial", "conf", "######"));
+  QVERIFY(WriteProfileString(Utf8(path), "new", "k", "v"));
+  const QByteArray expected = "; kept\r\n[other]\r\n  X = \"1\" ; c\r\n\r\n[Serial]\r\ncom=COM1\r\n"
+                              "baudrate=4\r\nconf=######\r\n\r\n[tail]\r\ny=\xCE\xDE\r\n"
+                              "\r\n[new]\r\nk=v\r\n";
+  QCOMPARE(ReadAll(path), expected);
+  QCOMPARE(ReadProfileString(Utf8(path), "SERIAL", "BAUDRATE", ""), std::string("4"));
+}
+
+void TestCoreIni::fileWriteCreatesMissingFile() {
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  const QString path = dir.filePath("new.ini");
+  QVERIFY(WriteProfileString(Utf8(path), "serial", "com", "COM7"));
+  QVERIFY(WriteProfileString(Utf8(path), "serial", "baudrate", "2"));
+  QCOMPARE(ReadAll(path), QByteArray("[serial]\r\ncom=COM7\r\nbaudrate=2\r\n"));
+  // Nothing but the file itself is left in the directory.
+  QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"new.ini"});
+}
+
+void TestCoreIni::fileWriteFailures() {
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  QVERIFY(!WriteProfileString(Utf8(dir.filePath("no/such/dir/x.ini")), "s", "k", "v"));
+  // A directory where the file should be.
+  QVERIFY(QDir(dir.path()).mkdir("sub.ini"));
+  QVERIFY(!WriteProfileString(Utf8(dir.filePath("sub.ini")), "s", "k", "v"));
+  // A value that would break the file apart is refused and the file stays.
+  const QString path = dir.filePath("f.ini");
+  WriteAll(path, "[s]\nk=1\n");
+  QVERIFY(!WriteProfileString(Utf8(path), "s", "k", "x\n[t]\ny=1"));
+  QCOMPARE(ReadAll(path), QByteArray("[s]\nk=1\n"));
+}
+
+void TestCoreIni::readMissingFileGivesDefault() {
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  const std::string path = Utf8(dir.filePath("none.ini"));
+  QCOMPARE(ReadProfileString(path, "s", "k", "dflt"), std::string("dflt"));
+  ProfileIni ini;
+  QVERIFY(!ini.Load(path));
+  QVERIFY(!ini.Load(Utf8(dir.path())));
+  QVERIFY(ini.content().empty());
+}
+
+void TestCoreIni::ipv4_data() {
+  QTest::addColumn<std::string>("text");
+  QTest::addColumn<quint32>("number");
+  QTest::newRow("dotted") << std::string("192.168.1.20") << quint32(0xC0A80114);
+  QTest::newRow("zero") << std::string("0.0.0.0") << quint32(0);
+  QTest::newRow("short form") << std::string("10.1") << quint32(0x0A000001);
+  QTest::newRow("octet too large") << std::string("256.1.1.1") << quint32(0xFFFFFFFF);
+  QTest::newRow("letters") << std::string("abc") << quint32(0xFFFFFFFF);
+  QTest::newRow("empty") << std::string() << quint32(0xFFFFFFFF);
+  QTest::newRow("broadcast counts as rejected") << std::string("255.255.255.255") << quint32(0xFFFFFFFF);
+}
+
+void TestCoreIni::ipv4() {
+  QFETCH(std::string, text);
+  QFETCH(quint32, number);
+  QCOMPARE(Ipv4FromText(text), number);
+  QCOMPARE(Ipv4TextAccepted(text), number != 0xFFFFFFFFu);
+  if (number != 0xFFFFFFFFu && std::count(text.begin(), text.end(), '.') == 3) {
+    QCOMPARE(Ipv4ToText(number), text);
+  }
+}
+
+QTEST_GUILESS_MAIN(TestCoreIni)
+#include "test_core_ini.moc"
