@@ -16,6 +16,7 @@
 #include <QSignalBlocker>
 
 #include "app/app_texts.h"
+#include "app/fonts.h"
 #include "app/jpeg_image.h"
 #include "app/message_box.h"
 #include "app/style.h"
@@ -40,13 +41,11 @@ TForm1::TForm1(std::unique_ptr<SerialPort> port, QWidget* parent)
   Ui::Form1Frame::setupUi(this);
   setWindowTitle(QString::fromUtf8(kWindowTitle));
   setFixedSize(kClientWidth, kClientHeight);
-  QFont font(QStringLiteral("微软雅黑"));
-  font.setPixelSize(13);
-  setFont(font);
+  ApplyFrameFonts(this);
 
   BuildPages();
   Image1->setPixmap(QPixmap::fromImage(LoadBanner())); // a bad picture leaves it blank
-  ApplyIcons(this);
+  ApplyIcons(this); // after the pages: the firmware page's button has an icon too
 
   if (!port) port = std::make_unique<QtSerialPortLink>();
   link_ = std::make_unique<DeviceLink>(std::move(port));

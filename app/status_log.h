@@ -4,6 +4,8 @@
 #include <QString>
 #include <cstdint>
 
+class QPlainTextEdit;
+class QTextDocument;
 class QTextEdit;
 
 // Colours in the toolkit's encoding: red in the low byte.
@@ -24,6 +26,10 @@ inline constexpr int kStatusLogMaxLines = 10000;
 
 class StatusLog {
 public:
+  // A plain text edit is the one to use: its layout keeps dropping the oldest
+  // line cheap, where a QTextEdit re-lays out the whole log on every drop
+  // (about 10 ms per report once the log is full).
+  explicit StatusLog(QPlainTextEdit* edit);
   explicit StatusLog(QTextEdit* edit);
   // Appends text as a new last line in its own colour, size and style, drops
   // the oldest line beyond kStatusLogMaxLines, and scrolls to the end.
@@ -31,5 +37,9 @@ public:
   int LineCount() const;
 
 private:
-  QTextEdit* edit_;
+  void ShowNewestLine();
+  QTextDocument* document() const;
+
+  QPlainTextEdit* plain_ = nullptr;
+  QTextEdit* edit_ = nullptr;
 };

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QHash>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +19,7 @@
 #include "app/app_texts.h"
 #include "app/limited_edit.h"
 #include "app/main_window.h"
+#include "params/device_text.h"
 #include "params/number_text.h"
 #include "platform/ipv4.h"
 
@@ -52,8 +54,15 @@ char16_t TypedCharacter(const QKeyEvent* event) {
   case Qt::Key_Enter: return 13;
   case Qt::Key_Tab:
   case Qt::Key_Backtab: return 0; // focus movement, never text
+  case Qt::Key_Delete: return 0;  // some platforms give it the text 127; it types nothing
   default: break;
   }
+  // Ctrl with a letter types its control code (Ctrl+V is 22), whatever text
+  // the platform attaches; the filters treat these as control characters.
+  const Qt::KeyboardModifiers mods = event->modifiers();
+  if ((mods & Qt::ControlModifier) && !(mods & Qt::AltModifier) && event->key() >= Qt::Key_A &&
+      event->key() <= Qt::Key_Z)
+    return char16_t(event->key() - Qt::Key_A + 1);
   const QString text = event->text();
   return text.isEmpty() ? 0 : text.at(0).unicode();
 }
@@ -130,9 +139,32 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (key == 0) return true; // discarded
     break;
   }
-  case QEvent::FocusOut:
-    ExitRuleFor(watched, event);
+  case QEvent::InputMethod: {
+    // Text committed by an input method is typed text too: the key filter
+    // decides on each of its characters.
+    const auto it = Handlers().constFind(watched);
+    if (it == Handlers().constEnd() || !it->key) break;
+    auto* im = static_cast<QInputMethodEvent*>(event);
+    if (im->commitString().isEmpty()) break;
+    QString kept;
+    for (const QChar ch : im->commitString()) {
+      char16_t key = ch.unicode();
+      (this->*(it->key))(watched, key);
+      if (key != 0) kept.append(ch);
+    }
+    if (kept.size() != im->commitString().size())
+      im->setCommitString(kept, im->replacementStart(), im->replacementLength());
     break;
+  }
+  case QEvent::FocusOut: {
+    const auto it = Handlers().constFind(watched);
+    if (it == Handlers().constEnd() || !it->exit) break;
+    // The field finishes its own focus-out first (a line edit drops its
+    // selection there); a refusal then selects the text and stays in force.
+    const bool handled = watched->event(event);
+    ExitRuleFor(watched, event);
+    return handled;
+  }
   case QEvent::Wheel:
     if (watched == sbDial->viewport() || watched == sbPtcl->viewport()) {
       const int delta = static_cast<QWheelEvent*>(event)->angleDelta().y();
@@ -165,6 +197,9 @@ bool TForm1::ExitRuleFor(QObject* field, QEvent* event) {
 
 void TForm1::RefuseField(QWidget* field) {
   LogStatus(GetCaption(QStringLiteral("par_error")), clRed, 9);
+  // A field whose page or row has just been hidden cannot take the focus
+  // back; keyboard input must not go to a control the technician cannot see.
+  if (!field->isVisible() || !field->isEnabled()) return;
   refusing_ = true;
   field->setFocus(Qt::OtherFocusReason);
   if (auto* edit = qobject_cast<QLineEdit*>(field)) edit->selectAll();
@@ -236,7 +271,10 @@ void TForm1::ed_idletimeExit(QObject* sender) {
 }
 
 void TForm1::edConfExit(QObject* sender) {
-  if (FieldText(sender).size() != int(k7v::kSwitchCommandLength)) RefuseField(qobject_cast<QWidget*>(sender));
+  // Counted in device bytes: a Chinese character takes two of the six, and a
+  // text that passes must fill the record field exactly, no more.
+  const std::size_t bytes = TextToDeviceBytes(FieldText(sender), std::size_t(-1)).size();
+  if (bytes != k7v::kSwitchCommandLength) RefuseField(qobject_cast<QWidget*>(sender));
 }
 
 void TForm1::edAuto_cnt_intervalExit(QObject* sender) {

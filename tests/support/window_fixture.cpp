@@ -4,7 +4,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QTextBlock>
-#include <QTextEdit>
+#include <QPlainTextEdit>
 #include <QTest>
 
 #include "app/app_texts.h"
@@ -45,7 +45,7 @@ WindowFixture::~WindowFixture() {
 
 QList<LogLine> WindowFixture::logLines() const {
   QList<LogLine> lines;
-  const auto* log = get<QTextEdit>("RichEdit1");
+  const auto* log = get<QPlainTextEdit>("RichEdit1");
   for (QTextBlock b = log->document()->firstBlock(); b.isValid(); b = b.next()) {
     LogLine line;
     line.text = b.text();

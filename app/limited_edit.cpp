@@ -1,0 +1,180 @@
+#include "app/limited_edit.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QTextCursor>
+#include <QValidator>
+
+#include <algorithm>
+
+EditOverflow FindEditOverflow(QStringView before, QStringView after, int limit, qsizetype cursor) {
+  EditOverflow result;
+  if (limit <= 0)
+    return result;
+  const qsizetype allowed = std::max<qsizetype>(limit, before.size());
+  if (after.size() <= allowed)
+    return result;
+
+  // The edit replaced before[prefix, before.size() - suffix) with the inserted
+  // run after[prefix, after.size() - suffix). Where equal characters make the
+  // run ambiguous, the cursor (just behind the insertion) settles it.
+  const qsizetype common = std::min(before.size(), after.size());
+  qsizetype prefix = 0;
+  while (prefix < common && before[prefix] == after[prefix])
+    ++prefix;
+  qsizetype maxSuffix = common - prefix;
+  if (cursor >= prefix && cursor <= after.size())
+    maxSuffix = std::min(maxSuffix, after.size() - cursor);
+  qsizetype suffix = 0;
+  while (suffix < maxSuffix && before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix])
+    ++suffix;
+
+  const qsizetype end = after.size() - suffix;
+  result.inserted = end - prefix;
+  // after grew by at most the inserted run, so the excess always lies in it.
+  qsizetype start = end - (after.size() - allowed);
+  if (start > prefix && after[start - 1].isHighSurrogate() && after[start].isLowSurrogate())
+    --start;
+  result.start = start;
+  result.count = end - start;
+  return result;
+}
+
+// ---------------------------------------------------------------- TLimitedEdit
+
+// Marks the span in which the field handles input of the technician: only
+// then does the limit apply, so setText from the program is never refused.
+class UserInputScope {
+public:
+  explicit UserInputScope(TLimitedEdit& edit) : edit_(edit) { ++edit_.userInput_; }
+  ~UserInputScope() { --edit_.userInput_; }
+  UserInputScope(const UserInputScope&) = delete;
+  UserInputScope& operator=(const UserInputScope&) = delete;
+
+private:
+  TLimitedEdit& edit_;
+};
+
+// QLineEdit validates every change; an Invalid answer to a change of the
+// technician undoes exactly that change (cursor and undo history intact),
+// while a change from setText is kept whatever the answer.
+class LimitValidator final : public QValidator {
+public:
+  explicit LimitValidator(TLimitedEdit& edit) : QValidator(&edit), edit_(edit) {}
+
+  // Invalid when nothing of the insertion fits; otherwise Acceptable, with
+  // input cut back to the limit and pos placed behind what was kept.
+  State validate(QString& input, int& pos) const override {
+    if (edit_.userInput_ == 0)
+      return Acceptable;
+    const EditOverflow over = FindEditOverflow(edit_.lastText_, input, edit_.limit_, pos);
+    if (over.count == 0)
+      return Acceptable;
+    if (over.count >= over.inserted)
+      return Invalid;
+    input.remove(over.start, over.count);
+    pos = int(over.start);
+    return Acceptable;
+  }
+
+private:
+  TLimitedEdit& edit_;
+};
+
+TLimitedEdit::TLimitedEdit(QWidget* parent) : QLineEdit(parent) {
+  QLineEdit::setValidator(new LimitValidator(*this));
+  // textChanged follows every change, the program's and the technician's,
+  // after validation; so lastText_ is the text a new change starts from.
+  connect(this, &QLineEdit::textChanged, this, [this] { lastText_ = text(); });
+}
+
+void TLimitedEdit::keyPressEvent(QKeyEvent* event) {
+  // Undo and redo restore earlier texts; they are not typing.
+  if (event->matches(QKeySequence::Undo) || event->matches(QKeySequence::Redo)) {
+    QLineEdit::keyPressEvent(event);
+    return;
+  }
+  UserInputScope scope(*this);
+  QLineEdit::keyPressEvent(event);
+}
+
+void TLimitedEdit::inputMethodEvent(QInputMethodEvent* event) {
+  UserInputScope scope(*this);
+  QLineEdit::inputMethodEvent(event);
+}
+
+void TLimitedEdit::dropEvent(QDropEvent* event) {
+  UserInputScope scope(*this);
+  QLineEdit::dropEvent(event);
+}
+
+void TLimitedEdit::mouseReleaseEvent(QMouseEvent* event) {
+  UserInputScope scope(*this);
+  QLineEdit::mouseReleaseEvent(event);
+}
+
+void TLimitedEdit::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu* menu = createStandardContextMenu();
+  if (!menu)
+    return;
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  // The menu's paste runs after this handler has returned, from the menu.
+  if (auto* paste = menu->findChild<QAction*>(QStringLiteral("edit-paste"))) {
+    disconnect(paste, &QAction::triggered, this, &QLineEdit::paste);
+    connect(paste, &QAction::triggered, this, [this] {
+      UserInputScope scope(*this);
+      this->paste();
+    });
+  }
+  menu->popup(event->globalPos());
+}
+
+// ---------------------------------------------------------------- TMemo
+
+TMemo::TMemo(QWidget* parent) : QPlainTextEdit(parent) {
+  // One visible line of 23 pixels: a narrow document margin and no scroll
+  // bars leave room for the line; Tab moves on like in the edit fields.
+  setLineWrapMode(QPlainTextEdit::NoWrap);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setTabChangesFocus(true);
+  document()->setDocumentMargin(2);
+}
+
+template <class Edit> void TMemo::LimitUserEdit(Edit&& edit) {
+  const QString before = toPlainText();
+  edit();
+  if (limit_ <= 0)
+    return;
+  // Positions in the document and indices in its plain text coincide.
+  const QString after = toPlainText();
+  const EditOverflow over = FindEditOverflow(before, after, limit_, textCursor().position());
+  if (over.count == 0)
+    return;
+  QTextCursor cursor(document());
+  cursor.setPosition(int(over.start));
+  cursor.setPosition(int(over.start + over.count), QTextCursor::KeepAnchor);
+  cursor.joinPreviousEditBlock(); // one undo step with the edit itself
+  cursor.removeSelectedText();
+  cursor.endEditBlock();
+  setTextCursor(cursor);
+}
+
+void TMemo::keyPressEvent(QKeyEvent* event) {
+  if (event->matches(QKeySequence::Undo) || event->matches(QKeySequence::Redo)) {
+    QPlainTextEdit::keyPressEvent(event);
+    return;
+  }
+  LimitUserEdit([&] { QPlainTextEdit::keyPressEvent(event); });
+}
+
+void TMemo::inputMethodEvent(QInputMethodEvent* event) {
+  LimitUserEdit([&] { QPlainTextEdit::inputMethodEvent(event); });
+}
+
+// Paste from keyboard or menu, drop and selection paste all come here.
+void TMemo::insertFromMimeData(const QMimeData* source) {
+  LimitUserEdit([&] { QPlainTextEdit::insertFromMimeData(source); });
+}

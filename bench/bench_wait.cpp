@@ -1,0 +1,136 @@
+// How the link's waits behave on a real port: the CPU a silent wait costs,
+// and how soon a wait returns once the answer is on the wire. The port is a
+// Linux pseudo-terminal pair: the program's port on the slave side, the
+// "DTU" writing on the master side from its own thread.
+
+#include <cstdio>
+
+#if defined(__linux__)
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include <pty.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "link/device_link.h"
+#include "link/qt_serial_port.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Process CPU time (user + system) in microseconds; 0 when it cannot be read.
+long long CpuMicroseconds()
+{
+  rusage usage{};
+  if (::getrusage(RUSAGE_SELF, &usage) != 0)
+    return 0;
+  auto us = [](const timeval& tv) { return tv.tv_sec * 1000000LL + tv.tv_usec; };
+  return us(usage.ru_utime) + us(usage.ru_stime);
+}
+
+long long NowNanoseconds()
+{
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
+// The value at fraction q of sorted values; 0 for none.
+double Percentile(const std::vector<double>& sorted, double q)
+{
+  if (sorted.empty())
+    return 0;
+  const auto index = static_cast<std::size_t>(q * double(sorted.size() - 1) + 0.5);
+  return sorted[std::min(index, sorted.size() - 1)];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+  QCoreApplication app(argc, argv);
+
+  int master = -1;
+  int slave = -1;
+  char slaveName[256] = {};
+  if (::openpty(&master, &slave, slaveName, nullptr, nullptr) != 0) {
+    std::perror("openpty");
+    return 1;
+  }
+  ::close(slave);
+
+  auto* port = new QtSerialPortLink;
+  DeviceLink link{std::unique_ptr<SerialPort>(port)};
+  const OpenResult opened = port->Open({QString::fromLocal8Bit(slaveName), 115200, 8, 1, 0});
+  if (!opened.ok()) {
+    std::fprintf(stderr, "cannot open %s (error %d)\n", slaveName, opened.systemError);
+    return 1;
+  }
+  std::printf("port: %s\n", slaveName);
+
+  // (1) A wait that hears nothing for its whole time.
+  {
+    const long long cpu0 = CpuMicroseconds();
+    const auto t0 = Clock::now();
+    const auto reply = link.WaitReply(k7v::kCmdSwitchAnswer, 2);
+    const double wallUs = std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
+    const double cpuUs = double(CpuMicroseconds() - cpu0);
+    std::printf("wait_result_timeout: %s\n", reply.result == DeviceLink::WaitResult::Timeout ? "yes" : "no");
+    std::printf("wait_wall_ms: %.1f\n", wallUs / 1000.0);
+    std::printf("wait_cpu_ms: %.2f\n", cpuUs / 1000.0);
+    std::printf("wait_cpu_percent: %.2f\n", 100.0 * cpuUs / wallUs);
+  }
+
+  // (2) Delay from the answer's write on the master to the wait's return.
+  {
+    const std::uint8_t payload[8] = {'V', '2', '.', '0', '1', 0, 0, 0};
+    std::uint8_t frame[32] = {};
+    const std::size_t frameLength = BuildFrame(k7v::kCmdSwitchAnswer, payload, frame);
+    constexpr int kRounds = 200;
+    std::vector<double> delaysUs;
+    delaysUs.reserve(kRounds);
+    int failures = 0;
+    for (int i = 0; i < kRounds; ++i) {
+      link.ResetRx();
+      std::atomic<long long> writtenAt{0};
+      std::thread dtu([&, i] {
+        std::this_thread::sleep_for(std::chrono::microseconds(2000 + 700 * (i % 7)));
+        writtenAt = NowNanoseconds();
+        if (::write(master, frame, frameLength) != static_cast<ssize_t>(frameLength))
+          writtenAt = -1;
+      });
+      const auto reply = link.WaitReply(k7v::kCmdSwitchAnswer, 2);
+      const long long returnedAt = NowNanoseconds();
+      dtu.join();
+      if (reply.result != DeviceLink::WaitResult::Reply || writtenAt <= 0) {
+        ++failures;
+        continue;
+      }
+      delaysUs.push_back(double(returnedAt - writtenAt) / 1000.0);
+    }
+    std::sort(delaysUs.begin(), delaysUs.end());
+    std::printf("reply_rounds: %d\n", kRounds);
+    std::printf("reply_failures: %d\n", failures);
+    std::printf("reply_latency_median_us: %.1f\n", Percentile(delaysUs, 0.5));
+    std::printf("reply_latency_p95_us: %.1f\n", Percentile(delaysUs, 0.95));
+    std::printf("reply_latency_max_us: %.1f\n", delaysUs.empty() ? 0.0 : delaysUs.back());
+  }
+
+  port->Close();
+  ::close(master);
+  return 0;
+}
+
+#else
+int main()
+{
+  std::puts("bench_wait: needs a Linux pseudo-terminal; nothing measured");
+  return 0;
+}
+#endif

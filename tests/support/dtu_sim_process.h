@@ -1,0 +1,47 @@
+#pragma once
+// Runs dtu-sim, the simulated DTU, as a child process for tests and
+// benchmarks: starts it with the given options, waits for its device path,
+// and gives access to its log and its state directory.
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+class DtuSimProcess {
+public:
+  DtuSimProcess();
+  ~DtuSimProcess(); // stops the simulator
+  DtuSimProcess(const DtuSimProcess&) = delete;
+  DtuSimProcess& operator=(const DtuSimProcess&) = delete;
+
+  // Starts dtu-sim with extraArgs plus --state and --log (in a temporary
+  // directory unless given). stateDir empty: a fresh temporary one, so pass
+  // the same directory again to see a record survive a restart. Returns false
+  // when the executable is missing, exits early, or prints no device path
+  // within 5 seconds; the reason is in errorString().
+  bool start(const QStringList& extraArgs = {}, const QString& stateDir = {});
+
+  // Sends SIGTERM and waits for the exit (SIGKILL after 3 s). Safe to repeat.
+  void stop();
+
+  bool isRunning() const;
+  QString devicePath() const { return devicePath_; } // /dev/pts/N
+  QString stateDir() const { return stateDir_; }
+  QString logPath() const { return logPath_; }
+  QString errorString() const { return error_; }
+
+  QByteArray stateRecord() const; // record.bin of the state dir; empty when missing
+  QByteArray stateImage() const;  // image.bin of the state dir; empty when missing
+  QByteArray logText() const;     // the whole log so far; empty when missing
+
+  // The child itself, e.g. to wait for the exit after --drop-after.
+  QProcess& process() { return *process_; }
+
+private:
+  std::unique_ptr<QTemporaryDir> tmp_;
+  std::unique_ptr<QProcess> process_;
+  QString devicePath_, stateDir_, logPath_, error_;
+};

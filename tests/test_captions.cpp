@@ -1,0 +1,392 @@
+// Caption texts (control texts at start-up) and message texts (status log
+// keys), read from caption.ini in the working directory and beside the
+// program respectively.
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <map>
+#include <memory>
+
+#include "app/app_texts.h"
+#include "app/caption_table.h"
+#include "app/main_window.h"
+#include "link/link_settings_dialog.h"
+#include "platform/ini_text.h"
+
+namespace {
+
+// A widget tree with every receiver of the caption table, laid out like the
+// real windows in the point that matters: the dialog is a direct child of the
+// main window and shares label names with the pages, which sit deeper.
+struct Forms {
+  std::unique_ptr<QWidget> owned;
+  QWidget* form1 = nullptr;
+  QWidget* form3 = nullptr;
+
+  // The real windows.
+  Forms(QWidget* main, QWidget* dialog) : form1(main), form3(dialog) {}
+
+  Forms() : owned(std::make_unique<QWidget>()), form1(owned.get()) {
+    form1->setObjectName(QStringLiteral("Form1"));
+    form3 = new QDialog(form1);
+    form3->setObjectName(QStringLiteral("Form3"));
+    form3->setWindowTitle(QStringLiteral("layout:title"));
+    auto* pages = new QWidget(form1);
+    auto* page = new QWidget(pages);
+    for (const CaptionEntry& e : kCaptionTable) {
+      const bool dialog = e.kind == CaptionKind::DialogText || e.kind == CaptionKind::DialogItem;
+      QWidget* parent = dialog ? static_cast<QWidget*>(form3) : page;
+      const QString name = QString::fromLatin1(e.receiver);
+      if (e.kind == CaptionKind::DialogTitle || parent->findChild<QWidget*>(name))
+        continue;
+      QWidget* w = nullptr;
+      if (e.kind == CaptionKind::Item || e.kind == CaptionKind::DialogItem) {
+        auto* list = new QComboBox(parent);
+        list->addItems({QStringLiteral("layout:0"), QStringLiteral("layout:1")});
+        list->setCurrentIndex(1);
+        w = list;
+      } else if (name.startsWith(u"ck") || name == u"cb_insert_enable") {
+        w = new QCheckBox(QStringLiteral("layout:") + name, parent);
+      } else if (name.startsWith(u"Label") || name.startsWith(u"StatusPanel")) {
+        w = new QLabel(QStringLiteral("layout:") + name, parent);
+      } else {
+        w = new QPushButton(QStringLiteral("layout:") + name, parent);
+      }
+      w->setObjectName(name);
+    }
+  }
+
+  QWidget* main(const char* name) const {
+    // The pages' copy, never the dialog's.
+    const auto all = form1->findChildren<QWidget*>(QString::fromLatin1(name));
+    for (QWidget* w : all)
+      if (!form3->isAncestorOf(w))
+        return w;
+    return nullptr;
+  }
+  QWidget* dialog(const char* name) const {
+    return form3->findChild<QWidget*>(QString::fromLatin1(name));
+  }
+  QString text(QWidget* w) const {
+    if (auto* l = qobject_cast<QLabel*>(w))
+      return l->text();
+    if (auto* b = qobject_cast<QAbstractButton*>(w))
+      return b->text();
+    return QStringLiteral("<no text>");
+  }
+  QString mainText(const char* name) const { return text(main(name)); }
+  QComboBox* list(const char* name) const { return qobject_cast<QComboBox*>(main(name)); }
+  QStringList items(QComboBox* list) const {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i)
+      out << list->itemText(i);
+    return out;
+  }
+  void load() { LoadCaptions(*form1, *form3); }
+};
+
+bool WriteFile(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+QByteArray Gbk(const QString& text) {
+  QStringEncoder enc("GBK");
+  return enc.isValid() ? QByteArray(enc.encode(text)) : QByteArray();
+}
+
+} // namespace
+
+class TestCaptions : public QObject {
+  Q_OBJECT
+
+private slots:
+  void init();
+  void cleanup();
+
+  void noFileGivesBuiltInTexts();
+  void languageSelector_data();
+  void languageSelector();
+  void fileTextsReplaceDefaults();
+  void controlTextsComeFromWorkingDirectory();
+  void gbkFileIsDecoded();
+  void getCaption_data();
+  void getCaption();
+  void getCaptionRereadsTheFile();
+  void deliveredFileIsComplete();
+  void realWindowsHaveEveryReceiver();
+  void realWindowsKeepLayoutTexts();
+
+private:
+  std::unique_ptr<QTemporaryDir> work_;
+  std::unique_ptr<QTemporaryDir> exe_;
+  QString oldCwd_;
+  QString oldExeDir_;
+
+  QString workFile() const { return work_->filePath(QStringLiteral("caption.ini")); }
+  QString exeFile() const { return exe_->filePath(QStringLiteral("caption.ini")); }
+};
+
+void TestCaptions::init() {
+  work_ = std::make_unique<QTemporaryDir>();
+  exe_ = std::make_unique<QTemporaryDir>();
+  QVERIFY(work_->isValid() && exe_->isValid());
+  oldCwd_ = QDir::currentPath();
+  oldExeDir_ = ExeDir;
+  QVERIFY(QDir::setCurrent(work_->path()));
+  ExeDir = exe_->path() + QLatin1Char('/');
+}
+
+void TestCaptions::cleanup() {
+  QDir::setCurrent(oldCwd_);
+  ExeDir = oldExeDir_;
+  work_.reset();
+  exe_.reset();
+}
+
+void TestCaptions::noFileGivesBuiltInTexts() {
+  Forms f;
+  QSignalSpy ptclChanged(f.list("cbPtcl_select"), &QComboBox::currentIndexChanged);
+  QSignalSpy parityChanged(f.form3->findChild<QComboBox*>(QStringLiteral("cbParitybit")),
+                           &QComboBox::currentIndexChanged);
+  f.load();
+
+  QCOMPARE(f.mainText("SpeedButton2"), QStringLiteral("拨号设置"));
+  QCOMPARE(f.items(f.list("cbPtcl_select")),
+           QStringList({QStringLiteral("透明传输"), QStringLiteral("KTSP"), QStringLiteral("HD-DDP"),
+                        QStringLiteral("Modbus-tcp 2 rtu TCP-CLIENT"),
+                        QStringLiteral("Modbus-tcp 2 rtu TCP-SERVER")}));
+  QCOMPARE(f.list("cb_report")->currentIndex(), 0);
+  QCOMPARE(f.list("cb_report")->currentText(), QStringLiteral("无"));
+  QCOMPARE(f.mainText("StatusPanel2"), QStringLiteral("DTU Tools Workshop"));
+  QCOMPARE(f.mainText("StatusPanel3"), QStringLiteral("www.dtu-tools.example.net"));
+  // Same names, different windows, different texts.
+  QCOMPARE(f.mainText("Label1"), QStringLiteral("通讯参数"));
+  QCOMPARE(f.text(f.dialog("Label1")), QStringLiteral("串口"));
+  QCOMPARE(f.mainText("Label16"), QStringLiteral("切换命令"));
+  QCOMPARE(f.form3->windowTitle(), QStringLiteral("设置连接串口参数"));
+  QCOMPARE(f.text(f.dialog("BitBtn1")), QStringLiteral("确定"));
+  QCOMPARE(f.mainText("cb_insert_enable"), QStringLiteral("插入ID"));
+
+  // Filling the lists runs no change rule.
+  QCOMPARE(ptclChanged.count(), 0);
+  QCOMPARE(parityChanged.count(), 0);
+}
+
+void TestCaptions::languageSelector_data() {
+  QTest::addColumn<QByteArray>("line");
+  QTest::addColumn<bool>("applied");
+  QTest::newRow("0") << QByteArray("lang=0") << true;
+  QTest::newRow("1") << QByteArray("lang=1") << false;
+  QTest::newRow("256, low byte 0") << QByteArray("lang=256") << true;
+  QTest::newRow("257") << QByteArray("lang=257") << false;
+  QTest::newRow("-1") << QByteArray("lang=-1") << false;
+  QTest::newRow("not a number") << QByteArray("lang=english") << true;
+  QTest::newRow("empty") << QByteArray("lang=") << true;
+  QTest::newRow("capitals, blanks") << QByteArray("LANG = 2 ") << false;
+}
+
+void TestCaptions::languageSelector() {
+  QFETCH(QByteArray, line);
+  QFETCH(bool, applied);
+  QVERIFY(WriteFile(workFile(), "[Lang]\n" + line + "\n[menu]\ndial=Dial-up\n"));
+  Forms f;
+  f.load();
+  if (applied) {
+    QCOMPARE(f.mainText("SpeedButton2"), QStringLiteral("Dial-up"));
+    QCOMPARE(f.list("cbPtcl_select")->count(), 5);
+    QCOMPARE(f.form3->windowTitle(), QStringLiteral("设置连接串口参数"));
+  } else {
+    // Not a single control is touched, lists included.
+    QCOMPARE(f.mainText("SpeedButton2"), QStringLiteral("layout:SpeedButton2"));
+    QCOMPARE(f.text(f.dialog("Label1")), QStringLiteral("layout:Label1"));
+    QCOMPARE(f.items(f.list("cbPtcl_select")),
+             QStringList({QStringLiteral("layout:0"), QStringLiteral("layout:1")}));
+    QCOMPARE(f.list("cb_report")->currentIndex(), 1);
+    QCOMPARE(f.form3->windowTitle(), QStringLiteral("layout:title"));
+  }
+}
+
+void TestCaptions::fileTextsReplaceDefaults() {
+  QVERIFY(WriteFile(workFile(), "; my captions\n"
+                                "[PTCL]\n"
+                                "SELECT_PTCL4=\n"
+                                "select_ptcl2=\"  KTSP protocol \"\n"
+                                "select_ptcl5 =   tail  \n"
+                                "[connect_setup]\n"
+                                "title=Link <setup> & more\n"
+                                "[serial]\n"
+                                "group_com_setup=Serial\n"));
+  Forms f;
+  f.load();
+  // An empty value is an empty item: the positions keep their values.
+  QCOMPARE(f.items(f.list("cbPtcl_select")),
+           QStringList({QStringLiteral("透明传输"), QStringLiteral("  KTSP protocol "),
+                        QStringLiteral("HD-DDP"), QString(), QStringLiteral("tail")}));
+  QCOMPARE(f.form3->windowTitle(), QStringLiteral("Link <setup> & more"));
+  QCOMPARE(f.mainText("Label1"), QStringLiteral("Serial"));
+  QCOMPARE(f.text(f.dialog("Label1")), QStringLiteral("串口"));
+}
+
+void TestCaptions::controlTextsComeFromWorkingDirectory() {
+  // Only the file beside the program: the controls get the built-in texts,
+  // the messages still come from there.
+  QVERIFY(WriteFile(exeFile(), "[menu]\ndial=from exe dir\n[built_in]\nconnected=OK\n"));
+  Forms f;
+  f.load();
+  QCOMPARE(f.mainText("SpeedButton2"), QStringLiteral("拨号设置"));
+  QCOMPARE(GetCaption(QStringLiteral("connected")), QStringLiteral("OK"));
+
+  // And the other way round.
+  QVERIFY(QFile::remove(exeFile()));
+  QVERIFY(WriteFile(workFile(), "[menu]\ndial=from cwd\n[built_in]\nconnected=OK\n"));
+  f.load();
+  QCOMPARE(f.mainText("SpeedButton2"), QStringLiteral("from cwd"));
+  QCOMPARE(GetCaption(QStringLiteral("connected")), QString());
+}
+
+void TestCaptions::gbkFileIsDecoded() {
+  const QByteArray bytes =
+      Gbk(QStringLiteral("[menu]\ndial=拨号网络设置\n[built_in]\nconneting=正在连接设备……\n"));
+  if (bytes.isEmpty())
+    QSKIP("no GBK codec in this Qt build");
+  QVERIFY(WriteFile(workFile(), bytes));
+  QVERIFY(WriteFile(exeFile(), bytes));
+  Forms f;
+  f.load();
+  QCOMPARE(f.mainText("SpeedButton2"), QStringLiteral("拨号网络设置"));
+  QCOMPARE(GetCaption(QStringLiteral("conneting")), QStringLiteral("正在连接设备……"));
+}
+
+void TestCaptions::getCaption_data() {
+  QTest::addColumn<QByteArray>("file");
+  QTest::addColumn<QString>("key");
+  QTest::addColumn<QString>("expected");
+  const QByteArray file = "[menu]\nconnected=wrong section\n"
+                          "[BUILT_IN]\n"
+                          "CONNECTED=已连接\n"
+                          "par_error=\n"
+                          "quoted='  padded  '\n"
+                          "serial_opened = 串口已打开 \n";
+  QTest::newRow("capitals in file") << file << "connected" << QStringLiteral("已连接");
+  QTest::newRow("capitals in key") << file << "Connected" << QStringLiteral("已连接");
+  QTest::newRow("empty value") << file << "par_error" << QString();
+  QTest::newRow("missing key") << file << "download_completed" << QString();
+  QTest::newRow("quotes keep blanks") << file << "quoted" << QStringLiteral("  padded  ");
+  QTest::newRow("blanks dropped") << file << "serial_opened" << QStringLiteral("串口已打开");
+  QTest::newRow("no section") << QByteArray("[menu]\nconnected=x\n") << "connected" << QString();
+  QTest::newRow("no file") << QByteArray() << "connected" << QString();
+}
+
+void TestCaptions::getCaption() {
+  QFETCH(QByteArray, file);
+  QFETCH(QString, key);
+  QFETCH(QString, expected);
+  if (!file.isEmpty())
+    QVERIFY(WriteFile(exeFile(), file));
+  const QString got = GetCaption(key);
+  QCOMPARE(got, expected);
+  QCOMPARE(got.isNull() || got.isEmpty(), expected.isEmpty());
+}
+
+void TestCaptions::getCaptionRereadsTheFile() {
+  QVERIFY(WriteFile(exeFile(), "[built_in]\nexported=first\n"));
+  QCOMPARE(GetCaption(QStringLiteral("exported")), QStringLiteral("first"));
+  QVERIFY(WriteFile(exeFile(), "[built_in]\nexported=second\n"));
+  QCOMPARE(GetCaption(QStringLiteral("exported")), QStringLiteral("second"));
+  QVERIFY(QFile::remove(exeFile()));
+  QCOMPARE(GetCaption(QStringLiteral("exported")), QString());
+}
+
+void TestCaptions::deliveredFileIsComplete() {
+  // The caption.ini shipped beside the program: a text for every message key
+  // and every control key, and applying it gives the built-in texts.
+  const QString dir = QStringLiteral(K7V_SOURCE_DIR "/resources/");
+  QVERIFY(QFile::exists(dir + QStringLiteral("caption.ini")));
+  ExeDir = dir;
+  const char* messages[] = {
+      "open_serial", "open_serial_error", "open_serial_error_code", "serial_opened",
+      "conneting", "connected", "connect_failed", "serial_closed", "app_par_reading",
+      "app_par_read_completed", "app_par_read_failed", "sys_par_read_completed",
+      "sys_par_read_failed", "app_par_saving", "app_par_save_completed",
+      "app_par_save_failed_with_checksum_error", "app_par_save_failed_with_timeout",
+      "default_par", "par_error", "imported", "exported", "select_bin", "start_download",
+      "download_completed", "serial_lost", "export_failed", "import_failed", "bin_error",
+      "download_failed"};
+  for (const char* key : messages)
+    QVERIFY2(!GetCaption(QString::fromLatin1(key)).isEmpty(), key);
+
+  // Every control key is present (a missing one would hide behind its
+  // default) and spells the built-in text.
+  const IniTextFile file(dir + QStringLiteral("caption.ini"));
+  QCOMPARE(file.encoding(), IniTextFile::Encoding::Utf8);
+  QCOMPARE(file.GetInt(QStringLiteral("lang"), QStringLiteral("lang")), std::optional<int>(0));
+  const QString missing = QStringLiteral("\x01missing");
+  for (const CaptionEntry& e : kCaptionTable) {
+    const QString value = file.GetString(QString::fromLatin1(e.section),
+                                         QString::fromLatin1(e.key), missing);
+    QVERIFY2(value == QString::fromUtf8(e.def),
+             qPrintable(QStringLiteral("%1/%2: %3").arg(e.section, e.key, value)));
+  }
+}
+
+void TestCaptions::realWindowsHaveEveryReceiver() {
+  // No caption.ini in the working directory: the built-in texts, on controls
+  // of the right kind in the right window.
+  TForm1 form;
+  QVERIFY(form.Form3());
+  Forms f(&form, form.Form3());
+  std::map<QString, QStringList> items;
+  for (const CaptionEntry& e : kCaptionTable) {
+    const QString def = QString::fromUtf8(e.def);
+    const QString where = QStringLiteral("%1/%2 -> %3").arg(e.section, e.key, e.receiver);
+    switch (e.kind) {
+    case CaptionKind::Text:
+      QVERIFY2(f.mainText(e.receiver) == def, qPrintable(where + " reads " + f.mainText(e.receiver)));
+      break;
+    case CaptionKind::DialogText:
+      QVERIFY2(f.text(f.dialog(e.receiver)) == def, qPrintable(where));
+      break;
+    case CaptionKind::DialogTitle:
+      QCOMPARE(f.form3->windowTitle(), def);
+      break;
+    case CaptionKind::Item:
+    case CaptionKind::DialogItem: {
+      QWidget* w = e.kind == CaptionKind::Item ? f.main(e.receiver) : f.dialog(e.receiver);
+      QVERIFY2(qobject_cast<QComboBox*>(w), qPrintable(where));
+      items[QStringLiteral("%1/%2").arg(e.kind == CaptionKind::Item ? "main" : "dialog", e.receiver)]
+          << def;
+      break;
+    }
+    }
+  }
+  for (const auto& [name, expected] : items) {
+    const QStringList parts = name.split(u'/');
+    auto* list = qobject_cast<QComboBox*>(parts[0] == u"main" ? f.main(qPrintable(parts[1]))
+                                                             : f.dialog(qPrintable(parts[1])));
+    QCOMPARE(f.items(list), expected);
+  }
+  QCOMPARE(f.list("cb_report")->currentText(), QStringLiteral("无"));
+}
+
+void TestCaptions::realWindowsKeepLayoutTexts() {
+  QVERIFY(WriteFile(workFile(), "[lang]\nlang=1\n[menu]\ndial=never shown\n"));
+  TForm1 form;
+  Forms f(&form, form.Form3());
+  QCOMPARE(f.mainText("SpeedButton2"), QStringLiteral("拨号网络"));
+  QCOMPARE(f.items(f.list("cbPtcl_select")),
+           QStringList({QStringLiteral("透明传输"), QStringLiteral("KTSP协议"), QStringLiteral("HD-DDP")}));
+  QCOMPARE(f.list("cb_report")->currentText(), QStringLiteral("关闭"));
+  QCOMPARE(f.mainText("Label1"), QStringLiteral("串口设置"));
+  QCOMPARE(f.text(f.dialog("BitBtn1")), QStringLiteral("确认"));
+}
+
+QTEST_MAIN(TestCaptions)
+#include "test_captions.moc"

@@ -1,0 +1,384 @@
+// Parameter record layout, product information block and heartbeat hex text.
+
+#include <QTest>
+
+#include <algorithm>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "params/app_params.h"
+#include "params/hex_text.h"
+#include "params/sys_info.h"
+
+namespace {
+
+bool IsNumeric(FieldEncoding e) { return e != FieldEncoding::Text && e != FieldEncoding::Bytes; }
+
+// A byte unique to (field, position) and never zero, so a text field written
+// with it is full and no field can be mistaken for its neighbour.
+std::uint8_t Pattern(std::size_t field, std::size_t k) {
+  return std::uint8_t((field * 37 + k * 11) % 254 + 1);
+}
+
+std::vector<std::uint8_t> Bytes(std::initializer_list<int> v) {
+  return std::vector<std::uint8_t>(v.begin(), v.end());
+}
+
+} // namespace
+
+class TestCoreRecord : public QObject {
+  Q_OBJECT
+
+private slots:
+  // ---------------------------------------------------------------- record layout
+  void layoutMatchesDeviceRecord();
+  void everyFieldLandsAtItsOffsetAndReadsBack();
+  void documentedByteExamples();
+  void numbersKeepOnlyTheFieldWidth();
+  void zeroRecordReadsAsEmpty();
+  void textFieldsFillAndPad();
+  void fromBytesCopiesAtMostOneRecord();
+  void wrongKindOfAccessTouchesNothing();
+
+  // ---------------------------------------------------------------- product information
+  void sysInfoFullBlock();
+  void sysInfoShortPayloads();
+
+  // ---------------------------------------------------------------- heartbeat hex text
+  void hexToBytes_data();
+  void hexToBytes();
+  void hexToBytesHonoursLength();
+  void bytesToHex();
+  void bytesToHexStopsAtCapacity();
+  void hexRoundTripAllByteValues();
+};
+
+void TestCoreRecord::layoutMatchesDeviceRecord() {
+  // Offsets and sizes as the DTU lays the record out, written out here
+  // independently of the table in the code.
+  struct Expect {
+    AppField id;
+    int offset;
+    int size;
+  };
+  using F = AppField;
+  const Expect expected[] = {
+      {F::baudrate, 0, 4},           {F::databit, 4, 1},
+      {F::stopbit, 5, 1},            {F::paritybit, 6, 1},
+      {F::com_ptcl, 7, 1},           {F::packet_len, 8, 2},
+      {F::delay, 10, 2},             {F::debug, 12, 1},
+      {F::apn, 13, 64},              {F::ppp_username, 77, 64},
+      {F::ppp_pw, 141, 64},          {F::main_dns, 205, 4},
+      {F::second_dns, 209, 4},       {F::ping_ip, 213, 4},
+      {F::ping_host, 217, 64},       {F::ping_interval, 281, 1},
+      {F::ip1, 282, 4},              {F::hostname1, 286, 64},
+      {F::port1, 350, 2},            {F::connection_type1, 352, 1},
+      {F::ip2, 353, 4},              {F::hostname2, 357, 64},
+      {F::port2, 421, 2},            {F::connection_type2, 423, 1},
+      {F::ip3, 424, 4},              {F::hostname3, 428, 64},
+      {F::port3, 492, 2},            {F::connection_type3, 494, 1},
+      {F::heart_interval, 495, 2},   {F::dtu_id, 497, 16},
+      {F::select_ptcl, 513, 1},      {F::dtuinsertid, 514, 1},
+      {F::dtuinsertid_pos, 515, 1},  {F::custom_heart_packet_en, 516, 1},
+      {F::custom_heart_packet_len, 517, 1}, {F::custom_heart_packet, 518, 24},
+      {F::custom_heart_packet_ack_en, 542, 1}, {F::custom_heart_packet_ack_len, 543, 1},
+      {F::custom_heart_packet_ack, 544, 24}, {F::run_mode, 568, 1},
+      {F::idle_interval, 569, 2},    {F::reconnect_interval, 571, 2},
+      {F::drop_wakeup_data, 573, 1}, {F::phone_number, 574, 32},
+      {F::recv_sms_en, 606, 1},      {F::switch_cmd, 607, 6},
+      {F::auto_interval, 613, 2},    {F::master_ip, 615, 4},
+      {F::master_host, 619, 64},     {F::master_port, 683, 2},
+      {F::pin_code, 685, 5},         {F::run_type, 690, 1},
+      {F::master_reconnect_interval, 691, 2},
+  };
+  QCOMPARE(std::size(expected), kAppFields.size());
+  for (const Expect& e : expected) {
+    const AppFieldInfo& info = FieldInfo(e.id);
+    QVERIFY2(info.id == e.id, info.name);
+    QVERIFY2(info.offset == e.offset, info.name);
+    QVERIFY2(info.size == e.size, info.name);
+  }
+  QCOMPARE(std::string(FieldInfo(AppField::recv_sms_en).name), std::string("recv_sms_en"));
+  QVERIFY(FieldInfo(AppField::switch_cmd).encoding == FieldEncoding::Text);
+  QVERIFY(FieldInfo(AppField::custom_heart_packet).encoding == FieldEncoding::Bytes);
+  QVERIFY(FieldInfo(AppField::master_ip).encoding == FieldEncoding::Ipv4);
+}
+
+void TestCoreRecord::everyFieldLandsAtItsOffsetAndReadsBack() {
+  TAppParams p;
+  for (std::size_t i = 0; i < kAppFields.size(); ++i) {
+    const AppFieldInfo& f = kAppFields[i];
+    if (IsNumeric(f.encoding)) {
+      std::uint32_t v = 0;
+      for (std::size_t k = f.size; k-- > 0;) v = (v << 8) | Pattern(i, k);
+      p.Set(f.id, v);
+    } else {
+      std::string text;
+      for (std::size_t k = 0; k < f.size; ++k) text.push_back(char(Pattern(i, k)));
+      p.SetText(f.id, text);
+    }
+  }
+
+  // Every byte of the record belongs to exactly one field and carries that
+  // field's pattern, least significant byte first for numbers.
+  std::vector<int> owner(TAppParams::kSize, -1);
+  for (std::size_t i = 0; i < kAppFields.size(); ++i) {
+    const AppFieldInfo& f = kAppFields[i];
+    for (std::size_t k = 0; k < f.size; ++k) {
+      const std::size_t at = f.offset + k;
+      QVERIFY2(at < TAppParams::kSize, f.name);
+      QVERIFY2(owner[at] == -1, f.name);
+      owner[at] = int(i);
+      QVERIFY2(p.bytes()[at] == Pattern(i, k), f.name);
+    }
+  }
+  QVERIFY(std::none_of(owner.begin(), owner.end(), [](int o) { return o < 0; }));
+
+  for (std::size_t i = 0; i < kAppFields.size(); ++i) {
+    const AppFieldInfo& f = kAppFields[i];
+    const auto field = p.FieldBytes(f.id);
+    QCOMPARE(field.size(), std::size_t(f.size));
+    QVERIFY2(field.data() == p.bytes().data() + f.offset, f.name);
+    if (IsNumeric(f.encoding)) {
+      std::uint32_t v = 0;
+      for (std::size_t k = f.size; k-- > 0;) v = (v << 8) | Pattern(i, k);
+      QVERIFY2(p.Get(f.id) == v, f.name);
+    } else {
+      QVERIFY2(p.GetText(f.id).size() == f.size, f.name);
+      QVERIFY2(std::equal(field.begin(), field.end(), p.GetText(f.id).begin(),
+                          [](std::uint8_t a, char b) { return a == std::uint8_t(b); }),
+               f.name);
+    }
+  }
+}
+
+void TestCoreRecord::documentedByteExamples() {
+  TAppParams p;
+  p.Set(AppField::port1, 40009);
+  p.Set(AppField::baudrate, 57600);
+  p.Set(AppField::ip1, 0xC0A80102); // 192.168.1.2
+  const auto& b = p.bytes();
+  QCOMPARE(b[350], std::uint8_t(0x49));
+  QCOMPARE(b[351], std::uint8_t(0x9C));
+  QCOMPARE(Bytes({b[0], b[1], b[2], b[3]}), Bytes({0x00, 0xE1, 0x00, 0x00}));
+  QCOMPARE(Bytes({b[282], b[283], b[284], b[285]}), Bytes({0x02, 0x01, 0xA8, 0xC0}));
+  QCOMPARE(p.Get(AppField::ip1), 0xC0A80102u);
+  QCOMPARE(p.Get(AppField::port1), 40009u);
+  QCOMPARE(p.Get(AppField::baudrate), 57600u);
+
+  // Readers see the raw byte of a flag; what counts as on is the form's business.
+  p.Set(AppField::recv_sms_en, 2);
+  QCOMPARE(p.Get(AppField::recv_sms_en), 2u);
+}
+
+void TestCoreRecord::numbersKeepOnlyTheFieldWidth() {
+  TAppParams p;
+  p.Set(AppField::port2, 70000); // low 16 bits: 4464
+  QCOMPARE(p.Get(AppField::port2), 4464u);
+  QCOMPARE(p.bytes()[420], std::uint8_t(0)); // last byte of hostname2
+  QCOMPARE(p.bytes()[423], std::uint8_t(0)); // connection_type2
+  p.Set(AppField::debug, 0xFFFFFFFF);        // a list with no selection stores 0xFF
+  QCOMPARE(p.Get(AppField::debug), 0xFFu);
+  QCOMPARE(p.bytes()[11], std::uint8_t(0));
+  QCOMPARE(p.bytes()[13], std::uint8_t(0));
+}
+
+void TestCoreRecord::zeroRecordReadsAsEmpty() {
+  const TAppParams p = TAppParams::FromBytes(std::vector<std::uint8_t>(693, 0));
+  QVERIFY(p == TAppParams());
+  for (const AppFieldInfo& f : kAppFields) {
+    QVERIFY2(p.Get(f.id) == 0, f.name);
+    QVERIFY2(p.GetText(f.id).empty(), f.name);
+  }
+}
+
+void TestCoreRecord::textFieldsFillAndPad() {
+  TAppParams p;
+  const std::string full(64, 'x');
+  p.SetText(AppField::apn, full);
+  QCOMPARE(p.GetText(AppField::apn), full);
+
+  // Too long: cut at the field, the neighbour keeps its bytes.
+  p.SetText(AppField::ppp_username, "keep");
+  p.SetText(AppField::apn, std::string(70, 'y'));
+  QCOMPARE(p.GetText(AppField::apn), std::string(64, 'y'));
+  QCOMPARE(p.GetText(AppField::ppp_username), std::string("keep"));
+
+  // Shorter text over a longer one: the rest of the field is zero again.
+  p.SetText(AppField::apn, "cmnet");
+  QCOMPARE(p.GetText(AppField::apn), std::string("cmnet"));
+  const auto apn = p.FieldBytes(AppField::apn);
+  QVERIFY(std::all_of(apn.begin() + 5, apn.end(), [](std::uint8_t c) { return c == 0; }));
+
+  // The switch command fills its six bytes with no terminator.
+  p.Set(AppField::auto_interval, 0xBEEF);
+  p.SetText(AppField::switch_cmd, "######");
+  for (int i = 607; i < 613; ++i) QCOMPARE(p.bytes()[i], std::uint8_t('#'));
+  QCOMPARE(p.GetText(AppField::switch_cmd), std::string("######"));
+  QCOMPARE(p.Get(AppField::auto_interval), 0xBEEFu);
+
+  // A text ends at its first zero even when bytes follow.
+  p.FieldBytes(AppField::pin_code)[0] = '1';
+  p.FieldBytes(AppField::pin_code)[2] = '3';
+  QCOMPARE(p.GetText(AppField::pin_code), std::string("1"));
+
+  // Bytes fields read the same way.
+  p.SetText(AppField::custom_heart_packet, std::string("\x01\x02\x00\x04", 4));
+  QCOMPARE(p.FieldBytes(AppField::custom_heart_packet)[3], std::uint8_t(4));
+}
+
+void TestCoreRecord::fromBytesCopiesAtMostOneRecord() {
+  std::vector<std::uint8_t> longer(800, 0x5A);
+  const TAppParams longRec = TAppParams::FromBytes(longer);
+  QVERIFY(std::all_of(longRec.bytes().begin(), longRec.bytes().end(),
+                      [](std::uint8_t c) { return c == 0x5A; }));
+
+  const TAppParams shortRec = TAppParams::FromBytes(std::vector<std::uint8_t>(10, 0x5A));
+  QCOMPARE(shortRec.bytes()[9], std::uint8_t(0x5A));
+  QCOMPARE(shortRec.bytes()[10], std::uint8_t(0));
+  QCOMPARE(shortRec.Get(AppField::packet_len), 0x5A5Au);
+  QCOMPARE(shortRec.Get(AppField::delay), 0u);
+  QVERIFY(TAppParams::FromBytes({}) == TAppParams());
+}
+
+void TestCoreRecord::wrongKindOfAccessTouchesNothing() {
+  TAppParams p;
+  p.Set(AppField::apn, 0x41414141);
+  p.SetText(AppField::port1, "AB");
+  p.Set(AppField::Count, 1);
+  QVERIFY(p == TAppParams());
+  QCOMPARE(p.Get(AppField::Count), 0u);
+  QVERIFY(p.FieldBytes(AppField::Count).empty());
+  QVERIFY(p.GetText(AppField::baudrate).empty());
+  QCOMPARE(FieldInfo(AppField::Count).size, std::uint16_t(0));
+}
+
+// ---------------------------------------------------------------- product information
+
+void TestCoreRecord::sysInfoFullBlock() {
+  std::vector<std::uint8_t> payload(60, 'z'); // bytes 20..32 and past 49 must not leak in
+  const std::string type = "DTU1", model = "K7V-GPRS-232", serial = "R232",
+                    sn = "0123456789ABCDEF";
+  std::copy(type.begin(), type.end(), payload.begin());
+  std::copy(model.begin(), model.end(), payload.begin() + 4);
+  std::copy(serial.begin(), serial.end(), payload.begin() + 16);
+  std::copy(sn.begin(), sn.end(), payload.begin() + 33);
+  TSysInfo info = ParseSysInfo(payload);
+  QCOMPARE(info.product_type, type);
+  QCOMPARE(info.product_model, model);
+  QCOMPARE(info.serial_type, serial);
+  QCOMPARE(info.sn, sn);
+
+  // Zero-terminated short texts.
+  payload.assign(49, 0);
+  payload[0] = 'A';
+  payload[4] = 'M';
+  payload[5] = '1';
+  payload[16] = 'S';
+  payload[33] = '7';
+  payload[35] = '9'; // after the terminator: not part of the text
+  info = ParseSysInfo(payload);
+  QCOMPARE(info.product_type, std::string("A"));
+  QCOMPARE(info.product_model, std::string("M1"));
+  QCOMPARE(info.serial_type, std::string("S"));
+  QCOMPARE(info.sn, std::string("7"));
+}
+
+void TestCoreRecord::sysInfoShortPayloads() {
+  const std::vector<std::uint8_t> block(49, 'q');
+  struct Case {
+    std::size_t size;
+    bool type, model, serial, sn;
+  };
+  const Case cases[] = {
+      {0, false, false, false, false},  {3, false, false, false, false},
+      {4, true, false, false, false},   {15, true, false, false, false},
+      {16, true, true, false, false},   {19, true, true, false, false},
+      {20, true, true, true, false},    {48, true, true, true, false},
+      {49, true, true, true, true},
+  };
+  for (const Case& c : cases) {
+    const TSysInfo info = ParseSysInfo(std::span(block).first(c.size));
+    QCOMPARE(info.product_type.size(), c.type ? 4u : 0u);
+    QCOMPARE(info.product_model.size(), c.model ? 12u : 0u);
+    QCOMPARE(info.serial_type.size(), c.serial ? 4u : 0u);
+    QCOMPARE(info.sn.size(), c.sn ? 16u : 0u);
+  }
+}
+
+// ---------------------------------------------------------------- heartbeat hex text
+
+void TestCoreRecord::hexToBytes_data() {
+  QTest::addColumn<QByteArray>("text");
+  QTest::addColumn<QByteArray>("bytes");
+  QTest::newRow("blank between") << QByteArray("01 AB") << QByteArray("\x01\xAB");
+  QTest::newRow("no blank") << QByteArray("01AB") << QByteArray("\x01\xAB");
+  QTest::newRow("trailing blank") << QByteArray("01 AB ") << QByteArray("\x01\xAB");
+  QTest::newRow("lone digit dropped") << QByteArray("1 AB") << QByteArray("\xAB");
+  QTest::newRow("odd digit at end") << QByteArray("ABC") << QByteArray("\xAB");
+  QTest::newRow("lower case") << QByteArray("01 ab") << QByteArray("\x01\xAB");
+  QTest::newRow("mixed case") << QByteArray("aB Cd") << QByteArray("\xAB\xCD");
+  QTest::newRow("letter beyond F") << QByteArray("0G 12") << QByteArray("\x12");
+  QTest::newRow("leading junk") << QByteArray("zz12") << QByteArray("\x12");
+  QTest::newRow("between 9 and A") << QByteArray("01:AB") << QByteArray("\x01\xAB");
+  QTest::newRow("punctuation") << QByteArray("01,02;03") << QByteArray("\x01\x02\x03");
+  QTest::newRow("high bytes") << QByteArray("\xC1\xC2" "7F") << QByteArray("\x7F");
+  QTest::newRow("newlines") << QByteArray("01\r\n02") << QByteArray("\x01\x02");
+  QTest::newRow("empty") << QByteArray("") << QByteArray();
+  QTest::newRow("single digit") << QByteArray("A") << QByteArray();
+  QTest::newRow("only separators") << QByteArray("  ::  ") << QByteArray();
+}
+
+void TestCoreRecord::hexToBytes() {
+  QFETCH(QByteArray, text);
+  QFETCH(QByteArray, bytes);
+  const auto got = HexToBytes(std::string_view(text.constData(), std::size_t(text.size())),
+                              int(text.size()));
+  QCOMPARE(QByteArray(reinterpret_cast<const char*>(got.data()), qsizetype(got.size())), bytes);
+}
+
+void TestCoreRecord::hexToBytesHonoursLength() {
+  QCOMPARE(HexToBytes("01AB", 3), Bytes({0x01}));
+  QCOMPARE(HexToBytes("01AB", 1), Bytes({}));
+  QCOMPARE(HexToBytes("01AB", 100), Bytes({0x01, 0xAB}));
+  QCOMPARE(HexToBytes("01AB", -1), Bytes({}));
+}
+
+void TestCoreRecord::bytesToHex() {
+  const std::uint8_t two[] = {0x01, 0xAB};
+  QCOMPARE(BytesToHex(two, 2, 130), std::string("01 AB "));
+  QCOMPARE(BytesToHex(two, 0, 130), std::string());
+  QCOMPARE(BytesToHex(nullptr, 2, 130), std::string());
+
+  std::vector<std::uint8_t> packet(24);
+  for (int i = 0; i < 24; ++i) packet[std::size_t(i)] = std::uint8_t(i * 11);
+  const std::string text = BytesToHex(packet.data(), 24, 130);
+  QCOMPARE(text.size(), 72u);
+  QCOMPARE(text.substr(0, 9), std::string("00 0B 16 "));
+  QCOMPARE(text.substr(69), std::string("FD "));
+}
+
+void TestCoreRecord::bytesToHexStopsAtCapacity() {
+  const std::vector<std::uint8_t> many(255, 0xEE);
+  // 130 characters hold 43 whole bytes and the closing zero.
+  QCOMPARE(BytesToHex(many.data(), 43, 130).size(), 129u);
+  const std::string cut = BytesToHex(many.data(), 255, 130);
+  QCOMPARE(cut.size(), 129u);
+  QCOMPARE(cut.substr(123), std::string("EE EE "));
+  QCOMPARE(BytesToHex(many.data(), 2, 5), std::string("EE E"));
+  QCOMPARE(BytesToHex(many.data(), 2, 1), std::string());
+  QCOMPARE(BytesToHex(many.data(), 2, 0), std::string());
+}
+
+void TestCoreRecord::hexRoundTripAllByteValues() {
+  for (int start = 0; start < 256; start += 24) {
+    std::vector<std::uint8_t> in;
+    for (int v = start; v < std::min(start + 24, 256); ++v) in.push_back(std::uint8_t(v));
+    const std::string text = BytesToHex(in.data(), int(in.size()), 130);
+    QCOMPARE(HexToBytes(text, int(text.size())), in);
+  }
+}
+
+QTEST_GUILESS_MAIN(TestCoreRecord)
+#include "test_core_record.moc"
