@@ -120,13 +120,17 @@ void TLimitedEdit::contextMenuEvent(QContextMenuEvent* event) {
   if (!menu)
     return;
   menu->setAttribute(Qt::WA_DeleteOnClose);
-  // The menu's paste runs after this handler has returned, from the menu.
-  if (auto* paste = menu->findChild<QAction*>(QStringLiteral("edit-paste"))) {
-    disconnect(paste, &QAction::triggered, this, &QLineEdit::paste);
-    connect(paste, &QAction::triggered, this, [this] {
-      UserInputScope scope(*this);
-      this->paste();
-    });
+  // The menu's paste runs later, from the menu, outside any input handler
+  // here; so its action is found by its connection to paste() (made by name
+  // or by member pointer, depending on the Qt version) and wrapped.
+  for (QAction* action : menu->actions()) {
+    const bool isPaste = disconnect(action, SIGNAL(triggered()), this, SLOT(paste())) ||
+                         disconnect(action, &QAction::triggered, this, &QLineEdit::paste);
+    if (isPaste)
+      connect(action, &QAction::triggered, this, [this] {
+        UserInputScope scope(*this);
+        paste();
+      });
   }
   menu->popup(event->globalPos());
 }

@@ -50,7 +50,11 @@ void TForm1::bStartClick() {
     if (!frame) {
       // Sleep in the event loop until more bytes arrive; closing the window
       // or losing the device ends the download.
-      if (!link_->WaitForBytes() || !self) break;
+      const bool more = link_->WaitForBytes();
+      // The window may have been destroyed inside the wait: nothing of it,
+      // not even its flags, may be touched after that.
+      if (!self) return;
+      if (!more) break;
       continue;
     }
     switch (frame->command()) {
@@ -77,7 +81,7 @@ void TForm1::bStartClick() {
     }
   }
   DownloadRunning = false;
-  if (!self || closed_) return; // the window is going away with the program
+  if (closed_) return; // the window is going away with the program
 
   // A refused image, or a device that vanished, must never read as success.
   if (completed)

@@ -16,11 +16,13 @@ void TForm1::SpeedButton11Click() {
   if (path.isEmpty() || !QFileInfo::exists(path)) return; // cancelled, or no such file: nothing to say
   QFile file(path);
   QByteArray bytes;
-  if (file.open(QIODevice::ReadOnly)) bytes = file.read(qint64(TAppParams::kSize));
+  // Only plain files: opening a named pipe would block the window until
+  // some other program writes to it.
+  if (QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly)) bytes = file.read(qint64(TAppParams::kSize));
   // A short or unreadable file would mix its bytes with an earlier import's;
   // refuse it and leave the pages as they are.
   if (bytes.size() < qsizetype(TAppParams::kSize)) {
-    qCInfo(lcParamFiles) << "import refused:" << path << file.errorString() << bytes.size();
+    qCInfo(lcParamFiles) << "import refused:" << path << file.error() << file.errorString() << bytes.size();
     LogStatus(GetCaption(QStringLiteral("import_failed")), clRed, 10);
     return;
   }
@@ -40,12 +42,15 @@ void TForm1::SpeedButton12Click() {
   // half-written or with a stale tail.
   QSaveFile file(path);
   const auto& bytes = record->bytes();
+  // The record sits in the file's buffer until it is flushed, and commit()
+  // does not notice a flush that fails (file system full, size limit): it
+  // would put a cut-off file in place of the old one. Flush first and check.
   const bool ok = file.open(QIODevice::WriteOnly) &&
                   file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) ==
                       qint64(bytes.size()) &&
-                  file.commit();
+                  file.flush() && file.commit();
   if (!ok) {
-    qCInfo(lcParamFiles) << "export failed:" << path << file.errorString();
+    qCInfo(lcParamFiles) << "export failed:" << path << file.error() << file.errorString();
     file.cancelWriting();
     LogStatus(GetCaption(QStringLiteral("export_failed")), clRed, 10);
     return;

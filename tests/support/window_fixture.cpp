@@ -17,9 +17,10 @@ namespace {
 QString ShippedCaptions() { return QStringLiteral(K7V_SOURCE_DIR "/resources/caption.ini"); }
 } // namespace
 
-WindowFixture::WindowFixture(std::unique_ptr<SerialPort> port, bool withCaptions) {
+WindowFixture::WindowFixture(std::unique_ptr<SerialPort> port, bool withCaptions, const Prepare& prepare) {
   oldCwd_ = QDir::currentPath();
   if (withCaptions) QFile::copy(ShippedCaptions(), dir_.filePath(QStringLiteral("caption.ini")));
+  if (prepare) prepare(QDir(dir_.path()));
   QDir::setCurrent(dir_.path());
   SetMessageBoxHandler([this](QWidget*, QMessageBox::Icon, const QString&, const QString& text) {
     boxes.append(text);

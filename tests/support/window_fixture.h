@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QWidget>
 #include <deque>
+#include <functional>
 #include <memory>
 
 #include "app/main_window.h"
@@ -23,9 +24,14 @@ struct LogLine {
 
 class WindowFixture {
 public:
+  // Runs in the working directory before the window exists, to put files
+  // there (parcfg.ini, caption.ini) that the window reads at start-up.
+  using Prepare = std::function<void(const QDir& workDir)>;
+
   // port: null for the real serial port. withCaptions: put the shipped
   // caption.ini beside the window so message texts are there.
-  explicit WindowFixture(std::unique_ptr<SerialPort> port = nullptr, bool withCaptions = true);
+  explicit WindowFixture(std::unique_ptr<SerialPort> port = nullptr, bool withCaptions = true,
+                         const Prepare& prepare = {});
   ~WindowFixture();
 
   TForm1& form() { return *form_; }

@@ -1,0 +1,358 @@
+// Parameter files: export and import of the pages, and every way they can fail
+// without touching the pages or the files.
+
+#include <QDirIterator>
+#include <QFile>
+#include <QLineEdit>
+#include <QMap>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+#include "app/file_dialogs.h"
+#include "params/app_params.h"
+#include "support/window_fixture.h"
+
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#endif
+
+using F = AppField;
+
+namespace {
+
+constexpr qsizetype kRecordSize = qsizetype(TAppParams::kSize);
+
+// Far from both the start-up pages and the factory set, and showable as it is.
+TAppParams SampleRecord() {
+  TAppParams p;
+  const std::pair<F, std::uint32_t> numbers[] = {
+      {F::baudrate, 19200}, {F::databit, 7}, {F::stopbit, 2}, {F::paritybit, 1}, {F::packet_len, 512},
+      {F::delay, 250}, {F::debug, 1}, {F::main_dns, 0x08080808}, {F::ping_interval, 9},
+      {F::ip1, 0xC0A80102}, {F::port1, 40009}, {F::connection_type1, 1}, {F::port2, 2}, {F::port3, 3},
+      {F::heart_interval, 45}, {F::select_ptcl, 0}, {F::dtuinsertid, 1}, {F::dtuinsertid_pos, 7},
+      {F::custom_heart_packet_en, 1}, {F::custom_heart_packet_len, 3},
+      {F::run_mode, 2}, {F::idle_interval, 60}, {F::reconnect_interval, 20}, {F::recv_sms_en, 1},
+      {F::auto_interval, 15}, {F::master_ip, 0x0A000001}, {F::master_port, 7000}, {F::run_type, 0},
+      {F::master_reconnect_interval, 90},
+  };
+  for (auto [f, v] : numbers) p.Set(f, v);
+  p.SetText(F::apn, "iot.example");
+  p.SetText(F::hostname1, std::string(64, 'h')); // full, no terminator
+  p.SetText(F::dtu_id, "K7V-FILE-0001");
+  p.SetText(F::phone_number, "+8613800000000");
+  p.SetText(F::switch_cmd, "$$##$$");
+  p.SetText(F::pin_code, "0000");
+  const std::uint8_t heart[] = {0x7E, 0x00, 0xFF};
+  std::copy(std::begin(heart), std::end(heart), p.FieldBytes(F::custom_heart_packet).begin());
+  return p;
+}
+
+QByteArray Bytes(const TAppParams& p) {
+  return QByteArray(reinterpret_cast<const char*>(p.bytes().data()), kRecordSize);
+}
+
+bool WriteFile(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray ReadFile(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+// Every entry under dir with its content, to see that nothing was touched.
+QMap<QString, QByteArray> Snapshot(const QString& dir) {
+  QMap<QString, QByteArray> entries;
+  QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                  QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QFileInfo info(it.next());
+    entries.insert(info.filePath(), info.isDir()    ? QByteArray("<dir>")
+                                    : info.isFile() ? ReadFile(info.filePath())
+                                                    : QByteArray("<special>")); // a pipe would block
+  }
+  return entries;
+}
+
+class Window : public WindowFixture {
+public:
+  TAppParams encoded() {
+    const auto record = form().EncodeParams();
+    if (!record) qFatal("encoding failed: %s", qPrintable(boxes.join('|')));
+    return *record;
+  }
+  void importFrom(const QString& path) {
+    dialogAnswers.push_back(path);
+    click("SpeedButton11");
+  }
+  void exportTo(const QString& path) {
+    dialogAnswers.push_back(path);
+    click("SpeedButton12");
+  }
+};
+
+// The log's last line is the message of key, in colour at size.
+#define VERIFY_LAST_LINE(w, key, expectedColour, expectedSize)                                 \
+  do {                                                                         \
+    const QList<LogLine> lines_ = (w).logLines();                              \
+    QVERIFY(!lines_.isEmpty());                                                \
+    QVERIFY(!WindowFixture::caption(key).isEmpty());                           \
+    QCOMPARE(lines_.back().text, WindowFixture::caption(key));                 \
+    QCOMPARE(lines_.back().colour, QColor(expectedColour));                          \
+    QCOMPARE(lines_.back().pointSize, double(expectedSize));                         \
+  } while (false)
+
+} // namespace
+
+class TestParamFiles : public QObject {
+  Q_OBJECT
+
+private slots:
+  void init() { // a fresh, empty directory for every case
+    files_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(files_->isValid());
+  }
+  void dialogsHaveNoFilterNorExtension();
+  void exportThenImportGivesTheSameRecord();
+  void exportReplacesALongerFileWhole();
+  void importUsesTheFirstRecordOfALongerFile();
+  void importRefusals_data();
+  void importRefusals();
+  void exportFailures_data();
+  void exportFailures();
+  void unconvertibleFieldWritesNothing_data();
+  void unconvertibleFieldWritesNothing();
+  void nothingHappens_data();
+  void nothingHappens();
+
+private:
+  QString file(const char* name) const { return files_->filePath(QString::fromLatin1(name)); }
+  QString dir() const { return files_->path(); }
+  std::unique_ptr<QTemporaryDir> files_;
+};
+
+void TestParamFiles::dialogsHaveNoFilterNorExtension() {
+  Window w;
+  QList<FileDialogSpec> asked;
+  FileDialogHandler answer = SetFileDialogHandler({});
+  SetFileDialogHandler([&](const FileDialogSpec& spec) {
+    asked.append(spec);
+    return answer(spec);
+  });
+  w.importFrom(QString());
+  w.exportTo(QString());
+  SetFileDialogHandler(answer);
+  QCOMPARE(asked.size(), 2);
+  QCOMPARE(QByteArray(asked[0].name), QByteArray("OpenDialog1"));
+  QVERIFY(!asked[0].save);
+  QCOMPARE(QByteArray(asked[1].name), QByteArray("SaveDialog1"));
+  QVERIFY(asked[1].save);
+  for (const FileDialogSpec& spec : asked) {
+    QCOMPARE(QByteArray(spec.filter), QByteArray());
+    QCOMPARE(QByteArray(spec.defaultExt), QByteArray());
+  }
+}
+
+// No DTU is connected in any of these: files need none.
+void TestParamFiles::exportThenImportGivesTheSameRecord() {
+  Window w;
+  QVERIFY(!w.form().link().LinkConnected);
+  w.form().DecodeParams(SampleRecord());
+  const TAppParams shown = w.encoded();
+  QCOMPARE(shown, SampleRecord());
+
+  const QString path = file("unit.par"); // did not exist
+  w.exportTo(path);
+  VERIFY_LAST_LINE(w, "exported", Qt::black, 9);
+  QCOMPARE(ReadFile(path), Bytes(shown));
+
+  w.click("SpeedButton15");
+  QVERIFY(w.encoded() != shown);
+  w.importFrom(path);
+  VERIFY_LAST_LINE(w, "imported", Qt::black, 9);
+  QCOMPARE(w.encoded(), shown);
+  QCOMPARE(w.get<QLineEdit>("ed_hostname1")->text(), QString(64, 'h'));
+  QVERIFY(w.boxes.isEmpty());
+}
+
+void TestParamFiles::exportReplacesALongerFileWhole() {
+  Window w;
+  const QString path = file("long.par");
+  QVERIFY(WriteFile(path, QByteArray(3000, '\xEE')));
+  w.click("SpeedButton15");
+  w.exportTo(path);
+  VERIFY_LAST_LINE(w, "exported", Qt::black, 9);
+  QCOMPARE(ReadFile(path), Bytes(w.encoded())); // 693 bytes, no stale tail
+  QCOMPARE(QDir(dir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+           QStringList{"long.par"}); // no temporary file left behind
+}
+
+void TestParamFiles::importUsesTheFirstRecordOfALongerFile() {
+  Window w;
+  const QString path = file("tail.par");
+  QVERIFY(WriteFile(path, Bytes(SampleRecord()) + QByteArray(307, '\x5A')));
+  w.importFrom(path);
+  VERIFY_LAST_LINE(w, "imported", Qt::black, 9);
+  QCOMPARE(w.encoded(), SampleRecord());
+}
+
+void TestParamFiles::importRefusals_data() {
+  QTest::addColumn<QString>("kind");
+  QTest::newRow("one byte short") << "short";
+  QTest::newRow("empty file") << "empty";
+  QTest::newRow("path is a directory") << "directory";
+#ifndef _WIN32
+  QTest::newRow("named pipe nobody writes to") << "fifo";
+#endif
+#ifdef Q_OS_LINUX
+  QTest::newRow("read fails after open") << "readerror";
+#endif
+}
+
+// A file that cannot give a whole record is refused, also after an earlier
+// import left a record behind whose tail a short file would have kept.
+void TestParamFiles::importRefusals() {
+  QFETCH(QString, kind);
+  Window w;
+  const QString good = file("good.par");
+  QVERIFY(WriteFile(good, Bytes(SampleRecord())));
+  w.importFrom(good);
+  w.click("SpeedButton15");
+
+  QString path = file("bad.par");
+  if (kind == "short") {
+    TAppParams other = SampleRecord();
+    other.SetText(F::apn, "other");
+    QVERIFY(WriteFile(path, Bytes(other).left(kRecordSize - 1)));
+  } else if (kind == "empty") {
+    QVERIFY(WriteFile(path, {}));
+  } else if (kind == "directory") {
+    QVERIFY(QDir(dir()).mkdir("bad.par"));
+#ifndef _WIN32
+  } else if (kind == "fifo") { // opening it for reading would wait for a writer
+    QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+#endif
+  } else {
+    path = "/proc/self/mem"; // opens, but offset 0 is never mapped: the read fails
+  }
+  const TAppParams pages = w.encoded();
+  const auto before = Snapshot(dir());
+  const qsizetype lines = w.logLines().size();
+
+  w.importFrom(path);
+  QCOMPARE(w.logLines().size(), lines + 1);
+  VERIFY_LAST_LINE(w, "import_failed", Qt::red, 10);
+  QCOMPARE(w.encoded(), pages);
+  QCOMPARE(Snapshot(dir()), before);
+  QVERIFY(w.boxes.isEmpty());
+}
+
+void TestParamFiles::exportFailures_data() {
+  QTest::addColumn<QString>("kind");
+  QTest::newRow("parent directory missing") << "noparent";
+  QTest::newRow("parent is a regular file") << "fileparent";
+  QTest::newRow("path is a directory") << "directory";
+  QTest::newRow("under /proc") << "proc";
+#ifndef _WIN32
+  QTest::newRow("disk full while writing over a file") << "full";
+#endif
+}
+
+// A write that fails leaves every file as it was and says so in red.
+void TestParamFiles::exportFailures() {
+  QFETCH(QString, kind);
+  Window w;
+  w.click("SpeedButton15");
+  QVERIFY(WriteFile(file("old.par"), Bytes(SampleRecord()))); // an earlier export
+  QVERIFY(WriteFile(file("notes.txt"), "a file, not a directory"));
+  QVERIFY(QDir(dir()).mkdir("folder"));
+  const QMap<QString, QString> paths = {
+      {"noparent", file("missing/unit.par")}, {"fileparent", file("notes.txt/unit.par")},
+      {"directory", file("folder")},          {"proc", "/proc/k7v-unit.par"},
+      {"full", file("old.par")},
+  };
+  const QString path = paths.value(kind);
+  const TAppParams pages = w.encoded();
+  const auto before = Snapshot(dir());
+  const qsizetype lines = w.logLines().size();
+
+#ifndef _WIN32
+  rlimit oldLimit{};
+  auto oldSignal = SIG_DFL;
+  if (kind == "full") { // the file system refuses a byte past the hundredth
+    oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &oldLimit), 0);
+    rlimit small = oldLimit;
+    small.rlim_cur = 100;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+  }
+  w.exportTo(path);
+  if (kind == "full") {
+    setrlimit(RLIMIT_FSIZE, &oldLimit);
+    std::signal(SIGXFSZ, oldSignal);
+  }
+#else
+  w.exportTo(path);
+#endif
+
+  QCOMPARE(w.logLines().size(), lines + 1);
+  VERIFY_LAST_LINE(w, "export_failed", Qt::red, 10);
+  QCOMPARE(Snapshot(dir()), before);
+  QVERIFY(!QFileInfo::exists("/proc/k7v-unit.par"));
+  QCOMPARE(w.encoded(), pages);
+  QVERIFY(w.boxes.isEmpty());
+}
+
+void TestParamFiles::unconvertibleFieldWritesNothing_data() {
+  QTest::addColumn<bool>("existing");
+  QTest::newRow("new file") << false;
+  QTest::newRow("existing file") << true;
+}
+
+// The conversion box is the only report; the file is never touched.
+void TestParamFiles::unconvertibleFieldWritesNothing() {
+  QFETCH(bool, existing);
+  Window w;
+  const QString path = file("unit.par");
+  if (existing) QVERIFY(WriteFile(path, Bytes(SampleRecord())));
+  w.get<QLineEdit>("ed_heart")->clear();
+  const auto before = Snapshot(dir());
+
+  w.exportTo(path);
+  QCOMPARE(w.boxes, QStringList{"'' is not a valid integer value."});
+  QCOMPARE(Snapshot(dir()), before);
+  QVERIFY(w.logLines().isEmpty());
+}
+
+void TestParamFiles::nothingHappens_data() {
+  QTest::addColumn<QString>("button");
+  QTest::addColumn<QString>("answer");
+  QTest::newRow("import cancelled") << "SpeedButton11" << "";
+  QTest::newRow("export cancelled") << "SpeedButton12" << "";
+  QTest::newRow("import of a missing file") << "SpeedButton11" << "nowhere.par";
+  QTest::newRow("import under a missing directory") << "SpeedButton11" << "missing/nowhere.par";
+}
+
+void TestParamFiles::nothingHappens() {
+  QFETCH(QString, button);
+  QFETCH(QString, answer);
+  Window w;
+  w.form().DecodeParams(SampleRecord());
+  QVERIFY(WriteFile(file("unit.par"), QByteArray(kRecordSize, '\x01')));
+  const auto before = Snapshot(dir());
+
+  w.dialogAnswers.push_back(answer.isEmpty() ? answer : files_->filePath(answer));
+  w.click(qPrintable(button));
+  QVERIFY(w.dialogAnswers.empty()); // the dialog was asked
+  QCOMPARE(w.encoded(), SampleRecord());
+  QCOMPARE(Snapshot(dir()), before);
+  QVERIFY(w.logLines().isEmpty());
+  QVERIFY(w.boxes.isEmpty());
+}
+
+QTEST_MAIN(TestParamFiles)
+#include "test_param_files.moc"
