@@ -9,10 +9,10 @@ namespace {
 // A dialog object rather than the static helpers, because only the object
 // takes a default suffix (typed "fw" opens "fw.bin" where a default
 // extension is given).
-QString RealFileDialog(QWidget* parent, const FileDialogSpec& spec) {
+QString RealFileDialog(QWidget* parent, const FileDialogSetup& setup) {
   QFileDialog dialog(parent);
-  dialog.setObjectName(QString::fromLatin1(spec.name));
-  if (spec.save) {
+  dialog.setObjectName(QString::fromLatin1(setup.name));
+  if (setup.save) {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     // Replacing a parameter file is the normal case; no question is asked.
@@ -21,10 +21,10 @@ QString RealFileDialog(QWidget* parent, const FileDialogSpec& spec) {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
   }
-  if (spec.filter && *spec.filter)
-    dialog.setNameFilter(QString::fromLatin1(spec.filter));
-  if (spec.defaultExt && *spec.defaultExt)
-    dialog.setDefaultSuffix(QString::fromLatin1(spec.defaultExt));
+  if (setup.filter && *setup.filter)
+    dialog.setNameFilter(QString::fromLatin1(setup.filter));
+  if (setup.defaultExt && *setup.defaultExt)
+    dialog.setDefaultSuffix(QString::fromLatin1(setup.defaultExt));
   if (dialog.exec() != QDialog::Accepted)
     return {};
   const QStringList chosen = dialog.selectedFiles();
@@ -39,10 +39,10 @@ FileDialogHandler& CurrentHandler() {
 } // namespace
 
 // The chosen path; empty when cancelled.
-QString RunFileDialog(QWidget* parent, const FileDialogSpec& spec) {
+QString RunFileDialog(QWidget* parent, const FileDialogSetup& setup) {
   if (const FileDialogHandler& handler = CurrentHandler())
-    return handler(spec);
-  return RealFileDialog(parent, spec);
+    return handler(setup);
+  return RealFileDialog(parent, setup);
 }
 
 // Returns the previous handler (empty when the real dialog was in use); an

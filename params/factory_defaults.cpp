@@ -10,6 +10,7 @@
 #include "app/main_window.h"
 #include "params/factory_set.h"
 
+// Fills the pages with the factory set; cannot fail.
 void TForm1::SpeedButton15Click() {
   const QString zero = QStringLiteral("0.0.0.0");
   SelectListIndex(cb_baudrate, 1); // 57600

@@ -11,6 +11,7 @@
 
 Q_LOGGING_CATEGORY(lcParamFiles, "k7v.paramfiles")
 
+// Import. On failure the pages are left as they were and "import_failed" is logged.
 void TForm1::SpeedButton11Click() {
   const QString path = RunFileDialog(this, OpenDialog1);
   if (path.isEmpty() || !QFileInfo::exists(path)) return; // cancelled, or no such file: nothing to say
@@ -32,6 +33,7 @@ void TForm1::SpeedButton11Click() {
   LogStatus(GetCaption(QStringLiteral("imported")), clBlack, 9);
 }
 
+// Export. On failure the file is left as it was and "export_failed" is logged.
 void TForm1::SpeedButton12Click() {
   const QString path = RunFileDialog(this, SaveDialog1);
   if (path.isEmpty()) return;

@@ -137,11 +137,11 @@ private:
 
 void TestParamFiles::dialogsHaveNoFilterNorExtension() {
   Window w;
-  QList<FileDialogSpec> asked;
+  QList<FileDialogSetup> asked;
   FileDialogHandler answer = SetFileDialogHandler({});
-  SetFileDialogHandler([&](const FileDialogSpec& spec) {
-    asked.append(spec);
-    return answer(spec);
+  SetFileDialogHandler([&](const FileDialogSetup& setup) {
+    asked.append(setup);
+    return answer(setup);
   });
   w.importFrom(QString());
   w.exportTo(QString());
@@ -151,9 +151,9 @@ void TestParamFiles::dialogsHaveNoFilterNorExtension() {
   QVERIFY(!asked[0].save);
   QCOMPARE(QByteArray(asked[1].name), QByteArray("SaveDialog1"));
   QVERIFY(asked[1].save);
-  for (const FileDialogSpec& spec : asked) {
-    QCOMPARE(QByteArray(spec.filter), QByteArray());
-    QCOMPARE(QByteArray(spec.defaultExt), QByteArray());
+  for (const FileDialogSetup& setup : asked) {
+    QCOMPARE(QByteArray(setup.filter), QByteArray());
+    QCOMPARE(QByteArray(setup.defaultExt), QByteArray());
   }
 }
 
