@@ -91,8 +91,12 @@ TLimitedEdit::TLimitedEdit(QWidget* parent) : QLineEdit(parent) {
 }
 
 void TLimitedEdit::keyPressEvent(QKeyEvent* event) {
-  // Undo and redo restore earlier texts; they are not typing.
-  if (event->matches(QKeySequence::Undo) || event->matches(QKeySequence::Redo)) {
+  // Undo and redo restore earlier texts, they are not typing; Enter types
+  // nothing but runs the returnPressed handlers, whose setText is the
+  // program's.
+  const bool restores = event->matches(QKeySequence::Undo) || event->matches(QKeySequence::Redo);
+  const bool submits = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (restores || submits) {
     QLineEdit::keyPressEvent(event);
     return;
   }

@@ -26,7 +26,9 @@ EditOverflow FindEditOverflow(QStringView before, QStringView after, int limit,
 
 // Single-line edit. A typed key that does not fit is refused; a paste or drop
 // keeps as much as fits. A text set by the program that is already longer
-// than the limit can be edited but not made longer.
+// than the limit can be edited but not made longer. A setText made from a
+// textEdited handler, while the technician's input is being handled, is
+// bound like that input.
 class TLimitedEdit : public QLineEdit {
   Q_OBJECT
   Q_PROPERTY(int charLimit READ charLimit WRITE setCharLimit)

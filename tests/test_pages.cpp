@@ -348,6 +348,11 @@ void TestPages::limitedEditKeepsWhatFitsAndLetsLongTextShrink() {
   QTest::keyClicks(&edit, "3");
   QTest::keyClick(&edit, Qt::Key_Z, Qt::ControlModifier);
   QCOMPARE(edit.text(), QString("12"));
+
+  // What a returnPressed handler sets is the program's text, not typing.
+  connect(&edit, &QLineEdit::returnPressed, &edit, [&edit] { edit.setText("1234567890"); });
+  QTest::keyClick(&edit, Qt::Key_Return);
+  QCOMPARE(edit.text(), QString("1234567890"));
 }
 
 void TestPages::memoLimitsTypingAndPasting() {
