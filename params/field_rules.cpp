@@ -126,6 +126,13 @@ void TForm1::InstallFieldRules() {
 
   sbDial->viewport()->installEventFilter(this);
   sbPtcl->viewport()->installEventFilter(this);
+  // A wheel turned over a list the technician is not working in scrolls the
+  // page instead of silently changing a parameter on the way past.
+  for (QScrollArea* box : {sbDial, sbPtcl})
+    for (QComboBox* list : box->findChildren<QComboBox*>()) {
+      list->setFocusPolicy(Qt::StrongFocus);
+      list->installEventFilter(this);
+    }
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
@@ -165,17 +172,22 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     ExitRuleFor(watched, event);
     return handled;
   }
-  case QEvent::Wheel:
-    if (watched == sbDial->viewport() || watched == sbPtcl->viewport()) {
+  case QEvent::Wheel: {
+    auto* list = qobject_cast<QComboBox*>(watched);
+    if (list && list->hasFocus()) break; // the list the technician is in takes the wheel
+    const bool onDial = watched == sbDial->viewport() || (list && sbDial->isAncestorOf(list));
+    const bool onPtcl = watched == sbPtcl->viewport() || (list && sbPtcl->isAncestorOf(list));
+    if (onDial || onPtcl) {
       const int delta = static_cast<QWheelEvent*>(event)->angleDelta().y();
       if (delta == 0) break; // horizontal wheels do not scroll these pages
-      if (watched == sbDial->viewport())
+      if (onDial)
         sbDialMouseWheel(sbDial, delta);
       else
         sbPtclMouseWheel(sbPtcl, delta);
       return true; // one line per notch, not the scroll area's three
     }
     break;
+  }
   default:
     break;
   }

@@ -140,6 +140,7 @@ int main(int argc, char** argv) {
 
   LinePacer outPacer(opt.baud, opt.pace);
   LinePacer inPacer(opt.baud, opt.pace);
+  bool inputBacklog = false; // the last read left bytes behind for lack of wire time
   WireWriter writer(pty.masterFd(), outPacer);
   DtuDevice device(opt, record, writer, log);
   PtyRxSource source(pty.masterFd());
@@ -190,7 +191,9 @@ int main(int argc, char** argv) {
       n = static_cast<std::uint16_t>(std::min<std::size_t>(n, limit));
       const std::uint16_t got = n > 0 ? source.ReadPort(buffer.data(), n) : 0;
       if (got > 0) {
-        inPacer.Spend(got, now);
+        inPacer.Spend(got, now, inputBacklog);
+        // More was waiting than the wire let through: the next read continues it.
+        inputBacklog = got == limit && source.RxBytesWaiting() > 0;
         device.OnBytes(std::span(buffer.data(), got), now);
       } else if (fds[1].revents & (POLLHUP | POLLERR)) {
         // We hold the slave open, so this should not happen; if it does,

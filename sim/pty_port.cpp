@@ -168,10 +168,15 @@ std::size_t LinePacer::Allowance(Clock::time_point now) const {
   return now >= busyUntil_ ? batch_ : 0;
 }
 
-void LinePacer::Spend(std::size_t n, Clock::time_point now) {
+void LinePacer::Spend(std::size_t n, Clock::time_point now, bool continuing) {
   if (!enabled_ || n == 0)
     return;
-  busyUntil_ = std::max(busyUntil_, now) + byteTime_ * static_cast<long long>(n);
+  // Bytes that were already waiting when the line came free follow on from
+  // where the last ones ended: a wake-up that comes a little late (poll()
+  // rounds to milliseconds) is then made up instead of adding up over a long
+  // transfer. After an idle line the schedule starts afresh.
+  const Clock::time_point start = continuing ? busyUntil_ : std::max(busyUntil_, now);
+  busyUntil_ = start + byteTime_ * static_cast<long long>(n);
 }
 
 void WireWriter::Queue(std::vector<std::uint8_t> bytes, std::chrono::milliseconds pauseBefore,
@@ -217,7 +222,7 @@ void WireWriter::Flush(Clock::time_point now) {
       queuedBytes_ = 0;
       return;
     }
-    pacer_.Spend(std::size_t(w), now);
+    pacer_.Spend(std::size_t(w), now, s.sent > 0);
     s.sent += std::size_t(w);
     queuedBytes_ -= std::size_t(w);
     if (s.sent == s.bytes.size()) {

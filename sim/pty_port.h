@@ -65,8 +65,9 @@ public:
   // Bytes that may move now; 0 while the wire is still busy. Unlimited
   // (SIZE_MAX) when pacing is off.
   std::size_t Allowance(Clock::time_point now) const;
-  // Books n bytes that have just moved.
-  void Spend(std::size_t n, Clock::time_point now);
+  // Books n bytes that have just moved; continuing: they were already
+  // waiting when the line came free (the middle of a frame).
+  void Spend(std::size_t n, Clock::time_point now, bool continuing);
   // When the wire is free again.
   Clock::time_point FreeAt() const { return busyUntil_; }
 

@@ -2,6 +2,7 @@
 // parameter pages, driven through the window as the technician drives it.
 
 #include <QApplication>
+#include <QHash>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -11,6 +12,8 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QWheelEvent>
+
+#include <algorithm>
 
 #include "app/limited_edit.h"
 #include "support/window_fixture.h"

@@ -4,6 +4,8 @@
 #include <QComboBox>
 #include <QTest>
 
+#include <algorithm>
+
 #include "app/limited_edit.h"
 #include "params/app_params.h"
 #include "support/window_fixture.h"

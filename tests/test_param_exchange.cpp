@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QSerialPort>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -162,6 +163,7 @@ public:
     timer.start();
     w->click(name);
     active = false;
+    hourglassSamples = samples;
     return samples == hourglass;
   }
 
@@ -209,6 +211,7 @@ public:
 
   DtuSimProcess sim;
   std::unique_ptr<WindowFixture> w;
+  int hourglassSamples = 0; // looks taken by the last clickWithHourglass
 
 private:
   QTemporaryDir tmp_;
@@ -237,6 +240,8 @@ private slots:
   void writeFailures();
   void unconvertibleFieldSendsNothing();
   void windowClosedDuringReadWait();
+  void disconnectDuringReadWait();
+  void closingWhileConnectedDoesNotTellTheDtu();
 };
 
 void TestParamExchange::initTestCase() {
@@ -253,6 +258,7 @@ void TestParamExchange::readThenWriteBackStoresTheSameRecord() {
 
   qsizetype before = s.logSize();
   QVERIFY(s.clickWithHourglass("sb_getpar"));
+  QVERIFY(s.hourglassSamples > 0);
   QVERIFY(s.logTailIs(before, {kReading, kReadCompleted, kSysCompleted}));
   QVERIFY(!s.waitCursor());
   QCOMPARE(FramesReceivedBySim(s.sim), (QStringList{kReadRequest, kSysInfoRequest}));
@@ -279,6 +285,7 @@ void TestParamExchange::readThenWriteBackStoresTheSameRecord() {
   const QStringList pagesBefore = s.pages();
   before = s.logSize();
   QVERIFY(s.clickWithHourglass("sb_setpar"));
+  QVERIFY(s.hourglassSamples > 0);
   QVERIFY(s.logTailIs(before, {kSaving, kSaved}));
   QVERIFY(!s.waitCursor());
   QCOMPARE(s.sim.stateRecord(), Bytes(RoundTripRecord()));
@@ -326,6 +333,7 @@ void TestParamExchange::readFailures() {
 
   const qsizetype before = s.logSize();
   QVERIFY(s.clickWithHourglass("sb_getpar"));
+  QVERIFY(s.hourglassSamples > 0);
   QVERIFY(!s.waitCursor());
 
   if (!pagesFilled) {
@@ -338,8 +346,9 @@ void TestParamExchange::readFailures() {
     QCOMPARE(Bytes(*shown), Bytes(RoundTripRecord()));
   }
   QCOMPARE(s.productFields(), product.isEmpty() ? earlier : product);
-  QCOMPARE(FramesReceivedBySim(s.sim),
-           sysInfoAsked ? QStringList{kReadRequest, kSysInfoRequest} : QStringList{kReadRequest});
+  QStringList requests{kReadRequest};
+  if (sysInfoAsked) requests << kSysInfoRequest;
+  QCOMPARE(FramesReceivedBySim(s.sim), requests);
   // Still connected: a failed read is no reason to drop the link.
   QVERIFY(s.form().link().LinkConnected);
   QVERIFY(s.w->get<QAbstractButton>("sb_getpar")->isEnabled());
@@ -370,6 +379,7 @@ void TestParamExchange::writeFailures() {
 
   const qsizetype before = s.logSize();
   QVERIFY(s.clickWithHourglass("sb_setpar"));
+  QVERIFY(s.hourglassSamples > 0);
   QVERIFY(!s.waitCursor());
   const QByteArray k = key.toLatin1();
   QVERIFY(s.logTailIs(before, {kSaving, {k.constData(), kRed, 10}}));
@@ -414,6 +424,43 @@ void TestParamExchange::windowClosedDuringReadWait() {
   QVERIFY(!s.form().link().CommHandle().IsOpen());
   QCOMPARE(FramesReceivedBySim(s.sim), QStringList{kReadRequest});
   QVERIFY(QFile::exists(QDir(s.w->dir()).filePath(QStringLiteral("parcfg.ini"))));
+}
+
+void TestParamExchange::disconnectDuringReadWait() {
+  // Disconnect stays enabled while a read waits; pressing it must end the
+  // read as a failure, not let it write to the closed port.
+  Session s({"--silent", "7"});
+  const QString why = s.connect();
+  QVERIFY2(why.isEmpty(), qPrintable(why));
+  QObject ctx;
+  QObject::connect(s.w->get<QPlainTextEdit>("RichEdit1"), &QPlainTextEdit::textChanged, &ctx, [&] {
+    if (s.w->logTexts().last() == WindowFixture::caption("app_par_read_completed"))
+      QTimer::singleShot(100, &ctx, [&] { s.w->click("sb_com_close"); });
+  });
+  const qsizetype before = s.logSize();
+  s.w->click("sb_getpar");
+
+  QVERIFY(s.logTailIs(before, {kReading, kReadCompleted, {"serial_closed", kBlack, 9}, kSysFailed}));
+  QVERIFY(!s.waitCursor());
+  QVERIFY(!s.form().link().LinkConnected);
+  QVERIFY(!s.form().link().CommHandle().IsOpen());
+  QVERIFY(!s.w->get<QAbstractButton>("sb_getpar")->isEnabled());
+  QTRY_COMPARE_WITH_TIMEOUT(FramesReceivedBySim(s.sim).size(), 3, 3000);
+  QCOMPARE(FramesReceivedBySim(s.sim), (QStringList{kReadRequest, kSysInfoRequest, "AA 02 06 00 B2 BB"}));
+}
+
+void TestParamExchange::closingWhileConnectedDoesNotTellTheDtu() {
+  Session s;
+  const QString why = s.connect();
+  QVERIFY2(why.isEmpty(), qPrintable(why));
+  s.form().close();
+  QVERIFY(!s.form().link().CommHandle().IsOpen());
+  // Nothing at all reached the DTU after the switch command.
+  QVERIFY(s.sim.logText().contains("RX switch"));
+  QCOMPARE(FramesReceivedBySim(s.sim), QStringList{});
+  QSerialPort other;
+  other.setPortName(s.sim.devicePath());
+  QVERIFY(other.open(QIODevice::ReadWrite));
 }
 
 QTEST_MAIN(TestParamExchange)

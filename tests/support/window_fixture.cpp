@@ -25,7 +25,7 @@ WindowFixture::WindowFixture(std::unique_ptr<SerialPort> port, bool withCaptions
   SetMessageBoxHandler([this](QWidget*, QMessageBox::Icon, const QString&, const QString& text) {
     boxes.append(text);
   });
-  SetFileDialogHandler([this](const FileDialogSpec&) {
+  SetFileDialogHandler([this](const FileDialogSetup&) {
     if (dialogAnswers.empty()) return QString();
     QString answer = dialogAnswers.front();
     dialogAnswers.pop_front();
@@ -34,7 +34,7 @@ WindowFixture::WindowFixture(std::unique_ptr<SerialPort> port, bool withCaptions
   form_ = std::make_unique<TForm1>(std::move(port));
   ExeDir = dir_.path() + QLatin1Char('/'); // message texts from the copied caption.ini
   form_->show();
-  QTest::qWaitForWindowExposed(form_.get());
+  if (!QTest::qWaitForWindowExposed(form_.get())) qWarning("window not exposed");
 }
 
 WindowFixture::~WindowFixture() {
