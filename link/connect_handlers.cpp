@@ -93,6 +93,11 @@ void TForm1::sb_com_closeClick() {
   link_->Write(kLeaveConfigFrame);
   link_->LinkConnected = false;
   link_->CommHandle().Close();
+  // Disconnect stays clickable while a read or write waits. Closing the port
+  // wakes nothing by itself, so without this that wait would sit out its
+  // time-out (and a wait with none would never end) on a port that is gone.
+  // The next connect clears the abort before it waits.
+  link_->AbortWaits();
   LogStatus(GetCaption(QStringLiteral("serial_closed")), clBlack, 9);
   SetLinkControls(false);
 }

@@ -239,6 +239,7 @@ private slots:
   void writeFailures_data();
   void writeFailures();
   void unconvertibleFieldSendsNothing();
+  void windowClosedDuringReadWait_data();
   void windowClosedDuringReadWait();
   void disconnectDuringReadWait();
   void closingWhileConnectedDoesNotTellTheDtu();
@@ -409,21 +410,39 @@ void TestParamExchange::unconvertibleFieldSendsNothing() {
   QCOMPARE(s.sim.stateRecord(), Bytes(RoundTripRecord()));
 }
 
+void TestParamExchange::windowClosedDuringReadWait_data() {
+  QTest::addColumn<bool>("destroy");
+  QTest::newRow("closed") << false;
+  QTest::newRow("closed and destroyed") << true;
+}
+
 void TestParamExchange::windowClosedDuringReadWait() {
+  QFETCH(bool, destroy);
   Session s({"--silent", "3"});
   const QString why = s.connect();
   QVERIFY2(why.isEmpty(), qPrintable(why));
+  const QString settingsFile = QDir(s.w->dir()).filePath(QStringLiteral("parcfg.ini"));
   QObject ctx;
-  QTimer::singleShot(300, &ctx, [&] { s.form().close(); });
+  QTimer::singleShot(300, &ctx, [&] {
+    if (destroy)
+      s.w->closeWindow();
+    else
+      s.form().close();
+  });
   const qsizetype before = s.logSize();
   s.w->click("sb_getpar");
 
   // The read ends where it was: no failure report, no product request, and
   // the DTU is not told to leave configuration mode.
-  QVERIFY(s.logTailIs(before, {kReading}));
-  QVERIFY(!s.form().link().CommHandle().IsOpen());
+  if (!destroy) {
+    QVERIFY(s.logTailIs(before, {kReading}));
+    QVERIFY(!s.form().link().CommHandle().IsOpen());
+    QVERIFY(QFile::exists(settingsFile));
+  }
   QCOMPARE(FramesReceivedBySim(s.sim), QStringList{kReadRequest});
-  QVERIFY(QFile::exists(QDir(s.w->dir()).filePath(QStringLiteral("parcfg.ini"))));
+  QSerialPort other;
+  other.setPortName(s.sim.devicePath());
+  QVERIFY(other.open(QIODevice::ReadWrite));
 }
 
 void TestParamExchange::disconnectDuringReadWait() {
