@@ -111,9 +111,12 @@ std::optional<TDeviceFrame> ReadFrame(TRxBuffer& rx, RxSource& src, std::uint16_
         continue;
       }
       if (rx.Free + rx.Count < length) {
+        // Make room behind the candidate and look at it again at once. The
+        // waits sleep until new bytes arrive, so a frame that is already in
+        // the buffer behind a header that only looked too long must be found
+        // by this call, not left for a call that may never come.
         CompactRxBuffer(rx);
-        incomplete = true;
-        break;
+        continue;
       }
       if (!IsAcceptedCommand(p[1])) {
         ConsumeRx(rx, 1);
