@@ -22,6 +22,7 @@
 
 #include "app/fonts.h"
 #include "app/style.h"
+#include "support/bytes.h"
 #include "support/dtu_sim_process.h"
 #include "support/window_fixture.h"
 
@@ -76,10 +77,7 @@ void TestScreenshots::initTestCase() {
     port = sim_.devicePath();
   }
   fx_ = std::make_unique<WindowFixture>(nullptr, true, [&](const QDir& dir) {
-    if (port.isEmpty()) return;
-    QFile f(dir.filePath(QStringLiteral("parcfg.ini")));
-    if (f.open(QIODevice::WriteOnly))
-      f.write("[serial]\r\ncom=" + port.toUtf8() + "\r\nbaudrate=0\r\ndatabit=0\r\nstopbit=1\r\nparitybit=0\r\n");
+    if (!port.isEmpty()) WriteFile(dir.filePath(QStringLiteral("parcfg.ini")), "[serial]\r\ncom=" + port.toUtf8() + "\r\n");
   });
   TForm1& form = fx_->form();
   form.move(form.screen()->availableGeometry().center() - form.rect().center());
@@ -112,12 +110,7 @@ void TestScreenshots::clientAreaOnTheServer() {
 void TestScreenshots::everyPage_data() {
   QTest::addColumn<QString>("button");
   QTest::addColumn<QString>("page");
-  const std::pair<const char*, const char*> rows[] = {
-      {"SpeedButton1", "pSerial"},   {"SpeedButton2", "sbDial"},    {"SpeedButton3", "pConnection"},
-      {"SpeedButton4", "sbPtcl"},    {"SpeedButton5", "pWorkmode"}, {"SpeedButton6", "pRemote"},
-      {"SpeedButton8", "pUpdate"},   {"SpeedButton7", "pVersion"},
-  };
-  for (const auto& [button, page] : rows)
+  for (const auto& [button, page] : kPageButtons)
     QTest::newRow(page) << QString::fromLatin1(button) << QString::fromLatin1(page);
 }
 

@@ -2,7 +2,6 @@
 // profile-string functions, and the IPv4 text conversion beside them.
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
@@ -12,6 +11,7 @@
 
 #include "platform/ipv4.h"
 #include "platform/profile_ini.h"
+#include "support/bytes.h"
 
 Q_DECLARE_METATYPE(std::optional<std::string>)
 Q_DECLARE_METATYPE(std::string)
@@ -21,17 +21,6 @@ namespace {
 using OptText = std::optional<std::string>;
 
 std::string Utf8(const QString& s) { return s.toStdString(); }
-
-QByteArray ReadAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteAll(const QString& path, const QByteArray& bytes) {
-  QFile f(path);
-  QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  QCOMPARE(f.write(bytes), bytes.size());
-}
 
 } // namespace
 
@@ -62,83 +51,49 @@ void TestCoreIni::find_data() {
   QTest::addColumn<std::string>("section");
   QTest::addColumn<std::string>("key");
   QTest::addColumn<OptText>("expected");
-
-  const std::string basic = "[serial]\r\ncom=COM3\r\nbaudrate=4\r\n";
-  QTest::newRow("plain") << basic << std::string("serial") << std::string("com") << OptText("COM3");
-  QTest::newRow("section case") << basic << std::string("SERIAL") << std::string("com") << OptText("COM3");
-  QTest::newRow("key case") << basic << std::string("serial") << std::string("BaudRate") << OptText("4");
-  QTest::newRow("missing key") << basic << std::string("serial") << std::string("conf") << OptText();
-  QTest::newRow("missing section") << basic << std::string("lang") << std::string("com") << OptText();
-  QTest::newRow("empty file") << std::string() << std::string("serial") << std::string("com") << OptText();
-
-  QTest::newRow("blanks around names and value")
-      << std::string("  [ serial ]  \n \t com \t=  COM 4 \t\n") << std::string("serial")
-      << std::string("com") << OptText("COM 4");
-  QTest::newRow("blanks in the asked names")
-      << basic << std::string(" serial ") << std::string(" com ") << OptText("COM3");
-
-  QTest::newRow("double quotes") << std::string("[s]\nk=\"a b\"\n") << std::string("s")
-                                 << std::string("k") << OptText("a b");
-  QTest::newRow("single quotes") << std::string("[s]\nk='a b'\n") << std::string("s")
-                                 << std::string("k") << OptText("a b");
-  QTest::newRow("blanks inside quotes stay") << std::string("[s]\nk= \" a \" \n") << std::string("s")
-                                             << std::string("k") << OptText(" a ");
-  QTest::newRow("only one pair of quotes") << std::string("[s]\nk='\"x\"'\n") << std::string("s")
-                                           << std::string("k") << OptText("\"x\"");
-  QTest::newRow("empty quotes") << std::string("[s]\nk=\"\"\n") << std::string("s")
-                                << std::string("k") << OptText("");
-  QTest::newRow("unbalanced opening quote") << std::string("[s]\nk=\"abc\n") << std::string("s")
-                                            << std::string("k") << OptText("\"abc");
-  QTest::newRow("unbalanced closing quote") << std::string("[s]\nk=abc'\n") << std::string("s")
-                                            << std::string("k") << OptText("abc'");
-  QTest::newRow("mixed quote kinds") << std::string("[s]\nk=\"abc'\n") << std::string("s")
-                                     << std::string("k") << OptText("\"abc'");
-  QTest::newRow("lone quote") << std::string("[s]\nk=\"\n") << std::string("s") << std::string("k")
-                              << OptText("\"");
-
-  QTest::newRow("empty value is not missing") << std::string("[s]\nk=\nj=   \n") << std::string("s")
-                                              << std::string("k") << OptText("");
-  QTest::newRow("blank value is empty") << std::string("[s]\nk=\nj=   \n") << std::string("s")
-                                        << std::string("j") << OptText("");
-  QTest::newRow("first key wins") << std::string("[s]\nk=1\nK=2\n") << std::string("s")
-                                  << std::string("k") << OptText("1");
-  QTest::newRow("first section wins")
-      << std::string("[s]\nk=1\n[S]\nk=2\n") << std::string("s") << std::string("k") << OptText("1");
-  QTest::newRow("repeated section is not searched")
-      << std::string("[s]\na=1\n[t]\n[s]\nk=2\n") << std::string("s") << std::string("k") << OptText();
-  QTest::newRow("key of the next section")
-      << std::string("[s]\na=1\n[t]\nk=2\n") << std::string("s") << std::string("k") << OptText();
-  QTest::newRow("key before any section")
-      << std::string("k=0\n[s]\na=1\n") << std::string("s") << std::string("k") << OptText();
-
-  QTest::newRow("semicolon line is a key") << std::string("[s]\n;k=1\n") << std::string("s")
-                                           << std::string(";k") << OptText("1");
-  QTest::newRow("commented key is not the key") << std::string("[s]\n;k=1\n") << std::string("s")
-                                                << std::string("k") << OptText();
-  QTest::newRow("no inline comment") << std::string("[s]\nk=1 ; note\n") << std::string("s")
-                                     << std::string("k") << OptText("1 ; note");
-  QTest::newRow("no escapes") << std::string("[s]\nk=a\\tb\\\n") << std::string("s")
-                              << std::string("k") << OptText("a\\tb\\");
-  QTest::newRow("value holds =") << std::string("[s]\nk=a=b\n") << std::string("s")
-                                 << std::string("k") << OptText("a=b");
-  QTest::newRow("line without = is no key") << std::string("[s]\nk\nk=2\n") << std::string("s")
-                                            << std::string("k") << OptText("2");
-  QTest::newRow("[ without ] opens no section")
-      << std::string("[t]\n[s\nk=1\n") << std::string("s") << std::string("k") << OptText();
-  QTest::newRow("[ without ] leaves the section open")
-      << std::string("[t]\n[s\nk=1\n") << std::string("t") << std::string("k") << OptText("1");
-  QTest::newRow("text after ]") << std::string("[s] x\nk=1\n") << std::string("s")
-                                << std::string("k") << OptText("1");
-
-  QTest::newRow("byte order mark") << std::string("\xEF\xBB\xBF[s]\nk=1\n") << std::string("s")
-                                   << std::string("k") << OptText("1");
-  QTest::newRow("CR line ends") << std::string("[s]\rk=1\rj=2\r") << std::string("s")
-                                << std::string("j") << OptText("2");
-  QTest::newRow("no final line end") << std::string("[s]\r\nk=1") << std::string("s")
-                                     << std::string("k") << OptText("1");
-  QTest::newRow("GBK bytes pass through")
-      << std::string("[s]\nk=\xCE\xDE\n") << std::string("s") << std::string("k")
-      << OptText("\xCE\xDE");
+  struct Row { const char* name; const char* content; const char* section; const char* key; OptText expected; };
+  const char* basic = "[serial]\r\ncom=COM3\r\nbaudrate=4\r\n";
+  const Row rows[] = {
+      {"plain", basic, "serial", "com", "COM3"},
+      {"section case", basic, "SERIAL", "com", "COM3"},
+      {"key case", basic, "serial", "BaudRate", "4"},
+      {"missing key", basic, "serial", "conf", {}},
+      {"missing section", basic, "lang", "com", {}},
+      {"empty file", "", "serial", "com", {}},
+      {"blanks around names and value", "  [ serial ]  \n \t com \t=  COM 4 \t\n", "serial", "com", "COM 4"},
+      {"blanks in the asked names", basic, " serial ", " com ", "COM3"},
+      {"double quotes", "[s]\nk=\"a b\"\n", "s", "k", "a b"},
+      {"single quotes", "[s]\nk='a b'\n", "s", "k", "a b"},
+      {"blanks inside quotes stay", "[s]\nk= \" a \" \n", "s", "k", " a "},
+      {"only one pair of quotes", "[s]\nk='\"x\"'\n", "s", "k", "\"x\""},
+      {"empty quotes", "[s]\nk=\"\"\n", "s", "k", ""},
+      {"unbalanced opening quote", "[s]\nk=\"abc\n", "s", "k", "\"abc"},
+      {"unbalanced closing quote", "[s]\nk=abc'\n", "s", "k", "abc'"},
+      {"mixed quote kinds", "[s]\nk=\"abc'\n", "s", "k", "\"abc'"},
+      {"lone quote", "[s]\nk=\"\n", "s", "k", "\""},
+      {"empty value is not missing", "[s]\nk=\nj=   \n", "s", "k", ""},
+      {"blank value is empty", "[s]\nk=\nj=   \n", "s", "j", ""},
+      {"first key wins", "[s]\nk=1\nK=2\n", "s", "k", "1"},
+      {"first section wins", "[s]\nk=1\n[S]\nk=2\n", "s", "k", "1"},
+      {"repeated section is not searched", "[s]\na=1\n[t]\n[s]\nk=2\n", "s", "k", {}},
+      {"key of the next section", "[s]\na=1\n[t]\nk=2\n", "s", "k", {}},
+      {"key before any section", "k=0\n[s]\na=1\n", "s", "k", {}},
+      {"semicolon line is a key", "[s]\n;k=1\n", "s", ";k", "1"},
+      {"commented key is not the key", "[s]\n;k=1\n", "s", "k", {}},
+      {"no inline comment", "[s]\nk=1 ; note\n", "s", "k", "1 ; note"},
+      {"no escapes", "[s]\nk=a\\tb\\\n", "s", "k", "a\\tb\\"},
+      {"value holds =", "[s]\nk=a=b\n", "s", "k", "a=b"},
+      {"line without = is no key", "[s]\nk\nk=2\n", "s", "k", "2"},
+      {"[ without ] opens no section", "[t]\n[s\nk=1\n", "s", "k", {}},
+      {"[ without ] leaves the section open", "[t]\n[s\nk=1\n", "t", "k", "1"},
+      {"text after ]", "[s] x\nk=1\n", "s", "k", "1"},
+      {"byte order mark", "\xEF\xBB\xBF[s]\nk=1\n", "s", "k", "1"},
+      {"CR line ends", "[s]\rk=1\rj=2\r", "s", "j", "2"},
+      {"no final line end", "[s]\r\nk=1", "s", "k", "1"},
+      {"GBK bytes pass through", "[s]\nk=\xCE\xDE\n", "s", "k", "\xCE\xDE"},
+  };
+  for (const Row& r : rows)
+    QTest::newRow(r.name) << std::string(r.content) << std::string(r.section) << std::string(r.key) << r.expected;
 }
 
 void TestCoreIni::find() {
@@ -207,61 +162,29 @@ void TestCoreIni::setString_data() {
   QTest::addColumn<std::string>("section");
   QTest::addColumn<std::string>("key");
   QTest::addColumn<std::string>("after");
-
   // Every row writes the value "v".
-  QTest::newRow("replace, other section untouched")
-      << std::string("[a]\r\nk=1\r\n[b]\r\nk=2\r\n") << std::string("a") << std::string("k")
-      << std::string("[a]\r\nk=v\r\n[b]\r\nk=2\r\n");
-  QTest::newRow("replace keeps indentation and spelling")
-      << std::string("[A]\n  Key = old  \nz=1\n") << std::string("a") << std::string("KEY")
-      << std::string("[A]\n  Key=v\nz=1\n");
-  QTest::newRow("replace first of duplicates")
-      << std::string("[a]\nk=1\nk=2\n") << std::string("a") << std::string("k")
-      << std::string("[a]\nk=v\nk=2\n");
-  QTest::newRow("replace in first of repeated sections")
-      << std::string("[a]\nk=1\n[a]\nk=2\n") << std::string("a") << std::string("k")
-      << std::string("[a]\nk=v\n[a]\nk=2\n");
-  QTest::newRow("replace quoted value")
-      << std::string("[a]\nk=\"x y\"\n") << std::string("a") << std::string("k")
-      << std::string("[a]\nk=v\n");
-  QTest::newRow("comments and odd lines untouched")
-      << std::string("; note\n[a]\n#x\nk=1 ; c\n\t\n") << std::string("a") << std::string("k")
-      << std::string("; note\n[a]\n#x\nk=v\n\t\n");
-  QTest::newRow("insert after the last filled line")
-      << std::string("[a]\nx=1\n\n[b]\ny=2\n") << std::string("a") << std::string("k")
-      << std::string("[a]\nx=1\nk=v\n\n[b]\ny=2\n");
-  QTest::newRow("insert into a bare header")
-      << std::string("[a]\n[b]\n") << std::string("a") << std::string("k")
-      << std::string("[a]\nk=v\n[b]\n");
-  QTest::newRow("insert after an unterminated last line")
-      << std::string("[a]\nx=1") << std::string("a") << std::string("k")
-      << std::string("[a]\nx=1\nk=v");
-  QTest::newRow("insert into first of repeated sections")
-      << std::string("[a]\nx=1\n[a]\nk=2\n") << std::string("a") << std::string("k")
-      << std::string("[a]\nx=1\nk=v\n[a]\nk=2\n");
-  QTest::newRow("new section, LF file")
-      << std::string("[a]\nx=1\n") << std::string("b") << std::string("k")
-      << std::string("[a]\nx=1\n\n[b]\nk=v\n");
-  QTest::newRow("new section, CRLF file without final line end")
-      << std::string("[a]\r\nx=1") << std::string("b") << std::string("k")
-      << std::string("[a]\r\nx=1\r\n\r\n[b]\r\nk=v\r\n");
-  QTest::newRow("new section after a blank line")
-      << std::string("[a]\nx=1\n\n") << std::string("b") << std::string("k")
-      << std::string("[a]\nx=1\n\n[b]\nk=v\n");
-  QTest::newRow("new section, CR file")
-      << std::string("[a]\rx=1\r") << std::string("b") << std::string("k")
-      << std::string("[a]\rx=1\r\r[b]\rk=v\r");
-  QTest::newRow("empty content") << std::string() << std::string("b") << std::string("k")
-                                 << std::string("[b]\r\nk=v\r\n");
-  QTest::newRow("byte order mark kept")
-      << std::string("\xEF\xBB\xBF[a]\nk=1\n") << std::string("a") << std::string("k")
-      << std::string("\xEF\xBB\xBF[a]\nk=v\n");
-  QTest::newRow("mixed line ends kept")
-      << std::string("[a]\r\nx=1\nk=1\r\n") << std::string("a") << std::string("k")
-      << std::string("[a]\r\nx=1\nk=v\r\n");
-  QTest::newRow("names trimmed")
-      << std::string("[a]\nk=1\n") << std::string(" a ") << std::string(" k ")
-      << std::string("[a]\nk=v\n");
+  const char* rows[][5] = {
+      {"replace, other section untouched", "[a]\r\nk=1\r\n[b]\r\nk=2\r\n", "a", "k", "[a]\r\nk=v\r\n[b]\r\nk=2\r\n"},
+      {"replace keeps indentation and spelling", "[A]\n  Key = old  \nz=1\n", "a", "KEY", "[A]\n  Key=v\nz=1\n"},
+      {"replace first of duplicates", "[a]\nk=1\nk=2\n", "a", "k", "[a]\nk=v\nk=2\n"},
+      {"replace in first of repeated sections", "[a]\nk=1\n[a]\nk=2\n", "a", "k", "[a]\nk=v\n[a]\nk=2\n"},
+      {"replace quoted value", "[a]\nk=\"x y\"\n", "a", "k", "[a]\nk=v\n"},
+      {"comments and odd lines untouched", "; note\n[a]\n#x\nk=1 ; c\n\t\n", "a", "k", "; note\n[a]\n#x\nk=v\n\t\n"},
+      {"insert after the last filled line", "[a]\nx=1\n\n[b]\ny=2\n", "a", "k", "[a]\nx=1\nk=v\n\n[b]\ny=2\n"},
+      {"insert into a bare header", "[a]\n[b]\n", "a", "k", "[a]\nk=v\n[b]\n"},
+      {"insert after an unterminated last line", "[a]\nx=1", "a", "k", "[a]\nx=1\nk=v"},
+      {"insert into first of repeated sections", "[a]\nx=1\n[a]\nk=2\n", "a", "k", "[a]\nx=1\nk=v\n[a]\nk=2\n"},
+      {"new section, LF file", "[a]\nx=1\n", "b", "k", "[a]\nx=1\n\n[b]\nk=v\n"},
+      {"new section, CRLF file without final line end", "[a]\r\nx=1", "b", "k", "[a]\r\nx=1\r\n\r\n[b]\r\nk=v\r\n"},
+      {"new section after a blank line", "[a]\nx=1\n\n", "b", "k", "[a]\nx=1\n\n[b]\nk=v\n"},
+      {"new section, CR file", "[a]\rx=1\r", "b", "k", "[a]\rx=1\r\r[b]\rk=v\r"},
+      {"empty content", "", "b", "k", "[b]\r\nk=v\r\n"},
+      {"byte order mark kept", "\xEF\xBB\xBF[a]\nk=1\n", "a", "k", "\xEF\xBB\xBF[a]\nk=v\n"},
+      {"mixed line ends kept", "[a]\r\nx=1\nk=1\r\n", "a", "k", "[a]\r\nx=1\nk=v\r\n"},
+      {"names trimmed", "[a]\nk=1\n", " a ", " k ", "[a]\nk=v\n"},
+  };
+  for (const auto& r : rows)
+    QTest::newRow(r[0]) << std::string(r[1]) << std::string(r[2]) << std::string(r[3]) << std::string(r[4]);
 }
 
 void TestCoreIni::setString() {
@@ -305,7 +228,7 @@ void TestCoreIni::fileWriteLeavesOtherBytes() {
   const QString path = dir.filePath("parcfg.ini");
   const QByteArray before = "; kept\r\n[other]\r\n  X = \"1\" ; c\r\n\r\n[Serial]\r\ncom=COM1\r\n"
                             "baudrate=0\r\n\r\n[tail]\r\ny=\xCE\xDE\r\n";
-  WriteAll(path, before);
+  QVERIFY(WriteFile(path, before));
 
   QVERIFY(WriteProfileString(Utf8(path), "serial", "baudrate", "4"));
   QVERIFY(WriteProfileString(Utf8(path), "serial", "conf", "######"));
@@ -313,7 +236,7 @@ void TestCoreIni::fileWriteLeavesOtherBytes() {
   const QByteArray expected = "; kept\r\n[other]\r\n  X = \"1\" ; c\r\n\r\n[Serial]\r\ncom=COM1\r\n"
                               "baudrate=4\r\nconf=######\r\n\r\n[tail]\r\ny=\xCE\xDE\r\n"
                               "\r\n[new]\r\nk=v\r\n";
-  QCOMPARE(ReadAll(path), expected);
+  QCOMPARE(ReadFile(path), expected);
   QCOMPARE(ReadProfileString(Utf8(path), "SERIAL", "BAUDRATE", ""), std::string("4"));
 }
 
@@ -323,7 +246,7 @@ void TestCoreIni::fileWriteCreatesMissingFile() {
   const QString path = dir.filePath("new.ini");
   QVERIFY(WriteProfileString(Utf8(path), "serial", "com", "COM7"));
   QVERIFY(WriteProfileString(Utf8(path), "serial", "baudrate", "2"));
-  QCOMPARE(ReadAll(path), QByteArray("[serial]\r\ncom=COM7\r\nbaudrate=2\r\n"));
+  QCOMPARE(ReadFile(path), QByteArray("[serial]\r\ncom=COM7\r\nbaudrate=2\r\n"));
   // Nothing but the file itself is left in the directory.
   QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"new.ini"});
 }
@@ -337,9 +260,9 @@ void TestCoreIni::fileWriteFailures() {
   QVERIFY(!WriteProfileString(Utf8(dir.filePath("sub.ini")), "s", "k", "v"));
   // A value that would break the file apart is refused and the file stays.
   const QString path = dir.filePath("f.ini");
-  WriteAll(path, "[s]\nk=1\n");
+  QVERIFY(WriteFile(path, "[s]\nk=1\n"));
   QVERIFY(!WriteProfileString(Utf8(path), "s", "k", "x\n[t]\ny=1"));
-  QCOMPARE(ReadAll(path), QByteArray("[s]\nk=1\n"));
+  QCOMPARE(ReadFile(path), QByteArray("[s]\nk=1\n"));
 }
 
 void TestCoreIni::readMissingFileGivesDefault() {

@@ -5,10 +5,10 @@
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
-#include <vector>
 
 #include "link/device_link.h"
 #include "link/qt_serial_port.h"
+#include "support/bytes.h"
 #include "support/fake_serial_port.h"
 
 #ifdef Q_OS_LINUX
@@ -18,19 +18,7 @@
 
 namespace {
 
-QByteArray Frame(std::uint8_t command, const QByteArray& payload = {})
-{
-  std::vector<std::uint8_t> out(std::size_t(payload.size()) + k7v::kFrameOverhead);
-  const auto n = BuildFrame(
-    command, {reinterpret_cast<const std::uint8_t*>(payload.constData()), std::size_t(payload.size())},
-    out);
-  return QByteArray(reinterpret_cast<const char*>(out.data()), qsizetype(n));
-}
-
-QByteArray PayloadOf(const TDeviceFrame& f)
-{
-  return QByteArray(reinterpret_cast<const char*>(f.payload().data()), qsizetype(f.payload().size()));
-}
+QByteArray PayloadOf(const TDeviceFrame& f) { return ToBytes(f.payload()); }
 
 struct FakeLink {
   FakeSerialPort* port;
@@ -64,7 +52,6 @@ private slots:
   void ptyRefusesWhatItCannotDo_data();
   void ptyRefusesWhatItCannotDo();
   void missingDeviceFailsToOpen();
-  void ptyHangupIsReportedOnceAndClosesThePort();
 #endif
 };
 
@@ -83,22 +70,22 @@ void TestDeviceLink::replyArrivesWholeOrByteByByte()
   f.port->setDeliveryChunk(chunk);
   const QByteArray payload("V2.01\0\0\0", 8);
   QSignalSpy arrivals(f.port, &SerialPort::bytesArrived);
-  QTimer::singleShot(10, f.port, [&] { f.port->feedReceived(Frame(1, payload)); });
+  QTimer::singleShot(10, f.port, [&] { f.port->feedReceived(FrameBytes(1, payload)); });
 
   const auto reply = f.link.WaitReply(1, 2);
   QCOMPARE(reply.result, DeviceLink::WaitResult::Reply);
   QCOMPARE(reply.frame.command(), 1);
   QCOMPARE(PayloadOf(reply.frame), payload);
   if (chunk == 1)
-    QCOMPARE(arrivals.count(), Frame(1, payload).size()); // it really took every byte's event
+    QCOMPARE(arrivals.count(), FrameBytes(1, payload).size()); // it really took every byte's event
   QCOMPARE(f.link.Rx().Count, 0);
 }
 
 void TestDeviceLink::otherCommandsAreDroppedWhileWaiting()
 {
   FakeLink f;
-  QTimer::singleShot(10, f.port, [&] { f.port->feedReceived(Frame(3, "params")); });
-  QTimer::singleShot(40, f.port, [&] { f.port->feedReceived(Frame(7) + Frame(1, "V1") + Frame(4, "x")); });
+  QTimer::singleShot(10, f.port, [&] { f.port->feedReceived(FrameBytes(3, "params")); });
+  QTimer::singleShot(40, f.port, [&] { f.port->feedReceived(FrameBytes(7) + FrameBytes(1, "V1") + FrameBytes(4, "x")); });
 
   const auto reply = f.link.WaitReply(1, 2);
   QCOMPARE(reply.result, DeviceLink::WaitResult::Reply);
@@ -113,7 +100,7 @@ void TestDeviceLink::otherCommandsAreDroppedWhileWaiting()
 void TestDeviceLink::replyAlreadyWaitingIsFoundWithZeroSeconds()
 {
   FakeLink f;
-  f.port->feedReceived(Frame(3) + Frame(4, QByteArray(1, '\1')));
+  f.port->feedReceived(FrameBytes(3) + FrameBytes(4, QByteArray(1, '\1')));
   const auto reply = f.link.WaitReply(4, 0);
   QCOMPARE(reply.result, DeviceLink::WaitResult::Reply);
   QCOMPARE(PayloadOf(reply.frame), QByteArray(1, '\1'));
@@ -123,7 +110,7 @@ void TestDeviceLink::silenceTimesOutAfterTheGivenTime()
 {
   FakeLink f;
   // Only frames that never match, and garbage, arrive during the wait.
-  QTimer::singleShot(300, f.port, [&] { f.port->feedReceived(Frame(3) + "\xAA\x01\x05"); });
+  QTimer::singleShot(300, f.port, [&] { f.port->feedReceived(FrameBytes(3) + "\xAA\x01\x05"); });
   QElapsedTimer clock;
   clock.start();
   const auto reply = f.link.WaitReply(1, 2);
@@ -144,7 +131,7 @@ void TestDeviceLink::abortEndsTheWait()
   QCOMPARE(f.link.WaitReply(1, 1).result, DeviceLink::WaitResult::Aborted);
   QVERIFY(!f.link.WaitForBytes());
   f.link.ClearAbort();
-  f.port->feedReceived(Frame(1));
+  f.port->feedReceived(FrameBytes(1));
   QCOMPARE(f.link.WaitReply(1, 1).result, DeviceLink::WaitResult::Reply);
 
   // ...and a wait started inside another wait is ended together with it.
@@ -194,7 +181,7 @@ void TestDeviceLink::waitForBytes()
 void TestDeviceLink::writeFollowsThePort()
 {
   FakeLink f;
-  const QByteArray leave = Frame(2);
+  const QByteArray leave = FrameBytes(2);
   QVERIFY(f.link.Write({reinterpret_cast<const std::uint8_t*>(leave.constData()), 6}));
   QCOMPARE(f.port->written(), QByteArray::fromHex("AA020600B2BB"));
 
@@ -221,12 +208,10 @@ struct Pty {
       slavePath = QString::fromLocal8Bit(name);
     }
   }
-  ~Pty() { closeMaster(); }
-  void closeMaster()
+  ~Pty()
   {
     if (master >= 0)
       ::close(master);
-    master = -1;
   }
 };
 } // namespace
@@ -246,13 +231,13 @@ void TestDeviceLink::ptyOpensConfiguresAndCarriesBytes()
     QCOMPARE(port->Open({name, 115200, 8, 0, 0}).kind, OpenResult::Kind::OpenFailed);
     QVERIFY(port->IsOpen()); // the refused second open left the first alone
 
-    const QByteArray answer = Frame(1, "V2.01");
+    const QByteArray answer = FrameBytes(1, "V2.01");
     QTimer::singleShot(20, port, [&] { QCOMPARE(::write(pty.master, answer.constData(), answer.size()), answer.size()); });
     const auto reply = link.WaitReply(1, 2);
     QCOMPARE(reply.result, DeviceLink::WaitResult::Reply);
     QCOMPARE(PayloadOf(reply.frame), QByteArray("V2.01"));
 
-    const QByteArray request = Frame(3);
+    const QByteArray request = FrameBytes(3);
     QVERIFY(link.Write({reinterpret_cast<const std::uint8_t*>(request.constData()), 6}));
     char got[16] = {};
     QCOMPARE(::read(pty.master, got, sizeof got), 6);
@@ -308,28 +293,6 @@ void TestDeviceLink::missingDeviceFailsToOpen()
   QCOMPARE(lost.count(), 0);
 }
 
-void TestDeviceLink::ptyHangupIsReportedOnceAndClosesThePort()
-{
-  Pty pty;
-  auto* port = new QtSerialPortLink;
-  DeviceLink link{std::unique_ptr<SerialPort>(port)};
-  QVERIFY(port->Open({pty.slavePath, 115200, 8, 1, 0}).ok());
-  QSignalSpy lost(port, &SerialPort::deviceLost);
-  QSignalSpy arrived(port, &SerialPort::bytesArrived);
-
-  QTimer::singleShot(20, port, [&] { pty.closeMaster(); });
-  QCOMPARE(link.WaitReply(1, 30).result, DeviceLink::WaitResult::Aborted);
-  QTRY_COMPARE(lost.count(), 1);
-  QVERIFY(!port->IsOpen());
-  QCOMPARE(port->RxBytesWaiting(), 0);
-  QVERIFY(!link.Write({reinterpret_cast<const std::uint8_t*>("######"), 6}));
-
-  // Nothing more is reported once the port is closed.
-  for (int i = 0; i < 100; ++i)
-    QCoreApplication::processEvents();
-  QCOMPARE(lost.count(), 1);
-  QCOMPARE(arrived.count(), 0);
-}
 #endif
 
 QTEST_GUILESS_MAIN(TestDeviceLink)

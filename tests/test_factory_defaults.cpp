@@ -8,10 +8,10 @@
 #include <cstring>
 
 #include "app/limited_edit.h"
-#include "link/link_settings_dialog.h"
 #include "params/app_params.h"
 #include "params/factory_set.h"
 #include "support/dtu_sim_process.h"
+#include "support/records.h"
 #include "support/window_fixture.h"
 
 using F = AppField;
@@ -20,75 +20,12 @@ namespace {
 
 const char kDtuId[] = "K7V-UNIT-0042"; // the factory set leaves the identifier alone
 
-// The factory set as a record, written out from the factory table rather than
-// from the pages.
-TAppParams FactoryRecord() {
-  TAppParams p;
-  const std::pair<F, std::uint32_t> numbers[] = {
-      {F::baudrate, 57600}, {F::databit, 8}, {F::stopbit, 1}, {F::paritybit, 0}, {F::com_ptcl, 0},
-      {F::packet_len, 1024}, {F::delay, 300}, {F::debug, 2}, {F::main_dns, 0}, {F::second_dns, 0},
-      {F::ping_ip, 0}, {F::ping_interval, 0},
-      {F::ip1, 0}, {F::port1, 51001}, {F::connection_type1, 1},
-      {F::ip2, 0}, {F::port2, 40002}, {F::connection_type2, 0},
-      {F::ip3, 0}, {F::port3, 40003}, {F::connection_type3, 0},
-      {F::heart_interval, 0}, {F::select_ptcl, 0}, {F::dtuinsertid, 0}, {F::dtuinsertid_pos, 0},
-      {F::custom_heart_packet_en, 0}, {F::custom_heart_packet_len, 0},
-      {F::custom_heart_packet_ack_en, 0}, {F::custom_heart_packet_ack_len, 0},
-      {F::run_mode, 0}, {F::idle_interval, 300}, {F::reconnect_interval, 10}, {F::drop_wakeup_data, 0},
-      {F::recv_sms_en, 0}, {F::auto_interval, 1440}, {F::master_ip, 0}, {F::master_port, 6000},
-      {F::run_type, 1}, {F::master_reconnect_interval, 300},
-  };
-  for (auto [f, v] : numbers) p.Set(f, v);
-  p.SetText(F::apn, "cmnet");
-  p.SetText(F::hostname1, kFactoryHostname1);
-  p.SetText(F::switch_cmd, "######");
-  p.SetText(F::master_host, kFactoryMasterHost);
-  p.SetText(F::dtu_id, kDtuId);
-  return p; // every other text and both heartbeat packets: all zero
-}
-
-// Field names and bytes where two records differ; empty when they agree.
-QString Differences(const TAppParams& actual, const TAppParams& expected) {
-  QStringList out;
-  for (const AppFieldInfo& info : kAppFields) {
-    const auto a = actual.FieldBytes(info.id), e = expected.FieldBytes(info.id);
-    if (!std::equal(a.begin(), a.end(), e.begin(), e.end()))
-      out << QString("%1: %2 instead of %3")
-                 .arg(info.name, QByteArray(reinterpret_cast<const char*>(a.data()), a.size()).toHex(' '),
-                      QByteArray(reinterpret_cast<const char*>(e.data()), e.size()).toHex(' '));
-  }
-  return out.join('\n');
-}
-
-// A record far from the factory set: command mode, a named protocol, wake-up
-// mode, permanent remote link, every box ticked.
+// A record far from the factory set, the remote link permanent as well.
 TAppParams FarRecord() {
-  TAppParams p = FactoryRecord();
-  const std::pair<F, std::uint32_t> numbers[] = {
-      {F::baudrate, 9600}, {F::databit, 7}, {F::stopbit, 2}, {F::paritybit, 2}, {F::com_ptcl, 1},
-      {F::packet_len, 10}, {F::debug, 0}, {F::port1, 1}, {F::connection_type1, 0}, {F::connection_type2, 1},
-      {F::heart_interval, 77}, {F::select_ptcl, 2}, {F::dtuinsertid, 1}, {F::dtuinsertid_pos, 3},
-      {F::custom_heart_packet_en, 1}, {F::custom_heart_packet_len, 2},
-      {F::custom_heart_packet_ack_en, 1}, {F::custom_heart_packet_ack_len, 1},
-      {F::run_mode, 1}, {F::drop_wakeup_data, 1}, {F::recv_sms_en, 1}, {F::run_type, 0}, {F::master_ip, 0x0A000001},
-  };
-  for (auto [f, v] : numbers) p.Set(f, v);
-  p.SetText(F::apn, "internet");
-  p.SetText(F::ppp_username, "user");
-  p.SetText(F::hostname2, "two.example");
-  p.SetText(F::phone_number, "13800000000");
-  p.SetText(F::switch_cmd, "$$$$$$");
-  p.SetText(F::pin_code, "1234");
-  p.FieldBytes(F::custom_heart_packet)[0] = 0xAB;
-  p.FieldBytes(F::custom_heart_packet)[1] = 0xCD;
-  p.FieldBytes(F::custom_heart_packet_ack)[0] = 0x55;
+  TAppParams p = DistinctRecord();
+  p.Set(F::run_type, 0);
+  p.SetText(F::dtu_id, kDtuId);
   return p;
-}
-
-TAppParams Encoded(WindowFixture& w) {
-  const auto record = w.form().EncodeParams();
-  if (!record) qFatal("encoding failed: %s", qPrintable(w.boxes.join('|')));
-  return *record;
 }
 
 bool Shown(WindowFixture& w, const char* name) { return !w.get<QWidget>(name)->isHidden(); }
@@ -127,33 +64,22 @@ void TestFactoryDefaults::sameResultFromAnyStart() {
   QFETCH(QString, start);
   WindowFixture w;
   QVERIFY(!w.form().link().LinkConnected);
-  w.get<QLineEdit>("ed_dtuid")->setText(kDtuId);
+  w.setText("ed_dtuid", kDtuId);
   if (start == "wakeup") {
-    auto* mode = w.get<QComboBox>("cb_workmode");
-    mode->setCurrentIndex(1);
-    emit mode->activated(1);
+    w.choose("cb_workmode", 1);
     QVERIFY(Shown(w, "ed_idletime") && Shown(w, "ckbDropWakedata") && !Shown(w, "ed_reconnecttime"));
   } else if (start == "far") {
     w.form().DecodeParams(FarRecord());
-    QCOMPARE(Encoded(w), FarRecord());
   }
 
   w.click("SpeedButton15");
-  const TAppParams once = Encoded(w);
-  QVERIFY2(once == FactoryRecord(), qPrintable(Differences(once, FactoryRecord())));
+  const TAppParams once = w.encoded();
+  QVERIFY2(once == FactoryRecord(kDtuId), qPrintable(RecordDifferences(once, FactoryRecord(kDtuId))));
   w.click("SpeedButton15");
-  const TAppParams twice = Encoded(w);
-  QVERIFY2(twice == once, qPrintable(Differences(twice, once)));
+  const TAppParams twice = w.encoded();
+  QVERIFY2(twice == once, qPrintable(RecordDifferences(twice, once)));
 
-  const QString done = WindowFixture::caption("default_par");
-  QVERIFY(!done.isEmpty());
-  const QList<LogLine> lines = w.logLines();
-  QCOMPARE(lines.size(), 2);
-  for (const LogLine& line : lines) {
-    QCOMPARE(line.text, done);
-    QCOMPARE(line.colour, QColor(Qt::black));
-    QCOMPARE(line.pointSize, 9.0);
-  }
+  QVERIFY(w.logTailIs(0, {Progress("default_par"), Progress("default_par")}));
   QVERIFY(w.boxes.isEmpty());
 
   // Every dependent row matches the factory selections.
@@ -164,10 +90,10 @@ void TestFactoryDefaults::sameResultFromAnyStart() {
     QVERIFY2(!Shown(w, hidden), hidden);
   // What the pages show, beyond what the record says.
   QCOMPARE(w.get<QComboBox>("cb_baudrate")->currentText(), QString("57600"));
-  QCOMPARE(w.get<QLineEdit>("edConf")->text(), QString("######"));
-  QCOMPARE(w.get<QLineEdit>("edprimaryDNS")->text(), QString("0.0.0.0"));
-  QVERIFY(w.get<TMemo>("m_heart")->text().isEmpty());
-  QVERIFY(w.get<TMemo>("m_heart_ack")->text().isEmpty());
+  QCOMPARE(w.text("edConf"), QString("######"));
+  QCOMPARE(w.text("edprimaryDNS"), QString("0.0.0.0"));
+  QVERIFY(w.text("m_heart").isEmpty());
+  QVERIFY(w.text("m_heart_ack").isEmpty());
 }
 
 // Ticked boxes are unticked as a click would do it, so their rules disable
@@ -195,12 +121,10 @@ void TestFactoryDefaults::writeDeliversTheFactoryRecord() {
   DtuSimProcess sim;
   if (!sim.start()) QSKIP(qPrintable(sim.errorString()));
   WindowFixture w;
-  w.form().Form3()->cb_com->setEditText(sim.devicePath());
-  w.click("sb_com_open");
-  QTRY_VERIFY2(w.get<QWidget>("sb_getpar")->isEnabled(), qPrintable(w.logTexts().join('\n')));
+  QVERIFY(w.connectTo(sim.devicePath()));
 
   w.form().DecodeParams(FarRecord()); // the pages start far from the factory set
-  w.get<QLineEdit>("ed_dtuid")->setText(kDtuId);
+  w.setText("ed_dtuid", kDtuId);
   QVERIFY(sim.stateRecord().isEmpty()); // nothing written yet
   w.click("SpeedButton15");
   w.click("sb_setpar");
@@ -209,17 +133,13 @@ void TestFactoryDefaults::writeDeliversTheFactoryRecord() {
 
   const QByteArray stored = sim.stateRecord();
   QCOMPARE(stored.size(), qsizetype(TAppParams::kSize));
-  const TAppParams got =
-      TAppParams::FromBytes(std::span(reinterpret_cast<const std::uint8_t*>(stored.constData()), stored.size()));
-  QVERIFY2(got == FactoryRecord(), qPrintable(Differences(got, FactoryRecord())));
+  const TAppParams got = RecordFrom(stored);
+  QVERIFY2(got == FactoryRecord(kDtuId), qPrintable(RecordDifferences(got, FactoryRecord(kDtuId))));
   // The bytes as the device sees them.
   QCOMPARE(stored.mid(FieldInfo(F::port1).offset, 2), QByteArray::fromHex("39C7"));
   QCOMPARE(stored.mid(FieldInfo(F::baudrate).offset, 4), QByteArray::fromHex("00E10000"));
   QCOMPARE(stored.mid(FieldInfo(F::apn).offset, 64), QByteArray("cmnet") + QByteArray(59, '\0'));
   QCOMPARE(stored.mid(FieldInfo(F::switch_cmd).offset, 6), QByteArray("######"));
-  QCOMPARE(got.Get(F::connection_type1), 1u);
-  QCOMPARE(got.Get(F::debug), 2u);
-  QCOMPARE(got.Get(F::run_type), 1u);
   QVERIFY(w.boxes.isEmpty());
 }
 

@@ -20,13 +20,11 @@
 
 namespace {
 
-// Navigation button of each page.
+// Navigation button of a page; null for anything else.
 const char* PageButton(const QString& page) {
-  static const QHash<QString, const char*> buttons = {
-      {"pSerial", "SpeedButton1"}, {"sbDial", "SpeedButton2"},    {"pConnection", "SpeedButton3"},
-      {"sbPtcl", "SpeedButton4"},  {"pWorkmode", "SpeedButton5"}, {"pRemote", "SpeedButton6"},
-  };
-  return buttons.value(page, nullptr);
+  for (const auto& [button, name] : kPageButtons)
+    if (page == QLatin1String(name)) return button;
+  return nullptr;
 }
 
 // A field on the same page without an exit rule, to move the focus to.
@@ -54,13 +52,6 @@ public:
   // Brings the page of the control to the front.
   void showPageOf(const char* name) { click(PageButton(PageOf(get<QWidget>(name)))); }
 
-  // Picks a list item as the technician does: the change rule runs.
-  void choose(const char* list, int index) {
-    auto* box = get<QComboBox>(list);
-    box->setCurrentIndex(index);
-    emit box->activated(index);
-  }
-
   // Sets a control to a value: a list item is chosen, a box ticked, a text set.
   void preset(const char* name, const QString& value) {
     QWidget* w = get<QWidget>(name);
@@ -69,13 +60,11 @@ public:
     else if (auto* box = qobject_cast<QCheckBox*>(w))
       box->setChecked(value == "1");
     else
-      get<QLineEdit>(name)->setText(value);
+      setText(name, value);
   }
 
   QWidget* focus() const { return QApplication::focusWidget(); }
 };
-
-constexpr QColor kRed(255, 0, 0);
 
 } // namespace
 
@@ -145,11 +134,9 @@ void TestFieldRules::keyFilters() {
   if (auto* memo = qobject_cast<TMemo*>(target)) {
     QTest::keyClick(memo, Qt::Key_Return);
     QTest::keyClick(memo, Qt::Key_Enter);
-    QCOMPARE(memo->text(), expected);
     QCOMPARE(memo->document()->blockCount(), 1); // Enter added no line
-  } else {
-    QCOMPARE(qobject_cast<QLineEdit*>(target)->text(), expected);
   }
+  QCOMPARE(w.text(name), expected);
 }
 
 void TestFieldRules::filterKeepsEditingKeys() {
@@ -196,9 +183,7 @@ void TestFieldRules::inputMethodTextIsFiltered() {
     QInputMethodEvent commit;
     commit.setCommitString(c.commit);
     QApplication::sendEvent(target, &commit);
-    const QString text = qobject_cast<QLineEdit*>(target) ? qobject_cast<QLineEdit*>(target)->text()
-                                                          : qobject_cast<TMemo*>(target)->text();
-    QCOMPARE(text, c.expected);
+    QCOMPARE(w.text(c.field), c.expected);
   }
 }
 
@@ -236,8 +221,9 @@ void TestFieldRules::exitRules_data() {
       {"edConf", "#####", true}, {"edConf", "######", false}, {"edConf", "#######", true},
       {"edConf", "中文中", false},     // six bytes in the device's code page
       {"edConf", "中文中文中文", true}, // twelve bytes would not fit the record
+      // What inet_addr takes: test_core_ini; here that the rule uses it.
       {"ed_ip1", "255.255.255.255", true}, {"ed_ip1", "0.0.0.0", false}, {"ed_ip1", "10.1", false},
-      {"ed_ip1", "10", false}, {"ed_ip1", "1.2.3.256", true}, {"ed_ip1", "", true},
+      {"ed_ip1", "", true},
       {"ed_ip2", "1.2.3.4.5", true}, {"ed_ip3", "192.168.1.2", false}, {"edMasterIP", "1..2", true},
       {"edprimaryDNS", "8.8.8.8", false}, {"edprimaryDNS", "255.255.255.255", true},
       {"edPingIP", "1.2.3.4", false}, {"edPingIP", "x", true},
@@ -266,23 +252,19 @@ void TestFieldRules::exitRules() {
   edit->setFocus(Qt::TabFocusReason);
   QCOMPARE(w.focus(), edit);
   edit->setText(text);
-  const int linesBefore = w.logLines().size();
+  const qsizetype linesBefore = w.logSize();
 
   QWidget* other = w.get<QWidget>(Elsewhere(PageOf(edit)));
   other->setFocus(Qt::TabFocusReason);
 
   QVERIFY2(w.boxes.isEmpty(), qPrintable(w.boxes.join('|')));
   QCOMPARE(edit->text(), text); // nothing is corrected
-  const QList<LogLine> lines = w.logLines();
   if (!refused) {
-    QCOMPARE(lines.size(), linesBefore);
+    QCOMPARE(w.logSize(), linesBefore);
     QCOMPARE(w.focus(), other);
     return;
   }
-  QCOMPARE(lines.size(), linesBefore + 1);
-  QCOMPARE(lines.last().text, WindowFixture::caption("par_error"));
-  QCOMPARE(lines.last().colour, kRed);
-  QCOMPARE(lines.last().pointSize, 9.0);
+  QVERIFY(w.logTailIs(linesBefore, {Refusal("par_error")}));
   QCOMPARE(w.focus(), edit);
   QVERIFY(edit->hasFocus());
   QCOMPARE(edit->selectedText(), text);
@@ -331,7 +313,7 @@ void TestFieldRules::conversionFailure() {
   edit->setText(text);
   QWidget* other = w.get<QWidget>(Elsewhere(PageOf(edit)));
   other->setFocus(Qt::TabFocusReason);
-  QCOMPARE(w.boxes, QStringList{QString("'%1' is not a valid integer value.").arg(text)});
+  QCOMPARE(w.boxes, QStringList{ConversionError(text)});
   QVERIFY(!w.logTexts().contains(WindowFixture::caption("par_error")));
   QCOMPARE(w.focus(), other); // the focus is not put back
 }

@@ -8,73 +8,19 @@
 
 #include "app/limited_edit.h"
 #include "params/app_params.h"
+#include "support/records.h"
 #include "support/window_fixture.h"
 
 using F = AppField;
 
 namespace {
 
-QString NotInteger(const QString& text) { return QString("'%1' is not a valid integer value.").arg(text); }
-
 std::string Gbk(const char* hex) { // "D6D0" -> the two bytes
   return QByteArray::fromHex(hex).toStdString();
 }
 
-// Every field holds a value of its own, all within what the pages can show,
-// so decoding and encoding again must give the same bytes.
-TAppParams DistinctRecord() {
-  TAppParams p;
-  const std::pair<F, std::uint32_t> numbers[] = {
-      {F::baudrate, 9600}, {F::databit, 7}, {F::stopbit, 2}, {F::paritybit, 2}, {F::com_ptcl, 1},
-      {F::packet_len, 777}, {F::delay, 450}, {F::debug, 3}, {F::main_dns, 0x08080808},
-      {F::second_dns, 0x08080404}, {F::ping_ip, 0x01020304}, {F::ping_interval, 17},
-      {F::ip1, 0xC0A80102}, {F::port1, 40009}, {F::connection_type1, 1},
-      {F::ip2, 0x0A000001}, {F::port2, 1}, {F::connection_type2, 0},
-      {F::ip3, 0xFFFFFFFE}, {F::port3, 65535}, {F::connection_type3, 1},
-      {F::heart_interval, 61}, {F::select_ptcl, 2}, {F::dtuinsertid, 1}, {F::dtuinsertid_pos, 12},
-      {F::custom_heart_packet_en, 1}, {F::custom_heart_packet_len, 5},
-      {F::custom_heart_packet_ack_en, 1}, {F::custom_heart_packet_ack_len, 24},
-      {F::run_mode, 1}, {F::idle_interval, 301}, {F::reconnect_interval, 31}, {F::drop_wakeup_data, 1},
-      {F::recv_sms_en, 1}, {F::auto_interval, 1441}, {F::master_ip, 0x0A141E28}, {F::master_port, 51011},
-      {F::run_type, 1}, {F::master_reconnect_interval, 299},
-  };
-  for (auto [f, v] : numbers) p.Set(f, v);
-  const std::pair<F, std::string> texts[] = {
-      {F::apn, "cmnet"}, {F::ppp_username, "user"}, {F::ppp_pw, "Pa55" + Gbk("C3DCC2EB")}, // 密码
-      {F::ping_host, "ping.example.com"}, {F::hostname1, "one.example"},
-      {F::hostname2, std::string(63, 'h')}, {F::hostname3, std::string(64, 'x')}, // full, no terminator
-      {F::dtu_id, "DTU-000000000001"}, {F::phone_number, "+8613800000000"}, {F::switch_cmd, "$k7v$#"},
-      {F::master_host, "mgr.example"}, {F::pin_code, "12345"},
-  };
-  for (const auto& [f, t] : texts) p.SetText(f, t);
-  const std::uint8_t heart[] = {0x01, 0xAB, 0x00, 0xFF, 0x7E};
-  std::copy(std::begin(heart), std::end(heart), p.FieldBytes(F::custom_heart_packet).begin());
-  auto ack = p.FieldBytes(F::custom_heart_packet_ack);
-  for (std::size_t i = 0; i < ack.size(); ++i) ack[i] = std::uint8_t(0xC0 + i);
-  return p;
-}
-
-// The first offset where two records differ, for a readable failure.
-QString FirstDifference(const TAppParams& a, const TAppParams& b) {
-  for (const AppFieldInfo& info : kAppFields)
-    for (std::size_t i = info.offset; i < std::size_t(info.offset + info.size); ++i)
-      if (a.bytes()[i] != b.bytes()[i])
-        return QString("%1 at offset %2: %3 vs %4").arg(info.name).arg(i).arg(a.bytes()[i]).arg(b.bytes()[i]);
-  return {};
-}
-
 class Window : public WindowFixture {
 public:
-  TAppParams encoded() {
-    const auto record = form().EncodeParams();
-    if (!record) qFatal("encoding failed: %s", qPrintable(boxes.join('|')));
-    return *record;
-  }
-  QString text(const char* name) {
-    if (auto* memo = qobject_cast<TMemo*>(get<QWidget>(name))) return memo->text();
-    return get<QLineEdit>(name)->text();
-  }
-  void setText(const char* name, const QString& t) { get<QLineEdit>(name)->setText(t); }
   int index(const char* name) { return get<QComboBox>(name)->currentIndex(); }
   bool checked(const char* name) { return get<QCheckBox>(name)->isChecked(); }
 };
@@ -106,7 +52,7 @@ void TestFormMapping::roundTripKeepsEveryByte() {
   const TAppParams original = DistinctRecord();
   w.form().DecodeParams(original);
   const TAppParams again = w.encoded();
-  QVERIFY2(again == original, qPrintable(FirstDifference(again, original)));
+  QVERIFY2(again == original, qPrintable(RecordDifferences(again, original)));
   QVERIFY(w.boxes.isEmpty());
 }
 
@@ -212,7 +158,7 @@ void TestFormMapping::firstBadNumberEndsEncoding() {
     w.setText(kv[0].toLatin1(), kv[1]);
   }
   QVERIFY(!w.form().EncodeParams());
-  QCOMPARE(w.boxes, QStringList{NotInteger(reported)});
+  QCOMPARE(w.boxes, QStringList{ConversionError(reported)});
 }
 
 void TestFormMapping::textsAndHeartbeats() {
@@ -220,8 +166,8 @@ void TestFormMapping::textsAndHeartbeats() {
   w.form().DecodeParams(DistinctRecord());
   w.setText("ed_apn", "");
   w.get<QCheckBox>("ck_enable_heart_ack")->setChecked(false);
-  w.get<TMemo>("m_heart_ack")->setText("01 02");
-  w.get<TMemo>("m_heart")->setText("1 ab ABC 7f"); // only whole pairs of digits count
+  w.setText("m_heart_ack", "01 02");
+  w.setText("m_heart", "1 ab ABC 7f"); // only whole pairs of digits count
   const TAppParams out = w.encoded();
   for (std::uint8_t b : out.FieldBytes(F::apn)) QCOMPARE(int(b), 0);
   QCOMPARE(int(out.Get(F::custom_heart_packet_ack_en)), 0);
@@ -233,7 +179,7 @@ void TestFormMapping::textsAndHeartbeats() {
   QCOMPARE(QByteArray(reinterpret_cast<const char*>(heart.data()), 24),
            QByteArray::fromHex("ABAB7F") + QByteArray(21, '\0'));
   // A pasted memo with more pairs than the field holds fills the field only.
-  w.get<TMemo>("m_heart")->setText(QString("5A ").repeated(30));
+  w.setText("m_heart", QString("5A ").repeated(30));
   const TAppParams full = w.encoded();
   QCOMPARE(int(full.Get(F::custom_heart_packet_len)), 24);
   QCOMPARE(int(full.Get(F::custom_heart_packet_ack_en)), 0); // the next field is untouched
@@ -246,7 +192,7 @@ void TestFormMapping::unknownBaudRateBlocksEncoding() {
   w.form().DecodeParams(p);
   QCOMPARE(w.index("cb_baudrate"), -1);
   QVERIFY(!w.form().EncodeParams());
-  QCOMPARE(w.boxes, QStringList{NotInteger("")});
+  QCOMPARE(w.boxes, QStringList{ConversionError("")});
   w.get<QComboBox>("cb_baudrate")->setCurrentIndex(0);
   QCOMPARE(w.encoded().Get(F::baudrate), 115200u);
 }

@@ -1,7 +1,6 @@
 // The link settings dialog, parcfg.ini, and INI files in either text encoding.
 
 #include <QComboBox>
-#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -11,18 +10,9 @@
 
 #include "link/link_settings_dialog.h"
 #include "platform/ini_text.h"
+#include "support/bytes.h"
 
 namespace {
-
-QByteArray ReadAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString& path, const QByteArray& bytes) {
-  QFile f(path);
-  return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
 
 QByteArray Gbk(const QString& text) {
   QStringEncoder enc("GBK");
@@ -80,7 +70,7 @@ void TestLinkSettings::encodingsDecodeAlike_data() {
 void TestLinkSettings::encodingsDecodeAlike() {
   QFETCH(QByteArray, bytes);
   QFETCH(int, encoding);
-  QVERIFY(WriteAll(Path("caption.ini"), bytes));
+  QVERIFY(WriteFile(Path("caption.ini"), bytes));
   const IniTextFile ini(Path("caption.ini"));
   QVERIFY(ini.exists());
   QCOMPARE(int(ini.encoding()), encoding);
@@ -93,31 +83,31 @@ void TestLinkSettings::encodingsDecodeAlike() {
 void TestLinkSettings::writeKeepsTheFilesEncoding() {
   // GBK stays GBK, and nothing but the written line changes.
   const QString gbkPath = Path("gbk.ini");
-  QVERIFY(WriteAll(gbkPath, Gbk(kCaptionText)));
+  QVERIFY(WriteFile(gbkPath, Gbk(kCaptionText)));
   QVERIFY(WriteIniString(gbkPath, "serial", "com", QStringLiteral("口2")));
-  QCOMPARE(ReadAll(gbkPath), Gbk(QString(kCaptionText).replace("串口1", "口2")));
+  QCOMPARE(ReadFile(gbkPath), Gbk(QString(kCaptionText).replace("串口1", "口2")));
 
   // UTF-8 with its byte order mark stays so.
   const QString utf8Path = Path("utf8.ini");
   const QByteArray bom("\xEF\xBB\xBF");
-  QVERIFY(WriteAll(utf8Path, bom + kCaptionText.toUtf8()));
+  QVERIFY(WriteFile(utf8Path, bom + kCaptionText.toUtf8()));
   QVERIFY(WriteIniString(utf8Path, "serial", "conf", QStringLiteral("切换")));
-  QCOMPARE(ReadAll(utf8Path), bom + (kCaptionText + "conf=切换\r\n").toUtf8());
+  QCOMPARE(ReadFile(utf8Path), bom + (kCaptionText + "conf=切换\r\n").toUtf8());
 
   // A new file is UTF-8.
   const QString newPath = Path("new.ini");
   QVERIFY(WriteIniString(newPath, "serial", "com", QStringLiteral("无")));
-  QCOMPARE(ReadAll(newPath), QStringLiteral("[serial]\r\ncom=无\r\n").toUtf8());
+  QCOMPARE(ReadFile(newPath), QStringLiteral("[serial]\r\ncom=无\r\n").toUtf8());
   QCOMPARE(IniTextFile(newPath).GetString("serial", "com", ""), QStringLiteral("无"));
 }
 
 void TestLinkSettings::writeRefusesTextTheEncodingCannotHold() {
   const QString path = Path("gbk.ini");
   const QByteArray before = Gbk(kCaptionText);
-  QVERIFY(WriteAll(path, before));
+  QVERIFY(WriteFile(path, before));
   QVERIFY(!WriteIniString(path, "serial", "com", QStringLiteral("COM\U0001F600")));
   QVERIFY(!WriteIniString(path, "serial", "com", QStringLiteral("a\nb")));
-  QCOMPARE(ReadAll(path), before);
+  QCOMPARE(ReadFile(path), before);
 }
 
 void TestLinkSettings::writeFailsWhereNoFileCanBe() {
@@ -142,8 +132,6 @@ void TestLinkSettings::layoutLists() {
   QCOMPARE(items(form.cgStopbit), QStringList({"2", "1"}));
   QCOMPARE(form.edSwitchChr->maxLength(), 6);
   QVERIFY(form.cb_com->isEditable());
-  QCOMPARE(form.size(), QSize(353, 280));
-  QCOMPARE(form.minimumSize(), form.maximumSize());
 }
 
 void TestLinkSettings::defaultsWithoutFile() {
@@ -166,25 +154,22 @@ void TestLinkSettings::loadIndexes_data() {
   QTest::addColumn<QByteArray>("line");
   QTest::addColumn<QString>("list");
   QTest::addColumn<int>("index");
+  // What counts as an integer is the INI reader's (test_core_ini); here each
+  // key reaching its list, and a value that is no whole integer, not even
+  // "2x", giving the default.
   QTest::newRow("baud index 4 is 9600") << QByteArray("baudrate=4") << "cbbaudrate" << 4;
   QTest::newRow("baud outside the list") << QByteArray("baudrate=10") << "cbbaudrate" << -1;
-  QTest::newRow("negative index") << QByteArray("baudrate=-1") << "cbbaudrate" << -1;
-  QTest::newRow("baud not an integer") << QByteArray("baudrate=abc") << "cbbaudrate" << 0;
   QTest::newRow("baud with trailing text") << QByteArray("baudrate=2x") << "cbbaudrate" << 0;
-  QTest::newRow("baud empty") << QByteArray("baudrate=") << "cbbaudrate" << 0;
   QTest::newRow("data bits 7") << QByteArray("databit=1") << "cbDatabit" << 1;
   QTest::newRow("two stop bits") << QByteArray("stopbit=0") << "cgStopbit" << 0;
-  QTest::newRow("stop bits not an integer") << QByteArray("stopbit=abc") << "cgStopbit" << 1;
-  QTest::newRow("even parity") << QByteArray("paritybit=2") << "cbParitybit" << 2;
   QTest::newRow("quoted odd parity") << QByteArray("PARITYBIT = '1'") << "cbParitybit" << 1;
-  QTest::newRow("parity outside the list") << QByteArray("paritybit=3") << "cbParitybit" << -1;
 }
 
 void TestLinkSettings::loadIndexes() {
   QFETCH(QByteArray, line);
   QFETCH(QString, list);
   QFETCH(int, index);
-  QVERIFY(WriteAll(Path("parcfg.ini"), "[Serial]\r\n" + line + "\r\n"));
+  QVERIFY(WriteFile(Path("parcfg.ini"), "[Serial]\r\n" + line + "\r\n"));
   TForm3 form;
   LoadLinkSettings(form, Path("parcfg.ini"));
   auto* combo = form.findChild<QComboBox*>(list);
@@ -202,7 +187,7 @@ void TestLinkSettings::saveThenLoadRoundTrip() {
   saved.cbParitybit->setCurrentIndex(2);
   saved.edSwitchChr->setText("+++AT");
   QVERIFY(SaveLinkSettings(saved, Path("parcfg.ini")));
-  QCOMPARE(ReadAll(Path("parcfg.ini")),
+  QCOMPARE(ReadFile(Path("parcfg.ini")),
            QByteArray("[serial]\r\ncom=ttyUSB0\r\nbaudrate=3\r\ndatabit=1\r\nstopbit=0\r\n"
                       "paritybit=2\r\nconf=+++AT\r\n"));
 
@@ -222,11 +207,11 @@ void TestLinkSettings::saveThenLoadRoundTrip() {
 void TestLinkSettings::saveKeepsOtherContent() {
   const QByteArray before = "; written by hand\n[other]\nx=1\n\n[SERIAL]\nCom = COM9\nextra=keep\n"
                             "conf=\"abc\"\n";
-  QVERIFY(WriteAll(Path("parcfg.ini"), before));
+  QVERIFY(WriteFile(Path("parcfg.ini"), before));
   TForm3 form;
   LoadLinkSettings(form, Path("parcfg.ini"));
   QVERIFY(SaveLinkSettings(form, Path("parcfg.ini")));
-  QCOMPARE(ReadAll(Path("parcfg.ini")),
+  QCOMPARE(ReadFile(Path("parcfg.ini")),
            QByteArray("; written by hand\n[other]\nx=1\n\n[SERIAL]\nCom=COM9\nextra=keep\n"
                       "conf=abc\nbaudrate=0\ndatabit=0\nstopbit=1\nparitybit=0\n"));
 }
@@ -238,13 +223,13 @@ void TestLinkSettings::saveStopsAtFirstFailingKey() {
 
   // A GBK file cannot hold the switch command, the last key: the keys before it
   // are written, the file stays GBK.
-  QVERIFY(WriteAll(Path("parcfg.ini"), Gbk("[serial]\r\ncom=串口\r\n")));
+  QVERIFY(WriteFile(Path("parcfg.ini"), Gbk("[serial]\r\ncom=串口\r\n")));
   LoadLinkSettings(form, Path("parcfg.ini"));
   QCOMPARE(form.cb_com->currentText(), QStringLiteral("串口"));
   form.cbbaudrate->setCurrentIndex(4);
   form.edSwitchChr->setText(QStringLiteral("\U0001F600"));
   QVERIFY(!SaveLinkSettings(form, Path("parcfg.ini")));
-  QCOMPARE(ReadAll(Path("parcfg.ini")),
+  QCOMPARE(ReadFile(Path("parcfg.ini")),
            Gbk("[serial]\r\ncom=串口\r\nbaudrate=4\r\ndatabit=0\r\nstopbit=1\r\nparitybit=0\r\n"));
 }
 
@@ -293,12 +278,9 @@ void TestLinkSettings::buttonsCloseWithResult() {
   TForm3 form;
   QSignalSpy finished(&form, &QDialog::finished);
   form.open();
-  form.cbbaudrate->setCurrentIndex(2);
   QTest::mouseClick(form.BitBtn2, Qt::LeftButton);
   QCOMPARE(finished.count(), 1);
   QCOMPARE(finished.takeFirst().at(0).toInt(), int(QDialog::Rejected));
-  // Cancel keeps what was chosen: the controls are the settings.
-  QCOMPARE(form.Settings().baudRate, 38400);
 
   form.open();
   QTest::mouseClick(form.BitBtn1, Qt::LeftButton);

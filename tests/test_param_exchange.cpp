@@ -7,170 +7,47 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QSerialPort>
 #include <QStackedWidget>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
-#include <functional>
 
-#include "link/device_frame.h"
-#include "link/link_settings_dialog.h"
 #include "params/app_params.h"
+#include "support/bytes.h"
 #include "support/dtu_sim_process.h"
+#include "support/records.h"
 #include "support/window_fixture.h"
 
 namespace {
 
-const QColor kBlack(0, 0, 0);
-const QColor kGreen(0, 0x80, 0);
-const QColor kRed(0xFF, 0, 0);
-
-QByteArray Bytes(const TAppParams& p) {
-  return QByteArray(reinterpret_cast<const char*>(p.bytes().data()), int(p.bytes().size()));
-}
-
-// A record that survives the pages unchanged: every list value inside its
-// list, flags 0 or 1, texts zero-padded or exactly full, heartbeat lengths at
-// most 24 with zero tails, protocol not KTSP. Values differ from field to
-// field so that a field landing in the wrong place shows. The switch command
-// is not the default, so the dialog's own must be used to connect.
-TAppParams RoundTripRecord() {
-  using F = AppField;
-  TAppParams p;
-  p.Set(F::baudrate, 38400);
-  p.Set(F::databit, 7);
-  p.Set(F::stopbit, 2);
-  p.Set(F::paritybit, 2);
-  p.Set(F::com_ptcl, 1);
-  p.Set(F::packet_len, 777);
-  p.Set(F::delay, 450);
-  p.Set(F::debug, 3);
-  p.SetText(F::apn, "cmnet.k7v.apn");
-  p.SetText(F::ppp_username, "\xD3\xC3\xBB\xA7" "A"); // GBK for two Chinese characters, then A
-  p.SetText(F::ppp_pw, "pw#9");
-  p.Set(F::main_dns, 0x0A141E28);   // 10.20.30.40
-  p.Set(F::second_dns, 0x08080404); // 8.8.4.4
-  p.Set(F::ping_ip, 0xC0A80102);    // 192.168.1.2
-  p.SetText(F::ping_host, "ping.example.org");
-  p.Set(F::ping_interval, 17);
-  p.Set(F::ip1, 0x01020304);
-  p.SetText(F::hostname1, "centre-one.example");
-  p.Set(F::port1, 40009);
-  p.Set(F::connection_type1, 1);
-  p.Set(F::ip2, 0x05060708);
-  p.SetText(F::hostname2, "centre-two.example");
-  p.Set(F::port2, 5002);
-  p.Set(F::connection_type2, 0);
-  p.Set(F::ip3, 0xDFEEFD09);
-  p.SetText(F::hostname3, std::string(64, 'h')); // full: no terminator
-  p.Set(F::port3, 6003);
-  p.Set(F::connection_type3, 1);
-  p.Set(F::heart_interval, 61);
-  p.SetText(F::dtu_id, "DTU-ID-0123456789"); // cut at 16: full
-  p.Set(F::select_ptcl, 3);
-  p.Set(F::dtuinsertid, 1);
-  p.Set(F::dtuinsertid_pos, 19);
-  p.Set(F::custom_heart_packet_en, 1);
-  p.Set(F::custom_heart_packet_len, 5);
-  p.SetText(F::custom_heart_packet, "\xDE\xAD\xBE\xEF\x01");
-  p.Set(F::custom_heart_packet_ack_en, 1);
-  p.Set(F::custom_heart_packet_ack_len, 7);
-  p.SetText(F::custom_heart_packet_ack, "\x10\x20\x30\x40\x50\x60\x7F");
-  p.Set(F::run_mode, 1);
-  p.Set(F::idle_interval, 321);
-  p.Set(F::reconnect_interval, 654);
-  p.Set(F::drop_wakeup_data, 1);
-  p.SetText(F::phone_number, "+8613800138000");
-  p.Set(F::recv_sms_en, 0);
-  p.SetText(F::switch_cmd, "K7#CFG");
-  p.Set(F::auto_interval, 1440);
-  p.Set(F::master_ip, 0xAC100509); // 172.16.5.9
-  p.SetText(F::master_host, "mgmt.example");
-  p.Set(F::master_port, 9009);
-  p.SetText(F::pin_code, "1234");
-  p.Set(F::run_type, 1);
-  p.Set(F::master_reconnect_interval, 99);
-  return p;
-}
-
+const QByteArray kReadRequest = QByteArray::fromHex("AA030600B3BB");
+const QByteArray kSysInfoRequest = QByteArray::fromHex("AA070600B7BB");
 const char* const kProductFields[] = {"edProductType", "edProductModel", "edSerialType", "edsn"};
 
-// The frames the simulator took from the PC, in order, as "AA 03 06 00 B3 BB" text.
-QStringList FramesReceivedBySim(const DtuSimProcess& sim) {
-  QStringList frames;
-  for (const QByteArray& line : sim.logText().split('\n')) {
-    if (line.startsWith("RX frame "))
-      frames << QString::fromLatin1(line.mid(9));
-  }
-  return frames;
-}
-
-QString Hex(std::span<const std::uint8_t> bytes) {
-  return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size())).toHex(' ').toUpper());
-}
-
-const QString kReadRequest = QStringLiteral("AA 03 06 00 B3 BB");
-const QString kSysInfoRequest = QStringLiteral("AA 07 06 00 B7 BB");
-
-struct Expected {
-  const char* key;
-  QColor colour;
-  int size;
-};
-
-// The simulated DTU with the round-trip record, and a window connected to it.
+// The simulated DTU holding the distinct record, and a window that connects
+// to it with the record's own switch command, not the default one.
 class Session {
 public:
-  explicit Session(QStringList simArgs = {}) {
-    QFile f(tmp_.filePath(QStringLiteral("record.bin")));
-    if (f.open(QIODevice::WriteOnly)) f.write(Bytes(RoundTripRecord()));
-    f.close();
-    simArgs << QStringLiteral("--record") << f.fileName();
-    started_ = sim.start(simArgs);
+  explicit Session(const QStringList& simArgs = {})
+      : started_(sim.startWithRecord(RecordBytes(DistinctRecord()), simArgs)) {}
+
+  bool connect() {
+    if (!started_) qWarning().noquote() << sim.errorString();
+    const auto switchCommand = DistinctRecord().GetText(AppField::switch_cmd);
+    return started_ && w.connectTo(sim.devicePath(), QString::fromStdString(switchCommand));
   }
 
-  // Empty when connected; else why not.
-  QString connect() {
-    if (!started_) return sim.errorString();
-    w = std::make_unique<WindowFixture>();
-    w->form().Form3()->cb_com->setEditText(sim.devicePath());
-    w->form().Form3()->edSwitchChr->setText(QStringLiteral("K7#CFG"));
-    w->click("sb_com_open");
-    if (!w->form().link().LinkConnected) return w->logTexts().join(u'\n');
-    return {};
-  }
-
-  TForm1& form() { return w->form(); }
-  QString text(const char* name) const { return w->get<QLineEdit>(name)->text(); }
-  bool waitCursor() { return form().cursor().shape() == Qt::WaitCursor; }
-
-  // Clicks a button; every time bytes arrive or 150 ms pass while its
-  // handler runs, notes whether the hourglass shows. True when it always did.
+  // Clicks a button; true when the hourglass showed at every look taken
+  // (on arriving bytes and every 150 ms) while its handler ran.
   bool clickWithHourglass(const char* name) {
-    QObject ctx;
-    bool active = true;
-    int samples = 0, hourglass = 0;
-    auto sample = [&] {
-      if (!active) return;
-      ++samples;
-      hourglass += waitCursor() ? 1 : 0;
-    };
-    QObject::connect(&form().link().CommHandle(), &SerialPort::bytesArrived, &ctx, sample);
-    QTimer timer;
-    timer.setInterval(150);
-    QObject::connect(&timer, &QTimer::timeout, &ctx, sample);
-    timer.start();
-    w->click(name);
-    active = false;
-    hourglassSamples = samples;
-    return samples == hourglass;
+    int hourglass = 0;
+    const int looks = w.clickSampling(name, [&] { hourglass += w.waitCursor() ? 1 : 0; });
+    return looks > 0 && looks == hourglass && !w.waitCursor();
   }
 
   // The value of every parameter control of the pages, product fields excluded.
   QStringList pages() const {
     QStringList s;
-    const auto* stack = w->get<QStackedWidget>("PageStack");
+    const auto* stack = w.get<QStackedWidget>("PageStack");
     for (const QLineEdit* e : stack->findChildren<QLineEdit*>()) {
       if (e->parent() && qobject_cast<const QComboBox*>(e->parent())) continue;
       if (std::find_if(std::begin(kProductFields), std::end(kProductFields), [&](const char* n) {
@@ -187,44 +64,19 @@ public:
 
   QStringList productFields() const {
     QStringList s;
-    for (const char* n : kProductFields) s << text(n);
+    for (const char* n : kProductFields) s << w.text(n);
     return s;
   }
   void setProductFields(const QStringList& values) {
-    for (int i = 0; i < 4; ++i) w->get<QLineEdit>(kProductFields[i])->setText(values.value(i));
+    for (int i = 0; i < 4; ++i) w.setText(kProductFields[i], values.value(i));
   }
-
-  // The log from index from on is exactly these, in these colours and sizes.
-  bool logTailIs(qsizetype from, const QList<Expected>& expected) const {
-    const QList<LogLine> lines = w->logLines().mid(from);
-    bool same = lines.size() == expected.size();
-    for (qsizetype i = 0; same && i < lines.size(); ++i) {
-      same = lines[i].text == WindowFixture::caption(expected[i].key) && lines[i].colour == expected[i].colour &&
-             qRound(lines[i].pointSize) == expected[i].size;
-    }
-    if (!same) {
-      for (const LogLine& l : lines) qWarning().noquote() << "log:" << l.text << l.colour.name() << l.pointSize;
-    }
-    return same;
-  }
-  qsizetype logSize() const { return w->logLines().size(); }
 
   DtuSimProcess sim;
-  std::unique_ptr<WindowFixture> w;
-  int hourglassSamples = 0; // looks taken by the last clickWithHourglass
+  WindowFixture w;
 
 private:
-  QTemporaryDir tmp_;
   bool started_ = false;
 };
-
-const Expected kReading{"app_par_reading", kBlack, 9};
-const Expected kReadCompleted{"app_par_read_completed", kGreen, 10};
-const Expected kReadFailed{"app_par_read_failed", kRed, 10};
-const Expected kSysCompleted{"sys_par_read_completed", kGreen, 10};
-const Expected kSysFailed{"sys_par_read_failed", kRed, 10};
-const Expected kSaving{"app_par_saving", kBlack, 9};
-const Expected kSaved{"app_par_save_completed", kGreen, 10};
 
 } // namespace
 
@@ -232,7 +84,6 @@ class TestParamExchange : public QObject {
   Q_OBJECT
 
 private slots:
-  void initTestCase();
   void readThenWriteBackStoresTheSameRecord();
   void readFailures_data();
   void readFailures();
@@ -245,60 +96,34 @@ private slots:
   void closingWhileConnectedDoesNotTellTheDtu();
 };
 
-void TestParamExchange::initTestCase() {
-  // The round-trip record is only useful if the pages can hold it.
-  const TAppParams p = RoundTripRecord();
-  QCOMPARE(p.GetText(AppField::switch_cmd), std::string("K7#CFG"));
-  QCOMPARE(p.GetText(AppField::dtu_id).size(), std::size_t(16));
-}
-
 void TestParamExchange::readThenWriteBackStoresTheSameRecord() {
   Session s({"--sn", "SN-0123456789ABC"}); // 16 characters: no terminator
-  const QString why = s.connect();
-  QVERIFY2(why.isEmpty(), qPrintable(why));
+  QVERIFY(s.connect());
 
-  qsizetype before = s.logSize();
+  qsizetype before = s.w.logSize();
   QVERIFY(s.clickWithHourglass("sb_getpar"));
-  QVERIFY(s.hourglassSamples > 0);
-  QVERIFY(s.logTailIs(before, {kReading, kReadCompleted, kSysCompleted}));
-  QVERIFY(!s.waitCursor());
-  QCOMPARE(FramesReceivedBySim(s.sim), (QStringList{kReadRequest, kSysInfoRequest}));
-
-  // The pages show the record: a few controls by eye, then all of it.
-  QCOMPARE(s.text("ed_apn"), QStringLiteral("cmnet.k7v.apn"));
-  QCOMPARE(s.text("ed_pppname"), QString::fromUtf8("用户A"));
-  QCOMPARE(s.text("ed_ip1"), QStringLiteral("1.2.3.4"));
-  QCOMPARE(s.text("ed_port1"), QStringLiteral("40009"));
-  QCOMPARE(s.text("ed_hostname3"), QString(64, u'h'));
-  QCOMPARE(s.text("ed_dtuid"), QStringLiteral("DTU-ID-012345678"));
-  QCOMPARE(s.text("edConf"), QStringLiteral("K7#CFG"));
-  QCOMPARE(s.w->get<QComboBox>("cb_baudrate")->currentText(), QStringLiteral("38400"));
-  QCOMPARE(s.w->get<QPlainTextEdit>("m_heart")->toPlainText(), QStringLiteral("DE AD BE EF 01 "));
-  const std::optional<TAppParams> shown = s.form().EncodeParams();
-  QVERIFY(shown.has_value());
-  QCOMPARE(Bytes(*shown), Bytes(RoundTripRecord()));
-
+  QVERIFY(s.w.logTailIs(before, {Progress("app_par_reading"), Success("app_par_read_completed"),
+                                 Success("sys_par_read_completed")}));
+  QCOMPARE(s.sim.framesReceived(), (QList<QByteArray>{kReadRequest, kSysInfoRequest}));
+  // The pages hold the record (which control shows what: test_form_mapping).
+  QCOMPARE(s.w.encoded(), DistinctRecord());
   QCOMPARE(s.productFields(), (QStringList{"DTU1", "K7-GPRS-SIM1", "232", "SN-0123456789ABC"}));
-  QCOMPARE(s.text("ed_ver"), QStringLiteral("V2.01")); // from the connect, not from command 7
+  QCOMPARE(s.w.text("ed_ver"), QStringLiteral("V2.01")); // from the connect, not from command 7
 
   // Written back without an edit, the DTU stores the very bytes it sent.
   QVERIFY(s.sim.stateRecord().isEmpty());
   const QStringList pagesBefore = s.pages();
-  before = s.logSize();
+  before = s.w.logSize();
   QVERIFY(s.clickWithHourglass("sb_setpar"));
-  QVERIFY(s.hourglassSamples > 0);
-  QVERIFY(s.logTailIs(before, {kSaving, kSaved}));
-  QVERIFY(!s.waitCursor());
-  QCOMPARE(s.sim.stateRecord(), Bytes(RoundTripRecord()));
+  QVERIFY(s.w.logTailIs(before, {Progress("app_par_saving"), Success("app_par_save_completed")}));
+  QCOMPARE(s.sim.stateRecord(), RecordBytes(DistinctRecord()));
   QCOMPARE(s.pages(), pagesBefore);
 
   // On the wire: 699 bytes, length BB 02, the sum of all before it, BB.
-  std::array<std::uint8_t, 699> expected{};
-  QCOMPARE(BuildFrame(4, RoundTripRecord().bytes(), expected), std::size_t(699));
-  QCOMPARE(expected[2], std::uint8_t(0xBB));
-  QCOMPARE(expected[3], std::uint8_t(0x02));
-  QCOMPARE(FramesReceivedBySim(s.sim).value(2), Hex(expected));
-  QCOMPARE(FramesReceivedBySim(s.sim).size(), 3);
+  const QList<QByteArray> frames = s.sim.framesReceived();
+  QCOMPARE(frames.size(), 3);
+  QCOMPARE(frames[2].left(4), QByteArray::fromHex("AA04BB02"));
+  QCOMPARE(frames[2], FrameBytes(4, RecordBytes(DistinctRecord())));
 }
 
 void TestParamExchange::readFailures_data() {
@@ -326,33 +151,28 @@ void TestParamExchange::readFailures() {
   QFETCH(bool, sysInfoAsked);
 
   Session s(simArgs);
-  const QString why = s.connect();
-  QVERIFY2(why.isEmpty(), qPrintable(why));
+  QVERIFY(s.connect());
   const QStringList earlier{"OLD1", "OLD-MODEL", "485", "OLD-SN"};
   s.setProductFields(earlier);
   const QStringList pagesBefore = s.pages();
 
-  const qsizetype before = s.logSize();
+  const qsizetype before = s.w.logSize();
   QVERIFY(s.clickWithHourglass("sb_getpar"));
-  QVERIFY(s.hourglassSamples > 0);
-  QVERIFY(!s.waitCursor());
-
   if (!pagesFilled) {
-    QVERIFY(s.logTailIs(before, {kReading, kReadFailed}));
+    QVERIFY(s.w.logTailIs(before, {Progress("app_par_reading"), Failure("app_par_read_failed")}));
     QCOMPARE(s.pages(), pagesBefore);
   } else {
-    QVERIFY(s.logTailIs(before, {kReading, kReadCompleted, product.isEmpty() ? kSysFailed : kSysCompleted}));
-    const std::optional<TAppParams> shown = s.form().EncodeParams();
-    QVERIFY(shown.has_value());
-    QCOMPARE(Bytes(*shown), Bytes(RoundTripRecord()));
+    QVERIFY(s.w.logTailIs(before, {Progress("app_par_reading"), Success("app_par_read_completed"),
+                                   product.isEmpty() ? Failure("sys_par_read_failed")
+                                                     : Success("sys_par_read_completed")}));
+    QCOMPARE(s.w.encoded(), DistinctRecord());
   }
   QCOMPARE(s.productFields(), product.isEmpty() ? earlier : product);
-  QStringList requests{kReadRequest};
+  QList<QByteArray> requests{kReadRequest};
   if (sysInfoAsked) requests << kSysInfoRequest;
-  QCOMPARE(FramesReceivedBySim(s.sim), requests);
+  QCOMPARE(s.sim.framesReceived(), requests);
   // Still connected: a failed read is no reason to drop the link.
-  QVERIFY(s.form().link().LinkConnected);
-  QVERIFY(s.w->get<QAbstractButton>("sb_getpar")->isEnabled());
+  QCOMPARE(s.w.linkButtons(), QStringLiteral("01111"));
 }
 
 void TestParamExchange::writeFailures_data() {
@@ -372,114 +192,94 @@ void TestParamExchange::writeFailures() {
   QFETCH(bool, stored);
 
   Session s(simArgs);
-  const QString why = s.connect();
-  QVERIFY2(why.isEmpty(), qPrintable(why));
-  s.w->click("sb_getpar");
-  QCOMPARE(s.w->logTexts().last(), WindowFixture::caption("sys_par_read_completed"));
+  QVERIFY(s.connect());
+  s.w.click("sb_getpar");
+  QVERIFY(s.w.lastLineIs(Success("sys_par_read_completed")));
   const QStringList pagesBefore = s.pages();
 
-  const qsizetype before = s.logSize();
+  const qsizetype before = s.w.logSize();
   QVERIFY(s.clickWithHourglass("sb_setpar"));
-  QVERIFY(s.hourglassSamples > 0);
-  QVERIFY(!s.waitCursor());
-  const QByteArray k = key.toLatin1();
-  QVERIFY(s.logTailIs(before, {kSaving, {k.constData(), kRed, 10}}));
+  QVERIFY(s.w.logTailIs(before, {Progress("app_par_saving"), Failure(qPrintable(key))}));
   QCOMPARE(s.pages(), pagesBefore);
-  QCOMPARE(s.sim.stateRecord(), stored ? Bytes(RoundTripRecord()) : QByteArray());
-  QVERIFY(s.form().link().LinkConnected);
+  QCOMPARE(s.sim.stateRecord(), stored ? RecordBytes(DistinctRecord()) : QByteArray());
+  QVERIFY(s.w.form().link().LinkConnected);
 }
 
 void TestParamExchange::unconvertibleFieldSendsNothing() {
   Session s;
-  const QString why = s.connect();
-  QVERIFY2(why.isEmpty(), qPrintable(why));
-  s.w->click("sb_getpar");
-  s.w->get<QLineEdit>("ed_heart")->clear();
+  QVERIFY(s.connect());
+  s.w.click("sb_getpar");
+  s.w.setText("ed_heart", "");
 
-  const qsizetype before = s.logSize();
-  QVERIFY(s.clickWithHourglass("sb_setpar"));
-  QVERIFY(!s.waitCursor());
-  QCOMPARE(s.w->boxes, QStringList{"'' is not a valid integer value."});
-  QCOMPARE(s.logSize(), before);
-  QCOMPARE(FramesReceivedBySim(s.sim), (QStringList{kReadRequest, kSysInfoRequest}));
+  const qsizetype before = s.w.logSize();
+  s.w.click("sb_setpar");
+  QVERIFY(!s.w.waitCursor());
+  QCOMPARE(s.w.boxes, QStringList{ConversionError("")});
+  QCOMPARE(s.w.logSize(), before);
+  QCOMPARE(s.sim.framesReceived(), (QList<QByteArray>{kReadRequest, kSysInfoRequest}));
 
   // Put right, the same write goes through.
-  s.w->get<QLineEdit>("ed_heart")->setText(QStringLiteral("61"));
-  s.w->click("sb_setpar");
-  QCOMPARE(s.w->logTexts().last(), WindowFixture::caption("app_par_save_completed"));
-  QCOMPARE(s.sim.stateRecord(), Bytes(RoundTripRecord()));
+  s.w.setText("ed_heart", QString::number(DistinctRecord().Get(AppField::heart_interval)));
+  s.w.click("sb_setpar");
+  QVERIFY(s.w.lastLineIs(Success("app_par_save_completed")));
+  QCOMPARE(s.sim.stateRecord(), RecordBytes(DistinctRecord()));
 }
 
-void TestParamExchange::windowClosedDuringReadWait_data() {
-  QTest::addColumn<bool>("destroy");
-  QTest::newRow("closed") << false;
-  QTest::newRow("closed and destroyed") << true;
-}
+void TestParamExchange::windowClosedDuringReadWait_data() { AddCloseRows(); }
 
 void TestParamExchange::windowClosedDuringReadWait() {
   QFETCH(bool, destroy);
   Session s({"--silent", "3"});
-  const QString why = s.connect();
-  QVERIFY2(why.isEmpty(), qPrintable(why));
-  const QString settingsFile = QDir(s.w->dir()).filePath(QStringLiteral("parcfg.ini"));
+  QVERIFY(s.connect());
+  const QString settingsFile = QDir(s.w.dir()).filePath(QStringLiteral("parcfg.ini"));
   QObject ctx;
-  QTimer::singleShot(300, &ctx, [&] {
-    if (destroy)
-      s.w->closeWindow();
-    else
-      s.form().close();
-  });
-  const qsizetype before = s.logSize();
-  s.w->click("sb_getpar");
+  QTimer::singleShot(300, &ctx, [&] { s.w.closeOrDestroy(destroy); });
+  const qsizetype before = s.w.logSize();
+  s.w.click("sb_getpar");
 
   // The read ends where it was: no failure report, no product request, and
   // the DTU is not told to leave configuration mode.
   if (!destroy) {
-    QVERIFY(s.logTailIs(before, {kReading}));
-    QVERIFY(!s.form().link().CommHandle().IsOpen());
+    QVERIFY(s.w.logTailIs(before, {Progress("app_par_reading")}));
+    QVERIFY(!s.w.form().link().CommHandle().IsOpen());
     QVERIFY(QFile::exists(settingsFile));
   }
-  QCOMPARE(FramesReceivedBySim(s.sim), QStringList{kReadRequest});
-  QSerialPort other;
-  other.setPortName(s.sim.devicePath());
-  QVERIFY(other.open(QIODevice::ReadWrite));
+  QCOMPARE(s.sim.framesReceived(), QList<QByteArray>{kReadRequest});
+  QVERIFY(s.sim.deviceIsFree());
 }
 
 void TestParamExchange::disconnectDuringReadWait() {
   // Disconnect stays enabled while a read waits; pressing it must end the
   // read as a failure, not let it write to the closed port.
   Session s({"--silent", "7"});
-  const QString why = s.connect();
-  QVERIFY2(why.isEmpty(), qPrintable(why));
+  QVERIFY(s.connect());
   QObject ctx;
-  QObject::connect(s.w->get<QPlainTextEdit>("RichEdit1"), &QPlainTextEdit::textChanged, &ctx, [&] {
-    if (s.w->logTexts().last() == WindowFixture::caption("app_par_read_completed"))
-      QTimer::singleShot(100, &ctx, [&] { s.w->click("sb_com_close"); });
+  QObject::connect(s.w.get<QPlainTextEdit>("RichEdit1"), &QPlainTextEdit::textChanged, &ctx, [&] {
+    if (s.w.logTexts().last() == WindowFixture::caption("app_par_read_completed"))
+      QTimer::singleShot(100, &ctx, [&] { s.w.click("sb_com_close"); });
   });
-  const qsizetype before = s.logSize();
-  s.w->click("sb_getpar");
+  const qsizetype before = s.w.logSize();
+  s.w.click("sb_getpar");
 
-  QVERIFY(s.logTailIs(before, {kReading, kReadCompleted, {"serial_closed", kBlack, 9}, kSysFailed}));
-  QVERIFY(!s.waitCursor());
-  QVERIFY(!s.form().link().LinkConnected);
-  QVERIFY(!s.form().link().CommHandle().IsOpen());
-  QVERIFY(!s.w->get<QAbstractButton>("sb_getpar")->isEnabled());
-  QTRY_COMPARE_WITH_TIMEOUT(FramesReceivedBySim(s.sim).size(), 3, 3000);
-  QCOMPARE(FramesReceivedBySim(s.sim), (QStringList{kReadRequest, kSysInfoRequest, "AA 02 06 00 B2 BB"}));
+  QVERIFY(s.w.logTailIs(before, {Progress("app_par_reading"), Success("app_par_read_completed"),
+                                 Progress("serial_closed"), Failure("sys_par_read_failed")}));
+  QVERIFY(!s.w.waitCursor());
+  QVERIFY(!s.w.form().link().LinkConnected);
+  QVERIFY(!s.w.form().link().CommHandle().IsOpen());
+  QCOMPARE(s.w.linkButtons(), QStringLiteral("10000"));
+  QTRY_COMPARE_WITH_TIMEOUT(s.sim.framesReceived().size(), 3, 3000);
+  QCOMPARE(s.sim.framesReceived(), (QList<QByteArray>{kReadRequest, kSysInfoRequest, FrameBytes(2)}));
 }
 
 void TestParamExchange::closingWhileConnectedDoesNotTellTheDtu() {
   Session s;
-  const QString why = s.connect();
-  QVERIFY2(why.isEmpty(), qPrintable(why));
-  s.form().close();
-  QVERIFY(!s.form().link().CommHandle().IsOpen());
+  QVERIFY(s.connect());
+  s.w.form().close();
+  QVERIFY(!s.w.form().link().CommHandle().IsOpen());
   // Nothing at all reached the DTU after the switch command.
   QVERIFY(s.sim.logText().contains("RX switch"));
-  QCOMPARE(FramesReceivedBySim(s.sim), QStringList{});
-  QSerialPort other;
-  other.setPortName(s.sim.devicePath());
-  QVERIFY(other.open(QIODevice::ReadWrite));
+  QCOMPARE(s.sim.framesReceived(), QList<QByteArray>{});
+  QVERIFY(s.sim.deviceIsFree());
 }
 
 QTEST_MAIN(TestParamExchange)

@@ -15,31 +15,20 @@
 #include <QTimer>
 #include <QtTest>
 #include <functional>
-#include <vector>
 
-#include "link/device_frame.h"
-#include "link/link_constants.h"
 #include "link/link_settings_dialog.h"
 #include "platform/profile_ini.h"
+#include "support/bytes.h"
 #include "support/fake_serial_port.h"
 #include "support/window_fixture.h"
 
 namespace {
 
-const char* const kNavButtons[] = {"SpeedButton1", "SpeedButton2", "SpeedButton3", "SpeedButton4",
-                                   "SpeedButton5", "SpeedButton6", "SpeedButton7", "SpeedButton8"};
-
-void WriteFile(const QDir& dir, const char* name, const QByteArray& bytes) {
-  QFile f(dir.filePath(QString::fromLatin1(name)));
-  if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
-    qFatal("cannot write %s", name);
-}
-
 // Files to place in the working directory before the window starts.
 WindowFixture::Prepare Files(QByteArray parcfg, QByteArray caption = {}) {
   return [parcfg, caption](const QDir& dir) {
-    if (!parcfg.isNull()) WriteFile(dir, "parcfg.ini", parcfg);
-    if (!caption.isNull()) WriteFile(dir, "caption.ini", caption);
+    if (!parcfg.isNull() && !WriteFile(dir.filePath("parcfg.ini"), parcfg)) qFatal("cannot write parcfg.ini");
+    if (!caption.isNull() && !WriteFile(dir.filePath("caption.ini"), caption)) qFatal("cannot write caption.ini");
   };
 }
 
@@ -47,8 +36,8 @@ WindowFixture::Prepare Files(QByteArray parcfg, QByteArray caption = {}) {
 struct Started {
   FakeSerialPort* port;
   WindowFixture fx;
-  explicit Started(const WindowFixture::Prepare& prepare = {}, bool withCaptions = false)
-      : port(new FakeSerialPort), fx(std::unique_ptr<SerialPort>(port), withCaptions, prepare) {}
+  explicit Started(const WindowFixture::Prepare& prepare = {})
+      : port(new FakeSerialPort), fx(std::unique_ptr<SerialPort>(port), false, prepare) {}
 };
 
 QString ParcfgValue(const QString& dir, const char* key) {
@@ -73,13 +62,6 @@ void RunLinkDialog(WindowFixture& fx, bool accept, const std::function<void(TFor
   answer.stop();
 }
 
-QByteArray Frame(std::uint8_t command, const QByteArray& payload) {
-  std::vector<std::uint8_t> out(std::size_t(payload.size()) + k7v::kFrameOverhead);
-  const auto n = BuildFrame(
-      command, {reinterpret_cast<const std::uint8_t*>(payload.constData()), std::size_t(payload.size())}, out);
-  return QByteArray(reinterpret_cast<const char*>(out.data()), qsizetype(n));
-}
-
 } // namespace
 
 class TestStartup : public QObject {
@@ -88,14 +70,11 @@ class TestStartup : public QObject {
 private slots:
   void windowFrame();
   void firstStartWithoutFiles();
-  void languageSelector_data();
-  void languageSelector();
   void savedSettingsSurviveCaptionRebuild_data();
   void savedSettingsSurviveCaptionRebuild();
   void linkDialogOkRewritesSummary();
   void linkDialogCancelKeepsSummaryButNotChoices();
   void closeWhileNotConnectedTouchesNoPort();
-  void closeWhileConnectedClosesPortSilently();
   void navigation_data();
   void navigation();
   void clickingCurrentPageOnlyMovesFocus();
@@ -114,47 +93,14 @@ void TestStartup::windowFrame() {
   QVERIFY(flags & Qt::WindowMinimizeButtonHint);
   QVERIFY(flags & Qt::WindowSystemMenuHint);
   QCOMPARE(form.StatusPanel(0), QStringLiteral("V1.0.10"));
-  QVERIFY(!form.StatusPanel(2).isEmpty()); // maker's name
-  QVERIFY(!form.StatusPanel(3).isEmpty()); // web address
 }
 
 void TestStartup::firstStartWithoutFiles() {
   Started s; // no parcfg.ini, no caption.ini
   QCOMPARE(s.fx.get<QLabel>("StatusPanel1")->text(), QStringLiteral("COM1,115200-8-无-1-######"));
-  QCOMPARE(s.fx.get<QComboBox>("cbPtcl_select")->count(), 5);
-  QCOMPARE(s.fx.get<QAbstractButton>("SpeedButton2")->text(), QStringLiteral("拨号设置"));
-  // The link buttons start as for a unit that is not connected.
-  QVERIFY(s.fx.get<QAbstractButton>("sb_com_open")->isEnabled());
-  for (const char* name : {"sb_com_close", "sb_getpar", "sb_setpar", "bStart"})
-    QVERIFY2(!s.fx.get<QWidget>(name)->isEnabled(), name);
+  QCOMPARE(s.fx.linkButtons(), QStringLiteral("10000")); // as for a unit that is not connected
   QVERIFY(s.fx.logTexts().isEmpty());
   QCOMPARE(s.port->openCount(), 0);
-}
-
-void TestStartup::languageSelector_data() {
-  QTest::addColumn<QByteArray>("caption");
-  QTest::addColumn<QString>("dialButton");
-  QTest::addColumn<int>("protocols");
-  // The selector's low 8 bits decide; a file section with other texts is
-  // only applied when they are 0.
-  const QByteArray menu = "[menu]\r\ndial=Dial-up\r\n";
-  QTest::newRow("no selector") << menu << "Dial-up" << 5;
-  QTest::newRow("lang=0") << "[lang]\r\nlang=0\r\n" + menu << "Dial-up" << 5;
-  QTest::newRow("lang=1: layout texts") << "[lang]\r\nlang=1\r\n" + menu << "拨号网络" << 3;
-  QTest::newRow("lang=256: low byte 0") << "[lang]\r\nlang=256\r\n" + menu << "Dial-up" << 5;
-  QTest::newRow("lang=257") << "[lang]\r\nlang=257\r\n" + menu << "拨号网络" << 3;
-}
-
-void TestStartup::languageSelector() {
-  QFETCH(QByteArray, caption);
-  QFETCH(QString, dialButton);
-  QFETCH(int, protocols);
-  Started s(Files({}, caption));
-  QCOMPARE(s.fx.get<QAbstractButton>("SpeedButton2")->text(), dialButton);
-  QCOMPARE(s.fx.get<QComboBox>("cbPtcl_select")->count(), protocols);
-  QCOMPARE(s.fx.get<QComboBox>("cbPtcl_select")->currentIndex(), 0);
-  // The dialog's parity list has three items whichever texts apply.
-  QCOMPARE(s.fx.form().Form3()->cbParitybit->count(), 3);
 }
 
 void TestStartup::savedSettingsSurviveCaptionRebuild_data() {
@@ -211,7 +157,7 @@ void TestStartup::linkDialogCancelKeepsSummaryButNotChoices() {
 }
 
 void TestStartup::closeWhileNotConnectedTouchesNoPort() {
-  Started s(Files("[serial]\r\ncom=ttyUSB0\r\nparitybit=2\r\n[other]\r\nkeep=me\r\n"));
+  Started s(Files("[serial]\r\ncom=ttyUSB0\r\nparitybit=2\r\n"));
   const QString dir = s.fx.dir();
   s.fx.form().close();
   QCOMPARE(s.port->openCount(), 0);
@@ -224,38 +170,13 @@ void TestStartup::closeWhileNotConnectedTouchesNoPort() {
   };
   for (const auto& [key, value] : expected)
     QVERIFY2(ParcfgValue(dir, key) == QLatin1String(value), key);
-  const std::string path = QDir(dir).filePath(QStringLiteral("parcfg.ini")).toStdString();
-  QCOMPARE(ReadProfileString(path, "other", "keep", ""), std::string("me"));
   QVERIFY(s.fx.boxes.isEmpty());
-}
-
-void TestStartup::closeWhileConnectedClosesPortSilently() {
-  Started s(Files("[serial]\r\ncom=ttyUSB0\r\n"), true);
-  s.port->setAutoResponder([](FakeSerialPort& port, const QByteArray& written) {
-    if (written == "######") port.feedReceived(Frame(0x01, QByteArray("V2.01\0\0\0", 8)));
-  });
-  s.fx.click("sb_com_open");
-  QVERIFY(s.fx.form().link().LinkConnected);
-  QCOMPARE(s.port->openCount(), 1);
-  const int framesBefore = int(s.port->writtenFrames().size());
-
-  const QString dir = s.fx.dir();
-  s.fx.form().close();
-  QVERIFY(!s.port->IsOpen());
-  QCOMPARE(s.port->closeCount(), 1);
-  QCOMPARE(int(s.port->writtenFrames().size()), framesBefore); // the DTU is not told
-  QCOMPARE(ParcfgValue(dir, "com"), QStringLiteral("ttyUSB0"));
 }
 
 void TestStartup::navigation_data() {
   QTest::addColumn<QString>("button");
   QTest::addColumn<QString>("page");
-  const std::pair<const char*, const char*> rows[] = {
-      {"SpeedButton1", "pSerial"},   {"SpeedButton2", "sbDial"},  {"SpeedButton3", "pConnection"},
-      {"SpeedButton4", "sbPtcl"},    {"SpeedButton5", "pWorkmode"}, {"SpeedButton6", "pRemote"},
-      {"SpeedButton8", "pUpdate"},   {"SpeedButton7", "pVersion"},
-  };
-  for (const auto& [button, page] : rows)
+  for (const auto& [button, page] : kPageButtons)
     QTest::newRow(button) << QString::fromLatin1(button) << QString::fromLatin1(page);
 }
 
@@ -278,7 +199,7 @@ void TestStartup::navigation() {
   QCOMPARE(front->objectName(), page);
   QTRY_VERIFY(front->hasFocus());
   int checked = 0;
-  for (const char* name : kNavButtons) {
+  for (const auto& [name, _] : kPageButtons) {
     const bool down = s.fx.get<QAbstractButton>(name)->isChecked();
     checked += down ? 1 : 0;
     QCOMPARE(down, button == QLatin1String(name));

@@ -4,14 +4,18 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSerialPort>
+
+#include "support/bytes.h"
 
 namespace {
 
-QByteArray ReadAll(const QString& path) {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly))
-    return {};
-  return f.readAll();
+// The bytes of every log line with this tag ("RX frame", "RX bytes").
+QList<QByteArray> Logged(const QByteArray& log, const QByteArray& tag) {
+  QList<QByteArray> out;
+  for (const QByteArray& line : log.split('\n'))
+    if (line.startsWith(tag + ' ')) out.append(QByteArray::fromHex(line.mid(tag.size() + 1)));
+  return out;
 }
 
 } // namespace
@@ -92,16 +96,37 @@ void DtuSimProcess::stop() {
   }
 }
 
+bool DtuSimProcess::startWithRecord(const QByteArray& record, const QStringList& extraArgs) {
+  if (!tmp_)
+    tmp_ = std::make_unique<QTemporaryDir>();
+  const QString path = tmp_->filePath(QStringLiteral("initial-record.bin"));
+  if (!WriteFile(path, record)) {
+    error_ = QStringLiteral("cannot write ") + path;
+    return false;
+  }
+  return start(QStringList(extraArgs) << QStringLiteral("--record") << path);
+}
+
 bool DtuSimProcess::isRunning() const {
   return process_ && process_->state() == QProcess::Running;
 }
 
 QByteArray DtuSimProcess::stateRecord() const {
-  return ReadAll(QDir(stateDir_).filePath(QStringLiteral("record.bin")));
+  return ReadFile(QDir(stateDir_).filePath(QStringLiteral("record.bin")));
 }
 
 QByteArray DtuSimProcess::stateImage() const {
-  return ReadAll(QDir(stateDir_).filePath(QStringLiteral("image.bin")));
+  return ReadFile(QDir(stateDir_).filePath(QStringLiteral("image.bin")));
 }
 
-QByteArray DtuSimProcess::logText() const { return ReadAll(logPath_); }
+QByteArray DtuSimProcess::logText() const { return ReadFile(logPath_); }
+
+QList<QByteArray> DtuSimProcess::framesReceived() const { return Logged(logText(), "RX frame"); }
+
+QByteArray DtuSimProcess::bytesReceived() const { return Logged(logText(), "RX bytes").join(); }
+
+bool DtuSimProcess::deviceIsFree() const {
+  QSerialPort other;
+  other.setPortName(devicePath_);
+  return other.open(QIODevice::ReadWrite);
+}

@@ -4,6 +4,7 @@
 // and gives access to its log and its state directory.
 
 #include <QByteArray>
+#include <QList>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -23,6 +24,8 @@ public:
   // when the executable is missing, exits early, or prints no device path
   // within 5 seconds; the reason is in errorString().
   bool start(const QStringList& extraArgs = {}, const QString& stateDir = {});
+  // start() with the device's record set to these bytes first (--record).
+  bool startWithRecord(const QByteArray& record, const QStringList& extraArgs = {});
 
   // Sends SIGTERM and waits for the exit (SIGKILL after 3 s). Safe to repeat.
   void stop();
@@ -36,6 +39,12 @@ public:
   QByteArray stateRecord() const; // record.bin of the state dir; empty when missing
   QByteArray stateImage() const;  // image.bin of the state dir; empty when missing
   QByteArray logText() const;     // the whole log so far; empty when missing
+  // From the log: the valid frames the device took from the PC, in order,
+  // and every byte it read from the PC.
+  QList<QByteArray> framesReceived() const;
+  QByteArray bytesReceived() const;
+  // True when another program can open the device now: nobody holds it.
+  bool deviceIsFree() const;
 
   // The child itself, e.g. to wait for the exit after --drop-after.
   QProcess& process() { return *process_; }

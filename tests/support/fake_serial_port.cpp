@@ -9,17 +9,10 @@ FakeSerialPort::FakeSerialPort(QObject* parent)
 {
 }
 
-// The scripted result when one was set; otherwise Ok.
-OpenResult FakeSerialPort::Open(const LineSettings& settings)
+// OpenFailed when already open; otherwise Ok.
+OpenResult FakeSerialPort::Open(const LineSettings&)
 {
   ++openCount_;
-  lastSettings_ = settings;
-  if (nextOpen_) {
-    const OpenResult result = *nextOpen_;
-    nextOpen_.reset();
-    if (!result.ok())
-      return result;
-  }
   if (open_)
     return {OpenResult::Kind::OpenFailed, 0};
   open_ = true;
@@ -37,8 +30,6 @@ bool FakeSerialPort::WriteFrame(const std::uint8_t* bytes, std::size_t n)
   const QByteArray frame(reinterpret_cast<const char*>(bytes), qsizetype(n));
   written_ += frame;
   frames_.append(frame);
-  if (responder_)
-    responder_(*this, frame);
   return true;
 }
 
@@ -93,17 +84,6 @@ void FakeSerialPort::deliverChunk()
     QMetaObject::invokeMethod(this, &FakeSerialPort::deliverChunk, Qt::QueuedConnection);
   }
   emit bytesArrived();
-}
-
-void FakeSerialPort::clearWritten()
-{
-  written_.clear();
-  frames_.clear();
-}
-
-void FakeSerialPort::failNextOpen(OpenResult result)
-{
-  nextOpen_ = result;
 }
 
 void FakeSerialPort::simulateDeviceLost()

@@ -1,20 +1,15 @@
 #pragma once
-// A serial port for tests: what the "DTU" sends is fed in by the test (or by
-// an auto-responder that answers each written frame), what the program writes
-// is recorded, and failures can be scripted.
+// A serial port for tests: what the "DTU" sends is fed in by the test, what
+// the program writes is recorded, and failures can be scripted.
 
 #include <QByteArray>
 #include <QList>
-#include <functional>
-#include <optional>
 
 #include "link/serial_port.h"
 
 class FakeSerialPort : public SerialPort {
   Q_OBJECT
 public:
-  using Responder = std::function<void(FakeSerialPort&, QByteArray frame)>;
-
   explicit FakeSerialPort(QObject* parent = nullptr);
 
   // SerialPort
@@ -32,16 +27,11 @@ public:
   void feedReceived(const QByteArray& bytes);
   // 0 (default): everything fed is readable at once; n: n bytes per event.
   void setDeliveryChunk(int bytesPerEvent) { chunk_ = bytesPerEvent; }
-  // Fed bytes not yet readable (only with a delivery chunk).
-  int pendingDelivery() const { return int(pending_.size()); }
 
   // Everything written so far, and the same split into the single writes.
   QByteArray written() const { return written_; }
   QList<QByteArray> writtenFrames() const { return frames_; }
-  void clearWritten();
 
-  // The next Open returns this result (SettingsRefused/OpenFailed leave the port closed).
-  void failNextOpen(OpenResult result);
   // While set, every WriteFrame fails and records nothing.
   void failWrites(bool fail) { failWrites_ = fail; }
   // Closes the port and emits deviceLost, as the real port does when unplugged.
@@ -49,10 +39,6 @@ public:
 
   int openCount() const { return openCount_; }
   int closeCount() const { return closeCount_; }
-  const LineSettings& lastSettings() const { return lastSettings_; }
-
-  // Called after each successful WriteFrame with the frame written.
-  void setAutoResponder(Responder responder) { responder_ = std::move(responder); }
 
 private:
   void deliverChunk();
@@ -64,10 +50,7 @@ private:
   bool deliveryScheduled_ = false;
   QByteArray written_;
   QList<QByteArray> frames_;
-  std::optional<OpenResult> nextOpen_;
   bool failWrites_ = false;
   int openCount_ = 0;
   int closeCount_ = 0;
-  LineSettings lastSettings_;
-  Responder responder_;
 };

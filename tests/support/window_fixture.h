@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "app/main_window.h"
 
@@ -21,6 +22,35 @@ struct LogLine {
   QColor colour;
   double pointSize = 0;
 };
+
+// A status log line as a test expects it.
+struct ExpectedLine {
+  QString text;
+  QColor colour;
+  int size = 0;
+};
+inline const QColor kLogBlack(0, 0, 0);
+inline const QColor kLogGreen(0, 0x80, 0);
+inline const QColor kLogRed(0xFF, 0, 0);
+// The message of a key (with suffix appended) in the look of its kind.
+ExpectedLine Progress(const char* key, const QString& suffix = {}); // black, 9 points
+ExpectedLine Success(const char* key);                              // green, 10 points
+ExpectedLine Failure(const char* key); // a device or file operation failed: red, 10 points
+ExpectedLine Refusal(const char* key); // a port or field error: red, 9 points
+
+// The toolkit's box for a number field whose text is not a number.
+QString ConversionError(const QString& text);
+
+// The navigation buttons and their pages, in the order the column shows them.
+inline constexpr std::pair<const char*, const char*> kPageButtons[] = {
+    {"SpeedButton1", "pSerial"},   {"SpeedButton2", "sbDial"},    {"SpeedButton3", "pConnection"},
+    {"SpeedButton4", "sbPtcl"},    {"SpeedButton5", "pWorkmode"}, {"SpeedButton6", "pRemote"},
+    {"SpeedButton8", "pUpdate"},   {"SpeedButton7", "pVersion"},
+};
+
+// Data rows for a test that closes the window in the middle of an operation:
+// column "destroy", false to close the window, true to destroy it as well.
+void AddCloseRows();
 
 class WindowFixture {
 public:
@@ -49,13 +79,39 @@ public:
 
   QList<LogLine> logLines() const;
   QStringList logTexts() const;
+  qsizetype logSize() const { return logLines().size(); }
+  // True when the log from line index from on is exactly these lines; else
+  // the lines are printed as a warning.
+  bool logTailIs(qsizetype from, const QList<ExpectedLine>& expected) const;
+  bool lastLineIs(const ExpectedLine& expected) const;
   // The text of a message key as the shipped caption.ini has it.
   static QString caption(const char* key);
 
+  // The text of an edit field or memo; setText sets it as the program does.
+  QString text(const char* name) const;
+  void setText(const char* name, const QString& text);
+  // Picks a list item as the technician does: the change rule runs.
+  void choose(const char* list, int index);
   // Fires a click on a button as the technician would.
   void click(const char* name);
+  // Clicks a button; while its handler runs, sample runs every time bytes
+  // arrive at the port and every everyMs. Returns how often it ran.
+  int clickSampling(const char* name, const std::function<void()>& sample, int everyMs = 150);
   // Drops the window (as closing the program does, then destroys it).
   void closeWindow();
+  // Closes the window; destroy: destroys it as well.
+  void closeOrDestroy(bool destroy);
+
+  // The link settings point at the device (and use the switch command, when given).
+  void setPort(const QString& devicePath, const QString& switchCommand = {});
+  // setPort, then a click on connect; true when the DTU is connected.
+  bool connectTo(const QString& devicePath, const QString& switchCommand = {});
+  // Which of connect, disconnect, read, write and download are enabled:
+  // "10000" not connected, "01111" connected.
+  QString linkButtons() const;
+  bool waitCursor() const;
+  // The record the pages encode to; aborts the run when they cannot.
+  TAppParams encoded();
 
 private:
   QTemporaryDir dir_;
