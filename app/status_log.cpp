@@ -7,7 +7,6 @@
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTextEdit>
 
 namespace {
 
@@ -56,8 +55,7 @@ void LimitDocument(QTextDocument* doc) {
 
 // Caret at the start of the last line with nothing selected, and the bottom
 // of the log in view whatever the user scrolled to.
-template <class Edit>
-void ShowLastLine(Edit* edit) {
+void ShowLastLine(QPlainTextEdit* edit) {
   edit->setTextCursor(QTextCursor(edit->document()->lastBlock()));
   edit->ensureCursorVisible();
   if (QScrollBar* bar = edit->verticalScrollBar())
@@ -66,20 +64,11 @@ void ShowLastLine(Edit* edit) {
 
 } // namespace
 
-StatusLog::StatusLog(QPlainTextEdit* edit) : plain_(edit) { LimitDocument(document()); }
+StatusLog::StatusLog(QPlainTextEdit* edit) : edit_(edit) { LimitDocument(document()); }
 
-StatusLog::StatusLog(QTextEdit* edit) : edit_(edit) { LimitDocument(document()); }
+QTextDocument* StatusLog::document() const { return edit_->document(); }
 
-QTextDocument* StatusLog::document() const {
-  return plain_ ? plain_->document() : edit_->document();
-}
-
-void StatusLog::ShowNewestLine() {
-  if (plain_)
-    ShowLastLine(plain_);
-  else
-    ShowLastLine(edit_);
-}
+void StatusLog::ShowNewestLine() { ShowLastLine(edit_); }
 
 // Never fails; an empty text still adds an (empty) line.
 void StatusLog::Append(const QString& text, TColor colour, int sizePt, FontStyles style) {

@@ -6,7 +6,6 @@
 
 class QPlainTextEdit;
 class QTextDocument;
-class QTextEdit;
 
 // Colours in the toolkit's encoding: red in the low byte.
 using TColor = std::uint32_t;
@@ -26,11 +25,10 @@ inline constexpr int kStatusLogMaxLines = 10000;
 
 class StatusLog {
 public:
-  // A plain text edit is the one to use: its layout keeps dropping the oldest
-  // line cheap, where a QTextEdit re-lays out the whole log on every drop
-  // (about 10 ms per report once the log is full).
+  // A plain text edit: its layout keeps dropping the oldest line cheap, where
+  // a rich text edit re-lays out the whole log on every drop (about 10 ms per
+  // report once the log is full). Lines still carry their own formats.
   explicit StatusLog(QPlainTextEdit* edit);
-  explicit StatusLog(QTextEdit* edit);
   // Appends text as a new last line in its own colour, size and style, drops
   // the oldest line beyond kStatusLogMaxLines, and scrolls to the end.
   void Append(const QString& text, TColor colour, int sizePt, FontStyles style);
@@ -40,6 +38,5 @@ private:
   void ShowNewestLine();
   QTextDocument* document() const;
 
-  QPlainTextEdit* plain_ = nullptr;
-  QTextEdit* edit_ = nullptr;
+  QPlainTextEdit* edit_ = nullptr;
 };

@@ -4,7 +4,6 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextBlock>
-#include <QTextEdit>
 #include <QtTest>
 
 #include "app/status_log.h"
@@ -21,46 +20,20 @@ QTextCharFormat FormatOf(const QTextBlock& block) {
   return block.charFormat();
 }
 
-// The log works on either edit; the main window uses the plain one.
+// A read-only plain text edit with the log on it, as the main window has.
 struct LogView {
-  std::unique_ptr<QAbstractScrollArea> widget;
-  QTextDocument* doc = nullptr;
+  std::unique_ptr<QPlainTextEdit> widget = std::make_unique<QPlainTextEdit>();
+  QTextDocument* doc = widget->document();
   std::unique_ptr<StatusLog> log;
 
-  explicit LogView(bool plain) {
-    if (plain) {
-      auto* e = new QPlainTextEdit;
-      e->setReadOnly(true);
-      widget.reset(e);
-      doc = e->document();
-      log = std::make_unique<StatusLog>(e);
-    } else {
-      auto* e = new QTextEdit;
-      e->setReadOnly(true);
-      widget.reset(e);
-      doc = e->document();
-      log = std::make_unique<StatusLog>(e);
-    }
+  LogView() {
+    widget->setReadOnly(true);
+    log = std::make_unique<StatusLog>(widget.get());
   }
   QString plainText() const { return doc->toPlainText(); }
-  QTextCursor caret() const {
-    if (auto* e = qobject_cast<QPlainTextEdit*>(widget.get()))
-      return e->textCursor();
-    return static_cast<QTextEdit*>(widget.get())->textCursor();
-  }
-  void setCaret(const QTextCursor& c) {
-    if (auto* e = qobject_cast<QPlainTextEdit*>(widget.get()))
-      e->setTextCursor(c);
-    else
-      static_cast<QTextEdit*>(widget.get())->setTextCursor(c);
-  }
+  QTextCursor caret() const { return widget->textCursor(); }
+  void setCaret(const QTextCursor& c) { widget->setTextCursor(c); }
 };
-
-void AddEditKinds() {
-  QTest::addColumn<bool>("plain");
-  QTest::newRow("QPlainTextEdit") << true;
-  QTest::newRow("QTextEdit") << false;
-}
 
 QColor Rgb(TColor c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
 
@@ -70,13 +43,9 @@ class TestStatusLog : public QObject {
   Q_OBJECT
 
 private slots:
-  void linesKeepTheirOwnFormat_data() { AddEditKinds(); }
   void linesKeepTheirOwnFormat();
-  void emptyTextAddsEmptyLine_data() { AddEditKinds(); }
   void emptyTextAddsEmptyLine();
-  void limitDropsOldestLine_data() { AddEditKinds(); }
   void limitDropsOldestLine();
-  void scrollsToNewestLine_data() { AddEditKinds(); }
   void scrollsToNewestLine();
 };
 
@@ -95,8 +64,7 @@ void TestStatusLog::linesKeepTheirOwnFormat() {
       {QStringLiteral("&amp; <br> italic"), 0xFF8000, 12, FontStyle::Italic},
   };
 
-  QFETCH(bool, plain);
-  LogView view(plain);
+  LogView view;
   StatusLog& log = *view.log;
   for (const Line& l : lines)
     log.Append(l.text, l.colour, l.size, l.style);
@@ -120,8 +88,7 @@ void TestStatusLog::linesKeepTheirOwnFormat() {
 }
 
 void TestStatusLog::emptyTextAddsEmptyLine() {
-  QFETCH(bool, plain);
-  LogView view(plain);
+  LogView view;
   StatusLog& log = *view.log;
   QCOMPARE(log.LineCount(), 0);
 
@@ -139,8 +106,7 @@ void TestStatusLog::emptyTextAddsEmptyLine() {
 }
 
 void TestStatusLog::limitDropsOldestLine() {
-  QFETCH(bool, plain);
-  LogView view(plain);
+  LogView view;
   StatusLog& log = *view.log;
   const TColor colours[] = {clBlack, clGreen, clRed};
   const int sizes[] = {9, 10, 11};
@@ -172,8 +138,7 @@ void TestStatusLog::limitDropsOldestLine() {
 }
 
 void TestStatusLog::scrollsToNewestLine() {
-  QFETCH(bool, plain);
-  LogView view(plain);
+  LogView view;
   StatusLog& log = *view.log;
   view.widget->resize(300, 80);
   view.widget->show();
