@@ -183,12 +183,25 @@ void TForm1::LogStatus(const QString& text, TColor colour, int size, FontStyles 
 }
 
 void TForm1::SetStatusPanel(int index, const QString& text) {
-  if (auto* panel = findChild<QLabel*>(QStringLiteral("StatusPanel%1").arg(index))) panel->setText(text);
+  auto* panel = findChild<QLabel*>(QStringLiteral("StatusPanel%1").arg(index));
+  if (!panel) return;
+  // A long device path would be cut off at the panel's edge; shorten it in
+  // the middle, where both the port's name and the line settings stay
+  // readable, and keep the whole text in the tooltip.
+  panel->setProperty("fullText", text);
+  const int room = panel->width() - 2 * panel->margin() - 8;
+  const QString shown = panel->fontMetrics().horizontalAdvance(text) > room
+                            ? panel->fontMetrics().elidedText(text, Qt::ElideMiddle, room)
+                            : text;
+  panel->setText(shown);
+  panel->setToolTip(shown == text ? QString() : text);
 }
 
 QString TForm1::StatusPanel(int index) const {
   const auto* panel = findChild<QLabel*>(QStringLiteral("StatusPanel%1").arg(index));
-  return panel ? panel->text() : QString();
+  if (!panel) return {};
+  const QVariant full = panel->property("fullText");
+  return full.isValid() ? full.toString() : panel->text();
 }
 
 void TForm1::SetWaitCursor(bool on) {

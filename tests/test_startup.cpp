@@ -142,6 +142,15 @@ void TestStartup::linkDialogOkRewritesSummary() {
   });
   QCOMPARE(s.fx.form().StatusPanel(1), QStringLiteral("/dev/ttyUSB1,57600-8-偶-1, ######"));
   QCOMPARE(s.port->openCount(), 0); // choosing settings opens nothing
+
+  // A path too long for the panel is shortened on screen only.
+  const QString longPort = QStringLiteral("/dev/serial/by-id/usb-Prolific_Technology_USB-Serial_Controller-if00-port0");
+  RunLinkDialog(s.fx, true, [&](TForm3& d) { d.cb_com->setEditText(longPort); });
+  const QString full = longPort + QStringLiteral(",57600-8-偶-1, ######");
+  auto* panel = s.fx.get<QLabel>("StatusPanel1");
+  QCOMPARE(s.fx.form().StatusPanel(1), full);
+  QCOMPARE(panel->toolTip(), full);
+  QVERIFY(panel->text().contains(QChar(0x2026)) && panel->text().endsWith(QStringLiteral("######")));
 }
 
 void TestStartup::linkDialogCancelKeepsSummaryButNotChoices() {
