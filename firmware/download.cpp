@@ -13,6 +13,19 @@
 
 namespace {
 std::int32_t BodyLength(const QLineEdit* field) { return ParseInt32(field->text()).value_or(0); }
+
+// While a download runs, the panels that could start another operation are
+// disabled and show the hourglass; afterwards both are undone.
+void LockForDownload(std::initializer_list<QWidget*> panels, std::initializer_list<QWidget*> cursorWidgets,
+                     bool locked) {
+  for (QWidget* w : panels) w->setEnabled(!locked);
+  for (QWidget* w : cursorWidgets) {
+    if (locked)
+      w->setCursor(Qt::WaitCursor);
+    else
+      w->unsetCursor();
+  }
+}
 } // namespace
 
 void TForm1::SendImageChunk(const TDeviceFrame& request) {
@@ -30,11 +43,7 @@ void TForm1::bStartClick() {
   }
   QPointer<TForm1> self(this);
   SetWaitCursor(true);
-  for (QWidget* w : {static_cast<QWidget*>(Panel25), static_cast<QWidget*>(Panel2), static_cast<QWidget*>(Panel4)})
-    w->setEnabled(false);
-  for (QWidget* w : {static_cast<QWidget*>(pUpdate), static_cast<QWidget*>(Panel25),
-                     static_cast<QWidget*>(Panel2), static_cast<QWidget*>(Panel4)})
-    w->setCursor(Qt::WaitCursor);
+  LockForDownload({Panel25, Panel2, Panel4}, {pUpdate, Panel25, Panel2, Panel4}, true);
   bStart->setEnabled(false);
 
   link_->ClearAbort();
@@ -89,10 +98,6 @@ void TForm1::bStartClick() {
   else
     LogStatus(GetCaption(QStringLiteral("download_failed")), clRed, 10);
   SetWaitCursor(false);
-  for (QWidget* w : {static_cast<QWidget*>(Panel25), static_cast<QWidget*>(Panel2), static_cast<QWidget*>(Panel4)})
-    w->setEnabled(true);
-  for (QWidget* w : {static_cast<QWidget*>(pUpdate), static_cast<QWidget*>(Panel25),
-                     static_cast<QWidget*>(Panel2), static_cast<QWidget*>(Panel4)})
-    w->unsetCursor();
+  LockForDownload({Panel25, Panel2, Panel4}, {pUpdate, Panel25, Panel2, Panel4}, false);
   bStart->setEnabled(link_->LinkConnected);
 }
