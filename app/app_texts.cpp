@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "app/caption_table.h"
+#include "app/message_texts.h"
 #include "platform/ini_text.h"
 
 Q_LOGGING_CATEGORY(lcTexts, "k7v.texts")
@@ -68,11 +69,12 @@ bool IsDialog(CaptionKind kind) {
 
 } // namespace
 
-// Empty text when the file, the section or the key is missing.
+// A key missing from the file (or no file) gives its built-in text, which is
+// empty for the first version's keys.
 QString GetCaption(const QString& key) {
   // Read afresh every time: the file may be edited while the program runs.
   const IniTextFile file(ExeDir + QLatin1String(kCaptionFile));
-  return file.GetString(QStringLiteral("built_in"), key, QString());
+  return file.GetString(QStringLiteral("built_in"), key, BuiltInMessage(key));
 }
 
 // Never fails: a missing or unreadable file gives the built-in texts, a

@@ -9,7 +9,8 @@ class QWidget;
 extern QString ExeDir;
 
 // The message text of key from section "built_in" of caption.ini beside the
-// program; read on every call; empty when the file, section or key is missing.
+// program; read on every call. When the file, section or key is missing: the
+// built-in text of a key added after the first version, else empty.
 QString GetCaption(const QString& key);
 
 // Applies the control texts of ".\caption.ini" (working directory) to the

@@ -207,6 +207,12 @@ void TestCaptions::getCaption_data() {
   QTest::newRow("missing key") << file << "download_completed" << QString();
   QTest::newRow("no section") << QByteArray("[menu]\nconnected=x\n") << "connected" << QString();
   QTest::newRow("no file") << QByteArray() << "connected" << QString();
+  // A caption.ini made for the first version: its own keys as they are, the
+  // later ones from the built-in texts, so no failure logs an empty line.
+  const QByteArray firstVersion = "[built_in]\nconnected=OK\n";
+  QTest::newRow("later key, old file") << firstVersion << "serial_lost" << QStringLiteral("串口已断开（设备被拔出或出错）");
+  QTest::newRow("later key, no file") << QByteArray() << "download_failed" << QStringLiteral("固件升级失败：设备拒绝了固件");
+  QTest::newRow("later key, file wins") << QByteArray("[built_in]\nbin_error=bad image\n") << "bin_error" << QStringLiteral("bad image");
 }
 
 void TestCaptions::getCaption() {

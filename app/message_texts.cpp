@@ -1,0 +1,24 @@
+#include "app/message_texts.h"
+
+#include <array>
+#include <utility>
+
+namespace {
+
+// Keep in step with resources/caption.ini [built_in] and the README's key table.
+constexpr std::array kAddedMessages = std::to_array<std::pair<const char*, const char*>>({
+    {"serial_lost", "串口已断开（设备被拔出或出错）"},
+    {"export_failed", "参数文件导出失败"},
+    {"import_failed", "参数文件导入失败：文件无法读取或长度不足"},
+    {"bin_error", "固件文件无效：无法读取、没有内容或超过 102400 字节"},
+    {"download_failed", "固件升级失败：设备拒绝了固件"},
+});
+
+} // namespace
+
+// Empty for keys that are not in the table.
+QString BuiltInMessage(const QString& key) {
+  for (const auto& [name, text] : kAddedMessages)
+    if (key == QLatin1String(name)) return QString::fromUtf8(text);
+  return {};
+}
