@@ -1,8 +1,9 @@
 // The core's checks that need no Qt, as one plain C++ program: built for
 // Linux (a ctest) and with MinGW-w64 for Windows, where scripts/test runs it
 // under Wine. What differs on the Windows ABI is what the rows look at: text
-// versus binary file I/O and CRLF, byte order of records and frames, and the
-// sizes and signedness the parser's arithmetic relies on.
+// versus binary file I/O and CRLF, byte order of records and frames, the
+// sizes and signedness the parser's arithmetic relies on, and code page 936,
+// which goes through iconv here and the system's code page functions there.
 //
 // Prints one line per failing row and a closing pass count; exits 1 when a
 // row failed.
@@ -21,6 +22,7 @@
 #include "link/device_frame.h"
 #include "link/rx_buffer.h"
 #include "params/app_params.h"
+#include "platform/code_page_936.h"
 #include "platform/profile_ini.h"
 
 namespace {
@@ -151,7 +153,24 @@ const Row kRows[] = {
        stream.insert(stream.end(), good.begin(), good.end());
        return FramesIn(stream, 16) == std::vector<int>{2};
      }},
-    // Code page 936 (GBK) rows join here once the core has its own converter.
+    // Code page 936 (GBK): iconv on Linux, the system's code page functions on Windows.
+    {"gbk: Chinese text both ways", [] {
+       const cp936::Encoded gbk = cp936::FromUtf8("设备 ID");
+       const cp936::Decoded back = cp936::ToUtf8(gbk.bytes);
+       return gbk.clean && gbk.bytes == "\xC9\xE8\xB1\xB8 ID" && back.clean && back.utf8 == "设备 ID";
+     }},
+    {"gbk: a limit never splits a character", [] {
+       const cp936::Encoded cut = cp936::FromUtf8("设备", 3);
+       return cut.cut && cut.bytes == "\xC9\xE8" && cp936::ByteLength("设备") == 4;
+     }},
+    {"gbk: a lone lead byte and a character GBK lacks are reported", [] {
+       const cp936::Decoded lone = cp936::ToUtf8("A\xC9");
+       const cp936::Encoded emoji = cp936::FromUtf8("x\xF0\x9F\x98\x80");
+       return !lone.clean && lone.utf8.rfind("A", 0) == 0 && !emoji.clean && emoji.bytes == "x?";
+     }},
+    {"gbk: byte 0xFF is U+F8F5, as Windows has it", [] {
+       return cp936::ToUtf8("\xFF").utf8 == "\xEF\xA3\xB5" && cp936::FromUtf8("\xEF\xA3\xB5").bytes == "\xFF";
+     }},
 };
 
 } // namespace
