@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLoggingCategory>
 #include <QSignalBlocker>
@@ -11,6 +12,7 @@
 #include "app/caption_table.h"
 #include "app/message_texts.h"
 #include "platform/ini_text.h"
+#include "k7v_build_info.h"
 
 Q_LOGGING_CATEGORY(lcTexts, "k7v.texts")
 
@@ -19,6 +21,26 @@ QString ExeDir;
 namespace {
 
 constexpr const char* kCaptionFile = "caption.ini";
+
+QString& CaptionFileOverride() {
+  static QString path;
+  return path;
+}
+
+// caption.ini as the package installs it, seen from the program's directory.
+QString SharedCaptionFile() {
+  return QDir::cleanPath(QDir::fromNativeSeparators(ExeDir) +
+                         QLatin1String(K7V_SHARED_TEXTS_FROM_PROGRAM "/") +
+                         QLatin1String(kCaptionFile));
+}
+
+// The first of the candidates that exists; empty when none does.
+QString FirstExisting(std::initializer_list<QString> candidates) {
+  for (const QString& path : candidates)
+    if (QFileInfo(path).isFile())
+      return path;
+  return {};
+}
 
 // The first descendant of root with the name that does not lie inside
 // exclude. The link settings dialog is a child of the main window and shares
@@ -69,11 +91,31 @@ bool IsDialog(CaptionKind kind) {
 
 } // namespace
 
+void SetCaptionFileOverride(const QString& path) { CaptionFileOverride() = path; }
+
+// Empty when no candidate exists.
+QString ControlCaptionFile() {
+  if (!CaptionFileOverride().isEmpty())
+    return FirstExisting({CaptionFileOverride()});
+  return FirstExisting({QDir::current().filePath(QLatin1String(kCaptionFile)), SharedCaptionFile()});
+}
+
+// Empty when no candidate exists.
+QString MessageCaptionFile() {
+  if (!CaptionFileOverride().isEmpty())
+    return FirstExisting({CaptionFileOverride()});
+  return FirstExisting({ExeDir + QLatin1String(kCaptionFile), SharedCaptionFile()});
+}
+
 // A key missing from the file (or no file) gives its built-in text, which is
 // empty for the first version's keys.
 QString GetCaption(const QString& key) {
-  // Read afresh every time: the file may be edited while the program runs.
-  const IniTextFile file(ExeDir + QLatin1String(kCaptionFile));
+  // Looked up and read afresh every time: the file may be edited, or put in
+  // place, while the program runs.
+  const QString path = MessageCaptionFile();
+  if (path.isEmpty())
+    return BuiltInMessage(key);
+  const IniTextFile file(path);
   return file.GetString(QStringLiteral("built_in"), key, BuiltInMessage(key));
 }
 
@@ -81,7 +123,9 @@ QString GetCaption(const QString& key) {
 // missing control is skipped.
 void LoadCaptions(QWidget& form1, QWidget& form3) {
   // A missing or unreadable file reads as an empty one: every default applies.
-  const IniTextFile file(QDir::current().filePath(QLatin1String(kCaptionFile)));
+  const QString path = ControlCaptionFile();
+  qCDebug(lcTexts) << "control texts from" << (path.isEmpty() ? QStringLiteral("built-in") : path);
+  const IniTextFile file(path);
 
   const int lang = file.GetInt(QStringLiteral("lang"), QStringLiteral("lang")).value_or(0);
   if ((lang & 0xFF) != 0)

@@ -20,6 +20,7 @@
 #include "app/jpeg_image.h"
 #include "app/message_box.h"
 #include "app/style.h"
+#include "k7v_build_info.h"
 #include "link/link_settings_dialog.h"
 #include "link/qt_serial_port.h"
 
@@ -28,7 +29,8 @@ Q_LOGGING_CATEGORY(lcWindow, "k7v.window")
 QPointer<TForm1> Form1;
 
 namespace {
-constexpr const char* kWindowTitle = "K7v Conf tool v1.0.10";
+constexpr const char* kWindowTitle = "K7v Conf tool v" K7V_VERSION;
+constexpr const char* kVersionPanel = "V" K7V_VERSION;
 constexpr int kClientWidth = 984;
 constexpr int kClientHeight = 690;
 } // namespace
@@ -40,6 +42,7 @@ TForm1::TForm1(std::unique_ptr<SerialPort> port, QWidget* parent)
   Form1 = this;
   Ui::Form1Frame::setupUi(this);
   setWindowTitle(QString::fromUtf8(kWindowTitle));
+  SetStatusPanel(0, QString::fromLatin1(kVersionPanel));
   setFixedSize(kClientWidth, kClientHeight);
   ApplyFrameFonts(this);
 

@@ -3,12 +3,16 @@
 // saved as a PNG, and the window's client area as the server has it must be
 // 984 x 690.
 //
-// Usage: screenshots [--shots DIR] [Qt Test options]
+// Usage: screenshots [--shots DIR] [--captions FILE] [Qt Test options]
 // The pictures go to DIR, else $K7V_SCREENSHOT_DIR, else <build dir>/screenshots.
+// FILE (e.g. resources/caption-en.ini) gives the window its texts, control and
+// message texts alike, instead of the shipped caption.ini.
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QProcess>
@@ -45,7 +49,8 @@ bool HasContent(const QImage& image) {
 class TestScreenshots : public QObject {
   Q_OBJECT
 public:
-  explicit TestScreenshots(QString outDir) : outDir_(std::move(outDir)) {}
+  TestScreenshots(QString outDir, QString captions)
+      : outDir_(std::move(outDir)), captions_(std::move(captions)) {}
 
 private slots:
   void initTestCase();
@@ -60,6 +65,7 @@ private:
   void save(const QImage& image, const QString& name);
 
   QString outDir_;
+  QString captions_;
   DtuSimProcess sim_;
   std::unique_ptr<WindowFixture> fx_;
 };
@@ -78,6 +84,12 @@ void TestScreenshots::initTestCase() {
   }
   fx_ = std::make_unique<WindowFixture>(nullptr, true, [&](const QDir& dir) {
     if (!port.isEmpty()) WriteFile(dir.filePath(QStringLiteral("parcfg.ini")), "[serial]\r\ncom=" + port.toUtf8() + "\r\n");
+    if (!captions_.isEmpty()) {
+      // The window's working directory and message folder are both this one.
+      const QString target = dir.filePath(QStringLiteral("caption.ini"));
+      QFile::remove(target);
+      if (!QFile::copy(captions_, target)) qWarning("cannot copy %s", qPrintable(captions_));
+    }
   });
   TForm1& form = fx_->form();
   form.move(form.screen()->availableGeometry().center() - form.rect().center());
@@ -164,11 +176,16 @@ void TestScreenshots::save(const QImage& image, const QString& name) {
 
 int main(int argc, char* argv[]) {
   QString outDir = qEnvironmentVariable("K7V_SCREENSHOT_DIR", QStringLiteral(K7V_SCREENSHOT_DEFAULT_DIR));
+  QString captions;
   // Our own option is taken out; the rest goes to Qt Test.
   std::vector<char*> args;
   for (int i = 0; i < argc; ++i) {
     if (std::string_view(argv[i]) == "--shots" && i + 1 < argc) {
       outDir = QString::fromLocal8Bit(argv[++i]);
+      continue;
+    }
+    if (std::string_view(argv[i]) == "--captions" && i + 1 < argc) {
+      captions = QFileInfo(QString::fromLocal8Bit(argv[++i])).absoluteFilePath();
       continue;
     }
     args.push_back(argv[i]);
@@ -179,7 +196,7 @@ int main(int argc, char* argv[]) {
   QApplication app(qtArgc, args.data());
   InstallFontSubstitutions(); // as the program itself starts
   ApplyStyle(app);
-  TestScreenshots test(QDir(outDir).absolutePath());
+  TestScreenshots test(QDir(outDir).absolutePath(), captions);
   return QTest::qExec(&test, qtArgc, args.data());
 }
 

@@ -2,10 +2,14 @@
 // keys), read from caption.ini in the working directory and beside the
 // program respectively.
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QToolButton>
 #include <QLabel>
 #include <QAbstractButton>
 #include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -14,7 +18,9 @@
 
 #include "app/app_texts.h"
 #include "app/caption_table.h"
+#include "app/fonts.h"
 #include "app/main_window.h"
+#include "app/style.h"
 #include "link/link_settings_dialog.h"
 #include "platform/ini_text.h"
 #include "support/bytes.h"
@@ -61,6 +67,33 @@ struct Forms {
   void load() { LoadCaptions(form1, *form1.Form3()); }
 };
 
+bool IsDialogEntry(const CaptionEntry& e) {
+  return e.kind == CaptionKind::DialogText || e.kind == CaptionKind::DialogItem;
+}
+
+// Pixels a label's or button's content takes in one line: the text, and a
+// button's icon or a check box's box beside it, with the style's gaps. The
+// frame's padding is left to spare: the text is cut only past the edge.
+int TextWidthNeeded(QWidget* w) {
+  w->ensurePolished();
+  const QFontMetrics fm = w->fontMetrics();
+  if (auto* box = qobject_cast<QCheckBox*>(w))
+    return box->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box) +
+           box->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box) +
+           fm.horizontalAdvance(box->text());
+  // A tool button's size hint is its content in the style's frame and padding,
+  // plus a blank either side of the text that is not needed to show it whole.
+  if (auto* tool = qobject_cast<QToolButton*>(w))
+    return tool->sizeHint().width() - 2 * fm.horizontalAdvance(u' ') -
+           (tool->width() - tool->contentsRect().width());
+  if (auto* button = qobject_cast<QAbstractButton*>(w))
+    return (button->icon().isNull() ? 0 : button->iconSize().width() + 4) +
+           fm.horizontalAdvance(button->text());
+  if (auto* label = qobject_cast<QLabel*>(w))
+    return fm.horizontalAdvance(label->text()) + 2 * label->margin();
+  return 0;
+}
+
 QByteArray Gbk(const QString& text) {
   QStringEncoder enc("GBK");
   return enc.isValid() ? QByteArray(enc.encode(text)) : QByteArray();
@@ -85,6 +118,11 @@ private slots:
   void getCaptionRereadsTheFile();
   void deliveredFileIsComplete();
   void builtInTextsReachEveryReceiver();
+  void captionFilesAreFound_data();
+  void captionFilesAreFound();
+  void englishFileHasEveryKey();
+  void textsFitTheirControls_data();
+  void textsFitTheirControls();
 
 private:
   std::unique_ptr<QTemporaryDir> work_;
@@ -109,6 +147,7 @@ void TestCaptions::init() {
 void TestCaptions::cleanup() {
   QDir::setCurrent(oldCwd_);
   ExeDir = oldExeDir_;
+  SetCaptionFileOverride({});
   work_.reset();
   exe_.reset();
 }
@@ -324,6 +363,111 @@ void TestCaptions::builtInTextsReachEveryReceiver() {
   f.load();
   QCOMPARE(ptclChanged.count(), 0);
   QCOMPARE(parityChanged.count(), 0);
+}
+
+void TestCaptions::captionFilesAreFound_data() {
+  // Which files exist: in the working directory, beside the program (bin/),
+  // installed in share/k7vconf/, and one named with --captions.
+  QTest::addColumn<QStringList>("places");
+  QTest::addColumn<QString>("controlsFrom");
+  QTest::addColumn<QString>("messagesFrom");
+  QTest::newRow("installed only") << QStringList{"share"} << "share" << "share";
+  QTest::newRow("own copies first") << QStringList{"cwd", "bin", "share"} << "cwd" << "bin";
+  QTest::newRow("controls own, messages installed") << QStringList{"cwd", "share"} << "cwd" << "share";
+  QTest::newRow("named file for both") << QStringList{"cwd", "bin", "share", "named"} << "named" << "named";
+  QTest::newRow("none") << QStringList{} << "拨号设置" << "";
+}
+
+void TestCaptions::captionFilesAreFound() {
+  QFETCH(QStringList, places);
+  QFETCH(QString, controlsFrom);
+  QFETCH(QString, messagesFrom);
+  // An installed layout: the program in bin/, its texts in share/k7vconf/.
+  ExeDir = exe_->filePath(QStringLiteral("bin/"));
+  const QMap<QString, QString> files = {
+      {"cwd", workFile()},
+      {"bin", ExeDir + QStringLiteral("caption.ini")},
+      {"share", exe_->filePath(QStringLiteral("share/k7vconf/caption.ini"))},
+      {"named", exe_->filePath(QStringLiteral("texts/mine.ini"))}};
+  for (const QString& place : places) {
+    QVERIFY(QDir().mkpath(QFileInfo(files[place]).path()));
+    QVERIFY(WriteFile(files[place], "[menu]\ndial=" + place.toUtf8() + "\n[built_in]\nconnected=" +
+                                        place.toUtf8() + "\n"));
+  }
+  if (places.contains(QStringLiteral("named")))
+    SetCaptionFileOverride(files["named"]);
+  Forms f;
+  f.load(); // the window set ExeDir to the test program's own; again with the layout's
+  QCOMPARE(f.mainText("SpeedButton2"), controlsFrom);
+  QCOMPARE(GetCaption(QStringLiteral("connected")), messagesFrom);
+}
+
+// The keys of an INI file, as "section/key", read from its lines.
+static QStringList IniKeys(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  QStringList keys;
+  QString section;
+  for (const QByteArray& raw : file.readAll().split('\n')) {
+    const QString line = QString::fromUtf8(raw).trimmed();
+    if (line.startsWith(u'[') && line.endsWith(u']'))
+      section = line.mid(1, line.size() - 2).toLower();
+    else if (!line.startsWith(u';') && line.contains(u'='))
+      keys << section + u'/' + line.section(u'=', 0, 0).trimmed().toLower();
+  }
+  return keys;
+}
+
+void TestCaptions::englishFileHasEveryKey() {
+  const QString dir = QStringLiteral(K7V_SOURCE_DIR "/resources/");
+  const QStringList chinese = IniKeys(dir + QStringLiteral("caption.ini"));
+  const QStringList english = IniKeys(dir + QStringLiteral("caption-en.ini"));
+  QVERIFY(chinese.size() > 100);
+  QStringList missing;
+  for (const QString& key : chinese)
+    if (!english.contains(key)) missing << key;
+  QVERIFY2(missing.isEmpty(), qPrintable(missing.join(u' ')));
+  // Read as the program reads it: every text is there and not empty.
+  const IniTextFile file(dir + QStringLiteral("caption-en.ini"));
+  for (const QString& key : english)
+    QVERIFY2(!file.GetString(key.section(u'/', 0, 0), key.section(u'/', 1), {}).isEmpty(), qPrintable(key));
+}
+
+void TestCaptions::textsFitTheirControls_data() {
+  QTest::addColumn<QString>("file");
+  QTest::newRow("built-in") << QString();
+  QTest::newRow("caption.ini") << QStringLiteral(K7V_SOURCE_DIR "/resources/caption.ini");
+  QTest::newRow("caption-en.ini") << QStringLiteral(K7V_SOURCE_DIR "/resources/caption-en.ini");
+}
+
+void TestCaptions::textsFitTheirControls() {
+  QFETCH(QString, file);
+  // The window's own fonts and style sheet, as the program starts.
+  InstallFontSubstitutions();
+  ApplyStyle(*qApp);
+  SetCaptionFileOverride(file);
+  Forms f;
+  f.form1.ensurePolished(); // the style sheet's fonts (bold buttons) are in place
+  QStringList cut;
+  for (const CaptionEntry& e : kCaptionTable) {
+    QWidget* w = IsDialogEntry(e) ? f.dialog(e.receiver) : f.main(e.receiver);
+    if (!w) continue; // the dialog's title
+    const QString where = QStringLiteral("%1/%2").arg(e.section, e.key);
+    if (auto* list = qobject_cast<QComboBox*>(w)) {
+      QStyleOptionComboBox opt;
+      opt.initFrom(list);
+      opt.editable = false;
+      const int room = list->style()->subControlRect(QStyle::CC_ComboBox, &opt,
+                                                     QStyle::SC_ComboBoxEditField, list).width();
+      for (int i = 0; i < list->count(); ++i)
+        if (list->fontMetrics().horizontalAdvance(list->itemText(i)) > room)
+          cut << QStringLiteral("%1 item %2 \"%3\" (room %4)").arg(where).arg(i).arg(list->itemText(i)).arg(room);
+    } else if (const int need = TextWidthNeeded(w), room = w->contentsRect().width(); need > room) {
+      cut << QStringLiteral("%1 \"%2\" needs %3, has %4").arg(where, f.text(w)).arg(need).arg(room);
+    }
+  }
+  cut.removeDuplicates();
+  QVERIFY2(cut.isEmpty(), qPrintable(cut.join(u'\n')));
 }
 
 QTEST_MAIN(TestCaptions)
