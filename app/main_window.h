@@ -11,7 +11,7 @@
 //   params/param_exchange.cpp  read and write with the DTU, ShowSysInfo
 //   params/factory_defaults.cpp  SpeedButton15Click
 //   params/param_files.cpp     import and export
-//   firmware/firmware_page.cpp SpeedButton35Click, LoadImageBody, SendDownloadStart
+//   firmware/firmware_page.cpp SpeedButton35Click, SendDownloadStart
 //   firmware/download.cpp      bStartClick, SendImageChunk
 
 #include <QPointer>
@@ -141,7 +141,6 @@ public:
 
   // ---- firmware (firmware/)
   void SpeedButton35Click();
-  void LoadImageBody();
   void SendDownloadStart();
   void bStartClick();
   void SendImageChunk(const TDeviceFrame& request);
@@ -170,6 +169,8 @@ private:
   static void SelectListIndex(QComboBox* list, int index);
   void RefuseField(QWidget* field); // "par_error", focus back, whole text selected
   bool ExitRuleFor(QObject* field, QEvent* event);
+  // "bin_error" for path with its reason, and which image stays loaded.
+  void RefuseImage(const QString& path, const QString& reason);
 
   // The eight pages, in navigation order.
   QFrame* pSerial = nullptr;
