@@ -24,6 +24,7 @@
 #include "app/status_log.h"
 #include "link/device_link.h"
 #include "link/link_constants.h"
+#include "link/link_settings_dialog.h"
 #include "params/app_params.h"
 
 #include "ui_main_window.h"
@@ -40,7 +41,6 @@ class QAbstractButton;
 class QComboBox;
 class QFrame;
 class QScrollArea;
-class TForm3;
 class SerialPort;
 
 class TForm1 : public QWidget,
@@ -169,6 +169,10 @@ private:
   static void SelectListIndex(QComboBox* list, int index);
   void RefuseField(QWidget* field); // "par_error", focus back, whole text selected
   bool ExitRuleFor(QObject* field, QEvent* event);
+  // One black start-up line for parcfg.ini values that could not be used.
+  void LogLinkSettingsNotes(const QList<LinkSettingsNote>& notes);
+  // The link settings dialog's OK refused: a box on the dialog says why.
+  void SwitchCommandRefused(TForm3::SwitchCommandFault fault);
   // "bin_error" for path with its reason, and which image stays loaded.
   void RefuseImage(const QString& path, const QString& reason);
 

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QStackedWidget>
+#include <QStringEncoder>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -39,6 +40,12 @@ struct Started {
   explicit Started(const WindowFixture::Prepare& prepare = {})
       : port(new FakeSerialPort), fx(std::unique_ptr<SerialPort>(port), false, prepare) {}
 };
+
+QByteArray Utf16(const QString& text, bool bigEndian) {
+  QStringEncoder enc(bigEndian ? QStringEncoder::Utf16BE : QStringEncoder::Utf16LE,
+                     QStringEncoder::Flag::WriteBom);
+  return enc.encode(text);
+}
 
 QString ParcfgValue(const QString& dir, const char* key) {
   const std::string path = QDir(dir).filePath(QStringLiteral("parcfg.ini")).toStdString();
@@ -72,6 +79,8 @@ private slots:
   void firstStartWithoutFiles();
   void savedSettingsSurviveCaptionRebuild_data();
   void savedSettingsSurviveCaptionRebuild();
+  void utf16SettingsFileStaysUtf16();
+  void unwritableSettingsFileSaysWhy();
   void linkDialogOkRewritesSummary();
   void linkDialogCancelKeepsSummaryButNotChoices();
   void closeWhileNotConnectedTouchesNoPort();
@@ -108,17 +117,28 @@ void TestStartup::savedSettingsSurviveCaptionRebuild_data() {
   QTest::addColumn<QByteArray>("caption");
   QTest::addColumn<int>("parity");
   QTest::addColumn<QString>("summary");
+  QTest::addColumn<QString>("note"); // after the start-up line's text; empty: no line
   const QByteArray even = "[serial]\r\nparitybit=2\r\n";
-  QTest::newRow("built-in texts") << even << QByteArray() << 2 << "COM1,115200-8-偶-1-######";
+  QTest::newRow("built-in texts") << even << QByteArray() << 2 << "COM1,115200-8-偶-1-######" << QString();
   QTest::newRow("texts from caption.ini")
-      << even << QByteArray("[connect_setup]\r\nparitybit3=Even\r\n") << 2 << "COM1,115200-8-Even-1-######";
+      << even << QByteArray("[connect_setup]\r\nparitybit3=Even\r\n") << 2 << "COM1,115200-8-Even-1-######" << QString();
   QTest::newRow("layout texts (lang=1)") << even << QByteArray("[lang]\r\nlang=1\r\n") << 2
-                                         << "COM1,115200-8-偶-1-######";
+                                         << "COM1,115200-8-偶-1-######" << QString();
   QTest::newRow("every key, Linux port")
       << QByteArray("[serial]\r\ncom=ttyUSB0\r\nbaudrate=4\r\ndatabit=1\r\nstopbit=0\r\nparitybit=1\r\nconf=+++ABC\r\n")
-      << QByteArray() << 1 << "ttyUSB0,9600-7-奇-2-+++ABC";
+      << QByteArray() << 1 << "ttyUSB0,9600-7-奇-2-+++ABC" << QString();
   QTest::newRow("index outside the list")
-      << QByteArray("[serial]\r\nparitybit=7\r\n") << QByteArray() << -1 << "COM1,115200-8--1-######";
+      << QByteArray("[serial]\r\nparitybit=7\r\n") << QByteArray() << -1 << "COM1,115200-8--1-######"
+      << "paritybit=7 → " + WindowFixture::caption("parcfg_no_selection");
+  QTest::newRow("words where positions belong, one line for both")
+      << QByteArray("[serial]\r\nbaudrate=fast\r\nparitybit=even\r\n") << QByteArray() << 0
+      << "COM1,115200-8-无-1-######" << "baudrate=fast → 115200; paritybit=even → 无";
+  QTest::newRow("switch command longer than six, kept whole")
+      << QByteArray("[serial]\r\nconf=+++AT+ENTER\r\n") << QByteArray() << 0 << "COM1,115200-8-无-1-+++AT+ENTER" << QString();
+  // Notepad's "Unicode" and "Unicode big endian".
+  const QString utf16 = QStringLiteral("[serial]\r\ncom=COM4\r\nbaudrate=4\r\nparitybit=2\r\n");
+  QTest::newRow("UTF-16 LE file") << Utf16(utf16, false) << QByteArray() << 2 << "COM4,9600-8-偶-1-######" << QString();
+  QTest::newRow("UTF-16 BE file") << Utf16(utf16, true) << QByteArray() << 2 << "COM4,9600-8-偶-1-######" << QString();
 }
 
 void TestStartup::savedSettingsSurviveCaptionRebuild() {
@@ -126,9 +146,39 @@ void TestStartup::savedSettingsSurviveCaptionRebuild() {
   QFETCH(QByteArray, caption);
   QFETCH(int, parity);
   QFETCH(QString, summary);
+  QFETCH(QString, note);
   Started s(Files(parcfg, caption));
   QCOMPARE(s.fx.form().Form3()->cbParitybit->currentIndex(), parity);
   QCOMPARE(s.fx.form().StatusPanel(1), summary);
+  if (note.isEmpty())
+    QVERIFY(s.fx.logTexts().isEmpty());
+  else
+    QVERIFY(s.fx.logTailIs(0, {Progress("parcfg_value_unusable", note)}));
+}
+
+void TestStartup::utf16SettingsFileStaysUtf16() {
+  Started s(Files(Utf16(QStringLiteral("; 连接\r\n[serial]\r\ncom=COM4\r\nbaudrate=4\r\n"), false)));
+  RunLinkDialog(s.fx, true, [](TForm3& d) { d.cbbaudrate->setCurrentIndex(2); });
+  const QString dir = s.fx.dir();
+  s.fx.form().close();
+  QVERIFY(s.fx.boxes.isEmpty());
+  QCOMPARE(ReadFile(QDir(dir).filePath("parcfg.ini")),
+           Utf16(QStringLiteral("; 连接\r\n[serial]\r\ncom=COM4\r\nbaudrate=2\r\ndatabit=0\r\nstopbit=1\r\n"
+                                "paritybit=0\r\nconf=######\r\n"),
+                 false));
+}
+
+void TestStartup::unwritableSettingsFileSaysWhy() {
+  // A directory in the file's place cannot be written even by root.
+  Started s([](const QDir& dir) { dir.mkdir(QStringLiteral("parcfg.ini")); });
+  const QString dir = s.fx.dir();
+  s.fx.form().close();
+  QCOMPARE(s.fx.boxes.size(), 1);
+  const QStringList parts = s.fx.boxes.first().split(QStringLiteral("\n\n"));
+  QCOMPARE(parts.size(), 2);
+  QCOMPARE(parts[0], QStringLiteral("Unable to write to %1")
+                         .arg(QDir::toNativeSeparators(QDir(dir).absoluteFilePath("parcfg.ini"))));
+  QVERIFY(!parts[1].trimmed().isEmpty());
 }
 
 void TestStartup::linkDialogOkRewritesSummary() {
