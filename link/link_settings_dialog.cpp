@@ -1,5 +1,6 @@
 #include "link/link_settings_dialog.h"
 
+#include <QAbstractItemView>
 #include <QLoggingCategory>
 #include <QSerialPortInfo>
 #include <QShowEvent>
@@ -45,6 +46,10 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   QFont f(QStringLiteral("MS Sans Serif"));
   f.setPixelSize(11);
   setFont(f);
+  // Under the application's style sheet the controls would not inherit the
+  // dialog's font but take the application's; each gets it outright.
+  for (QWidget* child : findChildren<QWidget*>()) child->setFont(f);
+  ApplyListFonts();
   // A small tool window of fixed size; without a layout it must not be resized.
   setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                  Qt::CustomizeWindowHint);
@@ -98,9 +103,17 @@ void TForm3::RefreshPorts() {
   cb_com->setEditText(current);
 }
 
+void TForm3::ApplyListFonts() {
+  // The drop-downs too; an editable list's may have been made anew.
+  for (QComboBox* list : findChildren<QComboBox*>()) list->view()->setFont(font());
+}
+
 void TForm3::showEvent(QShowEvent* event) {
   // USB adapters come and go while the program runs.
-  if (!event->spontaneous()) RefreshPorts();
+  if (!event->spontaneous()) {
+    RefreshPorts();
+    ApplyListFonts();
+  }
   QDialog::showEvent(event);
 }
 

@@ -40,6 +40,8 @@ protected:
   void showEvent(QShowEvent* event) override;
 
 private:
+  void ApplyListFonts();
+
   static constexpr int kSwitchCommandTypingLimit = 6;
 };
 

@@ -3,10 +3,12 @@
 // in parcfg.ini when the window closes.
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QFile>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStackedWidget>
@@ -17,6 +19,8 @@
 #include <QtTest>
 #include <functional>
 
+#include "app/fonts.h"
+#include "app/style.h"
 #include "link/link_settings_dialog.h"
 #include "platform/profile_ini.h"
 #include "support/bytes.h"
@@ -77,6 +81,7 @@ class TestStartup : public QObject {
 private slots:
   void windowFrame();
   void firstStartWithoutFiles();
+  void windowFontUnderTheStyleSheet();
   void savedSettingsSurviveCaptionRebuild_data();
   void savedSettingsSurviveCaptionRebuild();
   void utf16SettingsFileStaysUtf16();
@@ -102,6 +107,36 @@ void TestStartup::windowFrame() {
   QVERIFY(flags & Qt::WindowMinimizeButtonHint);
   QVERIFY(flags & Qt::WindowSystemMenuHint);
   QCOMPARE(form.StatusPanel(0), QStringLiteral("V1.0.10"));
+}
+
+void TestStartup::windowFontUnderTheStyleSheet() {
+  // As the program starts: substitutes for the Windows fonts, then the style sheet.
+  InstallFontSubstitutions();
+  ApplyStyle(*qApp);
+  const auto plain = qScopeGuard([] { qApp->setStyleSheet(QString()); });
+  Started s;
+  s.fx.form().show();
+  QVERIFY(QTest::qWaitForWindowExposed(&s.fx.form()));
+  const QString family = QFontInfo(s.fx.form().font()).family();
+
+  QList<QWidget*> windowFont;
+  for (QWidget* w : s.fx.get<QWidget>("Panel4")->findChildren<QAbstractButton*>()) windowFont << w;
+  for (QWidget* w : s.fx.get<QWidget>("StatusBar1")->findChildren<QLabel*>()) windowFont << w;
+  QVERIFY(windowFont.size() > 8);
+  for (QWidget* w : windowFont) {
+    const QFontInfo shown(w->font());
+    QVERIFY2(shown.pixelSize() == 13 && shown.family() == family, qPrintable(w->objectName()));
+  }
+  QVERIFY(s.fx.get<QWidget>("sb_com_open")->font().bold());
+  QVERIFY(!s.fx.get<QWidget>("SpeedButton11")->font().bold());
+
+  RunLinkDialog(s.fx, false, [](TForm3& d) {
+    // Its controls and their drop-down lists.
+    for (QWidget* w : d.findChildren<QWidget*>())
+      if ((!w->objectName().isEmpty() && !w->objectName().startsWith("qt_")) ||
+          qobject_cast<QAbstractItemView*>(w))
+        QVERIFY2(QFontInfo(w->font()).pixelSize() == 11, qPrintable(w->objectName()));
+  });
 }
 
 void TestStartup::firstStartWithoutFiles() {
