@@ -83,6 +83,12 @@ std::optional<QByteArray> EncodeExact(IniEncoding enc, const QString& text) {
 
 // Replaces the file with data; false with the system's reason when it cannot.
 bool WriteFileBytes(const QString& path, const QByteArray& data, QString* reason) {
+  // A read-only file stays untouched, as the profile functions leave it, even
+  // where the directory would let the side file replace it.
+  if (QFile existing(path); existing.exists() && !existing.open(QIODevice::ReadWrite)) {
+    *reason = existing.errorString();
+    return false;
+  }
   // The side file keeps the old content whole until the new one is complete;
   // a directory that allows no side file gets the file rewritten in place.
   QSaveFile out(path);
