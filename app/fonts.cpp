@@ -1,7 +1,9 @@
 #include "app/fonts.h"
 
+#include <QAbstractButton>
 #include <QFont>
 #include <QFontDatabase>
+#include <QLabel>
 #include <QLoggingCategory>
 #include <QStringList>
 #include <QWidget>
@@ -69,6 +71,19 @@ void ApplyFrameFonts(QWidget* form1) {
   font.setFamilies({kYaHei});
   font.setPixelSize(13);
   form1->setFont(font);
+  // A widget that a style sheet rule matches takes the application's font
+  // instead of its parent's, so the tool buttons and the status bar panels
+  // are given the window's font outright; the bold ones stay bold.
+  QList<QWidget*> styled;
+  if (auto* tools = form1->findChild<QWidget*>(QStringLiteral("Panel4")))
+    for (QAbstractButton* b : tools->findChildren<QAbstractButton*>()) styled << b;
+  if (auto* bar = form1->findChild<QWidget*>(QStringLiteral("StatusBar1")))
+    for (QLabel* l : bar->findChildren<QLabel*>()) styled << l;
+  for (QWidget* w : styled) {
+    QFont own = font;
+    own.setBold(w->font().bold());
+    w->setFont(own);
+  }
   for (int i = 1; i <= 8; ++i)
     SetPixelSize(form1->findChild<QWidget*>(QStringLiteral("SpeedButton%1").arg(i)), 16);
   SetPixelSize(form1->findChild<QWidget*>(QStringLiteral("RichEdit1")), 12);

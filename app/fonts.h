@@ -8,7 +8,8 @@ class QWidget;
 // Call once after the QApplication exists; does nothing when no font matches.
 void InstallFontSubstitutions();
 
-// Gives the main window its pixel-exact fonts: 13 px for the window, 16 px for
-// the navigation buttons, 12 px for the status log. The form file can only say
+// Gives the main window its pixel-exact fonts: 13 px for the window (the tool
+// panel buttons and the status bar panels included), 16 px for the navigation
+// buttons, 12 px for the status log. The form file can only say
 // points, which equal these sizes only at 96 dpi. Skips controls not under form1.
 void ApplyFrameFonts(QWidget* form1);

@@ -130,7 +130,8 @@ void TForm1::ConnectHandlers() {
 void TForm1::FormCreate() {
   ExeDir = QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + QLatin1Char('/'));
   form3_ = new TForm3(this); // fills its port list
-  LoadLinkSettings(*form3_);
+  connect(form3_, &TForm3::switchCommandRefused, this, &TForm1::SwitchCommandRefused);
+  const QList<LinkSettingsNote> notes = LoadLinkSettings(*form3_);
   const int savedParity = form3_->cbParitybit->currentIndex();
 
   link_->ResetRx();
@@ -145,6 +146,26 @@ void TForm1::FormCreate() {
     form3_->cbParitybit->setCurrentIndex(savedParity);
   }
   SetStatusPanel(1, form3_->LinkSummary(false));
+  if (!notes.isEmpty()) LogLinkSettingsNotes(notes);
+}
+
+void TForm1::LogLinkSettingsNotes(const QList<LinkSettingsNote>& notes) {
+  // One line for all of them: key=value -> what the list shows instead.
+  QStringList parts;
+  for (const LinkSettingsNote& n : notes) {
+    const QString used = n.usedInstead.isEmpty() ? GetCaption(QStringLiteral("parcfg_no_selection"))
+                                                 : n.usedInstead;
+    parts << QStringLiteral("%1=%2 → %3").arg(n.key, n.value, used);
+  }
+  LogStatus(GetCaption(QStringLiteral("parcfg_value_unusable")) + parts.join(QStringLiteral("; ")),
+            clBlack, 9);
+}
+
+void TForm1::SwitchCommandRefused(TForm3::SwitchCommandFault fault) {
+  const QString key = fault == TForm3::SwitchCommandFault::Quoted
+                          ? QStringLiteral("switchchr_quoted")
+                          : QStringLiteral("switchchr_blank");
+  ShowErrorBox(form3_, GetCaption(key));
 }
 
 void TForm1::FormShow() {
@@ -157,9 +178,12 @@ void TForm1::FormClose() {
   DownloadRunning = false;
   link_->AbortWaits();
   if (link_->LinkConnected) link_->CommHandle().Close(); // the DTU is not told
-  if (!SaveLinkSettings(*form3_)) {
+  QString reason;
+  if (!SaveLinkSettings(*form3_, QString::fromLatin1(kLinkSettingsFile), &reason)) {
     const QString path = QDir::toNativeSeparators(QFileInfo(QString::fromLatin1(kLinkSettingsFile)).absoluteFilePath());
-    ShowErrorBox(this, QStringLiteral("Unable to write to %1").arg(path));
+    QString text = QStringLiteral("Unable to write to %1").arg(path);
+    if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
+    ShowErrorBox(this, text);
   }
 }
 

@@ -11,7 +11,7 @@
 //   params/param_exchange.cpp  read and write with the DTU, ShowSysInfo
 //   params/factory_defaults.cpp  SpeedButton15Click
 //   params/param_files.cpp     import and export
-//   firmware/firmware_page.cpp SpeedButton35Click, LoadImageBody, SendDownloadStart
+//   firmware/firmware_page.cpp SpeedButton35Click, SendDownloadStart
 //   firmware/download.cpp      bStartClick, SendImageChunk
 
 #include <QPointer>
@@ -24,6 +24,7 @@
 #include "app/status_log.h"
 #include "link/device_link.h"
 #include "link/link_constants.h"
+#include "link/link_settings_dialog.h"
 #include "params/app_params.h"
 
 #include "ui_main_window.h"
@@ -40,7 +41,6 @@ class QAbstractButton;
 class QComboBox;
 class QFrame;
 class QScrollArea;
-class TForm3;
 class SerialPort;
 enum class ExitRule : std::uint8_t; // params/field_checks.h
 
@@ -142,7 +142,6 @@ public:
 
   // ---- firmware (firmware/)
   void SpeedButton35Click();
-  void LoadImageBody();
   void SendDownloadStart();
   void bStartClick();
   void SendImageChunk(const TDeviceFrame& request);
@@ -174,6 +173,12 @@ private:
   // Runs the core check of an exit rule on the field and refuses it, or
   // shows the conversion box for a text that is not a number.
   void ApplyExitRule(QObject* sender, ExitRule rule);
+  // One black start-up line for parcfg.ini values that could not be used.
+  void LogLinkSettingsNotes(const QList<LinkSettingsNote>& notes);
+  // The link settings dialog's OK refused: a box on the dialog says why.
+  void SwitchCommandRefused(TForm3::SwitchCommandFault fault);
+  // "bin_error" for path with its reason, and which image stays loaded.
+  void RefuseImage(const QString& path, const QString& reason);
 
   // The eight pages, in navigation order.
   QFrame* pSerial = nullptr;

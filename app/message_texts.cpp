@@ -10,8 +10,13 @@ constexpr std::array kAddedMessages = std::to_array<std::pair<const char*, const
     {"serial_lost", "串口已断开（设备被拔出或出错）"},
     {"export_failed", "参数文件导出失败"},
     {"import_failed", "参数文件导入失败：文件无法读取或长度不足"},
-    {"bin_error", "固件文件无效：无法读取、没有内容或超过 102400 字节"},
+    {"bin_error", "固件文件无效："},
     {"download_failed", "固件升级失败：设备拒绝了固件"},
+    {"bin_kept", "仍使用之前载入的固件："},
+    {"parcfg_value_unusable", "parcfg.ini 中有无法使用的设置，已改用（键=值 → 采用）："},
+    {"parcfg_no_selection", "不选择"},
+    {"switchchr_blank", "切换命令首尾不能有空格：parcfg.ini 保存时会去掉它们，下次启动将发送不同的命令"},
+    {"switchchr_quoted", "切换命令不能用引号括起：parcfg.ini 保存时会去掉引号，下次启动将发送不同的命令"},
 });
 
 } // namespace

@@ -1,8 +1,11 @@
 // Choosing a firmware file: its descriptor on the page and its body in memory.
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QLocale>
+#include <QProgressBar>
 #include <QLoggingCategory>
 #include <algorithm>
 #include <vector>
@@ -39,7 +42,36 @@ std::span<const std::uint8_t> AsBytes(const QByteArray& bytes) {
   return {reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())};
 }
 
+// The number with thousands separated by commas, as the refusal lines show sizes.
+QString Grouped(qint64 n) { return QLocale(QLocale::English, QLocale::UnitedStates).toString(n); }
+
+// The system's reason, in the flow of a sentence.
+QString Lowered(QString reason) {
+  if (!reason.isEmpty()) reason[0] = reason[0].toLower();
+  return reason;
+}
+
+// Why path cannot be an image before it is opened; empty when it may be.
+// Only plain files are opened: opening a FIFO for reading waits for a writer,
+// and a device may never end.
+QString RefusalBeforeOpening(const QFileInfo& info) {
+  if (!info.exists()) return QStringLiteral("cannot read: no such file");
+  if (info.isDir()) return QStringLiteral("not a plain file: a directory");
+  if (!info.isFile()) return QStringLiteral("not a plain file");
+  return {};
+}
+
 } // namespace
+
+void TForm1::RefuseImage(const QString& path, const QString& reason) {
+  qCInfo(lcFirmware) << "image refused:" << path << reason;
+  QString line = GetCaption(QStringLiteral("bin_error")) + QDir::toNativeSeparators(path) +
+                 QStringLiteral(" (") + reason + u')';
+  if (ImageLoaded)
+    line += QStringLiteral("; ") + GetCaption(QStringLiteral("bin_kept")) +
+            QDir::toNativeSeparators(edSelectfile->text());
+  LogStatus(line, clRed, 10);
+}
 
 void TForm1::SpeedButton35Click() {
   const QString path = RunFileDialog(this, OpenDialog2);
@@ -49,17 +81,30 @@ void TForm1::SpeedButton35Click() {
   // refused file never leaves its name beside another file's body, and the
   // body in memory is always the one the shown length and sum describe (a
   // second read could find the file changed or gone).
+  const QFileInfo info(path);
+  if (const QString refusal = RefusalBeforeOpening(info); !refusal.isEmpty()) {
+    RefuseImage(path, refusal);
+    return;
+  }
   QFile file(path);
   QByteArray bytes;
-  ImageDescriptor descriptor;
-  ImageError error = ImageError::NoBody;
-  const bool read = file.open(QIODevice::ReadOnly) && ReadUpTo(file, kLargestReadable, bytes);
-  if (read) error = DescribeImage(AsBytes(bytes), descriptor);
-  if (!read || error != ImageError::None) {
-    qCInfo(lcFirmware) << "image refused:" << path << (read ? "" : file.errorString())
-                       << "error" << int(error) << "bytes read" << bytes.size();
-    LogStatus(GetCaption(QStringLiteral("bin_error")), clRed, 10);
+  if (!file.open(QIODevice::ReadOnly) || !ReadUpTo(file, kLargestReadable, bytes)) {
+    RefuseImage(path, QStringLiteral("cannot read: ") + Lowered(file.errorString()));
     return;
+  }
+  ImageDescriptor descriptor;
+  switch (DescribeImage(AsBytes(bytes), descriptor)) {
+  case ImageError::None:
+    break;
+  case ImageError::NoBody:
+    RefuseImage(path, QStringLiteral("no body: %1 bytes").arg(Grouped(bytes.size())));
+    return;
+  case ImageError::TooLarge: {
+    const qint64 body = std::max<qint64>(file.size(), bytes.size()) - qint64(k7v::kImageVersionSize);
+    RefuseImage(path, QStringLiteral("too large: %1 bytes, at most %2")
+                          .arg(Grouped(body), Grouped(qint64(k7v::kFirmwareImageSize))));
+    return;
+  }
   }
   file.close();
 
@@ -71,31 +116,9 @@ void TForm1::SpeedButton35Click() {
   const auto body = AsBytes(bytes).subspan(k7v::kImageVersionSize);
   std::copy(body.begin(), body.end(), firmwareImage_->begin()); // DescribeImage bounded it
   ImageLoaded = true;
+  ProgressBar1->setValue(0); // the bar told of the previous image
   qCDebug(lcFirmware) << "image chosen:" << path << "length" << descriptor.length << "sum"
                       << descriptor.checksum;
-}
-
-// Refreshes FirmwareImage from the file shown in edSelectfile. Leaves the
-// buffer untouched when the file is gone, unreadable, shorter than edDllength
-// or no longer matches edDlchecksum, so the buffer and the descriptor never
-// disagree.
-void TForm1::LoadImageBody() {
-  const QString path = edSelectfile->text();
-  if (path.isEmpty() || !QFileInfo::exists(path)) return;
-  const std::optional<std::int32_t> length = ParseInt32(edDllength->text());
-  const std::optional<std::int32_t> sum = ParseInt32(edDlchecksum->text());
-  if (!length || !sum || *length < 0 || std::size_t(*length) > k7v::kFirmwareImageSize) return;
-
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly) || !file.seek(qint64(k7v::kImageVersionSize))) return;
-  QByteArray body;
-  if (!ReadUpTo(file, *length, body) || body.size() != *length) return;
-  const auto bytes = AsBytes(body);
-  if (Sum16(bytes.data(), bytes.size()) != std::uint16_t(*sum)) {
-    qCWarning(lcFirmware) << "image file changed since it was chosen:" << path;
-    return;
-  }
-  std::copy(bytes.begin(), bytes.end(), firmwareImage_->begin());
 }
 
 // Writes nothing when the port is closed; the count written is not checked,

@@ -1,8 +1,10 @@
 #include "link/link_settings_dialog.h"
 
+#include <QAbstractItemView>
 #include <QLoggingCategory>
 #include <QSerialPortInfo>
 #include <QShowEvent>
+#include <algorithm>
 
 #include "platform/ini_text.h"
 
@@ -44,11 +46,47 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   QFont f(QStringLiteral("MS Sans Serif"));
   f.setPixelSize(11);
   setFont(f);
+  // Under the application's style sheet the controls would not inherit the
+  // dialog's font but take the application's; each gets it outright.
+  for (QWidget* child : findChildren<QWidget*>()) child->setFont(f);
+  ApplyListFonts();
   // A small tool window of fixed size; without a layout it must not be resized.
   setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                  Qt::CustomizeWindowHint);
   setFixedSize(353, 280);
+  // The field's limit follows its text, so a longer command set by the
+  // program can be shortened but not lengthened by typing.
+  connect(edSwitchChr, &QLineEdit::textChanged, this, [this](const QString& text) {
+    edSwitchChr->setMaxLength(std::max<int>(kSwitchCommandTypingLimit, int(text.size())));
+  });
   RefreshPorts();
+}
+
+void TForm3::SetSwitchCommand(const QString& text) {
+  // maxLength cuts setText too, so it is widened first.
+  edSwitchChr->setMaxLength(std::max<int>(kSwitchCommandTypingLimit, int(text.size())));
+  edSwitchChr->setText(text);
+}
+
+TForm3::SwitchCommandFault TForm3::CheckSwitchCommand(const QString& text) {
+  auto blank = [](QChar c) { return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f'; };
+  if (!text.isEmpty() && (blank(text.front()) || blank(text.back())))
+    return SwitchCommandFault::BlankAtEnd;
+  if (text.size() >= 2 && (text.front() == u'"' || text.front() == u'\'') &&
+      text.back() == text.front())
+    return SwitchCommandFault::Quoted;
+  return SwitchCommandFault::None;
+}
+
+void TForm3::accept() {
+  const SwitchCommandFault fault = CheckSwitchCommand(edSwitchChr->text());
+  if (fault != SwitchCommandFault::None) {
+    emit switchCommandRefused(fault);
+    edSwitchChr->setFocus(Qt::OtherFocusReason);
+    edSwitchChr->selectAll();
+    return;
+  }
+  QDialog::accept();
 }
 
 void TForm3::RefreshPorts() {
@@ -65,9 +103,17 @@ void TForm3::RefreshPorts() {
   cb_com->setEditText(current);
 }
 
+void TForm3::ApplyListFonts() {
+  // The drop-downs too; an editable list's may have been made anew.
+  for (QComboBox* list : findChildren<QComboBox*>()) list->view()->setFont(font());
+}
+
 void TForm3::showEvent(QShowEvent* event) {
   // USB adapters come and go while the program runs.
-  if (!event->spontaneous()) RefreshPorts();
+  if (!event->spontaneous()) {
+    RefreshPorts();
+    ApplyListFonts();
+  }
   QDialog::showEvent(event);
 }
 
@@ -88,23 +134,30 @@ QString TForm3::LinkSummary(bool afterDialog) const {
          edSwitchChr->text();
 }
 
-void LoadLinkSettings(TForm3& form3, const QString& path) {
+QList<LinkSettingsNote> LoadLinkSettings(TForm3& form3, const QString& path) {
   const IniTextFile ini(path);
   const QString section = QString::fromLatin1(kSection);
-  auto index = [&](const char* key, int def) {
-    return ini.GetInt(section, QString::fromLatin1(key)).value_or(def);
+  QList<LinkSettingsNote> notes;
+  auto load = [&](QComboBox* list, const char* key, int def) {
+    const QString name = QString::fromLatin1(key);
+    const std::optional<int> index = ini.GetInt(section, name);
+    SelectIndex(list, index.value_or(def));
+    const std::optional<QString> raw = ini.Find(section, name);
+    if (raw && (!index || *index < 0 || *index >= list->count()))
+      notes.append({name, *raw, list->currentText()});
   };
   form3.cb_com->setEditText(
       ini.GetString(section, QString::fromLatin1(kKeyCom), QString::fromLatin1(kDefaultPort)));
-  SelectIndex(form3.cbbaudrate, index(kKeyBaud, kDefaultBaudIndex));
-  SelectIndex(form3.cbDatabit, index(kKeyDataBits, kDefaultDataBitsIndex));
-  SelectIndex(form3.cgStopbit, index(kKeyStopBits, kDefaultStopBitsIndex));
-  SelectIndex(form3.cbParitybit, index(kKeyParity, kDefaultParityIndex));
-  form3.edSwitchChr->setText(ini.GetString(section, QString::fromLatin1(kKeySwitch),
-                                           QString::fromLatin1(kDefaultSwitch)));
+  load(form3.cbbaudrate, kKeyBaud, kDefaultBaudIndex);
+  load(form3.cbDatabit, kKeyDataBits, kDefaultDataBitsIndex);
+  load(form3.cgStopbit, kKeyStopBits, kDefaultStopBitsIndex);
+  load(form3.cbParitybit, kKeyParity, kDefaultParityIndex);
+  form3.SetSwitchCommand(ini.GetString(section, QString::fromLatin1(kKeySwitch),
+                                       QString::fromLatin1(kDefaultSwitch)));
+  return notes;
 }
 
-bool SaveLinkSettings(const TForm3& form3, const QString& path) {
+bool SaveLinkSettings(const TForm3& form3, const QString& path, QString* reason) {
   const QString section = QString::fromLatin1(kSection);
   const std::pair<const char*, QString> entries[] = {
       {kKeyCom, form3.cb_com->currentText()},
@@ -114,11 +167,14 @@ bool SaveLinkSettings(const TForm3& form3, const QString& path) {
       {kKeyParity, QString::number(form3.cbParitybit->currentIndex())},
       {kKeySwitch, form3.edSwitchChr->text()},
   };
-  for (const auto& [key, value] : entries) {
-    if (!WriteIniString(path, section, QString::fromLatin1(key), value)) {
-      qCWarning(lcLinkSettings) << "cannot write key" << key << "to" << path;
-      return false;
-    }
+  QList<std::pair<QString, QString>> pairs;
+  for (const auto& [key, value] : entries) pairs.append({QString::fromLatin1(key), value});
+  // One reading, one judgement of the file's encoding, for all six keys.
+  QString why;
+  if (!WriteIniStrings(path, section, pairs, &why)) {
+    qCWarning(lcLinkSettings) << "cannot write" << path << why;
+    if (reason) *reason = why;
+    return false;
   }
   return true;
 }

@@ -1,31 +1,36 @@
 #pragma once
-// INI files as Qt texts. The profile rules are those of ProfileIni; this layer
-// only decides the file's text encoding: valid UTF-8 (with or without a byte
-// order mark) is read as UTF-8, anything else as GBK, the code page the
-// program's built-in texts were written in.
+// INI files as Qt texts. The profile rules and the judging of a file's
+// encoding are ProfileIni's; this layer turns the bytes into text. UTF-8 and
+// UTF-16 files decode as such, an ANSI file as GBK (the code page of the
+// program's built-in texts), and a UTF-8 file with a few lines from another
+// editor line by line: UTF-8 where a line is valid, GBK elsewhere.
 
+#include <QList>
 #include <QString>
 #include <optional>
+#include <utility>
 
 #include "platform/profile_ini.h"
 
 class IniTextFile {
 public:
-  enum class Encoding { Utf8, Gbk };
+  using Encoding = IniEncoding;
 
   // Reads the file's bytes once; a missing or unreadable file reads as empty.
   explicit IniTextFile(const QString& path);
 
   // False when the file could not be read (missing, a directory, no access).
   bool exists() const { return exists_; }
-  Encoding encoding() const { return encoding_; }
+  Encoding encoding() const { return ini_.encoding(); }
 
+  // The value, decoded; nullopt when the section or key is missing.
+  std::optional<QString> Find(const QString& section, const QString& key) const;
   // The value, decoded; def when the section or key is missing.
   QString GetString(const QString& section, const QString& key, const QString& def) const;
   // The value as a whole decimal integer; nullopt when missing or not an integer.
   std::optional<int> GetInt(const QString& section, const QString& key) const;
 
-  // Decides the encoding of raw INI bytes.
+  // Judges the encoding of a file's raw bytes.
   static Encoding Detect(const QByteArray& bytes);
 
 private:
@@ -33,12 +38,19 @@ private:
 
   ProfileIni ini_;
   bool exists_ = false;
-  Encoding encoding_ = Encoding::Utf8;
 };
 
-// Sets one key like WritePrivateProfileString, encoding names and value in the
-// file's existing encoding (UTF-8 for a new file); every other byte of the file
-// stays. False when the file cannot be read or written, or when the value has
-// characters that the file's encoding cannot hold.
+// Sets keys of one section like WritePrivateProfileString, in order, from one
+// reading of the file: its encoding is judged once and every key is written in
+// it (UTF-8 for a new file), and every other byte of the file stays. An ANSI
+// file that the written keys would make look like UTF-8 to the next reader is
+// rewritten whole as UTF-8 with a byte order mark, so no other key changes its
+// text. When a key cannot be written (a line break in it, or a character the
+// ANSI code page cannot hold), the keys before it are still written. False
+// when not every key was written; reason then says why, in the system's words
+// where the system refused.
+bool WriteIniStrings(const QString& path, const QString& section,
+                     const QList<std::pair<QString, QString>>& entries, QString* reason = nullptr);
+// One key; see WriteIniStrings.
 bool WriteIniString(const QString& path, const QString& section, const QString& key,
-                    const QString& value);
+                    const QString& value, QString* reason = nullptr);

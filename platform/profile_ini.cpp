@@ -191,10 +191,156 @@ bool WriteWholeFile(const fs::path& p, const std::string& content, bool exists) 
   return static_cast<bool>(out);
 }
 
+constexpr char32_t kReplacement = 0xFFFD;
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// Decodes one UTF-8 sequence at s[i]; advances i. nullopt (i past the bad
+// lead byte) when the sequence is not well-formed.
+std::optional<char32_t> NextUtf8(std::string_view s, std::size_t& i) {
+  const auto b0 = static_cast<unsigned char>(s[i++]);
+  if (b0 < 0x80) return b0;
+  int extra = 0;
+  char32_t c = 0;
+  char32_t least = 0;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    extra = 1; c = b0 & 0x1F; least = 0x80;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    extra = 2; c = b0 & 0x0F; least = 0x800;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    extra = 3; c = b0 & 0x07; least = 0x10000;
+  } else {
+    return std::nullopt;
+  }
+  if (i + static_cast<std::size_t>(extra) > s.size()) return std::nullopt;
+  for (int k = 0; k < extra; ++k) {
+    const auto b = static_cast<unsigned char>(s[i + static_cast<std::size_t>(k)]);
+    if ((b & 0xC0) != 0x80) return std::nullopt;
+    c = (c << 6) | (b & 0x3F);
+  }
+  if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
+  i += static_cast<std::size_t>(extra);
+  return c;
+}
+
+bool HasHighByte(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return true;
+  return false;
+}
+
+// UTF-16 code units after the byte order mark, as UTF-8.
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
+  std::string out;
+  out.reserve(bytes.size());
+  auto unit = [&](std::size_t i) {
+    const auto a = static_cast<unsigned char>(bytes[i]);
+    const auto b = static_cast<unsigned char>(bytes[i + 1]);
+    return static_cast<char32_t>(bigEndian ? (a << 8) | b : (b << 8) | a);
+  };
+  std::size_t i = 0;
+  while (i + 1 < bytes.size()) {
+    const char32_t u = unit(i);
+    i += 2;
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < bytes.size()) {
+      const char32_t low = unit(i);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        i += 2;
+        AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+        continue;
+      }
+    }
+    AppendUtf8(out, (u >= 0xD800 && u <= 0xDFFF) ? kReplacement : u);
+  }
+  if (i < bytes.size()) AppendUtf8(out, kReplacement);
+  return out;
+}
+
+std::string Utf8ToUtf16(std::string_view text, bool bigEndian) {
+  std::string out;
+  out.reserve(text.size() * 2 + 2);
+  auto put = [&](char32_t u) {
+    const char hi = static_cast<char>((u >> 8) & 0xFF);
+    const char lo = static_cast<char>(u & 0xFF);
+    out += bigEndian ? hi : lo;
+    out += bigEndian ? lo : hi;
+  };
+  put(0xFEFF);
+  for (std::size_t i = 0; i < text.size();) {
+    const char32_t c = NextUtf8(text, i).value_or(kReplacement);
+    if (c >= 0x10000) {
+      put(0xD800 + ((c - 0x10000) >> 10));
+      put(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      put(c);
+    }
+  }
+  return out;
+}
+
 } // namespace
 
+bool IsValidUtf8(std::string_view bytes) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    if (!NextUtf8(bytes, i)) return false;
+  }
+  return true;
+}
+
+IniEncoding JudgeEightBitEncoding(std::string_view bytes) {
+  const bool bom = bytes.starts_with(kUtf8Bom);
+  if (bom) bytes.remove_prefix(kUtf8Bom.size());
+  std::size_t valid = 0;
+  std::size_t invalid = 0;
+  for (std::size_t pos = 0; pos < bytes.size();) {
+    auto end = bytes.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) end = bytes.size();
+    const std::string_view line = bytes.substr(pos, end - pos);
+    pos = end + 1;
+    if (!HasHighByte(line)) continue;
+    ++(IsValidUtf8(line) ? valid : invalid);
+  }
+  if (invalid == 0) return IniEncoding::Utf8;
+  // A tie goes to the code page: Chinese GBK text is often valid UTF-8 by
+  // chance on a short line, while real UTF-8 is seldom anything else.
+  return (bom || valid > invalid) ? IniEncoding::Utf8WithAnsiLines : IniEncoding::Ansi;
+}
+
+ProfileIni ProfileIni::FromFileBytes(std::string bytes) {
+  const std::string_view b(bytes);
+  const bool le = b.starts_with("\xFF\xFE");
+  const bool be = b.starts_with("\xFE\xFF");
+  if (!le && !be) return ProfileIni(std::move(bytes));
+  ProfileIni ini;
+  ini.content_ = Utf16ToUtf8(b.substr(2), be);
+  ini.encoding_ = be ? IniEncoding::Utf16Be : IniEncoding::Utf16Le;
+  return ini;
+}
+
+std::string ProfileIni::FileBytes() const {
+  if (encoding_ == IniEncoding::Utf16Le) return Utf8ToUtf16(content_, false);
+  if (encoding_ == IniEncoding::Utf16Be) return Utf8ToUtf16(content_, true);
+  return content_;
+}
+
 bool ProfileIni::Load(const std::string& path) {
-  content_.clear();
+  *this = ProfileIni();
   const fs::path p = PathFromUtf8(path);
   std::error_code ec;
   // A directory opens like a file on some systems and then reads as empty.
@@ -203,7 +349,7 @@ bool ProfileIni::Load(const std::string& path) {
   if (!in.is_open()) return false;
   std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) return false;
-  content_ = std::move(data);
+  *this = FromFileBytes(std::move(data));
   return true;
 }
 
@@ -337,5 +483,5 @@ bool WriteProfileString(const std::string& path, std::string_view section,
   // An existing file that cannot be read is never overwritten with a fresh one.
   if (exists && !ini.Load(path)) return false;
   if (!ini.SetString(section, key, value)) return false;
-  return WriteWholeFile(p, ini.content(), exists);
+  return WriteWholeFile(p, ini.FileBytes(), exists);
 }

@@ -229,6 +229,14 @@ void TestCaptions::gbkFileIsDecoded() {
   Forms f;
   QCOMPARE(f.mainText("SpeedButton2"), QStringLiteral("拨号网络设置"));
   QCOMPARE(GetCaption(QStringLiteral("conneting")), QStringLiteral("正在连接设备……"));
+
+  // The shipped UTF-8 file with one GBK line added keeps its texts.
+  const QByteArray shipped = ReadFile(QStringLiteral(K7V_SOURCE_DIR "/resources/caption.ini"));
+  QVERIFY(WriteFile(workFile(), shipped + Gbk(QStringLiteral("; 本地修改\n"))));
+  QVERIFY(WriteFile(exeFile(), Gbk(QStringLiteral("; 本地修改\n")) + shipped));
+  f.load();
+  QCOMPARE(f.mainText("SpeedButton2"), QStringLiteral("拨号设置"));
+  QCOMPARE(GetCaption(QStringLiteral("conneting")), QStringLiteral("正在连接设备……"));
 }
 
 void TestCaptions::getCaption_data() {
@@ -286,7 +294,8 @@ void TestCaptions::deliveredFileIsComplete() {
       "app_par_save_failed_with_checksum_error", "app_par_save_failed_with_timeout",
       "default_par", "par_error", "imported", "exported", "select_bin", "start_download",
       "download_completed", "serial_lost", "export_failed", "import_failed", "bin_error",
-      "download_failed"};
+      "download_failed", "bin_kept", "parcfg_value_unusable", "parcfg_no_selection",
+      "switchchr_blank", "switchchr_quoted"};
   for (const char* key : messages)
     QVERIFY2(!GetCaption(QString::fromLatin1(key)).isEmpty(), key);
 

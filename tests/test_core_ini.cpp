@@ -42,6 +42,9 @@ private slots:
   void fileWriteCreatesMissingFile();
   void fileWriteFailures();
   void readMissingFileGivesDefault();
+  void judgeEncoding_data();
+  void judgeEncoding();
+  void utf16BigEndianFileStaysSo();
   void ipv4_data();
   void ipv4();
 };
@@ -274,6 +277,41 @@ void TestCoreIni::readMissingFileGivesDefault() {
   QVERIFY(!ini.Load(path));
   QVERIFY(!ini.Load(Utf8(dir.path())));
   QVERIFY(ini.content().empty());
+}
+
+void TestCoreIni::judgeEncoding_data() {
+  QTest::addColumn<std::string>("bytes");
+  QTest::addColumn<int>("encoding");
+  const std::string utf8 = "[s]\n" + Utf8(QStringLiteral("a=串口设置\nb=数据中心\nc=通讯协议\n"));
+  const std::string gbkLine = "d=\xB4\xAE\xBF\xDA\n"; // 串口
+  const std::string gbkLikeUtf8 = "e=\xC4\xA3\n";      // 模, also UTF-8 for U+0123
+  QTest::newRow("UTF-8") << utf8 << int(IniEncoding::Utf8);
+  QTest::newRow("UTF-8, one GBK line") << utf8 + gbkLine << int(IniEncoding::Utf8WithAnsiLines);
+  QTest::newRow("GBK with a line UTF-8 could read") << "[s]\n" + gbkLine + gbkLikeUtf8 << int(IniEncoding::Ansi);
+  QTest::newRow("byte order mark, GBK lines") << "\xEF\xBB\xBF[s]\n" + gbkLine + gbkLine
+                                              << int(IniEncoding::Utf8WithAnsiLines);
+  QTest::newRow("overlong form is not UTF-8") << std::string("k=\xC0\xAF\n") << int(IniEncoding::Ansi);
+  QTest::newRow("cut sequence at the end") << utf8 + "k=\xE4\xB8" << int(IniEncoding::Utf8WithAnsiLines);
+}
+
+void TestCoreIni::judgeEncoding() {
+  QFETCH(std::string, bytes);
+  QFETCH(int, encoding);
+  QCOMPARE(int(ProfileIni::FromFileBytes(bytes).encoding()), encoding);
+}
+
+void TestCoreIni::utf16BigEndianFileStaysSo() {
+  // Little endian, through the window: test_startup.
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  const std::string path = Utf8(dir.filePath("parcfg.ini"));
+  // A character beyond the 16-bit range travels as a surrogate pair.
+  const QString head = QStringLiteral("; 设置 \U0001F600\r\n[Serial]\r\ncom=COM4\r\n");
+  QVERIFY(WriteFile(QString::fromStdString(path), Utf16File(head + "baudrate=4\r\n", true)));
+  QCOMPARE(ReadProfileString(path, "serial", "com", ""), std::string("COM4"));
+  QVERIFY(WriteProfileString(path, "serial", "baudrate", "2"));
+  QVERIFY(WriteProfileString(path, "serial", "conf", Utf8(QStringLiteral("切换"))));
+  QCOMPARE(ReadFile(QString::fromStdString(path)), Utf16File(head + QStringLiteral("baudrate=2\r\nconf=切换\r\n"), true));
 }
 
 void TestCoreIni::ipv4_data() {

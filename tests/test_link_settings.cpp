@@ -47,6 +47,8 @@ private slots:
   void settingsFromControls();
   void refreshKeepsTypedPort();
   void buttonsCloseWithResult();
+  void switchCommandKeptOrRefused_data();
+  void switchCommandKeptOrRefused();
 
 private:
   QString Path(const QString& name) const { return dir_->filePath(name); }
@@ -61,10 +63,20 @@ void TestLinkSettings::init() {
 void TestLinkSettings::encodingsDecodeAlike_data() {
   QTest::addColumn<QByteArray>("bytes");
   QTest::addColumn<int>("encoding");
-  QTest::newRow("GBK") << Gbk(kCaptionText) << int(IniTextFile::Encoding::Gbk);
+  QTest::newRow("GBK") << Gbk(kCaptionText) << int(IniTextFile::Encoding::Ansi);
   QTest::newRow("UTF-8") << kCaptionText.toUtf8() << int(IniTextFile::Encoding::Utf8);
   QTest::newRow("UTF-8 with BOM") << QByteArray("\xEF\xBB\xBF") + kCaptionText.toUtf8()
                                   << int(IniTextFile::Encoding::Utf8);
+  QTest::newRow("UTF-16 LE") << Utf16File(kCaptionText, false) << int(IniTextFile::Encoding::Utf16Le);
+  QTest::newRow("UTF-16 BE") << Utf16File(kCaptionText, true) << int(IniTextFile::Encoding::Utf16Be);
+  // One line added in a GBK editor must not turn the UTF-8 lines into mojibake.
+  QTest::newRow("UTF-8 with one GBK line")
+      << Gbk(QStringLiteral("; 串口参数\r\n")) + kCaptionText.toUtf8()
+      << int(IniTextFile::Encoding::Utf8WithAnsiLines);
+  const qsizetype com = kCaptionText.indexOf(QStringLiteral("com="));
+  QTest::newRow("UTF-8 with a GBK value")
+      << kCaptionText.left(com).toUtf8() + Gbk(kCaptionText.mid(com))
+      << int(IniTextFile::Encoding::Utf8WithAnsiLines);
 }
 
 void TestLinkSettings::encodingsDecodeAlike() {
@@ -93,6 +105,14 @@ void TestLinkSettings::writeKeepsTheFilesEncoding() {
   QVERIFY(WriteFile(utf8Path, bom + kCaptionText.toUtf8()));
   QVERIFY(WriteIniString(utf8Path, "serial", "conf", QStringLiteral("切换")));
   QCOMPARE(ReadFile(utf8Path), bom + (kCaptionText + "conf=切换\r\n").toUtf8());
+
+  // A GBK file whose only line that UTF-8 cannot read is rewritten: had it
+  // stayed GBK, the next reading would take it for UTF-8 and 模 would read ģ.
+  const QString flipPath = Path("flip.ini");
+  QVERIFY(WriteFile(flipPath, Gbk(QStringLiteral("[serial]\r\ncom=串口\r\nconf=模\r\n"))));
+  QVERIFY(WriteIniString(flipPath, "serial", "com", "COM3"));
+  QCOMPARE(IniTextFile(flipPath).GetString("serial", "conf", ""), QStringLiteral("模"));
+  QCOMPARE(IniTextFile(flipPath).GetString("serial", "com", ""), QStringLiteral("COM3"));
 
   // A new file is UTF-8.
   const QString newPath = Path("new.ini");
@@ -154,24 +174,31 @@ void TestLinkSettings::loadIndexes_data() {
   QTest::addColumn<QByteArray>("line");
   QTest::addColumn<QString>("list");
   QTest::addColumn<int>("index");
+  QTest::addColumn<QString>("note"); // key=value>item used instead, for the start-up line
   // What counts as an integer is the INI reader's (test_core_ini); here each
   // key reaching its list, and a value that is no whole integer, not even
   // "2x", giving the default.
-  QTest::newRow("baud index 4 is 9600") << QByteArray("baudrate=4") << "cbbaudrate" << 4;
-  QTest::newRow("baud outside the list") << QByteArray("baudrate=10") << "cbbaudrate" << -1;
-  QTest::newRow("baud with trailing text") << QByteArray("baudrate=2x") << "cbbaudrate" << 0;
-  QTest::newRow("data bits 7") << QByteArray("databit=1") << "cbDatabit" << 1;
-  QTest::newRow("two stop bits") << QByteArray("stopbit=0") << "cgStopbit" << 0;
-  QTest::newRow("quoted odd parity") << QByteArray("PARITYBIT = '1'") << "cbParitybit" << 1;
+  QTest::newRow("baud index 4 is 9600") << QByteArray("baudrate=4") << "cbbaudrate" << 4 << "";
+  QTest::newRow("baud outside the list") << QByteArray("baudrate=10") << "cbbaudrate" << -1 << "baudrate=10>";
+  QTest::newRow("baud with trailing text") << QByteArray("baudrate=2x") << "cbbaudrate" << 0
+                                           << "baudrate=2x>115200";
+  QTest::newRow("data bits 7") << QByteArray("databit=1") << "cbDatabit" << 1 << "";
+  QTest::newRow("two stop bits") << QByteArray("stopbit=0") << "cgStopbit" << 0 << "";
+  QTest::newRow("negative stop bits") << QByteArray("stopbit=-1") << "cgStopbit" << -1 << "stopbit=-1>";
+  QTest::newRow("quoted odd parity") << QByteArray("PARITYBIT = '1'") << "cbParitybit" << 1 << "";
 }
 
 void TestLinkSettings::loadIndexes() {
   QFETCH(QByteArray, line);
   QFETCH(QString, list);
   QFETCH(int, index);
+  QFETCH(QString, note);
   QVERIFY(WriteFile(Path("parcfg.ini"), "[Serial]\r\n" + line + "\r\n"));
   TForm3 form;
-  LoadLinkSettings(form, Path("parcfg.ini"));
+  const QList<LinkSettingsNote> notes = LoadLinkSettings(form, Path("parcfg.ini"));
+  QStringList told;
+  for (const LinkSettingsNote& n : notes) told << n.key + '=' + n.value + '>' + n.usedInstead;
+  QCOMPARE(told.join(';'), note);
   auto* combo = form.findChild<QComboBox*>(list);
   QVERIFY(combo);
   QCOMPARE(combo->currentIndex(), index);
@@ -286,6 +313,39 @@ void TestLinkSettings::buttonsCloseWithResult() {
   QTest::mouseClick(form.BitBtn1, Qt::LeftButton);
   QCOMPARE(finished.count(), 1);
   QCOMPARE(finished.takeFirst().at(0).toInt(), int(QDialog::Accepted));
+}
+
+void TestLinkSettings::switchCommandKeptOrRefused_data() {
+  QTest::addColumn<QString>("command");
+  QTest::addColumn<int>("fault");
+  using F = TForm3::SwitchCommandFault;
+  QTest::newRow("longer than the typing limit") << "+++AT+CONF" << int(F::None);
+  QTest::newRow("blank and quote inside") << "# \"#" << int(F::None);
+  QTest::newRow("lone quote") << "'" << int(F::None);
+  QTest::newRow("leading blank") << " #####" << int(F::BlankAtEnd);
+  QTest::newRow("trailing tab") << "#####\t" << int(F::BlankAtEnd);
+  QTest::newRow("quotes around") << "'##'" << int(F::Quoted);
+}
+
+void TestLinkSettings::switchCommandKeptOrRefused() {
+  QFETCH(QString, command);
+  QFETCH(int, fault);
+  TForm3 form;
+  form.SetSwitchCommand(command);
+  QSignalSpy refused(&form, &TForm3::switchCommandRefused);
+  form.open();
+  QTest::mouseClick(form.BitBtn1, Qt::LeftButton);
+  QCOMPARE(form.isVisible(), fault != 0);
+  QCOMPARE(refused.isEmpty() ? 0 : int(refused.first().at(0).value<TForm3::SwitchCommandFault>()), fault);
+  if (fault) return;
+  // What the dialog lets through comes back from parcfg.ini whole, and
+  // typing cannot lengthen it past six characters or its own length.
+  QVERIFY(SaveLinkSettings(form, Path("parcfg.ini")));
+  TForm3 again;
+  LoadLinkSettings(again, Path("parcfg.ini"));
+  QCOMPARE(again.edSwitchChr->text(), command);
+  QTest::keyClicks(again.edSwitchChr, "1234567");
+  QCOMPARE(again.edSwitchChr->text().size(), std::max<qsizetype>(6, command.size()));
 }
 
 QTEST_MAIN(TestLinkSettings)

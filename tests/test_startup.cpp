@@ -3,10 +3,12 @@
 // in parcfg.ini when the window closes.
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QFile>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStackedWidget>
@@ -16,6 +18,8 @@
 #include <QtTest>
 #include <functional>
 
+#include "app/fonts.h"
+#include "app/style.h"
 #include "link/link_settings_dialog.h"
 #include "platform/profile_ini.h"
 #include "support/bytes.h"
@@ -70,8 +74,11 @@ class TestStartup : public QObject {
 private slots:
   void windowFrame();
   void firstStartWithoutFiles();
+  void windowFontUnderTheStyleSheet();
   void savedSettingsSurviveCaptionRebuild_data();
   void savedSettingsSurviveCaptionRebuild();
+  void utf16SettingsFileStaysUtf16File();
+  void unwritableSettingsFileSaysWhy();
   void linkDialogOkRewritesSummary();
   void linkDialogCancelKeepsSummaryButNotChoices();
   void closeWhileNotConnectedTouchesNoPort();
@@ -95,6 +102,25 @@ void TestStartup::windowFrame() {
   QCOMPARE(form.StatusPanel(0), QStringLiteral("V1.0.10"));
 }
 
+void TestStartup::windowFontUnderTheStyleSheet() {
+  InstallFontSubstitutions(); // as the program starts
+  ApplyStyle(*qApp);
+  const auto plain = qScopeGuard([] { qApp->setStyleSheet(QString()); });
+  Started s;
+  const QString family = QFontInfo(s.fx.form().font()).family();
+  QList<QWidget*> shown;
+  for (QWidget* w : s.fx.get<QWidget>("StatusBar1")->findChildren<QLabel*>()) shown << w;
+  for (QWidget* w : s.fx.get<QWidget>("Panel4")->findChildren<QAbstractButton*>()) shown << w;
+  for (QWidget* w : shown)
+    QVERIFY2(QFontInfo(w->font()).pixelSize() == 13 && QFontInfo(w->font()).family() == family, qPrintable(w->objectName()));
+  QVERIFY(s.fx.get<QWidget>("sb_com_open")->font().bold());
+  RunLinkDialog(s.fx, false, [](TForm3& d) { // its controls and their drop-down lists
+    for (QWidget* w : d.findChildren<QWidget*>())
+      if ((!w->objectName().isEmpty() && !w->objectName().startsWith("qt_")) || qobject_cast<QAbstractItemView*>(w))
+        QVERIFY2(QFontInfo(w->font()).pixelSize() == 11, qPrintable(w->objectName()));
+  });
+}
+
 void TestStartup::firstStartWithoutFiles() {
   Started s; // no parcfg.ini, no caption.ini
   QCOMPARE(s.fx.get<QLabel>("StatusPanel1")->text(), QStringLiteral("COM1,115200-8-无-1-######"));
@@ -108,17 +134,26 @@ void TestStartup::savedSettingsSurviveCaptionRebuild_data() {
   QTest::addColumn<QByteArray>("caption");
   QTest::addColumn<int>("parity");
   QTest::addColumn<QString>("summary");
+  QTest::addColumn<QString>("note"); // after the start-up line's text; empty: no line
   const QByteArray even = "[serial]\r\nparitybit=2\r\n";
-  QTest::newRow("built-in texts") << even << QByteArray() << 2 << "COM1,115200-8-偶-1-######";
+  QTest::newRow("built-in texts") << even << QByteArray() << 2 << "COM1,115200-8-偶-1-######" << QString();
   QTest::newRow("texts from caption.ini")
-      << even << QByteArray("[connect_setup]\r\nparitybit3=Even\r\n") << 2 << "COM1,115200-8-Even-1-######";
+      << even << QByteArray("[connect_setup]\r\nparitybit3=Even\r\n") << 2 << "COM1,115200-8-Even-1-######" << QString();
   QTest::newRow("layout texts (lang=1)") << even << QByteArray("[lang]\r\nlang=1\r\n") << 2
-                                         << "COM1,115200-8-偶-1-######";
+                                         << "COM1,115200-8-偶-1-######" << QString();
   QTest::newRow("every key, Linux port")
       << QByteArray("[serial]\r\ncom=ttyUSB0\r\nbaudrate=4\r\ndatabit=1\r\nstopbit=0\r\nparitybit=1\r\nconf=+++ABC\r\n")
-      << QByteArray() << 1 << "ttyUSB0,9600-7-奇-2-+++ABC";
+      << QByteArray() << 1 << "ttyUSB0,9600-7-奇-2-+++ABC" << QString();
   QTest::newRow("index outside the list")
-      << QByteArray("[serial]\r\nparitybit=7\r\n") << QByteArray() << -1 << "COM1,115200-8--1-######";
+      << QByteArray("[serial]\r\nparitybit=7\r\n") << QByteArray() << -1 << "COM1,115200-8--1-######"
+      << "paritybit=7 → " + WindowFixture::caption("parcfg_no_selection");
+  QTest::newRow("words where positions belong, one line for both")
+      << QByteArray("[serial]\r\nbaudrate=fast\r\nparitybit=even\r\n") << QByteArray() << 0
+      << "COM1,115200-8-无-1-######" << "baudrate=fast → 115200; paritybit=even → 无";
+  QTest::newRow("switch command longer than six, kept whole")
+      << QByteArray("[serial]\r\nconf=+++AT+ENTER\r\n") << QByteArray() << 0 << "COM1,115200-8-无-1-+++AT+ENTER" << QString();
+  QTest::newRow("UTF-16 BE file") << Utf16File(QStringLiteral("[serial]\r\ncom=COM4\r\nbaudrate=4\r\nparitybit=2\r\n"), true)
+                                  << QByteArray() << 2 << "COM4,9600-8-偶-1-######" << QString();
 }
 
 void TestStartup::savedSettingsSurviveCaptionRebuild() {
@@ -126,9 +161,35 @@ void TestStartup::savedSettingsSurviveCaptionRebuild() {
   QFETCH(QByteArray, caption);
   QFETCH(int, parity);
   QFETCH(QString, summary);
+  QFETCH(QString, note);
   Started s(Files(parcfg, caption));
   QCOMPARE(s.fx.form().Form3()->cbParitybit->currentIndex(), parity);
   QCOMPARE(s.fx.form().StatusPanel(1), summary);
+  if (note.isEmpty())
+    QVERIFY(s.fx.logTexts().isEmpty());
+  else
+    QVERIFY(s.fx.logTailIs(0, {Progress("parcfg_value_unusable", note)}));
+}
+
+void TestStartup::utf16SettingsFileStaysUtf16File() {
+  Started s(Files(Utf16File(QStringLiteral("; 连接\r\n[serial]\r\ncom=COM4\r\nbaudrate=4\r\n"), false)));
+  RunLinkDialog(s.fx, true, [](TForm3& d) { d.cbbaudrate->setCurrentIndex(2); });
+  const QString dir = s.fx.dir();
+  s.fx.form().close();
+  QVERIFY(s.fx.boxes.isEmpty());
+  QCOMPARE(ReadFile(QDir(dir).filePath("parcfg.ini")),
+           Utf16File(QStringLiteral("; 连接\r\n[serial]\r\ncom=COM4\r\nbaudrate=2\r\ndatabit=0\r\nstopbit=1\r\n"
+                                "paritybit=0\r\nconf=######\r\n"),
+                 false));
+}
+
+void TestStartup::unwritableSettingsFileSaysWhy() {
+  Started s([](const QDir& dir) { dir.mkdir(QStringLiteral("parcfg.ini")); }); // unwritable even by root
+  const QString path = QDir::toNativeSeparators(QDir(s.fx.dir()).absoluteFilePath("parcfg.ini"));
+  s.fx.form().close();
+  QCOMPARE(s.fx.boxes.size(), 1);
+  QVERIFY(s.fx.boxes.first().startsWith(QStringLiteral("Unable to write to %1\n\n").arg(path)));
+  QVERIFY(s.fx.boxes.first().size() > path.size() + 22); // followed by the reason
 }
 
 void TestStartup::linkDialogOkRewritesSummary() {

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <QStringEncoder>
 #include <cstdint>
 #include <span>
 
@@ -38,4 +39,11 @@ inline QByteArray ReadFile(const QString& path) {
 inline bool WriteFile(const QString& path, const QByteArray& bytes) {
   QFile f(path);
   return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// text as a UTF-16 file with its byte order mark, as Notepad saves "Unicode".
+inline QByteArray Utf16File(const QString& text, bool bigEndian) {
+  QStringEncoder enc(bigEndian ? QStringEncoder::Utf16BE : QStringEncoder::Utf16LE,
+                     QStringEncoder::Flag::WriteBom);
+  return enc.encode(text);
 }
