@@ -12,6 +12,10 @@ constexpr std::array kAddedMessages = std::to_array<std::pair<const char*, const
     {"import_failed", "参数文件导入失败：文件无法读取或长度不足"},
     {"bin_error", "固件文件无效：无法读取、没有内容或超过 102400 字节"},
     {"download_failed", "固件升级失败：设备拒绝了固件"},
+    {"not_plain_file", "不是普通文件"},
+    {"param_file_short", "%1 字节，参数文件有 %2 字节"},
+    {"param_file_long", "只用了文件的前 %1 字节，文件共有 %2 字节"},
+    {"value_not_shown", "读到的值页面无法显示："},
 });
 
 } // namespace
