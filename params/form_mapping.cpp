@@ -301,14 +301,17 @@ std::vector<TForm1::PageField> TForm1::PageFields() const {
 }
 
 void TForm1::RememberFilledPages(const TAppParams* record) {
-  filledTexts_.clear();
-  deviceTexts_.clear();
   for (const PageField& pf : PageFields()) {
-    filledTexts_.insert(pf.edit, pf.edit->text());
+    const QString text = pf.edit->text();
     if (record && FieldInfo(pf.field).encoding == FieldEncoding::Text) {
       const auto bytes = record->FieldBytes(pf.field);
       deviceTexts_.insert(pf.edit, QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())));
+    } else if (filledTexts_.value(pf.edit) != text) {
+      // The factory set leaves the identifier alone: a text it did not
+      // change keeps the bytes it came with; the others are its own now.
+      deviceTexts_.remove(pf.edit);
     }
+    filledTexts_.insert(pf.edit, text);
   }
 }
 
