@@ -14,12 +14,14 @@
 //   firmware/firmware_page.cpp SpeedButton35Click, SendDownloadStart
 //   firmware/download.cpp      bStartClick, SendImageChunk
 
+#include <QHash>
 #include <QPointer>
 #include <QWidget>
 #include <array>
 #include <memory>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "app/status_log.h"
 #include "link/device_link.h"
@@ -40,6 +42,8 @@
 class QAbstractButton;
 class QComboBox;
 class QFrame;
+class QLabel;
+class QLineEdit;
 class QScrollArea;
 class SerialPort;
 enum class ExitRule : std::uint8_t; // params/field_checks.h
@@ -126,13 +130,18 @@ public:
   void DecodeParams(const TAppParams& params);
   // nullopt after the conversion error box has been shown.
   std::optional<TAppParams> EncodeParams();
+  // Run before EncodeParams for a write or an export: false when a field
+  // holds what the record cannot store as shown, or a value the technician
+  // changed that breaks its exit rule. The first such field (page order) is
+  // shown, focused and selected, with "par_error" and a line naming it.
+  bool CheckPagesBeforeEncode();
 
   // ---- reading and writing (params/param_exchange.cpp)
   void sb_getparClick();
   void sb_setparClick();
   void RequestAppParams();
   void RequestSysInfo();
-  bool WriteAppParams(); // false when EncodeParams failed: nothing was sent
+  bool WriteAppParams(); // false when a field was refused or not a number: nothing was sent
   void ShowSysInfo(std::span<const std::uint8_t> payload);
 
   // ---- defaults and files
@@ -170,6 +179,29 @@ private:
   static void SelectListIndex(QComboBox* list, int index);
   void RefuseField(QWidget* field); // "par_error", focus back, whole text selected
   bool ExitRuleFor(QObject* field, QEvent* event);
+
+  // An edit field that holds a record field, with its label and the
+  // navigation handler of its page.
+  struct PageField {
+    AppField field;
+    QLineEdit* edit;
+    QLabel* label;
+    void (TForm1::*showPage)();
+  };
+  // Every such field, in page order (pages as navigated, fields as tabbed).
+  std::vector<PageField> PageFields() const;
+  struct DataCentre {
+    QLineEdit* ip;
+    QLineEdit* port;
+    QLineEdit* host;
+    QComboBox* type;
+    AppField fip, fport, fhost, ftype;
+  };
+  std::array<DataCentre, 3> DataCentres() const;
+  // The pages were just filled from a record (null: the factory set): what
+  // they show counts as unchanged from now on, and each text field keeps the
+  // record's bytes to write back while its text stays as shown.
+  void RememberFilledPages(const TAppParams* record);
   // Runs the core check of an exit rule on the field and refuses it, or
   // shows the conversion box for a text that is not a number.
   void ApplyExitRule(QObject* sender, ExitRule rule);
@@ -197,6 +229,8 @@ private:
   bool closed_ = false;
   bool refusing_ = false; // an exit rule is putting the focus back
 
+  QHash<const QObject*, QString> filledTexts_;   // edit field -> text as last filled
+  QHash<const QObject*, QByteArray> deviceTexts_; // text field -> record bytes it was filled from
   TAppParams importRecord_;
   std::unique_ptr<std::array<std::uint8_t, k7v::kFirmwareImageSize>> firmwareImage_;
 };

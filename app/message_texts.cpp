@@ -9,7 +9,7 @@ namespace {
 constexpr std::array kAddedMessages = std::to_array<std::pair<const char*, const char*>>({
     {"serial_lost", "串口已断开（设备被拔出或出错）"},
     {"export_failed", "参数文件导出失败"},
-    {"import_failed", "参数文件导入失败：文件无法读取或长度不足"},
+    {"import_failed", "参数文件导入失败"},
     {"bin_error", "固件文件无效："},
     {"download_failed", "固件升级失败：设备拒绝了固件"},
     {"bin_kept", "仍使用之前载入的固件："},
@@ -17,6 +17,10 @@ constexpr std::array kAddedMessages = std::to_array<std::pair<const char*, const
     {"parcfg_no_selection", "不选择"},
     {"switchchr_blank", "切换命令首尾不能有空格：parcfg.ini 保存时会去掉它们，下次启动将发送不同的命令"},
     {"switchchr_quoted", "切换命令不能用引号括起：parcfg.ini 保存时会去掉引号，下次启动将发送不同的命令"},
+    {"not_plain_file", "不是普通文件"},
+    {"param_file_short", "%1 字节，参数文件有 %2 字节"},
+    {"param_file_long", "只用了文件的前 %1 字节，文件共有 %2 字节"},
+    {"value_not_shown", "读到的值页面无法显示："},
 });
 
 } // namespace

@@ -20,6 +20,7 @@ void TForm1::RequestAppParams() { link_->Write(kReadParamsRequest); }
 void TForm1::RequestSysInfo() { link_->Write(kSysInfoRequest); }
 
 bool TForm1::WriteAppParams() {
+  if (!CheckPagesBeforeEncode()) return false;
   const std::optional<TAppParams> record = EncodeParams();
   if (!record) return false;
   std::array<std::uint8_t, k7v::kAppParamsFrameLength> frame{};

@@ -295,7 +295,8 @@ void TestCaptions::deliveredFileIsComplete() {
       "default_par", "par_error", "imported", "exported", "select_bin", "start_download",
       "download_completed", "serial_lost", "export_failed", "import_failed", "bin_error",
       "download_failed", "bin_kept", "parcfg_value_unusable", "parcfg_no_selection",
-      "switchchr_blank", "switchchr_quoted"};
+      "switchchr_blank", "switchchr_quoted", "not_plain_file", "param_file_short", "param_file_long",
+      "value_not_shown"};
   for (const char* key : messages)
     QVERIFY2(!GetCaption(QString::fromLatin1(key)).isEmpty(), key);
 
