@@ -157,6 +157,8 @@ private slots:
   void windowClosedDuringDownload_data() { AddCloseRows(); }
   void windowClosedDuringDownload();
   void deviceVanishesDuringDownload();
+  void downloadEndings_data();
+  void downloadEndings();
 };
 
 // ---------------------------------------------------------------- choosing a file
@@ -450,6 +452,61 @@ void TestFirmware::deviceVanishesDuringDownload() {
   QCOMPARE(fx.linkButtons(), QStringLiteral("10000"));
   QVERIFY(PanelsEnabled(fx));
   QVERIFY(!fx.form().DownloadRunning);
+}
+
+void TestFirmware::downloadEndings_data() {
+  QTest::addColumn<QStringList>("simArgs");
+  QTest::addColumn<bool>("pressStop"); // 停止升级 at the first pos: line
+  QTest::addColumn<QString>("ending");
+
+  QTest::newRow("unit silent after the start frame") << QStringList{"--silent", "0xE1"} << false << "download_stalled";
+  QTest::newRow("unit asking one piece for ever") << QStringList{"--stuck-chunk"} << false << "download_repeated";
+  QTest::newRow("stopped by the technician") << QStringList{"--chunk", "256"} << true << "download_stopped";
+}
+
+void TestFirmware::downloadEndings() {
+  QFETCH(QStringList, simArgs);
+  QFETCH(bool, pressStop);
+  QFETCH(QString, ending);
+
+  DtuSimProcess sim;
+  QVERIFY2(sim.start(simArgs), qPrintable(sim.errorString()));
+  WindowFixture fx;
+  QVERIFY(fx.connectTo(sim.devicePath()));
+  const QByteArray body = RandomBytes(100 * 1024, 11);
+  const QString path = WriteImage(fx, "fw.bin", "V1", body);
+  Choose(fx, path);
+  const QString startCaption = fx.get<QAbstractButton>("bStart")->text();
+
+  const qsizetype before = fx.logSize();
+  const DownloadTrace trace = RunDownload(fx, [&] {
+    if (pressStop) fx.click("bStart");
+  });
+  QVERIFY(trace.lockedOk);
+  QVERIFY(fx.lastLineIs(Failure(qPrintable(ending))));
+  // Every piece the log shows went out, and nothing after the ending.
+  const qsizetype posLines = fx.logSize() - before - 2;
+  QTRY_COMPARE(SimReceived(sim, 0xE2).size(), posLines);
+  if (ending == QLatin1String("download_repeated")) {
+    QCOMPARE(posLines, qsizetype(k7v::kRepeatedPieceLimit - 1));
+    QVERIFY(fx.logTexts().mid(before + 1, posLines).filter(QStringLiteral("pos:0")).size() == posLines);
+  }
+  if (pressStop) QVERIFY(posLines < 400);
+
+  // Still connected, everything usable again, the button back to its caption.
+  QCOMPARE(fx.linkButtons(), QStringLiteral("01111"));
+  QVERIFY(PanelsEnabled(fx));
+  QCOMPARE(fx.get<QAbstractButton>("bStart")->text(), startCaption);
+  QCOMPARE(fx.form().cursor().shape(), Qt::ArrowCursor);
+  QVERIFY(!fx.form().DownloadRunning);
+  QCOMPARE(sim.stateImage(), QByteArray());
+
+  // After a stop the next download goes through.
+  if (pressStop) {
+    RunDownload(fx);
+    QVERIFY(fx.lastLineIs(Success("download_completed")));
+    QCOMPARE(sim.stateImage(), body);
+  }
 }
 
 QTEST_MAIN(TestFirmware)
