@@ -213,7 +213,8 @@ SessionResult DeviceSession::download(const DownloadImage& image, const Download
       if (const SessionReason sent = Send(std::span(answer.data(), n)); sent != SessionReason::Ok)
         return Ending<SessionResult>(sent);
       if (progress) {
-        const std::uint16_t count = ClipChunkCount(req, image.length);
+        // The count the answer really carries (bytes 8 and 9, little-endian).
+        const auto count = std::uint16_t(answer[8] | (answer[9] << 8));
         progress({req.offset, count, std::uint64_t(req.offset) + count, image.length});
       }
       stall.setRemainingTime(timings_.downloadStall, Qt::PreciseTimer);
