@@ -21,6 +21,15 @@ constexpr std::array kAddedMessages = std::to_array<std::pair<const char*, const
     {"param_file_short", "%1 字节，参数文件有 %2 字节"},
     {"param_file_long", "只用了文件的前 %1 字节，文件共有 %2 字节"},
     {"value_not_shown", "读到的值页面无法显示："},
+    {"operation_cancelled", "操作已取消：连接已断开"},
+    {"app_par_read_incomplete", "参数读取失败：设备应答不完整"},
+    {"download_link_lost", "固件升级失败：与设备的连接已断开"},
+    {"download_stalled", "固件升级失败：设备已停止请求数据"},
+    {"download_repeated", "固件升级失败：设备反复请求同一数据块"},
+    {"download_stopped", "固件升级已停止"},
+    {"download_name_cut", "文件名超过 13 字节，设备将收到的文件名："},
+    {"stop_download", "停止升级"},
+    {"open_serial_group", "；当前用户需加入以下用户组才能使用串口："},
 });
 
 } // namespace

@@ -9,12 +9,15 @@
 #include <QSerialPort>
 #include <QTimer>
 #include <QtTest>
+#include <cerrno>
+#include <cstring>
 
 #include "link/link_settings_dialog.h"
 #include "params/app_params.h"
 #include "support/bytes.h"
 #include "support/dtu_sim_process.h"
 #include "support/records.h"
+#include "support/fake_serial_port.h"
 #include "support/window_fixture.h"
 
 namespace {
@@ -37,6 +40,7 @@ private slots:
   void silentDeviceFailsAndConnectCanBeRetried();
   void portThatCannotBeUsed_data();
   void portThatCannotBeUsed();
+  void portRefusedForWantOfRights();
   void deviceVanishes_data();
   void deviceVanishes();
   void windowClosedDuringConnectWait_data() { AddCloseRows(); }
@@ -121,7 +125,7 @@ void TestConnect::silentDeviceFailsAndConnectCanBeRetried() {
 
   QVERIFY(reentered > 0);
   QCOMPARE(seen, QStringLiteral("00000W"));
-  QVERIFY(elapsed >= 2000); // the DTU is given its full two seconds
+  QVERIFY(elapsed >= WindowTimings().connect.count()); // the DTU is given its full time
   QVERIFY(w.logTailIs(before, {Progress("open_serial", w.form().StatusPanel(1)), Success("serial_opened"),
                                Progress("conneting"), Failure("connect_failed")}));
   QCOMPARE(LinkState(w), kNotConnected + u'-');
@@ -172,12 +176,11 @@ void TestConnect::portThatCannotBeUsed() {
   const qsizetype before = w.logSize();
   w.click("sb_com_open");
   ExpectedLine refusal = Refusal(qPrintable(key));
-  if (key == QLatin1String("open_serial_error_code")) { // the system's error code follows
-    const QString line = w.logTexts().value(before + 1);
-    QVERIFY2(QRegularExpression(u'^' + QRegularExpression::escape(refusal.text) + QStringLiteral("[1-9][0-9]*$")).match(line).hasMatch(),
-             qPrintable(line));
-    refusal.text = line;
-  }
+  // The system's error code, or its reason in words, follows.
+  const QString line = w.logTexts().value(before + 1);
+  const QString suffix = key == QLatin1String("open_serial_error_code") ? QStringLiteral("[1-9][0-9]*$") : QStringLiteral(": \\S.*");
+  QVERIFY2(QRegularExpression(u'^' + QRegularExpression::escape(refusal.text) + suffix).match(line).hasMatch(), qPrintable(line));
+  refusal.text = line;
   QVERIFY(w.logTailIs(before, {Progress("open_serial", w.form().StatusPanel(1)), refusal}));
   QCOMPARE(LinkState(w), kNotConnected + u'-');
   QVERIFY(!w.form().link().CommHandle().IsOpen());
@@ -188,6 +191,25 @@ void TestConnect::portThatCannotBeUsed() {
   w.form().Form3()->cbParitybit->setCurrentIndex(0);
   QVERIFY(w.connectTo(sim.devicePath()));
   QCOMPARE(w.linkButtons(), kConnected);
+}
+
+void TestConnect::portRefusedForWantOfRights() {
+  // A user outside the serial group is told which group to join (on Linux),
+  // after the system's own words.
+  auto port = std::make_unique<FakeSerialPort>();
+  port->failOpens({OpenResult::Kind::OpenFailed, EACCES, {}});
+  WindowFixture w(std::move(port));
+  const qsizetype before = w.logSize();
+  w.click("sb_com_open");
+  const QString line = w.logTexts().value(before + 1);
+  QVERIFY2(line.startsWith(WindowFixture::caption("open_serial_error") + QStringLiteral(": ") +
+                           QString::fromLocal8Bit(std::strerror(EACCES))),
+           qPrintable(line));
+#ifdef Q_OS_LINUX
+  QVERIFY2(line.endsWith(WindowFixture::caption("open_serial_group") + QStringLiteral("dialout")), qPrintable(line));
+#endif
+  QVERIFY(w.lastLineIs({line, kLogRed, 9}));
+  QCOMPARE(w.linkButtons(), kNotConnected);
 }
 
 void TestConnect::deviceVanishes_data() {
