@@ -16,12 +16,12 @@ OpenResult FakeSerialPort::Open(const LineSettings&)
   if (!openFailure_.ok())
     return openFailure_;
   if (open_)
-    return {OpenResult::Kind::OpenFailed, 0};
+    return {OpenResult::Kind::OpenFailed, 0, {}};
   open_ = true;
   // Like the real port: whatever arrived before the opening is purged.
   rx_.clear();
   pending_.clear();
-  return {OpenResult::Kind::Ok, 0};
+  return {OpenResult::Kind::Ok, 0, {}};
 }
 
 // False when closed or writes are scripted to fail.
