@@ -22,6 +22,7 @@ constexpr std::array kAddedMessages = std::to_array<std::pair<const char*, const
     {"param_file_long", "只用了文件的前 %1 字节，文件共有 %2 字节"},
     {"value_not_shown", "读到的值页面无法显示："},
     {"operation_cancelled", "操作已取消：连接已断开"},
+    {"operation_link_lost", "操作未完成：与设备的连接已断开"},
     {"app_par_read_incomplete", "参数读取失败：设备应答不完整"},
     {"download_link_lost", "固件升级失败：与设备的连接已断开"},
     {"download_stalled", "固件升级失败：设备已停止请求数据"},

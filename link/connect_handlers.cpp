@@ -6,6 +6,7 @@
 #include "app/app_texts.h"
 #include "app/main_window.h"
 #include "link/link_settings_dialog.h"
+#include "params/device_text.h"
 #include "platform/system_error.h"
 
 Q_LOGGING_CATEGORY(lcConnect, "k7v.connect")
@@ -40,7 +41,10 @@ bool TForm1::OpenSerial() {
 }
 
 std::optional<VersionResult> TForm1::SendSwitchCommand() {
-  const QByteArray command = form3_->edSwitchChr->text().left(int(k7v::kSwitchCommandLength)).toLatin1();
+  // In the unit's code page, as the field's six-byte rule counts it; Latin-1
+  // would send a Chinese command as question marks.
+  const std::string bytes = TextToDeviceBytes(form3_->edSwitchChr->text(), k7v::kSwitchCommandLength);
+  const QByteArray command(bytes.data(), qsizetype(bytes.size()));
   LogStatus(GetCaption(QStringLiteral("conneting")), clBlack, 9);
   return Await([&](DeviceSession& s) { return s.enterConfiguration(command); });
 }
@@ -69,7 +73,9 @@ void TForm1::sb_com_openClick() {
     link().LinkConnected = true;
   } else {
     session_->close();
-    LogStatus(GetCaption(QStringLiteral("connect_failed")), clRed, 10);
+    // A device that vanished during the wait did not fail to answer.
+    const char* key = answer->reason == SessionReason::LinkLost ? "operation_link_lost" : "connect_failed";
+    LogStatus(GetCaption(QString::fromLatin1(key)), clRed, 10);
     sb_com_open->setEnabled(true);
   }
   SetWaitCursor(false);

@@ -10,12 +10,16 @@
 #include "params/sys_info.h"
 
 // How a wait for the unit ended, as the technician reads it: a disconnect
-// is a cancel, everything else that is not an answer keeps the operation's
-// own failure line.
+// is a cancel and a vanished device a lost link, never "no answer"; anything
+// else that is not an answer keeps the operation's own failure line.
 namespace {
 bool LogCancelled(TForm1& form, SessionReason reason) {
-  if (reason != SessionReason::Cancelled) return false;
-  form.LogStatus(GetCaption(QStringLiteral("operation_cancelled")), clRed, 10);
+  if (reason == SessionReason::Cancelled)
+    form.LogStatus(GetCaption(QStringLiteral("operation_cancelled")), clRed, 10);
+  else if (reason == SessionReason::LinkLost)
+    form.LogStatus(GetCaption(QStringLiteral("operation_link_lost")), clRed, 10);
+  else
+    return false;
   return true;
 }
 } // namespace

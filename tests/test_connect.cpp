@@ -221,9 +221,9 @@ void TestConnect::deviceVanishes_data() {
       << QStringList{} << "idle" << QStringList{"connected", "serial_lost"};
   QTest::newRow("unplugged on the read request")
       << QStringList{"--drop-after", "1"} << "read"
-      << QStringList{"connected", "app_par_reading", "serial_lost", "app_par_read_failed"};
+      << QStringList{"connected", "app_par_reading", "serial_lost", "operation_link_lost"};
   QTest::newRow("killed during the connect wait")
-      << QStringList{"--silent", "1"} << "connect" << QStringList{"serial_lost", "connect_failed"};
+      << QStringList{"--silent", "1"} << "connect" << QStringList{"serial_lost", "operation_link_lost"};
 }
 
 void TestConnect::deviceVanishes() {
