@@ -42,6 +42,7 @@ class QFrame;
 class QScrollArea;
 class TForm3;
 class SerialPort;
+enum class ExitRule : std::uint8_t; // params/field_checks.h
 
 class TForm1 : public QWidget,
                private Ui::Form1Frame,
@@ -170,6 +171,9 @@ private:
   static void SelectListIndex(QComboBox* list, int index);
   void RefuseField(QWidget* field); // "par_error", focus back, whole text selected
   bool ExitRuleFor(QObject* field, QEvent* event);
+  // Runs the core check of an exit rule on the field and refuses it, or
+  // shows the conversion box for a text that is not a number.
+  void ApplyExitRule(QObject* sender, ExitRule rule);
 
   // The eight pages, in navigation order.
   QFrame* pSerial = nullptr;

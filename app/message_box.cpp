@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <utility>
 
+#include "params/number_text.h"
+
 namespace {
 
 void RealMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& title,
@@ -41,4 +43,11 @@ MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
 // Never fails.
 QString InvalidIntegerMessage(const QString& text) {
   return QLatin1Char('\'') + text + QStringLiteral("' is not a valid integer value.");
+}
+
+// nullopt after the box has been shown.
+std::optional<std::int32_t> ConvertInt32OrComplain(QWidget* parent, const QString& text) {
+  const auto value = ParseInt32(text);
+  if (!value) ShowErrorBox(parent, InvalidIntegerMessage(text));
+  return value;
 }

@@ -4,7 +4,9 @@
 
 #include <QMessageBox>
 #include <QString>
+#include <cstdint>
 #include <functional>
+#include <optional>
 
 using MessageBoxHandler =
     std::function<void(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text)>;
@@ -17,3 +19,7 @@ MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
 
 // "'%s' is not a valid integer value." for text.
 QString InvalidIntegerMessage(const QString& text);
+
+// The number in text (ParseInt32); on failure shows the standard
+// "'%s' is not a valid integer value." error box and returns nullopt.
+std::optional<std::int32_t> ConvertInt32OrComplain(QWidget* parent, const QString& text);

@@ -19,19 +19,18 @@
 #include "app/app_texts.h"
 #include "app/limited_edit.h"
 #include "app/main_window.h"
-#include "params/device_text.h"
-#include "params/number_text.h"
-#include "platform/ipv4.h"
+#include "app/message_box.h"
+#include "params/field_checks.h"
 
 namespace {
 
 using KeyFilter = void (TForm1::*)(QObject*, char16_t&);
-using ExitRule = void (TForm1::*)(QObject*);
+using ExitHandler = void (TForm1::*)(QObject*);
 
 // Per control: its key filter and its exit rule (either may be null).
 struct FieldHandlers {
   KeyFilter key = nullptr;
-  ExitRule exit = nullptr;
+  ExitHandler exit = nullptr;
 };
 
 QHash<const QObject*, FieldHandlers>& Handlers() {
@@ -80,7 +79,7 @@ void SetEnabled(std::initializer_list<QWidget*> widgets, bool enabled) {
 
 void TForm1::InstallFieldRules() {
   auto& table = Handlers();
-  auto add = [&](std::initializer_list<QWidget*> fields, KeyFilter key, ExitRule exit) {
+  auto add = [&](std::initializer_list<QWidget*> fields, KeyFilter key, ExitHandler exit) {
     for (QWidget* field : fields) {
       FieldHandlers& h = table[field];
       if (key) h.key = key;
@@ -241,69 +240,32 @@ void TForm1::m_heartKeyPress(QObject*, char16_t& key) {
 
 // ---------------------------------------------------------------- exit rules
 
-namespace {
-// Runs a number check on the field's text. A text that is not a number shows
-// the conversion box and is neither refused nor logged.
-template <typename Refused>
-void CheckNumber(TForm1* form, QObject* sender, Refused refused, void (TForm1::*refuse)(QWidget*)) {
+void TForm1::ApplyExitRule(QObject* sender, ExitRule rule) {
   auto* field = qobject_cast<QWidget*>(sender);
   if (!field) return;
-  const auto value = ConvertInt32OrComplain(form, FieldText(sender));
-  if (value && refused(*value)) (form->*refuse)(field);
-}
-} // namespace
-
-void TForm1::ed_port1Exit(QObject* sender) {
-  CheckNumber(this, sender, [](std::int32_t n) { return n > 65535; }, &TForm1::RefuseField);
-}
-
-void TForm1::ed_ip1Exit(QObject* sender) {
-  if (!Ipv4TextAccepted(FieldText(sender).toStdString())) RefuseField(qobject_cast<QWidget*>(sender));
-}
-
-void TForm1::edprimaryDNSExit(QObject* sender) { ed_ip1Exit(sender); }
-
-void TForm1::edSecondaryDNSExit(QObject* sender) {
   const QString text = FieldText(sender);
-  const bool refused = !Ipv4TextAccepted(text.toStdString()) ||
-                       (edprimaryDNS->text() == QLatin1String("0.0.0.0") && text != QLatin1String("0.0.0.0"));
-  if (refused) RefuseField(qobject_cast<QWidget*>(sender));
+  const FieldCheck check = CheckExitRule(rule, text.toStdString(), edprimaryDNS->text().toStdString());
+  // A text that is not a number gets the conversion box and is neither
+  // refused nor logged.
+  if (check.outcome == FieldCheck::Outcome::NotANumber)
+    ShowErrorBox(this, InvalidIntegerMessage(text));
+  else if (!check.accepted())
+    RefuseField(field);
 }
 
-void TForm1::ed_packet_lengthExit(QObject* sender) {
-  CheckNumber(this, sender, [](std::int32_t n) { return n == 0 || n > 1024; }, &TForm1::RefuseField);
-}
-
-void TForm1::ed_delayExit(QObject* sender) {
-  CheckNumber(this, sender, [](std::int32_t n) { return n < 100 || n > 1000; }, &TForm1::RefuseField);
-}
-
-void TForm1::ed_idletimeExit(QObject* sender) {
-  CheckNumber(this, sender, [](std::int32_t n) { return n < 5 || n > 65535; }, &TForm1::RefuseField);
-}
-
-void TForm1::edConfExit(QObject* sender) {
-  // Counted in device bytes: a Chinese character takes two of the six, and a
-  // text that passes must fill the record field exactly, no more.
-  const std::size_t bytes = TextToDeviceBytes(FieldText(sender), std::size_t(-1)).size();
-  if (bytes != k7v::kSwitchCommandLength) RefuseField(qobject_cast<QWidget*>(sender));
-}
-
-void TForm1::edAuto_cnt_intervalExit(QObject* sender) {
-  CheckNumber(this, sender, [](std::int32_t n) { return n >= 1 && n <= 9; }, &TForm1::RefuseField);
-}
-
-void TForm1::ed_insert_posExit(QObject* sender) {
-  CheckNumber(this, sender, [](std::int32_t n) { return n > 24; }, &TForm1::RefuseField);
-}
-
-void TForm1::edPingIvlExit(QObject* sender) {
-  CheckNumber(this, sender, [](std::int32_t n) { return n > 255; }, &TForm1::RefuseField);
-}
-
-void TForm1::ePcreconnectintervalExit(QObject* sender) {
-  CheckNumber(this, sender, [](std::int32_t n) { return n > 65535; }, &TForm1::RefuseField);
-}
+void TForm1::ed_port1Exit(QObject* sender) { ApplyExitRule(sender, ExitRule::Port); }
+void TForm1::ed_ip1Exit(QObject* sender) { ApplyExitRule(sender, ExitRule::Address); }
+void TForm1::edprimaryDNSExit(QObject* sender) { ApplyExitRule(sender, ExitRule::NameServer); }
+void TForm1::edSecondaryDNSExit(QObject* sender) { ApplyExitRule(sender, ExitRule::SecondaryNameServer); }
+void TForm1::ed_packet_lengthExit(QObject* sender) { ApplyExitRule(sender, ExitRule::PacketLength); }
+void TForm1::ed_delayExit(QObject* sender) { ApplyExitRule(sender, ExitRule::Delay); }
+void TForm1::ed_idletimeExit(QObject* sender) { ApplyExitRule(sender, ExitRule::Interval); }
+// Counted in device bytes: a Chinese character takes two of the six.
+void TForm1::edConfExit(QObject* sender) { ApplyExitRule(sender, ExitRule::SwitchCommand); }
+void TForm1::edAuto_cnt_intervalExit(QObject* sender) { ApplyExitRule(sender, ExitRule::StartInterval); }
+void TForm1::ed_insert_posExit(QObject* sender) { ApplyExitRule(sender, ExitRule::InsertPosition); }
+void TForm1::edPingIvlExit(QObject* sender) { ApplyExitRule(sender, ExitRule::PingInterval); }
+void TForm1::ePcreconnectintervalExit(QObject* sender) { ApplyExitRule(sender, ExitRule::ManagementReconnect); }
 
 // ---------------------------------------------------------------- dependent controls
 

@@ -7,9 +7,9 @@
 
 #include "app/limited_edit.h"
 #include "app/main_window.h"
+#include "app/message_box.h"
 #include "params/device_text.h"
 #include "params/hex_text.h"
-#include "params/number_text.h"
 #include "platform/ipv4.h"
 
 namespace {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "params/app_params.h"
+#include "params/factory_set.h"
 #include "sim/dtu_device.h"
 #include "sim/pty_port.h"
 #include "sim/sim_log.h"
@@ -75,7 +76,7 @@ bool LoadRecord(const SimOptions& opt, TAppParams& record, std::string& error) {
     record = TAppParams::FromBytes(bytes);
     return true;
   }
-  record = FactoryRecord();
+  record = FactoryParams();
   return true;
 }
 

@@ -9,9 +9,6 @@
 
 #include "params/app_params.h"
 
-// The record of a DTU out of the factory (the tool's factory parameter set).
-TAppParams FactoryRecord();
-
 // Reads a whole file; false when it cannot be read.
 bool ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out);
 

@@ -1,5 +1,8 @@
-// Parameter record layout, product information block and heartbeat hex text.
+// Parameter record layout, product information block, heartbeat hex text,
+// device text code page and what a field can hold.
 
+#include <QStringDecoder>
+#include <QStringEncoder>
 #include <QTest>
 
 #include <algorithm>
@@ -8,9 +11,11 @@
 #include <vector>
 
 #include "params/app_params.h"
+#include "params/field_checks.h"
 #include "params/hex_text.h"
 #include "params/param_profile.h"
 #include "params/sys_info.h"
+#include "platform/code_page_936.h"
 
 #include <random>
 
@@ -61,6 +66,13 @@ private slots:
   void profileValues_data();
   void profileValues();
   void profileReportsEveryProblemWithItsLine();
+
+  // ---------------------------------------------------------------- device texts, field checks
+  void codePageAgreesWithWindowCodec_data();
+  void codePageAgreesWithWindowCodec();
+  void encodingStopsBeforeHalfACharacter();
+  void storable_data();
+  void storable();
 };
 
 void TestCoreRecord::layoutMatchesDeviceRecord() {
@@ -495,3 +507,74 @@ void TestCoreRecord::profileReportsEveryProblemWithItsLine() {
 
 QTEST_GUILESS_MAIN(TestCoreRecord)
 #include "test_core_record.moc"
+
+void TestCoreRecord::codePageAgreesWithWindowCodec_data() {
+  QTest::addColumn<QByteArray>("device");
+  QTest::newRow("ascii") << QByteArray("cmnet.apn-01");
+  QTest::newRow("chinese") << QByteArray("\xD6\xD0\xB9\xFA\xD2\xC6\xB6\xAF"); // 中国移动
+  QTest::newRow("mixed") << QByteArray("dtu-\xB1\xB1\xBE\xA9-7");
+  QTest::newRow("euro single byte") << QByteArray("\x80" "5");
+  QTest::newRow("latin-1 e acute") << QByteArray("caf\xE9");
+  QTest::newRow("lone lead byte at the end") << QByteArray("ab\xB1");
+  QTest::newRow("lead byte with ascii second") << QByteArray("\x81\x30x");
+  QTest::newRow("never a character") << QByteArray("\xFFok");
+}
+
+void TestCoreRecord::codePageAgreesWithWindowCodec() {
+  QFETCH(QByteArray, device);
+  QStringDecoder qt("GBK", QStringConverter::Flag::Stateless);
+  QVERIFY(qt.isValid());
+  const QString expected = qt.decode(device);
+  const cp936::Decoded got = cp936::ToUtf8(std::string_view(device.constData(), std::size_t(device.size())));
+  QCOMPARE(QString::fromStdString(got.utf8), expected);
+  QCOMPARE(got.clean, !qt.hasError());
+  // A clean text encodes back to the very bytes, as the window's encoder does.
+  if (got.clean) {
+    QCOMPARE(QByteArray::fromStdString(cp936::FromUtf8(got.utf8).bytes), device);
+    QStringEncoder qtBack("GBK", QStringConverter::Flag::Stateless);
+    QCOMPARE(QByteArray(qtBack.encode(expected)), device);
+  }
+}
+
+void TestCoreRecord::encodingStopsBeforeHalfACharacter() {
+  const std::string text = "ab\u4E2D\u6587"; // ab中文: 2 + 2 + 2 bytes
+  const cp936::Encoded five = cp936::FromUtf8(text, 5);
+  QCOMPARE(five.bytes.size(), std::size_t(4));
+  QVERIFY(five.cut && five.clean);
+  QCOMPARE(cp936::ByteLength(text), std::size_t(6));
+  const cp936::Encoded emoji = cp936::FromUtf8("x\U0001F600");
+  QCOMPARE(emoji.bytes, std::string("x?"));
+  QVERIFY(!emoji.clean);
+}
+
+void TestCoreRecord::storable_data() {
+  QTest::addColumn<int>("field");
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<int>("outcome"); // FieldCheck::Outcome
+  QTest::addColumn<QString>("allowed");
+  using F = AppField;
+  const int ok = 0, nan = 1, refused = 2;
+  QTest::newRow("port at the top") << int(F::port1) << "65535" << ok << "0~65535";
+  QTest::newRow("port cut to 16 bits") << int(F::port1) << "70000" << refused << "0~65535";
+  QTest::newRow("negative port") << int(F::port2) << "-1" << refused << "0~65535";
+  QTest::newRow("ping interval cut to 8 bits") << int(F::ping_interval) << "300" << refused << "0~255";
+  QTest::newRow("not a number") << int(F::delay) << "3OO" << nan << "0~65535";
+  QTest::newRow("address") << int(F::ip1) << "10.0.0.1" << ok << "a.b.c.d";
+  QTest::newRow("address out of range") << int(F::ip1) << "300.1.1.1" << refused << "a.b.c.d";
+  QTest::newRow("broadcast is itself") << int(F::master_ip) << "255.255.255.255" << ok << "a.b.c.d";
+  QTest::newRow("identifier of 16 bytes") << int(F::dtu_id) << QString(8, QChar(0x4E2D)) << ok << "0~16 bytes";
+  QTest::newRow("identifier of 18 bytes") << int(F::dtu_id) << QString(9, QChar(0x4E2D)) << refused
+                                          << "0~16 bytes";
+  QTest::newRow("text outside GBK") << int(F::apn) << QString::fromUtf8("\xF0\x9F\x98\x80") << refused
+                                    << "0~64 bytes";
+}
+
+void TestCoreRecord::storable() {
+  QFETCH(int, field);
+  QFETCH(QString, text);
+  QFETCH(int, outcome);
+  QFETCH(QString, allowed);
+  const FieldCheck check = CheckStorable(AppField(field), text.toStdString());
+  QCOMPARE(int(check.outcome), outcome);
+  QCOMPARE(QString::fromStdString(check.allowed), allowed);
+}
