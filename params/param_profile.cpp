@@ -5,8 +5,9 @@
 #include <charconv>
 #include <optional>
 
-#include <iconv.h>
 
+#include "params/field_checks.h"
+#include "platform/code_page_936.h"
 #include "platform/ipv4.h"
 
 namespace {
@@ -36,89 +37,104 @@ constexpr const char* kRunType[] = {"online", "timed"};
 // Where a technician finds the field in the window, and the words of a list.
 struct ProfileField {
   F id;
-  Kind kind;
-  const char* where; // page / label as the window shows them
-  std::span<const char* const> words;
+  const char* where;                  // page / label as the window shows them
+  std::span<const char* const> words; // lists: one word per position
 };
 
 constexpr std::span<const char* const> kNoWords{};
 
 // Record order, one row per field of kAppFields; AddsUp below checks that.
 constexpr ProfileField kProfileFields[] = {
-    {F::baudrate, Kind::Number, "串口设置 / 波特率", kNoWords},
-    {F::databit, Kind::Number, "串口设置 / 数据位", kNoWords},
-    {F::stopbit, Kind::Number, "串口设置 / 停止位", kNoWords},
-    {F::paritybit, Kind::List, "串口设置 / 校验位", kParity},
-    {F::com_ptcl, Kind::List, "串口设置 / 通讯协议", kSerialMode},
-    {F::packet_len, Kind::Number, "串口设置 / 最大包长", kNoWords},
-    {F::delay, Kind::Number, "串口设置 / 数据包间隔", kNoWords},
-    {F::debug, Kind::List, "工作模式 / 调试信息", kDebug},
-    {F::apn, Kind::Text, "拨号设置 / 接入点", kNoWords},
-    {F::ppp_username, Kind::Text, "拨号设置 / 用户名", kNoWords},
-    {F::ppp_pw, Kind::Text, "拨号设置 / 密码", kNoWords},
-    {F::main_dns, Kind::Address, "拨号设置 / 主DNS", kNoWords},
-    {F::second_dns, Kind::Address, "拨号设置 / 备DNS", kNoWords},
-    {F::ping_ip, Kind::Address, "拨号设置 / PING设置 / 地址", kNoWords},
-    {F::ping_host, Kind::Text, "拨号设置 / PING设置 / 域名", kNoWords},
-    {F::ping_interval, Kind::Number, "拨号设置 / PING设置 / 间隔", kNoWords},
-    {F::ip1, Kind::Address, "数据中心 / IP1", kNoWords},
-    {F::hostname1, Kind::Text, "数据中心 / 域名1", kNoWords},
-    {F::port1, Kind::Number, "数据中心 / 端口1", kNoWords},
-    {F::connection_type1, Kind::List, "数据中心 / 连接类型1", kTransport},
-    {F::ip2, Kind::Address, "数据中心 / IP2", kNoWords},
-    {F::hostname2, Kind::Text, "数据中心 / 域名2", kNoWords},
-    {F::port2, Kind::Number, "数据中心 / 端口2", kNoWords},
-    {F::connection_type2, Kind::List, "数据中心 / 连接类型2", kTransport},
-    {F::ip3, Kind::Address, "数据中心 / IP3", kNoWords},
-    {F::hostname3, Kind::Text, "数据中心 / 域名3", kNoWords},
-    {F::port3, Kind::Number, "数据中心 / 端口3", kNoWords},
-    {F::connection_type3, Kind::List, "数据中心 / 连接类型3", kTransport},
-    {F::heart_interval, Kind::Number, "通讯协议 / 心跳间隔", kNoWords},
-    {F::dtu_id, Kind::Text, "通讯协议 / 设备 ID", kNoWords},
-    {F::select_ptcl, Kind::List, "通讯协议 / 选择协议", kProtocol},
-    {F::dtuinsertid, Kind::Flag, "通讯协议 / 插入ID", kOnOff},
-    {F::dtuinsertid_pos, Kind::Number, "通讯协议 / ID插入位置", kNoWords},
-    {F::custom_heart_packet_en, Kind::Flag, "通讯协议 / 启用自定义心跳包", kOnOff},
-    {F::custom_heart_packet_len, Kind::Number, "通讯协议 / 自定义心跳包的字节数", kNoWords},
-    {F::custom_heart_packet, Kind::Packet, "通讯协议 / 自定义心跳包", kNoWords},
-    {F::custom_heart_packet_ack_en, Kind::Flag, "通讯协议 / 启用自定义心跳应答包", kOnOff},
-    {F::custom_heart_packet_ack_len, Kind::Number, "通讯协议 / 自定义心跳应答包的字节数", kNoWords},
-    {F::custom_heart_packet_ack, Kind::Packet, "通讯协议 / 自定义心跳应答包", kNoWords},
-    {F::run_mode, Kind::List, "工作模式 / 运行方式", kRunMode},
-    {F::idle_interval, Kind::Number, "工作模式 / 空闲间隔", kNoWords},
-    {F::reconnect_interval, Kind::Number, "工作模式 / 重连接间隔", kNoWords},
-    {F::drop_wakeup_data, Kind::Flag, "工作模式 / 丢弃唤醒数据包", kOnOff},
-    {F::phone_number, Kind::Text, "工作模式 / 短信号码", kNoWords},
-    {F::recv_sms_en, Kind::Flag, "工作模式 / 允许转发接收到的短信", kOnOff},
-    {F::switch_cmd, Kind::Text, "工作模式 / 切换命令", kNoWords},
-    {F::auto_interval, Kind::Number, "远程管理 / 启动间隔", kNoWords},
-    {F::master_ip, Kind::Address, "远程管理 / IP", kNoWords},
-    {F::master_host, Kind::Text, "远程管理 / 域名", kNoWords},
-    {F::master_port, Kind::Number, "远程管理 / 端口", kNoWords},
-    {F::pin_code, Kind::Text, "拨号设置 / SIM PIN", kNoWords},
-    {F::run_type, Kind::List, "远程管理 / 上线方式", kRunType},
-    {F::master_reconnect_interval, Kind::Number, "远程管理 / 重连间隔", kNoWords},
+    {F::baudrate, "串口设置 / 波特率", kNoWords},
+    {F::databit, "串口设置 / 数据位", kNoWords},
+    {F::stopbit, "串口设置 / 停止位", kNoWords},
+    {F::paritybit, "串口设置 / 校验位", kParity},
+    {F::com_ptcl, "串口设置 / 通讯协议", kSerialMode},
+    {F::packet_len, "串口设置 / 最大包长", kNoWords},
+    {F::delay, "串口设置 / 数据包间隔", kNoWords},
+    {F::debug, "工作模式 / 调试信息", kDebug},
+    {F::apn, "拨号设置 / 接入点", kNoWords},
+    {F::ppp_username, "拨号设置 / 用户名", kNoWords},
+    {F::ppp_pw, "拨号设置 / 密码", kNoWords},
+    {F::main_dns, "拨号设置 / 主DNS", kNoWords},
+    {F::second_dns, "拨号设置 / 备DNS", kNoWords},
+    {F::ping_ip, "拨号设置 / PING设置 / 地址", kNoWords},
+    {F::ping_host, "拨号设置 / PING设置 / 域名", kNoWords},
+    {F::ping_interval, "拨号设置 / PING设置 / 间隔", kNoWords},
+    {F::ip1, "数据中心 / IP1", kNoWords},
+    {F::hostname1, "数据中心 / 域名1", kNoWords},
+    {F::port1, "数据中心 / 端口1", kNoWords},
+    {F::connection_type1, "数据中心 / 连接类型1", kTransport},
+    {F::ip2, "数据中心 / IP2", kNoWords},
+    {F::hostname2, "数据中心 / 域名2", kNoWords},
+    {F::port2, "数据中心 / 端口2", kNoWords},
+    {F::connection_type2, "数据中心 / 连接类型2", kTransport},
+    {F::ip3, "数据中心 / IP3", kNoWords},
+    {F::hostname3, "数据中心 / 域名3", kNoWords},
+    {F::port3, "数据中心 / 端口3", kNoWords},
+    {F::connection_type3, "数据中心 / 连接类型3", kTransport},
+    {F::heart_interval, "通讯协议 / 心跳间隔", kNoWords},
+    {F::dtu_id, "通讯协议 / 设备 ID", kNoWords},
+    {F::select_ptcl, "通讯协议 / 选择协议", kProtocol},
+    {F::dtuinsertid, "通讯协议 / 插入ID", kNoWords},
+    {F::dtuinsertid_pos, "通讯协议 / ID插入位置", kNoWords},
+    {F::custom_heart_packet_en, "通讯协议 / 启用自定义心跳包", kNoWords},
+    {F::custom_heart_packet_len, "通讯协议 / 自定义心跳包的字节数", kNoWords},
+    {F::custom_heart_packet, "通讯协议 / 自定义心跳包", kNoWords},
+    {F::custom_heart_packet_ack_en, "通讯协议 / 启用自定义心跳应答包", kNoWords},
+    {F::custom_heart_packet_ack_len, "通讯协议 / 自定义心跳应答包的字节数", kNoWords},
+    {F::custom_heart_packet_ack, "通讯协议 / 自定义心跳应答包", kNoWords},
+    {F::run_mode, "工作模式 / 运行方式", kRunMode},
+    {F::idle_interval, "工作模式 / 空闲间隔", kNoWords},
+    {F::reconnect_interval, "工作模式 / 重连接间隔", kNoWords},
+    {F::drop_wakeup_data, "工作模式 / 丢弃唤醒数据包", kNoWords},
+    {F::phone_number, "工作模式 / 短信号码", kNoWords},
+    {F::recv_sms_en, "工作模式 / 允许转发接收到的短信", kNoWords},
+    {F::switch_cmd, "工作模式 / 切换命令", kNoWords},
+    {F::auto_interval, "远程管理 / 启动间隔", kNoWords},
+    {F::master_ip, "远程管理 / IP", kNoWords},
+    {F::master_host, "远程管理 / 域名", kNoWords},
+    {F::master_port, "远程管理 / 端口", kNoWords},
+    {F::pin_code, "拨号设置 / SIM PIN", kNoWords},
+    {F::run_type, "远程管理 / 上线方式", kRunType},
+    {F::master_reconnect_interval, "远程管理 / 重连间隔", kNoWords},
 };
 
-constexpr bool IsNumericEncoding(FieldEncoding e) {
-  return e != FieldEncoding::Text && e != FieldEncoding::Bytes;
-}
-
-// One row per field, in enum order, each kind fitting the record's encoding.
+// One row per field, in enum order; lists, and only they, have words. The
+// record's table (kAppFields) holds the rest.
 constexpr bool AddsUp() {
   if (std::size(kProfileFields) != std::size_t(F::Count)) return false;
   for (std::size_t i = 0; i < std::size(kProfileFields); ++i) {
     const ProfileField& p = kProfileFields[i];
     if (std::size_t(p.id) != i) return false;
-    const bool numeric = p.kind != Kind::Text && p.kind != Kind::Packet;
-    if ((p.kind == Kind::List || p.kind == Kind::Flag) == p.words.empty()) return false;
-    (void)numeric;
   }
   return true;
 }
 static_assert(AddsUp(), "one profile row per record field, in record order");
 
-const ProfileField& Row(F f) { return kProfileFields[std::size_t(f)]; }
+// The spelling follows from the record's encoding.
+Kind KindOf(F f) {
+  switch (FieldInfo(f).encoding) {
+  case FieldEncoding::Ipv4: return Kind::Address;
+  case FieldEncoding::Text: return Kind::Text;
+  case FieldEncoding::Bytes: return Kind::Packet;
+  case FieldEncoding::List: return Kind::List;
+  case FieldEncoding::Flag: return Kind::Flag;
+  case FieldEncoding::U8:
+  case FieldEncoding::U16:
+  case FieldEncoding::U32: break;
+  }
+  return Kind::Number;
+}
+
+std::span<const char* const> WordsOf(F f) {
+  return KindOf(f) == Kind::Flag ? std::span<const char* const>(kOnOff) : kProfileFields[std::size_t(f)].words;
+}
+
+// The field that says how many bytes of a heartbeat packet are valid.
+F LengthOf(F packet) {
+  return packet == F::custom_heart_packet ? F::custom_heart_packet_len : F::custom_heart_packet_ack_len;
+}
 
 // ---------------------------------------------------------------- text helpers
 
@@ -207,23 +223,46 @@ std::string RecordRange(F f) {
 
 // ---------------------------------------------------------------- the window's rules
 
-std::optional<std::string> Iconv(const char* to, const char* from, std::string_view in) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == iconv_t(-1)) return std::nullopt;
-  std::string out(in.size() * 4 + 4, '\0');
-  char* src = const_cast<char*>(in.data());
-  std::size_t srcLeft = in.size(), dstLeft = out.size();
-  char* dst = out.data();
-  const std::size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-  iconv_close(cd);
-  if (r == std::size_t(-1) || srcLeft != 0) return std::nullopt;
-  out.resize(out.size() - dstLeft);
-  return out;
+// GBK bytes as UTF-8 text; nullopt when they are not clean GBK.
+std::optional<std::string> DeviceTextToUtf8(const std::string& gbk) {
+  cp936::Decoded d = cp936::ToUtf8(gbk);
+  if (!d.clean) return std::nullopt;
+  return std::move(d.utf8);
 }
-std::optional<std::string> DeviceTextToUtf8(const std::string& gbk) { return Iconv("UTF-8", "GBK", gbk); }
-std::optional<std::string> DeviceTextFromUtf8Checked(std::string_view utf8) { return Iconv("GBK", "UTF-8", utf8); }
-std::optional<std::string> RuleAllowed(F) { return std::nullopt; }
-std::optional<std::string> RuleProblem(F, const TAppParams&, const NamedFields&) { return std::nullopt; }
+
+// UTF-8 text as GBK bytes; nullopt when a character has no GBK form.
+std::optional<std::string> DeviceTextFromUtf8Checked(std::string_view utf8) {
+  cp936::Encoded e = cp936::FromUtf8(utf8);
+  if (!e.clean) return std::nullopt;
+  return std::move(e.bytes);
+}
+
+// The values the pages' lists of numbers offer (the same on every unit).
+constexpr std::uint32_t kBaudRates[] = {115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200, 600, 300};
+constexpr std::uint32_t kDataBits[] = {8, 7};
+constexpr std::uint32_t kStopBits[] = {1, 2};
+
+std::span<const std::uint32_t> OfferedNumbers(F f) {
+  switch (f) {
+  case F::baudrate: return kBaudRates;
+  case F::databit: return kDataBits;
+  case F::stopbit: return kStopBits;
+  default: return {};
+  }
+}
+
+// What the window lets a technician enter for a number or text field;
+// nullopt when only the record's width limits it.
+std::optional<std::string> RuleAllowed(F f) {
+  if (const auto offered = OfferedNumbers(f); !offered.empty()) {
+    std::string out;
+    for (std::uint32_t v : offered) out += (out.empty() ? "" : " | ") + std::to_string(v);
+    return out;
+  }
+  if (const auto rule = ExitRuleOf(f)) return CheckExitRule(*rule, {}).allowed;
+  if (FieldInfo(f).encoding == FieldEncoding::Text) return CheckStorable(f, {}).allowed + " (GBK)";
+  return std::nullopt;
+}
 
 // ---------------------------------------------------------------- writing
 
@@ -249,8 +288,9 @@ struct WrittenValue {
 };
 
 WrittenValue ValueOf(const TAppParams& record, F f) {
-  const ProfileField& row = Row(f);
-  switch (row.kind) {
+  const Kind kind = KindOf(f);
+  const auto words = WordsOf(f);
+  switch (kind) {
   case Kind::Number:
     return {std::to_string(record.Get(f))};
   case Kind::Address:
@@ -258,12 +298,17 @@ WrittenValue ValueOf(const TAppParams& record, F f) {
   case Kind::List:
   case Kind::Flag: {
     const std::uint32_t v = record.Get(f);
-    if (v < row.words.size()) return {row.words[v]};
-    return {std::to_string(v), row.kind == Kind::List ? "outside the list, written as a number"
+    if (v < words.size()) return {words[v]};
+    return {std::to_string(v), kind == Kind::List ? "outside the list, written as a number"
                                                       : "neither on nor off, written as a number"};
   }
-  case Kind::Packet:
-    return {HexPairs(WithoutPadding(record.FieldBytes(f)), true)};
+  case Kind::Packet: {
+    // As many bytes as its length field says, and any non-zero bytes beyond:
+    // a packet may end in zero bytes of its own.
+    const auto field = record.FieldBytes(f);
+    const std::size_t valid = std::min<std::size_t>(record.Get(LengthOf(f)), field.size());
+    return {HexPairs(field.first(std::max(valid, WithoutPadding(field).size())), true)};
+  }
   case Kind::Text: {
     const auto field = record.FieldBytes(f);
     if (auto clean = CleanText(field)) return {*clean};
@@ -283,12 +328,13 @@ std::string Quoted(const std::string& v) {
 }
 
 std::string AllowedText(F f) {
-  const ProfileField& row = Row(f);
-  switch (row.kind) {
+  const Kind kind = KindOf(f);
+  const auto words = WordsOf(f);
+  switch (kind) {
   case Kind::List:
   case Kind::Flag: {
     std::string out;
-    for (const char* w : row.words) out += (out.empty() ? "" : " | ") + std::string(w);
+    for (const char* w : words) out += (out.empty() ? "" : " | ") + std::string(w);
     return out;
   }
   case Kind::Address:
@@ -300,7 +346,7 @@ std::string AllowedText(F f) {
     break;
   }
   if (auto rule = RuleAllowed(f)) return *rule;
-  if (row.kind == Kind::Text) return "text, at most " + std::to_string(FieldInfo(f).size) + " GBK bytes";
+  if (kind == Kind::Text) return "text, at most " + std::to_string(FieldInfo(f).size) + " GBK bytes";
   return RecordRange(f);
 }
 
@@ -393,12 +439,18 @@ public:
   }
 
   ProfileResult Finish() {
-    // Rules that look at several fields run once everything is in place.
-    if (checks_ == ProfileChecks::FieldRules) {
+    // A packet given without its length gets the length of what it gives,
+    // as the window counts the bytes of its hex text.
+    for (F packet : {F::custom_heart_packet, F::custom_heart_packet_ack}) {
+      const std::size_t p = std::size_t(packet), len = std::size_t(LengthOf(packet));
+      if (result_.named[p] && !failed_[p] && !result_.named[len])
+        result_.record.Set(LengthOf(packet), std::uint32_t(givenBytes_[p]));
+    }
+    // Rules run once everything is in place: some look at other fields.
+    if (checks_ != ProfileChecks::RecordOnly) {
       for (std::size_t i = 0; i < std::size_t(F::Count); ++i) {
-        const F f = F(i);
         if (!result_.named[i] || failed_[i]) continue;
-        if (auto problem = RuleProblem(f, result_.record, result_.named)) {
+        if (auto problem = RuleProblem(F(i))) {
           const Where& w = where_[i];
           Error(*w.src, w.line, w.name, w.value, *problem);
         }
@@ -417,6 +469,35 @@ public:
   }
 
 private:
+  // Why the window would not let this value through; nullopt when it would.
+  std::optional<std::string> RuleProblem(F f) const {
+    const TAppParams& r = result_.record;
+    if (const auto offered = OfferedNumbers(f); !offered.empty()) {
+      if (std::find(offered.begin(), offered.end(), r.Get(f)) != offered.end()) return std::nullopt;
+      return "allowed " + *RuleAllowed(f);
+    }
+    if (f == F::custom_heart_packet_len || f == F::custom_heart_packet_ack_len) {
+      const F packet = f == F::custom_heart_packet_len ? F::custom_heart_packet : F::custom_heart_packet_ack;
+      const std::size_t max = FieldInfo(packet).size;
+      if (r.Get(f) > max) return "allowed 0~" + std::to_string(max);
+      if (result_.named[std::size_t(packet)] && r.Get(f) != givenBytes_[std::size_t(packet)])
+        return "the packet on line " + std::to_string(where_[std::size_t(packet)].line) + " has " +
+               std::to_string(givenBytes_[std::size_t(packet)]) + " bytes";
+      return std::nullopt;
+    }
+    if (rawText_[std::size_t(f)]) return std::nullopt; // hex: is the raw escape, held to the width only
+    const auto rule = ExitRuleOf(f);
+    if (!rule) return std::nullopt;
+    if (*rule == ExitRule::SecondaryNameServer && checks_ == ProfileChecks::FieldRulesNamedOnly &&
+        !result_.named[std::size_t(F::main_dns)])
+      return std::nullopt;
+    const FieldCheck c = CheckExitRule(*rule, ProfileValueText(r, f), ProfileValueText(r, F::main_dns));
+    if (c.accepted()) return std::nullopt;
+    if (*rule == ExitRule::SecondaryNameServer && ProfileValueText(r, F::main_dns) == "0.0.0.0")
+      return "allowed " + c.allowed + " while main_dns is 0.0.0.0";
+    return "allowed " + c.allowed;
+  }
+
   struct Where {
     const ProfileSource* src = nullptr;
     int line = 0;
@@ -441,10 +522,11 @@ private:
 
   // Stores value into the field; the reason when it cannot.
   std::optional<std::string> Store(F f, std::string_view value) {
-    const ProfileField& row = Row(f);
+    const Kind kind = KindOf(f);
+    const auto words = WordsOf(f);
     const AppFieldInfo& info = FieldInfo(f);
-    const bool rules = checks_ == ProfileChecks::FieldRules;
-    switch (row.kind) {
+    const bool rules = checks_ != ProfileChecks::RecordOnly;
+    switch (kind) {
     case Kind::Number: {
       const auto v = ParseDecimal(value);
       if (!v) return "not a whole number: allowed " + AllowedText(f);
@@ -454,22 +536,21 @@ private:
     }
     case Kind::List:
     case Kind::Flag: {
-      for (std::size_t k = 0; k < row.words.size(); ++k)
-        if (SameWord(value, row.words[k])) {
+      for (std::size_t k = 0; k < words.size(); ++k)
+        if (SameWord(value, words[k])) {
           result_.record.Set(f, std::uint32_t(k));
           return std::nullopt;
         }
       const auto v = ParseDecimal(value);
-      if (!v || (rules && *v >= row.words.size())) return "allowed " + AllowedText(f);
+      if (!v || (rules && *v >= words.size())) return "allowed " + AllowedText(f);
       if (*v > 0xFF) return "too large for the record: allowed " + AllowedText(f) + " or 0~255";
       result_.record.Set(f, *v);
       return std::nullopt;
     }
     case Kind::Address: {
-      const std::string text(value);
-      const std::uint32_t v = Ipv4FromText(text);
-      if (v == 0xFFFFFFFFu && text != "255.255.255.255") return "not an IPv4 address";
-      result_.record.Set(f, v);
+      const FieldCheck c = CheckStorable(f, value);
+      if (!c.accepted()) return "not an IPv4 address: allowed " + c.allowed;
+      result_.record.Set(f, Ipv4FromText(std::string(value)));
       return std::nullopt;
     }
     case Kind::Packet: {
@@ -478,22 +559,26 @@ private:
       if (bytes->size() > info.size)
         return std::to_string(bytes->size()) + " bytes: the packet holds at most " + std::to_string(info.size);
       result_.record.SetText(f, *bytes);
+      givenBytes_[std::size_t(f)] = bytes->size();
       return std::nullopt;
     }
     case Kind::Text: {
       std::string bytes;
+      rawText_.reset(std::size_t(f));
       if (value.size() >= 4 && SameWord(value.substr(0, 4), "hex:")) {
         const auto parsed = ParseHexBytes(value.substr(4));
         if (!parsed) return "not hex bytes after hex:";
         bytes = *parsed;
+        rawText_.set(std::size_t(f));
+      } else if (CheckStorable(f, value).accepted()) {
+        bytes = *DeviceTextFromUtf8Checked(value);
       } else {
         const auto converted = DeviceTextFromUtf8Checked(value);
         if (!converted) return "has characters GBK cannot hold";
         bytes = *converted;
       }
       if (bytes.size() > info.size)
-        return "too long: " + std::to_string(bytes.size()) + " GBK bytes, the field holds " +
-               std::to_string(info.size);
+        return "too long: " + std::to_string(bytes.size()) + " GBK bytes, allowed " + CheckStorable(f, {}).allowed;
       result_.record.SetText(f, bytes);
       return std::nullopt;
     }
@@ -506,6 +591,8 @@ private:
   ProfileResult result_;
   std::vector<std::ptrdiff_t> sourceOf_; // per error: index of its source
   NamedFields failed_;
+  NamedFields rawText_;                                // texts given as hex:
+  std::array<std::size_t, std::size_t(F::Count)> givenBytes_{}; // packets: bytes given
   std::array<Where, std::size_t(F::Count)> where_{};
 };
 
