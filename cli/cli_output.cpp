@@ -1,0 +1,18 @@
+#include "cli/cli_output.h"
+
+#include <QJsonDocument>
+#include <cstdio>
+
+namespace {
+void Write(FILE* to, const QByteArray& bytes) {
+  std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), to);
+  std::fflush(to);
+}
+} // namespace
+
+void PrintOut(const QString& line) { Write(stdout, (line + u'\n').toUtf8()); }
+void PrintRaw(const QByteArray& bytes) { Write(stdout, bytes); }
+void PrintError(const QString& line) { Write(stderr, (line + u'\n').toUtf8()); }
+void PrintJson(const QJsonObject& object) {
+  Write(stdout, QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+}
