@@ -505,8 +505,6 @@ void TestCoreRecord::profileReportsEveryProblemWithItsLine() {
   QCOMPARE(FormatIssue(bad.errors[1]).substr(0, 23), std::string("p.ini:3: port1: 70000: "));
 }
 
-QTEST_GUILESS_MAIN(TestCoreRecord)
-#include "test_core_record.moc"
 
 void TestCoreRecord::codePageAgreesWithWindowCodec_data() {
   QTest::addColumn<QByteArray>("device");
@@ -578,3 +576,6 @@ void TestCoreRecord::storable() {
   QCOMPARE(int(check.outcome), outcome);
   QCOMPARE(QString::fromStdString(check.allowed), allowed);
 }
+
+QTEST_GUILESS_MAIN(TestCoreRecord)
+#include "test_core_record.moc"
