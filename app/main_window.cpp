@@ -48,20 +48,20 @@ TForm1::TForm1(std::unique_ptr<SerialPort> port, QWidget* parent)
   ApplyIcons(this); // after the pages: the firmware page's button has an icon too
 
   if (!port) port = std::make_unique<QtSerialPortLink>();
-  link_ = std::make_unique<DeviceLink>(std::move(port));
+  session_ = std::make_shared<DeviceSession>(std::move(port));
   log_ = std::make_unique<StatusLog>(RichEdit1);
   firmwareImage_ = std::make_unique<std::array<std::uint8_t, k7v::kFirmwareImageSize>>();
   firmwareImage_->fill(0);
 
-  connect(&link_->CommHandle(), &SerialPort::deviceLost, this, &TForm1::OnDeviceLost);
+  connect(&link().CommHandle(), &SerialPort::deviceLost, this, &TForm1::OnDeviceLost);
   ConnectHandlers();
   InstallFieldRules();
   FormCreate();
 }
 
 TForm1::~TForm1() {
-  // A wait that is still on the stack must not touch a port that is gone.
-  if (link_) link_->AbortWaits();
+  // A wait that is still on the stack ends; it holds the session itself.
+  if (session_) session_->cancel();
 }
 
 void TForm1::BuildPages() {
@@ -130,9 +130,9 @@ void TForm1::FormCreate() {
   LoadLinkSettings(*form3_);
   const int savedParity = form3_->cbParitybit->currentIndex();
 
-  link_->ResetRx();
-  link_->LinkConnected = false;
-  link_->MaxFrameLength = k7v::kMaxFrameLength;
+  link().ResetRx();
+  link().LinkConnected = false;
+  link().MaxFrameLength = k7v::kMaxFrameLength;
   DownloadRunning = false;
   ImageLoaded = false;
 
@@ -152,8 +152,10 @@ void TForm1::FormShow() {
 
 void TForm1::FormClose() {
   DownloadRunning = false;
-  link_->AbortWaits();
-  if (link_->LinkConnected) link_->CommHandle().Close(); // the DTU is not told
+  // Ends any wait; a connect still waiting for its answer has its port
+  // closed here too. The DTU is not told.
+  session_->cancel();
+  session_->close();
   if (!SaveLinkSettings(*form3_)) {
     const QString path = QDir::toNativeSeparators(QFileInfo(QString::fromLatin1(kLinkSettingsFile)).absoluteFilePath());
     ShowErrorBox(this, QStringLiteral("Unable to write to %1").arg(path));

@@ -11,8 +11,11 @@
 //   params/param_exchange.cpp  read and write with the DTU, ShowSysInfo
 //   params/factory_defaults.cpp  SpeedButton15Click
 //   params/param_files.cpp     import and export
-//   firmware/firmware_page.cpp SpeedButton35Click, LoadImageBody, SendDownloadStart
-//   firmware/download.cpp      bStartClick, SendImageChunk
+//   firmware/firmware_page.cpp SpeedButton35Click, LoadImageBody, DownloadDescriptor
+//   firmware/download.cpp      bStartClick, the progress text
+//
+// Every conversation with the unit goes through DeviceSession (link/); the
+// handlers here call it and show the result.
 
 #include <QPointer>
 #include <QWidget>
@@ -22,7 +25,7 @@
 #include <span>
 
 #include "app/status_log.h"
-#include "link/device_link.h"
+#include "link/device_session.h"
 #include "link/link_constants.h"
 #include "params/app_params.h"
 
@@ -62,6 +65,9 @@ public:
   explicit TForm1(std::unique_ptr<SerialPort> port = nullptr, QWidget* parent = nullptr);
   ~TForm1() override;
 
+  // The protocol time limits of the session (tests use short ones).
+  void SetSessionTimings(const SessionTimings& timings) { session_->setTimings(timings); }
+
   // ---- status log
   void LogStatus(const QString& text, TColor colour, int size, FontStyles style = {});
 
@@ -83,7 +89,9 @@ public:
   // ---- link (link/connect_handlers.cpp)
   void SpeedButton30Click();
   bool OpenSerial();
-  void SendSwitchCommand();
+  // Logs "conneting", sends the switch command and waits for the unit;
+  // nullopt when the window closed during the wait.
+  std::optional<VersionResult> SendSwitchCommand();
   void sb_com_openClick();
   void sb_com_closeClick();
   // Connect, disconnect, download and read/write buttons for the link state.
@@ -130,10 +138,11 @@ public:
   // ---- reading and writing (params/param_exchange.cpp)
   void sb_getparClick();
   void sb_setparClick();
-  void RequestAppParams();
-  void RequestSysInfo();
-  bool WriteAppParams(); // false when EncodeParams failed: nothing was sent
-  void ShowSysInfo(std::span<const std::uint8_t> payload);
+  // Encodes the pages and writes them to the unit, waiting for its result.
+  // False when EncodeParams failed: nothing was sent. outcome stays nullopt
+  // when the window closed during the wait.
+  bool WriteAppParams(std::optional<SessionResult>& outcome);
+  void ShowSysInfo(const TSysInfo& info);
 
   // ---- defaults and files
   void SpeedButton15Click();
@@ -143,12 +152,13 @@ public:
   // ---- firmware (firmware/)
   void SpeedButton35Click();
   void LoadImageBody();
-  void SendDownloadStart();
+  // The loaded image as the download announces and serves it.
+  DownloadImage DownloadDescriptor() const;
   void bStartClick();
-  void SendImageChunk(const TDeviceFrame& request);
 
   // ---- state
-  DeviceLink& link() { return *link_; }
+  DeviceLink& link() { return session_->link(); }
+  DeviceSession& session() { return *session_; }
   TForm3* Form3() const { return form3_; }
   void SetStatusPanel(int index, const QString& text);
   QString StatusPanel(int index) const;
@@ -167,6 +177,21 @@ private:
   void InstallFieldRules(); // params/field_rules.cpp: filters, exit rules, wheel
   void ShowPage(QWidget* page, QAbstractButton* button);
   void SetWaitCursor(bool on);
+  // Runs one session step. nullopt when the window was closed or destroyed
+  // while the step waited: the handler then returns without touching
+  // anything of the window. The session outlives the step either way.
+  template <typename Step>
+  auto Await(Step step) -> std::optional<decltype(step(std::declval<DeviceSession&>()))> {
+    const QPointer<TForm1> self(this);
+    const std::shared_ptr<DeviceSession> keep = session_;
+    auto result = step(*keep);
+    if (!self || closed_) return std::nullopt;
+    return result;
+  }
+  // Download progress: the bar, its text and the "pos:" line.
+  void ShowDownloadProgress(const DownloadProgress& progress, double seconds);
+  // The red line of a download that did not complete.
+  void LogDownloadEnding(SessionReason reason);
   // A list's index set from code, with its change rule not run.
   static void SelectListIndex(QComboBox* list, int index);
   void RefuseField(QWidget* field); // "par_error", focus back, whole text selected
@@ -186,7 +211,7 @@ private:
   QFrame* pVersion = nullptr;
 
   std::unique_ptr<StatusLog> log_;
-  std::unique_ptr<DeviceLink> link_;
+  std::shared_ptr<DeviceSession> session_;
   TForm3* form3_ = nullptr;
   bool shownOnce_ = false;
   bool closed_ = false;

@@ -12,6 +12,15 @@ constexpr std::array kAddedMessages = std::to_array<std::pair<const char*, const
     {"import_failed", "参数文件导入失败：文件无法读取或长度不足"},
     {"bin_error", "固件文件无效：无法读取、没有内容或超过 102400 字节"},
     {"download_failed", "固件升级失败：设备拒绝了固件"},
+    {"operation_cancelled", "操作已取消：连接已断开"},
+    {"app_par_read_incomplete", "参数读取失败：设备应答不完整"},
+    {"download_link_lost", "固件升级失败：与设备的连接已断开"},
+    {"download_stalled", "固件升级失败：设备已停止请求数据"},
+    {"download_repeated", "固件升级失败：设备反复请求同一数据块"},
+    {"download_stopped", "固件升级已停止"},
+    {"download_name_cut", "文件名超过 13 字节，设备将收到的文件名："},
+    {"stop_download", "停止升级"},
+    {"open_serial_group", "；当前用户需加入以下用户组才能使用串口："},
 });
 
 } // namespace

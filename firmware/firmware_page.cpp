@@ -98,16 +98,15 @@ void TForm1::LoadImageBody() {
   std::copy(bytes.begin(), bytes.end(), firmwareImage_->begin());
 }
 
-// Writes nothing when the port is closed; the count written is not checked,
-// the DTU's requests (or their absence) tell how the download goes.
-void TForm1::SendDownloadStart() {
-  // The name field holds 13 bytes: a longer name is cut, never split inside
-  // a double-byte character.
-  const std::string name = TextToDeviceBytes(edDlFilename->text(), k7v::kDownloadNameSize);
-  const QByteArray version = edDlversion->text().toLatin1();
-  const std::uint32_t length = std::uint32_t(ParseInt32(edDllength->text()).value_or(0));
-  const std::uint16_t checksum = std::uint16_t(ParseInt32(edDlchecksum->text()).value_or(0));
-  const DownloadStartFrame frame =
-      BuildDownloadStart(name, std::string_view(version.constData(), std::size_t(version.size())), length, checksum);
-  link_->Write(frame);
+// The descriptor fields as the page shows them, and the body in memory. The
+// name is cut to what the start frame holds, never inside a double-byte
+// character.
+DownloadImage TForm1::DownloadDescriptor() const {
+  DownloadImage image;
+  image.body = std::span<const std::uint8_t>(firmwareImage_->data(), firmwareImage_->size());
+  image.length = ParseInt32(edDllength->text()).value_or(0);
+  image.name = TextToDeviceBytes(edDlFilename->text(), k7v::kDownloadNameSize);
+  image.version = edDlversion->text().toLatin1().toStdString();
+  image.checksum = std::uint16_t(ParseInt32(edDlchecksum->text()).value_or(0));
+  return image;
 }

@@ -15,6 +15,8 @@ DeviceLink::DeviceLink(std::unique_ptr<SerialPort> port, QObject* parent)
   , port_(std::move(port))
 {
   Q_ASSERT(port_);
+  // A child, so that moving the link to a worker thread moves its port along.
+  port_->setParent(this);
   ResetRxBuffer(rx_);
 }
 
@@ -38,11 +40,17 @@ bool DeviceLink::Write(std::span<const std::uint8_t> bytes)
 // AbortWaits ran, or the port closed (a lost device closes it) during the wait.
 DeviceLink::Reply DeviceLink::WaitReply(std::uint8_t command, int seconds)
 {
+  return WaitReply(command, std::chrono::milliseconds(qint64(std::max(seconds, 0)) * 1000));
+}
+
+// As above, with the limit in milliseconds.
+DeviceLink::Reply DeviceLink::WaitReply(std::uint8_t command, std::chrono::milliseconds limit)
+{
   // A steady clock, not the wrapping millisecond tick: a wait across the
   // tick's wrap must neither end at once nor last 49 days.
   QElapsedTimer clock;
   clock.start();
-  const qint64 limitMs = qint64(std::max(seconds, 0)) * 1000;
+  const qint64 limitMs = std::max<qint64>(limit.count(), 0);
 
   QPointer<DeviceLink> self(this);
   QEventLoop loop;
@@ -90,20 +98,44 @@ DeviceLink::Reply DeviceLink::WaitReply(std::uint8_t command, int seconds)
 // False when aborted, the device was lost or the port is closed.
 bool DeviceLink::WaitForBytes()
 {
+  return WaitForBytes(std::chrono::milliseconds(-1)) == WaitResult::Reply;
+}
+
+// Reply when bytes are waiting; Aborted as WaitReply; Timeout after limit
+// (a negative limit never ends by time).
+DeviceLink::WaitResult DeviceLink::WaitForBytes(std::chrono::milliseconds limit)
+{
   if (aborted_ || !port_->IsOpen())
-    return false;
+    return WaitResult::Aborted;
   if (port_->RxBytesWaiting() > 0)
-    return true;
+    return WaitResult::Reply;
 
   QPointer<DeviceLink> self(this);
   QEventLoop loop;
+  QTimer timer;
+  timer.setSingleShot(true);
+  timer.setTimerType(Qt::PreciseTimer);
+  bool timedOut = false;
+  connect(&timer, &QTimer::timeout, &loop, [&] {
+    timedOut = true;
+    loop.quit();
+  });
   connect(port_.get(), &SerialPort::bytesArrived, &loop, &QEventLoop::quit);
   connect(port_.get(), &SerialPort::deviceLost, &loop, &QEventLoop::quit);
   connect(this, &DeviceLink::abortRequested, &loop, &QEventLoop::quit);
-  loop.exec();
+  if (limit.count() >= 0)
+    timer.start(static_cast<int>(std::min<qint64>(limit.count(), INT_MAX)));
+  // The flag may have been set by another thread after the check above; its
+  // signal then reaches the loop as a queued quit, but only once connected.
+  if (!aborted_)
+    loop.exec();
   if (!self)
-    return false;
-  return !aborted_ && port_->IsOpen();
+    return WaitResult::Aborted;
+  if (aborted_ || !port_->IsOpen())
+    return WaitResult::Aborted;
+  if (port_->RxBytesWaiting() > 0)
+    return WaitResult::Reply;
+  return timedOut ? WaitResult::Timeout : WaitResult::Reply;
 }
 
 // Never fails. Every nested wait listens to abortRequested, however deep.

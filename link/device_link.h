@@ -3,8 +3,13 @@
 // waits for the DTU's answers. Waits run a nested event loop that wakes on
 // arriving bytes, on its timer, or when the link is aborted (window closed,
 // port lost), so the window stays responsive without busy polling.
+//
+// One link belongs to one thread: it, its port and its waits live there.
+// AbortWaits alone may be called from any thread.
 
 #include <QObject>
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -37,15 +42,19 @@ public:
   // Waits up to seconds for a frame with this command; frames with other codes
   // are dropped. At least one pass always runs.
   Reply WaitReply(std::uint8_t command, int seconds);
+  Reply WaitReply(std::uint8_t command, std::chrono::milliseconds limit);
 
   // Sleeps until bytes arrive or the link is aborted; false when aborted.
   // For loops that have no time-out of their own (firmware download).
   bool WaitForBytes();
+  // The same, ending as Timeout when nothing arrives within limit.
+  WaitResult WaitForBytes(std::chrono::milliseconds limit);
 
-  // Ends every wait in progress as aborted (window closing, port lost).
+  // Ends every wait in progress as aborted (window closing, port lost, a
+  // cancel), and every later wait at once until ClearAbort. Thread-safe.
   void AbortWaits();
-  bool Aborted() const { return aborted_; }
-  void ClearAbort() { aborted_ = false; }
+  bool Aborted() const { return aborted_.load(); }
+  void ClearAbort() { aborted_.store(false); }
 
 signals:
   void abortRequested();
@@ -53,5 +62,5 @@ signals:
 private:
   std::unique_ptr<SerialPort> port_;
   TRxBuffer rx_;
-  bool aborted_ = false;
+  std::atomic<bool> aborted_{false};
 };

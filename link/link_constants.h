@@ -51,5 +51,7 @@ inline constexpr std::size_t kDownloadVersionSize = 9;
 inline constexpr std::size_t kChunkRequestLength = 12;
 inline constexpr std::size_t kChunkAnswerCapacity = 1101;   // buffer for one chunk answer
 inline constexpr std::size_t kMaxChunkData = kChunkAnswerCapacity - 12; // 1089 data bytes
+inline constexpr auto kDownloadStallLimit = 10s;     // no request for this long: the unit stopped asking
+inline constexpr unsigned kRepeatedPieceLimit = 50;  // the same offset asked this often in a row ends it
 
 } // namespace k7v

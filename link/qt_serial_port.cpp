@@ -58,6 +58,7 @@ std::intptr_t NativeHandle(Handle handle)
 
 QtSerialPortLink::QtSerialPortLink(QObject* parent)
   : SerialPort(parent)
+  , port_(this) // a child, so moving the link to another thread moves the port too
 {
   connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPortLink::onErrorOccurred);
   connect(&port_, &QSerialPort::readyRead, this, [this] {
@@ -81,7 +82,7 @@ OpenResult QtSerialPortLink::Open(const LineSettings& settings)
   // system would refuse a second handle on the same device as well.
   if (port_.isOpen() && !lost_) {
     qCWarning(lcSerialPort) << "open refused: port" << port_.portName() << "is already open";
-    return {OpenResult::Kind::OpenFailed, 0};
+    return {OpenResult::Kind::OpenFailed, 0, QStringLiteral("already open")};
   }
   if (port_.isOpen())
     port_.close(); // the lost device's handle, if its queued close has not run yet
@@ -92,16 +93,20 @@ OpenResult QtSerialPortLink::Open(const LineSettings& settings)
   if (!SettingsComplete(settings)) {
     qCWarning(lcSerialPort) << "open refused: incomplete settings, baud" << settings.baudRate
                             << "data bits" << settings.dataBits;
-    return {OpenResult::Kind::SettingsRefused, InvalidParameterError()};
+    return {OpenResult::Kind::SettingsRefused, InvalidParameterError(), {}};
   }
 
   opening_ = true;
   lost_ = false;
+  lastErrorNumber_ = 0;
   port_.setPortName(settings.portName);
   if (!port_.open(QIODevice::ReadWrite)) {
     opening_ = false;
-    qCWarning(lcSerialPort) << "cannot open" << settings.portName << ":" << port_.errorString();
-    return {OpenResult::Kind::OpenFailed, 0};
+    // The error handler has taken errno as the open left it.
+    const int systemError = lastErrorNumber_ != 0 ? lastErrorNumber_ : LastSystemError();
+    qCWarning(lcSerialPort) << "cannot open" << settings.portName << ":" << port_.errorString() << "errno"
+                            << systemError;
+    return {OpenResult::Kind::OpenFailed, systemError, port_.errorString()};
   }
 
   lastErrorNumber_ = 0;
@@ -136,7 +141,7 @@ OpenResult QtSerialPortLink::Open(const LineSettings& settings)
   qCDebug(lcSerialPort) << "opened" << port_.portName() << settings.baudRate << settings.dataBits
                         << "stop index" << settings.stopBitsIndex << "parity index"
                         << settings.parityIndex;
-  return {OpenResult::Kind::Ok, 0};
+  return {OpenResult::Kind::Ok, 0, {}};
 }
 
 // Always returns SettingsRefused; a zero code is replaced by the errno of now
@@ -151,7 +156,7 @@ OpenResult QtSerialPortLink::refuseSettings(const char* what, int systemError)
                           << systemError;
   port_.close();
   opening_ = false;
-  return {OpenResult::Kind::SettingsRefused, systemError};
+  return {OpenResult::Kind::SettingsRefused, systemError, {}};
 }
 
 bool QtSerialPortLink::IsOpen() const

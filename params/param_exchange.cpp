@@ -9,27 +9,26 @@
 #include "params/device_text.h"
 #include "params/sys_info.h"
 
+// How a wait for the unit ended, as the technician reads it: a disconnect
+// is a cancel, everything else that is not an answer keeps the operation's
+// own failure line.
 namespace {
-constexpr std::uint8_t kReadParamsRequest[] = {0xAA, 0x03, 0x06, 0x00, 0xB3, 0xBB};
-constexpr std::uint8_t kSysInfoRequest[] = {0xAA, 0x07, 0x06, 0x00, 0xB7, 0xBB};
-constexpr int kParamWaitSeconds = int(std::chrono::seconds(k7v::kParamTimeout).count());
+bool LogCancelled(TForm1& form, SessionReason reason) {
+  if (reason != SessionReason::Cancelled) return false;
+  form.LogStatus(GetCaption(QStringLiteral("operation_cancelled")), clRed, 10);
+  return true;
+}
 } // namespace
 
-void TForm1::RequestAppParams() { link_->Write(kReadParamsRequest); }
-
-void TForm1::RequestSysInfo() { link_->Write(kSysInfoRequest); }
-
-bool TForm1::WriteAppParams() {
+bool TForm1::WriteAppParams(std::optional<SessionResult>& outcome) {
   const std::optional<TAppParams> record = EncodeParams();
   if (!record) return false;
-  std::array<std::uint8_t, k7v::kAppParamsFrameLength> frame{};
-  BuildFrame(k7v::kCmdWriteParams, record->bytes(), frame);
-  link_->Write(frame);
+  LogStatus(GetCaption(QStringLiteral("app_par_saving")), clBlack, 9);
+  outcome = Await([&](DeviceSession& s) { return s.writeParams(*record); });
   return true;
 }
 
-void TForm1::ShowSysInfo(std::span<const std::uint8_t> payload) {
-  const TSysInfo info = ParseSysInfo(payload);
+void TForm1::ShowSysInfo(const TSysInfo& info) {
   edsn->setText(DeviceBytesToText(info.sn));
   edProductModel->setText(DeviceBytesToText(info.product_model));
   edSerialType->setText(DeviceBytesToText(info.serial_type));
@@ -37,54 +36,54 @@ void TForm1::ShowSysInfo(std::span<const std::uint8_t> payload) {
 }
 
 void TForm1::sb_getparClick() {
-  QPointer<TForm1> self(this);
   SetWaitCursor(true);
-  link_->ResetRx();
-  RequestAppParams();
+  session_->clearCancel();
   LogStatus(GetCaption(QStringLiteral("app_par_reading")), clBlack, 9);
-  DeviceLink::Reply reply = link_->WaitReply(k7v::kCmdReadParams, kParamWaitSeconds);
-  // A wait aborted by the window closing ends the read where it is; one
-  // aborted by the device vanishing is a failed read like a silent DTU.
-  if (!self || closed_) return;
-
-  // An answer too short to hold the whole record is no answer: decoding it
-  // would show bytes from outside the frame.
-  if (reply.result != DeviceLink::WaitResult::Reply || reply.frame.payload().size() < k7v::kAppParamsSize) {
-    LogStatus(GetCaption(QStringLiteral("app_par_read_failed")), clRed, 10);
+  const std::optional<ParamsResult> params = Await([](DeviceSession& s) { return s.readParams(); });
+  if (!params) return; // the window closed: the read ends where it is
+  if (!params->ok()) {
+    if (params->reason == SessionReason::IncompleteAnswer)
+      LogStatus(GetCaption(QStringLiteral("app_par_read_incomplete")), clRed, 10);
+    else if (!LogCancelled(*this, params->reason))
+      LogStatus(GetCaption(QStringLiteral("app_par_read_failed")), clRed, 10);
     SetWaitCursor(false);
     return;
   }
-  DecodeParams(TAppParams::FromBytes(reply.frame.payload()));
+  DecodeParams(params->params);
   LogStatus(GetCaption(QStringLiteral("app_par_read_completed")), clGreen, 10);
 
-  RequestSysInfo(); // the receive buffer is deliberately not emptied again
-  reply = link_->WaitReply(k7v::kCmdSysInfo, kParamWaitSeconds);
-  if (!self || closed_) return;
-  if (reply.result == DeviceLink::WaitResult::Reply) {
-    ShowSysInfo(reply.frame.payload());
+  const std::optional<SysInfoResult> info = Await([](DeviceSession& s) { return s.readSysInfo(); });
+  if (!info) return;
+  if (info->ok()) {
+    ShowSysInfo(info->info);
     LogStatus(GetCaption(QStringLiteral("sys_par_read_completed")), clGreen, 10);
-  } else {
+  } else if (!LogCancelled(*this, info->reason)) {
     LogStatus(GetCaption(QStringLiteral("sys_par_read_failed")), clRed, 10);
   }
   SetWaitCursor(false);
 }
 
 void TForm1::sb_setparClick() {
-  QPointer<TForm1> self(this);
   SetWaitCursor(true);
-  link_->ResetRx();
-  if (!WriteAppParams()) { // the conversion box has told the technician why
+  session_->clearCancel();
+  std::optional<SessionResult> written;
+  if (!WriteAppParams(written)) { // the conversion box has told the technician why
     SetWaitCursor(false);
     return;
   }
-  LogStatus(GetCaption(QStringLiteral("app_par_saving")), clBlack, 9);
-  const DeviceLink::Reply reply = link_->WaitReply(k7v::kCmdWriteParams, kParamWaitSeconds);
-  if (!self || closed_) return;
-  if (reply.result != DeviceLink::WaitResult::Reply)
-    LogStatus(GetCaption(QStringLiteral("app_par_save_failed_with_timeout")), clRed, 10);
-  else if (!reply.frame.payload().empty() && reply.frame.payload()[0] == 1)
+  if (!written) return; // the window closed during the wait
+  switch (written->reason) {
+  case SessionReason::Ok:
     LogStatus(GetCaption(QStringLiteral("app_par_save_completed")), clGreen, 10);
-  else
+    break;
+  case SessionReason::Refused:
+  case SessionReason::IncompleteAnswer:
     LogStatus(GetCaption(QStringLiteral("app_par_save_failed_with_checksum_error")), clRed, 10);
+    break;
+  default:
+    if (!LogCancelled(*this, written->reason))
+      LogStatus(GetCaption(QStringLiteral("app_par_save_failed_with_timeout")), clRed, 10);
+    break;
+  }
   SetWaitCursor(false);
 }

@@ -386,6 +386,12 @@ void DtuDevice::OnChunkAnswer(const std::vector<std::uint8_t>& frame, Clock::tim
     log_.Event("stray command 3 frame");
     Emit(k7v::kCmdReadParams, record_.bytes(), now);
   }
+  if (opt_.stuckChunk) {
+    log_.Event("stuck at piece " + std::to_string(offset));
+    dl_.attempts = 0;
+    SendRequest(now);
+    return;
+  }
   if (opt_.repeatChunk && !dl_.repeated) {
     dl_.repeated = true;
     log_.Event("repeat piece at " + std::to_string(offset));

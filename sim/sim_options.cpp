@@ -77,6 +77,8 @@ Faults (CMD is a command code, decimal or 0x.., e.g. 1, 3, 4, 7, 0xE1):
                        answer of count 0) and L+100 (any answer or none)
   --end-fail           end every download with 0xE4, image not stored
   --noise-frame        send a stray command 3 frame after the first piece
+  --stuck-chunk        ask for the first piece again after every answer and
+                       never move on (a unit stuck on one offset)
 
   --help               show this text
 )";
@@ -178,6 +180,8 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& out, std::string& error)
       out.endFail = true;
     } else if (opt == "--noise-frame") {
       out.noiseFrame = true;
+    } else if (opt == "--stuck-chunk") {
+      out.stuckChunk = true;
     } else {
       error = "unknown option '" + std::string(opt) + "'";
       return false;

@@ -35,6 +35,7 @@ struct SimOptions {
   bool requestBeyond = false; // requests at offset L and L + 100 before finishing
   bool endFail = false;       // every download ends with 0xE4
   bool noiseFrame = false;    // a stray command 3 frame during the download
+  bool stuckChunk = false;    // the first piece is requested again after every answer, for ever
 
   bool help = false;
 };

@@ -1,14 +1,21 @@
-// The device link's waits over a fake port, and the real Qt port over a
-// Linux pseudo-terminal.
+// The device link's waits and the device session over a fake port, the real
+// Qt port over a Linux pseudo-terminal, and sessions on several threads
+// against the simulated DTU.
 
 #include <QElapsedTimer>
+#include <QMutex>
 #include <QSignalSpy>
+#include <QThread>
 #include <QTimer>
+#include <QtEndian>
 #include <QtTest>
+#include <functional>
 
 #include "link/device_link.h"
+#include "link/device_session.h"
 #include "link/qt_serial_port.h"
 #include "support/bytes.h"
+#include "support/dtu_sim_process.h"
 #include "support/fake_serial_port.h"
 
 #ifdef Q_OS_LINUX
@@ -31,6 +38,35 @@ struct FakeLink {
   }
 };
 
+// Short limits: a silent unit ends a wait in 100 ms, a download in 100 ms.
+SessionTimings ShortTimings()
+{
+  SessionTimings t;
+  t.connect = t.params = t.downloadStall = std::chrono::milliseconds(100);
+  t.repeatLimit = 5;
+  return t;
+}
+
+struct FakeSession {
+  FakeSerialPort* port;
+  DeviceSession session;
+  FakeSession()
+    : port(new FakeSerialPort)
+    , session(std::unique_ptr<SerialPort>(port), ShortTimings())
+  {
+    session.open(LineSettings{"COM3", 115200, 8, 1, 0});
+  }
+};
+
+// A chunk request as the unit sends it.
+QByteArray ChunkRequestBytes(quint32 offset, quint16 count)
+{
+  QByteArray payload(6, '\0');
+  qToLittleEndian(offset, payload.data());
+  qToLittleEndian(count, payload.data() + 4);
+  return FrameBytes(0xE2, payload);
+}
+
 } // namespace
 
 class TestDeviceLink : public QObject {
@@ -46,6 +82,11 @@ private slots:
   void closedPortEndsTheWaitAtOnce();
   void waitForBytes();
   void writeFollowsThePort();
+  void sessionOperations_data();
+  void sessionOperations();
+  void sessionDownloadEndings_data();
+  void sessionDownloadEndings();
+  void sessionsOnFourThreads();
 
 #ifdef Q_OS_LINUX
   void ptyOpensConfiguresAndCarriesBytes();
@@ -113,10 +154,10 @@ void TestDeviceLink::silenceTimesOutAfterTheGivenTime()
   QTimer::singleShot(300, f.port, [&] { f.port->feedReceived(FrameBytes(3) + "\xAA\x01\x05"); });
   QElapsedTimer clock;
   clock.start();
-  const auto reply = f.link.WaitReply(1, 2);
+  const auto reply = f.link.WaitReply(1, std::chrono::milliseconds(600));
   const qint64 elapsed = clock.elapsed();
   QCOMPARE(reply.result, DeviceLink::WaitResult::Timeout);
-  QVERIFY2(elapsed >= 2000, qPrintable(QString::number(elapsed)));
+  QVERIFY2(elapsed >= 600, qPrintable(QString::number(elapsed)));
   QVERIFY(!f.link.Aborted());
 }
 
@@ -191,6 +232,196 @@ void TestDeviceLink::writeFollowsThePort()
   f.port->Close();
   QVERIFY(!f.link.Write({reinterpret_cast<const std::uint8_t*>(leave.constData()), 6}));
   QCOMPARE(f.port->writtenFrames().size(), 1);
+}
+
+
+void TestDeviceLink::sessionOperations_data()
+{
+  QTest::addColumn<QString>("operation");
+  QTest::addColumn<QByteArray>("unitSends"); // fed before the operation starts
+  QTest::addColumn<QString>("event");        // "lost", "cancel", "closed" or empty
+  QTest::addColumn<int>("reason");           // SessionReason
+
+  const QByteArray record(int(k7v::kAppParamsSize), '\x5A');
+  QTest::newRow("enter: version") << "enter" << FrameBytes(1, "V2.01") << "" << int(SessionReason::Ok);
+  QTest::newRow("enter: silence") << "enter" << QByteArray() << "" << int(SessionReason::NoAnswer);
+  QTest::newRow("enter: port closed") << "enter" << QByteArray() << "closed" << int(SessionReason::NotOpen);
+  QTest::newRow("read: record") << "read" << FrameBytes(3, record) << "" << int(SessionReason::Ok);
+  QTest::newRow("read: short answer") << "read" << FrameBytes(3, record.left(100)) << "" << int(SessionReason::IncompleteAnswer);
+  QTest::newRow("read: device lost") << "read" << QByteArray() << "lost" << int(SessionReason::LinkLost);
+  QTest::newRow("read: cancelled") << "read" << QByteArray() << "cancel" << int(SessionReason::Cancelled);
+  QTest::newRow("info: answer") << "info" << FrameBytes(7, QByteArray(49, 'I')) << "" << int(SessionReason::Ok);
+  QTest::newRow("info: silence") << "info" << FrameBytes(3) << "" << int(SessionReason::NoAnswer);
+  QTest::newRow("write: stored") << "write" << FrameBytes(4, "\x01") << "" << int(SessionReason::Ok);
+  QTest::newRow("write: refused") << "write" << FrameBytes(4, QByteArray(1, '\0')) << "" << int(SessionReason::Refused);
+  QTest::newRow("write: no result byte") << "write" << FrameBytes(4) << "" << int(SessionReason::IncompleteAnswer);
+  QTest::newRow("write: cancelled") << "write" << QByteArray() << "cancel" << int(SessionReason::Cancelled);
+}
+
+void TestDeviceLink::sessionOperations()
+{
+  QFETCH(QString, operation);
+  QFETCH(QByteArray, unitSends);
+  QFETCH(QString, event);
+  QFETCH(int, reason);
+
+  FakeSession f;
+  f.port->feedReceived(unitSends);
+  if (event == QLatin1String("closed"))
+    f.session.close();
+  else if (event == QLatin1String("lost"))
+    QTimer::singleShot(20, f.port, [&] { f.port->simulateDeviceLost(); });
+  else if (event == QLatin1String("cancel"))
+    QTimer::singleShot(20, f.port, [&] { f.session.cancel(); });
+
+  SessionResult result;
+  if (operation == QLatin1String("enter")) {
+    const VersionResult v = f.session.enterConfiguration("K7#CFG");
+    result = v;
+    QCOMPARE(v.version, QString(v.ok() ? "V2.01" : ""));
+  } else if (operation == QLatin1String("read")) {
+    const ParamsResult r = f.session.readParams();
+    result = r;
+    if (r.ok())
+      QCOMPARE(ToBytes(r.params.bytes()), unitSends.mid(4, int(k7v::kAppParamsSize)));
+  } else if (operation == QLatin1String("info")) {
+    const SysInfoResult r = f.session.readSysInfo();
+    result = r;
+    if (r.ok())
+      QCOMPARE(r.info.product_type, std::string("IIII"));
+  } else {
+    TAppParams params;
+    params.bytes().fill(0x33);
+    result = f.session.writeParams(params);
+    if (!event.isEmpty())
+      QCOMPARE(f.port->writtenFrames().value(0).mid(4, 3), QByteArray("\x33\x33\x33"));
+  }
+  QCOMPARE(int(result.reason), reason);
+
+  // However it ended, leaving configuration mode still works on an open port.
+  f.session.clearCancel();
+  if (f.port->IsOpen()) {
+    QVERIFY(f.session.leaveConfiguration().ok());
+    QCOMPARE(f.port->writtenFrames().last(), QByteArray::fromHex("AA020600B2BB"));
+  } else {
+    QCOMPARE(int(f.session.leaveConfiguration().reason), int(SessionReason::NotOpen));
+  }
+}
+
+void TestDeviceLink::sessionDownloadEndings_data()
+{
+  QTest::addColumn<QByteArray>("unitSends");
+  QTest::addColumn<QString>("event"); // "lost", "cancel at first piece" or empty
+  QTest::addColumn<int>("answers");   // chunk answers written
+  QTest::addColumn<int>("reason");
+
+  const QByteArray twoPieces = ChunkRequestBytes(0, 60) + ChunkRequestBytes(60, 60);
+  QTest::newRow("verified") << twoPieces + FrameBytes(0xE3) << "" << 2 << int(SessionReason::Ok);
+  QTest::newRow("refused") << twoPieces + FrameBytes(0xE4) << "" << 2 << int(SessionReason::Refused);
+  QTest::newRow("stray frames do not keep it alive") << twoPieces + FrameBytes(3) + FrameBytes(1) << "" << 2
+                                                     << int(SessionReason::StoppedAsking);
+  QTest::newRow("silent after the start") << QByteArray() << "" << 0 << int(SessionReason::StoppedAsking);
+  QTest::newRow("one piece asked again and again") << ChunkRequestBytes(60, 60).repeated(6) << "" << 4
+                                                   << int(SessionReason::RepeatedPiece);
+  QTest::newRow("the same piece asked again, then on") << ChunkRequestBytes(0, 60).repeated(4) + ChunkRequestBytes(60, 60).repeated(4)
+                                                        + FrameBytes(0xE3) << "" << 8 << int(SessionReason::Ok);
+  QTest::newRow("stopped at the first piece") << twoPieces + FrameBytes(0xE3) << "cancel at first piece" << 1
+                                              << int(SessionReason::Cancelled);
+  QTest::newRow("device lost") << QByteArray() << "lost" << 0 << int(SessionReason::LinkLost);
+}
+
+void TestDeviceLink::sessionDownloadEndings()
+{
+  QFETCH(QByteArray, unitSends);
+  QFETCH(QString, event);
+  QFETCH(int, answers);
+  QFETCH(int, reason);
+
+  FakeSession f;
+  std::vector<std::uint8_t> body(100);
+  for (std::size_t i = 0; i < body.size(); ++i)
+    body[i] = std::uint8_t(i);
+  DownloadImage image{body, 100, "fw.bin", "V1", 4950};
+  f.port->feedReceived(unitSends);
+  if (event == QLatin1String("lost"))
+    QTimer::singleShot(20, f.port, [&] { f.port->simulateDeviceLost(); });
+
+  QList<quint64> reached;
+  const SessionResult result = f.session.download(image, [&](const DownloadProgress& p) {
+    reached << p.reached;
+    QCOMPARE(p.total, 100);
+    if (event == QLatin1String("cancel at first piece"))
+      f.session.cancel();
+  });
+  QCOMPARE(int(result.reason), reason);
+
+  // The announcement, then one answer per piece served, cut at the body's end.
+  const QList<QByteArray> frames = f.port->writtenFrames();
+  QCOMPARE(frames.size(), 1 + answers);
+  QCOMPARE(quint8(frames.first()[1]), quint8(0xE1));
+  QCOMPARE(reached.size(), answers);
+  if (answers >= 2 && reason != int(SessionReason::RepeatedPiece)) {
+    QCOMPARE(frames.last().size(), 40 + 12); // offset 60: 40 bytes left of 100
+    QCOMPARE(reached.last(), quint64(100));
+  }
+}
+
+void TestDeviceLink::sessionsOnFourThreads()
+{
+  // Four units, one of them mute to the parameter request. Each session runs
+  // on its own thread from opening to closing; the mute one is ended from
+  // this thread by a cancel once the other three are through, so it cannot
+  // have held them up.
+  std::array<DtuSimProcess, 4> sims;
+  for (std::size_t i = 0; i < sims.size(); ++i)
+    QVERIFY2(sims[i].start(i == 2 ? QStringList{"--silent", "3"} : QStringList{}), qPrintable(sims[i].errorString()));
+
+  QMutex mutex;
+  QStringList finished; // "unit: outcome", in the order the sessions ended
+  std::array<std::atomic<DeviceSession*>, 4> live{};
+  std::vector<std::unique_ptr<QThread>> threads;
+  for (std::size_t i = 0; i < sims.size(); ++i) {
+    const QString path = sims[i].devicePath();
+    threads.emplace_back(QThread::create([&, i, path] {
+      SessionTimings timings;
+      timings.params = std::chrono::minutes(5); // only a cancel ends the mute unit's wait
+      DeviceSession session(std::make_unique<QtSerialPortLink>(), timings);
+      live[i] = &session;
+      QStringList steps;
+      steps << SessionReasonName(session.open({path, 115200, 8, 1, 0}).reason);
+      steps << session.enterConfiguration("######").version;
+      const ParamsResult params = session.readParams();
+      steps << SessionReasonName(params.reason);
+      if (params.ok())
+        steps << SessionReasonName(session.readSysInfo().reason);
+      session.clearCancel();
+      steps << SessionReasonName(session.leaveConfiguration().reason);
+      live[i] = nullptr;
+      session.close();
+      QMutexLocker lock(&mutex);
+      finished << QString::number(i) + u':' + steps.join(u',');
+    }));
+    threads.back()->start();
+  }
+
+  const auto count = [&] {
+    QMutexLocker lock(&mutex);
+    return finished.size();
+  };
+  QTRY_COMPARE_WITH_TIMEOUT(count(), 3, 20000);
+  QTRY_VERIFY(live[2].load() != nullptr);
+  live[2].load()->cancel(); // from this thread: ends the other thread's wait at once
+  for (auto& t : threads)
+    QVERIFY(t->wait(20000));
+
+  QCOMPARE(finished.size(), 4);
+  QCOMPARE(finished.last(), QStringLiteral("2:ok,V2.01,cancelled,ok"));
+  QStringList others = finished.mid(0, 3);
+  others.sort();
+  QCOMPARE(others, (QStringList{"0:ok,V2.01,ok,ok,ok", "1:ok,V2.01,ok,ok,ok", "3:ok,V2.01,ok,ok,ok"}));
+  // Every unit was told to leave configuration mode.
+  for (const DtuSimProcess& sim : sims)
+    QTRY_VERIFY(sim.framesReceived().contains(FrameBytes(2)));
 }
 
 #ifdef Q_OS_LINUX

@@ -94,7 +94,7 @@ QList<ExpectedLine> DownloadLog(const QString& path, const QList<int>& offsets, 
 // What the window showed while a download ran, at every "pos:" line.
 struct DownloadTrace {
   QList<int> progress;  // ProgressBar1
-  bool lockedOk = true; // the three panels and bStart disabled, hourglass shown
+  bool lockedOk = true; // the panels and the file button disabled, hourglass shown, bStart stops
 };
 
 // Clicks bStart and returns when the download has ended. onFirstPos runs
@@ -106,8 +106,9 @@ DownloadTrace RunDownload(WindowFixture& fx, const std::function<void()>& onFirs
   QObject context;
   QTextDocument* doc = fx.get<QPlainTextEdit>("RichEdit1")->document();
   QPointer<QProgressBar> bar = fx.get<QProgressBar>("ProgressBar1");
-  QList<QPointer<QWidget>> locked = {fx.get<QWidget>("Panel25"), fx.get<QWidget>("Panel2"),
-                                     fx.get<QWidget>("Panel4"), fx.get<QWidget>("bStart")};
+  QList<QPointer<QWidget>> locked = {fx.get<QWidget>("SpeedButton35"), fx.get<QWidget>("Panel2"),
+                                     fx.get<QWidget>("Panel4")};
+  QPointer<QAbstractButton> stop = fx.get<QAbstractButton>("bStart");
   QPointer<TForm1> form = &fx.form();
   int seenBlocks = doc->blockCount();
   QObject::connect(doc, &QTextDocument::contentsChanged, &context, [&] {
@@ -117,6 +118,7 @@ DownloadTrace RunDownload(WindowFixture& fx, const std::function<void()>& onFirs
     trace.progress.append(bar ? bar->value() : -1);
     for (const auto& w : locked) trace.lockedOk &= w && !w->isEnabled();
     trace.lockedOk &= form && form->cursor().shape() == Qt::WaitCursor;
+    trace.lockedOk &= stop && stop->isEnabled() && stop->text() == WindowFixture::caption("stop_download");
     if (trace.progress.size() == 1 && onFirstPos) QTimer::singleShot(0, &context, onFirstPos);
   });
   QTimer::singleShot(60000, &context, [form] {
@@ -155,6 +157,8 @@ private slots:
   void windowClosedDuringDownload_data() { AddCloseRows(); }
   void windowClosedDuringDownload();
   void deviceVanishesDuringDownload();
+  void downloadEndings_data();
+  void downloadEndings();
 };
 
 // ---------------------------------------------------------------- choosing a file
@@ -295,7 +299,11 @@ void TestFirmware::fullImageArrivesWhole() {
   QCOMPARE(sim.stateImage(), body);
   QList<int> offsets;
   for (int o = 0; o < body.size(); o += 1024) offsets.append(o);
-  QVERIFY(fx.logTailIs(before, DownloadLog(path, offsets, Success("download_completed"))));
+  QList<ExpectedLine> expected = DownloadLog(path, offsets, Success("download_completed"));
+  expected.insert(1, Progress("download_name_cut", QStringLiteral("k7v_release_c")));
+  QVERIFY(fx.logTailIs(before, expected));
+  QVERIFY(fx.get<QProgressBar>("ProgressBar1")->text().startsWith(QStringLiteral("100.0 / 100.0 KiB")));
+  QCOMPARE(fx.get<QAbstractButton>("bStart")->text(), QStringLiteral("开始升级"));
   QCOMPARE(fx.get<QProgressBar>("ProgressBar1")->value(), 100);
   QVERIFY(trace.lockedOk);
 
@@ -434,7 +442,7 @@ void TestFirmware::deviceVanishesDuringDownload() {
 
   const qsizetype before = fx.logSize();
   RunDownload(fx);
-  QList<ExpectedLine> expected = DownloadLog(path, {0}, Failure("download_failed"));
+  QList<ExpectedLine> expected = DownloadLog(path, {0}, Failure("download_link_lost"));
   expected.insert(2, Failure("serial_lost"));
   QVERIFY(fx.logTailIs(before, expected));
 
@@ -444,6 +452,61 @@ void TestFirmware::deviceVanishesDuringDownload() {
   QCOMPARE(fx.linkButtons(), QStringLiteral("10000"));
   QVERIFY(PanelsEnabled(fx));
   QVERIFY(!fx.form().DownloadRunning);
+}
+
+void TestFirmware::downloadEndings_data() {
+  QTest::addColumn<QStringList>("simArgs");
+  QTest::addColumn<bool>("pressStop"); // 停止升级 at the first pos: line
+  QTest::addColumn<QString>("ending");
+
+  QTest::newRow("unit silent after the start frame") << QStringList{"--silent", "0xE1"} << false << "download_stalled";
+  QTest::newRow("unit asking one piece for ever") << QStringList{"--stuck-chunk"} << false << "download_repeated";
+  QTest::newRow("stopped by the technician") << QStringList{"--chunk", "256"} << true << "download_stopped";
+}
+
+void TestFirmware::downloadEndings() {
+  QFETCH(QStringList, simArgs);
+  QFETCH(bool, pressStop);
+  QFETCH(QString, ending);
+
+  DtuSimProcess sim;
+  QVERIFY2(sim.start(simArgs), qPrintable(sim.errorString()));
+  WindowFixture fx;
+  QVERIFY(fx.connectTo(sim.devicePath()));
+  const QByteArray body = RandomBytes(100 * 1024, 11);
+  const QString path = WriteImage(fx, "fw.bin", "V1", body);
+  Choose(fx, path);
+  const QString startCaption = fx.get<QAbstractButton>("bStart")->text();
+
+  const qsizetype before = fx.logSize();
+  const DownloadTrace trace = RunDownload(fx, [&] {
+    if (pressStop) fx.click("bStart");
+  });
+  QVERIFY(trace.lockedOk);
+  QVERIFY(fx.lastLineIs(Failure(qPrintable(ending))));
+  // Every piece the log shows went out, and nothing after the ending.
+  const qsizetype posLines = fx.logSize() - before - 2;
+  QTRY_COMPARE(SimReceived(sim, 0xE2).size(), posLines);
+  if (ending == QLatin1String("download_repeated")) {
+    QCOMPARE(posLines, qsizetype(k7v::kRepeatedPieceLimit - 1));
+    QVERIFY(fx.logTexts().mid(before + 1, posLines).filter(QStringLiteral("pos:0")).size() == posLines);
+  }
+  if (pressStop) QVERIFY(posLines < 400);
+
+  // Still connected, everything usable again, the button back to its caption.
+  QCOMPARE(fx.linkButtons(), QStringLiteral("01111"));
+  QVERIFY(PanelsEnabled(fx));
+  QCOMPARE(fx.get<QAbstractButton>("bStart")->text(), startCaption);
+  QCOMPARE(fx.form().cursor().shape(), Qt::ArrowCursor);
+  QVERIFY(!fx.form().DownloadRunning);
+  QCOMPARE(sim.stateImage(), QByteArray());
+
+  // After a stop the next download goes through.
+  if (pressStop) {
+    RunDownload(fx);
+    QVERIFY(fx.lastLineIs(Success("download_completed")));
+    QCOMPARE(sim.stateImage(), body);
+  }
 }
 
 QTEST_MAIN(TestFirmware)

@@ -131,17 +131,19 @@ void TestParamExchange::readFailures_data() {
   QTest::addColumn<bool>("pagesFilled");
   QTest::addColumn<QStringList>("product"); // empty: left as they were
   QTest::addColumn<bool>("sysInfoAsked");
+  QTest::addColumn<QString>("readFailure"); // the red line of a read that filled nothing
 
   // Product fields not held whole by a short answer are emptied rather than
   // left showing another unit's values.
-  QTest::newRow("no answer to command 3") << QStringList{"--silent", "3"} << false << QStringList{} << false;
+  QTest::newRow("no answer to command 3") << QStringList{"--silent", "3"} << false << QStringList{} << false
+                                          << "app_par_read_failed";
   QTest::newRow("command 3 answer with a bad checksum") << QStringList{"--bad-checksum", "3"} << false << QStringList{}
-                                                        << false;
+                                                        << false << "app_par_read_failed";
   QTest::newRow("command 3 answer too short for the record") << QStringList{"--short", "3"} << false << QStringList{}
-                                                             << false;
-  QTest::newRow("no answer to command 7") << QStringList{"--silent", "7"} << true << QStringList{} << true;
+                                                             << false << "app_par_read_incomplete";
+  QTest::newRow("no answer to command 7") << QStringList{"--silent", "7"} << true << QStringList{} << true << "";
   QTest::newRow("command 7 answer of 20 bytes") << QStringList{"--short", "7"} << true
-                                                << QStringList{"DTU1", "K7-GPRS-SIM1", "232", ""} << true;
+                                                << QStringList{"DTU1", "K7-GPRS-SIM1", "232", ""} << true << "";
 }
 
 void TestParamExchange::readFailures() {
@@ -149,6 +151,7 @@ void TestParamExchange::readFailures() {
   QFETCH(bool, pagesFilled);
   QFETCH(QStringList, product);
   QFETCH(bool, sysInfoAsked);
+  QFETCH(QString, readFailure);
 
   Session s(simArgs);
   QVERIFY(s.connect());
@@ -159,7 +162,7 @@ void TestParamExchange::readFailures() {
   const qsizetype before = s.w.logSize();
   QVERIFY(s.clickWithHourglass("sb_getpar"));
   if (!pagesFilled) {
-    QVERIFY(s.w.logTailIs(before, {Progress("app_par_reading"), Failure("app_par_read_failed")}));
+    QVERIFY(s.w.logTailIs(before, {Progress("app_par_reading"), Failure(qPrintable(readFailure))}));
     QCOMPARE(s.pages(), pagesBefore);
   } else {
     QVERIFY(s.w.logTailIs(before, {Progress("app_par_reading"), Success("app_par_read_completed"),
@@ -250,7 +253,7 @@ void TestParamExchange::windowClosedDuringReadWait() {
 
 void TestParamExchange::disconnectDuringReadWait() {
   // Disconnect stays enabled while a read waits; pressing it must end the
-  // read as a failure, not let it write to the closed port.
+  // read as cancelled, not let it write to the closed port.
   Session s({"--silent", "7"});
   QVERIFY(s.connect());
   QObject ctx;
@@ -262,7 +265,7 @@ void TestParamExchange::disconnectDuringReadWait() {
   s.w.click("sb_getpar");
 
   QVERIFY(s.w.logTailIs(before, {Progress("app_par_reading"), Success("app_par_read_completed"),
-                                 Progress("serial_closed"), Failure("sys_par_read_failed")}));
+                                 Progress("serial_closed"), Failure("operation_cancelled")}));
   QVERIFY(!s.w.waitCursor());
   QVERIFY(!s.w.form().link().LinkConnected);
   QVERIFY(!s.w.form().link().CommHandle().IsOpen());

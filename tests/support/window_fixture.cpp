@@ -33,6 +33,12 @@ QString ConversionError(const QString& text) {
   return QStringLiteral("'%1' is not a valid integer value.").arg(text);
 }
 
+SessionTimings WindowTimings() {
+  SessionTimings t;
+  t.connect = t.params = t.downloadStall = std::chrono::milliseconds(1000);
+  return t;
+}
+
 void AddCloseRows() {
   QTest::addColumn<bool>("destroy");
   QTest::newRow("closed") << false;
@@ -54,6 +60,7 @@ WindowFixture::WindowFixture(std::unique_ptr<SerialPort> port, bool withCaptions
     return answer;
   });
   form_ = std::make_unique<TForm1>(std::move(port));
+  form_->SetSessionTimings(WindowTimings());
   ExeDir = dir_.path() + QLatin1Char('/'); // message texts from the copied caption.ini
   form_->show();
   if (!QTest::qWaitForWindowExposed(form_.get())) qWarning("window not exposed");

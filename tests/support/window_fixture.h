@@ -48,6 +48,10 @@ inline constexpr std::pair<const char*, const char*> kPageButtons[] = {
     {"SpeedButton8", "pUpdate"},   {"SpeedButton7", "pVersion"},
 };
 
+// The window's protocol limits in tests: long enough for a loaded machine
+// and for the simulator's split answers, far shorter than the real ones.
+SessionTimings WindowTimings();
+
 // Data rows for a test that closes the window in the middle of an operation:
 // column "destroy", false to close the window, true to destroy it as well.
 void AddCloseRows();
