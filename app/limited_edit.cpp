@@ -9,17 +9,19 @@
 
 #include <algorithm>
 
-EditOverflow FindEditOverflow(QStringView before, QStringView after, int limit, qsizetype cursor) {
-  EditOverflow result;
-  if (limit <= 0)
-    return result;
-  const qsizetype allowed = std::max<qsizetype>(limit, before.size());
-  if (after.size() <= allowed)
-    return result;
+#include "platform/code_page_936.h"
 
-  // The edit replaced before[prefix, before.size() - suffix) with the inserted
-  // run after[prefix, after.size() - suffix). Where equal characters make the
-  // run ambiguous, the cursor (just behind the insertion) settles it.
+namespace {
+
+// Where an edit (`before` became `after`) put its inserted run: after[start,
+// end). It replaced before[start, before.size() - (after.size() - end)).
+// Where equal characters make the run ambiguous, the cursor (just behind
+// the insertion, -1 if unknown) settles it.
+struct InsertedRun {
+  qsizetype start = 0;
+  qsizetype end = 0;
+};
+InsertedRun FindInsertedRun(QStringView before, QStringView after, qsizetype cursor) {
   const qsizetype common = std::min(before.size(), after.size());
   qsizetype prefix = 0;
   while (prefix < common && before[prefix] == after[prefix])
@@ -30,16 +32,61 @@ EditOverflow FindEditOverflow(QStringView before, QStringView after, int limit, 
   qsizetype suffix = 0;
   while (suffix < maxSuffix && before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix])
     ++suffix;
+  return {prefix, after.size() - suffix};
+}
 
-  const qsizetype end = after.size() - suffix;
-  result.inserted = end - prefix;
+// Bytes the characters take in the device's code page.
+qsizetype DeviceBytes(QStringView text) { return qsizetype(cp936::ByteLength(text.toString().toStdString())); }
+
+} // namespace
+
+EditOverflow FindEditOverflow(QStringView before, QStringView after, int limit, qsizetype cursor) {
+  EditOverflow result;
+  if (limit <= 0)
+    return result;
+  const qsizetype allowed = std::max<qsizetype>(limit, before.size());
+  if (after.size() <= allowed)
+    return result;
+
+  const InsertedRun run = FindInsertedRun(before, after, cursor);
+  result.inserted = run.end - run.start;
   // after grew by at most the inserted run, so the excess always lies in it.
-  qsizetype start = end - (after.size() - allowed);
-  if (start > prefix && after[start - 1].isHighSurrogate() && after[start].isLowSurrogate())
+  qsizetype start = run.end - (after.size() - allowed);
+  if (start > run.start && after[start - 1].isHighSurrogate() && after[start].isLowSurrogate())
     --start;
   result.start = start;
-  result.count = end - start;
+  result.count = run.end - start;
   return result;
+}
+
+EditOverflow FindByteOverflow(QStringView before, QStringView after, int byteLimit, qsizetype cursor) {
+  EditOverflow result;
+  if (byteLimit <= 0)
+    return result;
+  const qsizetype allowed = std::max<qsizetype>(byteLimit, DeviceBytes(before));
+  if (DeviceBytes(after) <= allowed)
+    return result;
+  const InsertedRun run = FindInsertedRun(before, after, cursor);
+  result.inserted = run.end - run.start;
+  // Keep the inserted characters from its start while they fit beside the
+  // text around them; the rest goes, a whole character at a time.
+  qsizetype budget = allowed - DeviceBytes(after.left(run.start)) - DeviceBytes(after.mid(run.end));
+  qsizetype keep = run.start;
+  while (keep < run.end) {
+    const qsizetype n = (after[keep].isHighSurrogate() && keep + 1 < run.end) ? 2 : 1;
+    const qsizetype bytes = DeviceBytes(after.mid(keep, n));
+    if (bytes > budget)
+      break;
+    budget -= bytes;
+    keep += n;
+  }
+  result.start = keep;
+  result.count = run.end - keep;
+  return result;
+}
+
+QString ByteUsage(QStringView text, int byteLimit) {
+  return QStringLiteral("%1 / %2 bytes").arg(DeviceBytes(text)).arg(byteLimit);
 }
 
 // ---------------------------------------------------------------- TLimitedEdit
@@ -69,13 +116,16 @@ public:
   State validate(QString& input, int& pos) const override {
     if (edit_.userInput_ == 0)
       return Acceptable;
-    const EditOverflow over = FindEditOverflow(edit_.lastText_, input, edit_.limit_, pos);
-    if (over.count == 0)
-      return Acceptable;
-    if (over.count >= over.inserted)
-      return Invalid;
-    input.remove(over.start, over.count);
-    pos = int(over.start);
+    for (const bool bytes : {false, true}) {
+      const EditOverflow over = bytes ? FindByteOverflow(edit_.lastText_, input, edit_.byteLimit_, pos)
+                                      : FindEditOverflow(edit_.lastText_, input, edit_.limit_, pos);
+      if (over.count == 0)
+        continue;
+      if (over.count >= over.inserted)
+        return Invalid;
+      input.remove(over.start, over.count);
+      pos = int(over.start);
+    }
     return Acceptable;
   }
 
@@ -87,7 +137,16 @@ TLimitedEdit::TLimitedEdit(QWidget* parent) : QLineEdit(parent) {
   QLineEdit::setValidator(new LimitValidator(*this));
   // textChanged follows every change, the program's and the technician's,
   // after validation; so lastText_ is the text a new change starts from.
-  connect(this, &QLineEdit::textChanged, this, [this] { lastText_ = text(); });
+  connect(this, &QLineEdit::textChanged, this, [this] {
+    lastText_ = text();
+    if (byteLimit_ > 0)
+      setToolTip(ByteUsage(lastText_, byteLimit_));
+  });
+}
+
+void TLimitedEdit::setByteLimit(int bytes) {
+  byteLimit_ = bytes;
+  setToolTip(bytes > 0 ? ByteUsage(text(), bytes) : QString());
 }
 
 void TLimitedEdit::keyPressEvent(QKeyEvent* event) {

@@ -24,6 +24,15 @@ struct EditOverflow {
 EditOverflow FindEditOverflow(QStringView before, QStringView after, int limit,
                               qsizetype cursor = -1);
 
+// The same for a limit in device bytes (GBK, as the record stores texts):
+// the inserted characters that do not fit in max(byteLimit, bytes of
+// before), whole characters only.
+EditOverflow FindByteOverflow(QStringView before, QStringView after, int byteLimit,
+                              qsizetype cursor = -1);
+
+// "used / width bytes", the tooltip of a field limited in device bytes.
+QString ByteUsage(QStringView text, int byteLimit);
+
 // Single-line edit. A typed key that does not fit is refused; a paste or drop
 // keeps as much as fits. A text set by the program that is already longer
 // than the limit can be edited but not made longer. A setText made from a
@@ -39,6 +48,11 @@ public:
   int charLimit() const { return limit_; }
   // 0 or less: no limit. Never changes the current text.
   void setCharLimit(int limit) { limit_ = limit; }
+
+  // A second limit, in device bytes, for a field that holds a record text;
+  // both limits bind. The tooltip then shows the bytes used. 0: none.
+  int byteLimit() const { return byteLimit_; }
+  void setByteLimit(int bytes);
 
   // The limit is enforced by a validator owned by the field; another one
   // would silently lift it.
@@ -56,6 +70,7 @@ private:
   friend class UserInputScope;
 
   int limit_ = 0;
+  int byteLimit_ = 0;
   int userInput_ = 0;  // > 0 while an input of the technician is processed
   QString lastText_;   // the text before the change under validation
 };

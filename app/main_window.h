@@ -17,12 +17,14 @@
 // Every conversation with the unit goes through DeviceSession (link/); the
 // handlers here call it and show the result.
 
+#include <QHash>
 #include <QPointer>
 #include <QWidget>
 #include <array>
 #include <memory>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "app/status_log.h"
 #include "link/device_session.h"
@@ -42,6 +44,8 @@
 class QAbstractButton;
 class QComboBox;
 class QFrame;
+class QLabel;
+class QLineEdit;
 class QScrollArea;
 class TForm3;
 class SerialPort;
@@ -134,13 +138,18 @@ public:
   void DecodeParams(const TAppParams& params);
   // nullopt after the conversion error box has been shown.
   std::optional<TAppParams> EncodeParams();
+  // Run before EncodeParams for a write or an export: false when a field
+  // holds what the record cannot store as shown, or a value the technician
+  // changed that breaks its exit rule. The first such field (page order) is
+  // shown, focused and selected, with "par_error" and a line naming it.
+  bool CheckPagesBeforeEncode();
 
   // ---- reading and writing (params/param_exchange.cpp)
   void sb_getparClick();
   void sb_setparClick();
-  // Encodes the pages and writes them to the unit, waiting for its result.
-  // False when EncodeParams failed: nothing was sent. outcome stays nullopt
-  // when the window closed during the wait.
+  // Checks and encodes the pages and writes them to the unit, waiting for
+  // its result. False when a field was refused or not a number: nothing was
+  // sent. outcome stays nullopt when the window closed during the wait.
   bool WriteAppParams(std::optional<SessionResult>& outcome);
   void ShowSysInfo(const TSysInfo& info);
 
@@ -196,6 +205,29 @@ private:
   static void SelectListIndex(QComboBox* list, int index);
   void RefuseField(QWidget* field); // "par_error", focus back, whole text selected
   bool ExitRuleFor(QObject* field, QEvent* event);
+
+  // An edit field that holds a record field, with its label and the
+  // navigation handler of its page.
+  struct PageField {
+    AppField field;
+    QLineEdit* edit;
+    QLabel* label;
+    void (TForm1::*showPage)();
+  };
+  // Every such field, in page order (pages as navigated, fields as tabbed).
+  std::vector<PageField> PageFields() const;
+  struct DataCentre {
+    QLineEdit* ip;
+    QLineEdit* port;
+    QLineEdit* host;
+    QComboBox* type;
+    AppField fip, fport, fhost, ftype;
+  };
+  std::array<DataCentre, 3> DataCentres() const;
+  // The pages were just filled from a record (null: the factory set): what
+  // they show counts as unchanged from now on, and each text field keeps the
+  // record's bytes to write back while its text stays as shown.
+  void RememberFilledPages(const TAppParams* record);
   // Runs the core check of an exit rule on the field and refuses it, or
   // shows the conversion box for a text that is not a number.
   void ApplyExitRule(QObject* sender, ExitRule rule);
@@ -217,6 +249,8 @@ private:
   bool closed_ = false;
   bool refusing_ = false; // an exit rule is putting the focus back
 
+  QHash<const QObject*, QString> filledTexts_;   // edit field -> text as last filled
+  QHash<const QObject*, QByteArray> deviceTexts_; // text field -> record bytes it was filled from
   TAppParams importRecord_;
   std::unique_ptr<std::array<std::uint8_t, k7v::kFirmwareImageSize>> firmwareImage_;
 };

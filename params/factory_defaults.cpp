@@ -67,5 +67,6 @@ void TForm1::SpeedButton15Click() {
   cbPconlinemodeChange(nullptr);
   ePcreconnectinterval->setText(QStringLiteral("300"));
   edPincode->clear();
+  RememberFilledPages(nullptr);
   LogStatus(GetCaption(QStringLiteral("default_par")), clBlack, 9);
 }

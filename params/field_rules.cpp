@@ -123,6 +123,11 @@ void TForm1::InstallFieldRules() {
           [this] { ck_enable_heart_ackClick(ck_enable_heart_ack); });
   connect(cb_insert_enable, &QAbstractButton::toggled, this, [this] { cb_insert_enableClick(cb_insert_enable); });
 
+  // Fields holding record texts take no more than the record field holds.
+  for (const PageField& pf : PageFields())
+    if (auto* edit = qobject_cast<TLimitedEdit*>(pf.edit); edit && FieldInfo(pf.field).encoding == FieldEncoding::Text)
+      edit->setByteLimit(FieldInfo(pf.field).size);
+
   sbDial->viewport()->installEventFilter(this);
   sbPtcl->viewport()->installEventFilter(this);
   // A wheel turned over a list the technician is not working in scrolls the

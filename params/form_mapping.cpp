@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSignalBlocker>
 
@@ -9,6 +10,7 @@
 #include "app/main_window.h"
 #include "app/message_box.h"
 #include "params/device_text.h"
+#include "params/field_checks.h"
 #include "params/hex_text.h"
 #include "platform/ipv4.h"
 
@@ -107,13 +109,7 @@ void TForm1::DecodeParams(const TAppParams& p) {
   edPinghost->setText(text(F::ping_host));
   edPingIvl->setText(Decimal(p.Get(F::ping_interval)));
 
-  struct Centre { QLineEdit* ip; QLineEdit* port; QLineEdit* host; QComboBox* type; F fip, fport, fhost, ftype; };
-  const Centre centres[] = {
-      {ed_ip1, ed_port1, ed_hostname1, cb_connecttype1, F::ip1, F::port1, F::hostname1, F::connection_type1},
-      {ed_ip2, ed_port2, ed_hostname2, cb_connecttype2, F::ip2, F::port2, F::hostname2, F::connection_type2},
-      {ed_ip3, ed_port3, ed_hostname3, cb_connecttype3, F::ip3, F::port3, F::hostname3, F::connection_type3},
-  };
-  for (const Centre& c : centres) {
+  for (const DataCentre& c : DataCentres()) {
     c.ip->setText(ip(c.fip));
     c.port->setText(Decimal(p.Get(c.fport)));
     c.host->setText(text(c.fhost));
@@ -150,6 +146,7 @@ void TForm1::DecodeParams(const TAppParams& p) {
   cbPconlinemodeChange(nullptr);
   ePcreconnectinterval->setText(Decimal(p.Get(F::master_reconnect_interval)));
   edPincode->setText(text(F::pin_code));
+  RememberFilledPages(&p);
 }
 
 std::optional<TAppParams> TForm1::EncodeParams() {
@@ -172,18 +169,12 @@ std::optional<TAppParams> TForm1::EncodeParams() {
   if (!b.Decimal(F::ping_interval, edPingIvl->text())) return std::nullopt;
   b.Text(F::ping_host, edPinghost->text());
 
-  b.Ipv4(F::ip1, ed_ip1->text());
-  b.Text(F::hostname1, ed_hostname1->text());
-  if (!b.Decimal(F::port1, ed_port1->text())) return std::nullopt;
-  b.ListByPosition(F::connection_type1, cb_connecttype1);
-  b.Ipv4(F::ip2, ed_ip2->text());
-  b.Text(F::hostname2, ed_hostname2->text());
-  if (!b.Decimal(F::port2, ed_port2->text())) return std::nullopt;
-  b.ListByPosition(F::connection_type2, cb_connecttype2);
-  b.Ipv4(F::ip3, ed_ip3->text());
-  b.Text(F::hostname3, ed_hostname3->text());
-  if (!b.Decimal(F::port3, ed_port3->text())) return std::nullopt;
-  b.ListByPosition(F::connection_type3, cb_connecttype3);
+  for (const DataCentre& c : DataCentres()) {
+    b.Ipv4(c.fip, c.ip->text());
+    b.Text(c.fhost, c.host->text());
+    if (!b.Decimal(c.fport, c.port->text())) return std::nullopt;
+    b.ListByPosition(c.ftype, c.type);
+  }
 
   if (!b.Decimal(F::heart_interval, ed_heart->text())) return std::nullopt;
   b.Text(F::dtu_id, ed_dtuid->text());
@@ -215,5 +206,102 @@ std::optional<TAppParams> TForm1::EncodeParams() {
   b.ListByPosition(F::run_type, cbPconlinemode);
   if (!b.Decimal(F::master_reconnect_interval, ePcreconnectinterval->text())) return std::nullopt;
   b.Text(F::pin_code, edPincode->text());
+  // A text nobody touched goes back byte for byte, even where its bytes are
+  // not clean GBK and would not survive decoding and encoding again.
+  for (const PageField& pf : PageFields()) {
+    const auto kept = deviceTexts_.constFind(pf.edit);
+    if (kept == deviceTexts_.constEnd() || filledTexts_.value(pf.edit) != pf.edit->text()) continue;
+    const auto field = b.record.FieldBytes(pf.field);
+    if (std::size_t(kept->size()) == field.size()) std::copy_n(kept->constData(), field.size(), field.begin());
+  }
   return b.record;
+}
+
+std::array<TForm1::DataCentre, 3> TForm1::DataCentres() const {
+  using F = AppField;
+  return {{
+      {ed_ip1, ed_port1, ed_hostname1, cb_connecttype1, F::ip1, F::port1, F::hostname1, F::connection_type1},
+      {ed_ip2, ed_port2, ed_hostname2, cb_connecttype2, F::ip2, F::port2, F::hostname2, F::connection_type2},
+      {ed_ip3, ed_port3, ed_hostname3, cb_connecttype3, F::ip3, F::port3, F::hostname3, F::connection_type3},
+  }};
+}
+
+std::vector<TForm1::PageField> TForm1::PageFields() const {
+  using F = AppField;
+  using T = TForm1;
+  std::vector<PageField> fields{
+      {F::packet_len, ed_packet_length, Label105, &T::SpeedButton1Click},
+      {F::delay, ed_delay, Label106, &T::SpeedButton1Click},
+      {F::apn, ed_apn, Label2, &T::SpeedButton2Click},
+      {F::ppp_username, ed_pppname, Label3, &T::SpeedButton2Click},
+      {F::ppp_pw, ed_pw, Label5, &T::SpeedButton2Click},
+      {F::ping_ip, edPingIP, Label81, &T::SpeedButton2Click},
+      {F::ping_host, edPinghost, Label82, &T::SpeedButton2Click},
+      {F::ping_interval, edPingIvl, Label83, &T::SpeedButton2Click},
+      {F::main_dns, edprimaryDNS, Label24, &T::SpeedButton2Click},
+      {F::second_dns, edSecondaryDNS, Label6, &T::SpeedButton2Click},
+      {F::pin_code, edPincode, Label7, &T::SpeedButton2Click},
+      {F::ip1, ed_ip1, Label20, &T::SpeedButton3Click},
+      {F::port1, ed_port1, Label26, &T::SpeedButton3Click},
+      {F::hostname1, ed_hostname1, Label21, &T::SpeedButton3Click},
+      {F::ip2, ed_ip2, Label27, &T::SpeedButton3Click},
+      {F::port2, ed_port2, Label43, &T::SpeedButton3Click},
+      {F::hostname2, ed_hostname2, Label40, &T::SpeedButton3Click},
+      {F::ip3, ed_ip3, Label44, &T::SpeedButton3Click},
+      {F::port3, ed_port3, Label46, &T::SpeedButton3Click},
+      {F::hostname3, ed_hostname3, Label45, &T::SpeedButton3Click},
+      {F::dtu_id, ed_dtuid, Label99, &T::SpeedButton4Click},
+      {F::heart_interval, ed_heart, Label29, &T::SpeedButton4Click},
+      {F::dtuinsertid_pos, ed_insert_pos, Label96, &T::SpeedButton4Click},
+      {F::reconnect_interval, ed_reconnecttime, Label39, &T::SpeedButton5Click},
+      {F::idle_interval, ed_idletime, Label42, &T::SpeedButton5Click},
+      {F::phone_number, ed_phone, Label51, &T::SpeedButton5Click},
+      {F::switch_cmd, edConf, Label16, &T::SpeedButton5Click},
+      {F::master_reconnect_interval, ePcreconnectinterval, Label67, &T::SpeedButton6Click},
+      {F::auto_interval, edAuto_cnt_interval, Label53, &T::SpeedButton6Click},
+      {F::master_ip, edMasterIP, Label55, &T::SpeedButton6Click},
+      {F::master_port, edMasterPort, Label56, &T::SpeedButton6Click},
+      {F::master_host, edMasterHostName, Label57, &T::SpeedButton6Click},
+  };
+  return fields;
+}
+
+void TForm1::RememberFilledPages(const TAppParams* record) {
+  filledTexts_.clear();
+  deviceTexts_.clear();
+  for (const PageField& pf : PageFields()) {
+    filledTexts_.insert(pf.edit, pf.edit->text());
+    if (record && FieldInfo(pf.field).encoding == FieldEncoding::Text) {
+      const auto bytes = record->FieldBytes(pf.field);
+      deviceTexts_.insert(pf.edit, QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())));
+    }
+  }
+}
+
+bool TForm1::CheckPagesBeforeEncode() {
+  const std::string primaryNameServer = edprimaryDNS->text().toStdString();
+  for (const PageField& pf : PageFields()) {
+    const QString text = pf.edit->text();
+    const auto filled = filledTexts_.constFind(pf.edit);
+    const bool changed = filled == filledTexts_.constEnd() || *filled != text;
+    // An untouched text goes back with the bytes it came with.
+    if (!changed && deviceTexts_.contains(pf.edit)) continue;
+    const std::string value = text.toStdString();
+    FieldCheck check = CheckStorable(pf.field, value);
+    if (check.accepted() && changed)
+      if (const auto rule = ExitRuleOf(pf.field)) check = CheckExitRule(*rule, value, primaryNameServer);
+    // A text that is not a number is EncodeParams' to report, with its box.
+    if (check.accepted() || check.outcome == FieldCheck::Outcome::NotANumber) continue;
+    // Bringing the page up moves the focus; that is no exit of the field
+    // the technician is in, so no exit rule may run on the way.
+    refusing_ = true;
+    (this->*pf.showPage)();
+    refusing_ = false;
+    RefuseField(pf.edit);
+    QString label = pf.label->text().trimmed();
+    while (label.endsWith(QLatin1Char(':')) || label.endsWith(QChar(0xFF1A))) label.chop(1);
+    LogStatus(QStringLiteral("%1: %2 (%3)").arg(label, text, QString::fromStdString(check.allowed)), clRed, 9);
+    return false;
+  }
+  return true;
 }

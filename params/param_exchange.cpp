@@ -21,6 +21,7 @@ bool LogCancelled(TForm1& form, SessionReason reason) {
 } // namespace
 
 bool TForm1::WriteAppParams(std::optional<SessionResult>& outcome) {
+  if (!CheckPagesBeforeEncode()) return false;
   const std::optional<TAppParams> record = EncodeParams();
   if (!record) return false;
   LogStatus(GetCaption(QStringLiteral("app_par_saving")), clBlack, 9);

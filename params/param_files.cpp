@@ -38,6 +38,7 @@ void TForm1::SpeedButton12Click() {
   const QString path = RunFileDialog(this, SaveDialog1);
   if (path.isEmpty()) return;
   // Encode first: a page that cannot be encoded must not touch the file.
+  if (!CheckPagesBeforeEncode()) return;
   const std::optional<TAppParams> record = EncodeParams();
   if (!record) return;
   // Written whole or not at all: an existing file is replaced, never left

@@ -9,6 +9,7 @@
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QScrollArea>
+#include <QStringDecoder>
 #include <QScrollBar>
 #include <QTest>
 #include <QWheelEvent>
@@ -76,6 +77,8 @@ private slots:
   void keyFilters();
   void filterKeepsEditingKeys();
   void inputMethodTextIsFiltered();
+  void textFieldsHoldDeviceBytes_data();
+  void textFieldsHoldDeviceBytes();
 
   void exitRules_data();
   void exitRules();
@@ -185,6 +188,58 @@ void TestFieldRules::inputMethodTextIsFiltered() {
     QApplication::sendEvent(target, &commit);
     QCOMPARE(w.text(c.field), c.expected);
   }
+}
+
+void TestFieldRules::textFieldsHoldDeviceBytes_data() {
+  QTest::addColumn<QString>("field");
+  QTest::addColumn<QString>("how"); // type, paste or input method
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<int>("keptCharacters");
+  QTest::addColumn<QString>("tooltip");
+  const QString chinese44(44, QChar(0x57DF)); // 域, two bytes in GBK
+  QTest::newRow("host name typed") << "ed_hostname1" << "type" << chinese44 << 32 << "64 / 64 bytes";
+  QTest::newRow("host name pasted") << "ed_hostname1" << "paste" << chinese44 << 32 << "64 / 64 bytes";
+  QTest::newRow("identifier typed") << "ed_dtuid" << "type" << chinese44.left(14) << 8 << "16 / 16 bytes";
+  QTest::newRow("identifier by input method") << "ed_dtuid" << "input method" << chinese44.left(14) << 8
+                                              << "16 / 16 bytes";
+  // One byte short of a whole character: the character is left out, not split.
+  QTest::newRow("identifier pasted, odd start") << "ed_dtuid" << "paste" << "a" + chinese44.left(14) << 8
+                                                << "15 / 16 bytes";
+  QTest::newRow("ascii keeps the character limit") << "ed_apn" << "paste" << QString(70, QLatin1Char('x')) << 63
+                                                   << "63 / 64 bytes";
+}
+
+void TestFieldRules::textFieldsHoldDeviceBytes() {
+  QFETCH(QString, field);
+  QFETCH(QString, how);
+  QFETCH(QString, text);
+  QFETCH(int, keptCharacters);
+  QFETCH(QString, tooltip);
+  Window w;
+  const QByteArray name = field.toLatin1();
+  w.showPageOf(name.constData());
+  auto* edit = w.get<QLineEdit>(name.constData());
+  edit->clear();
+  edit->setFocus(Qt::TabFocusReason);
+  if (how == "type") {
+    for (const QChar ch : text) QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+  } else if (how == "paste") {
+    QGuiApplication::clipboard()->setText(text);
+    QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+  } else {
+    QInputMethodEvent commit;
+    commit.setCommitString(text);
+    QApplication::sendEvent(edit, &commit);
+  }
+  QCOMPARE(edit->text(), text.left(keptCharacters));
+  QCOMPARE(edit->toolTip(), tooltip);
+  // What the unit gets reads back as exactly what the field shows.
+  const TAppParams record = w.encoded();
+  const AppField f = field == "ed_hostname1" ? AppField::hostname1
+                     : field == "ed_dtuid"   ? AppField::dtu_id
+                                             : AppField::apn;
+  QStringDecoder gbk("GBK");
+  QCOMPARE(gbk.decode(QByteArray::fromStdString(record.GetText(f))), edit->text());
 }
 
 // ---------------------------------------------------------------- exit rules

@@ -4,7 +4,9 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QStackedWidget>
@@ -85,11 +87,14 @@ class TestParamExchange : public QObject {
 
 private slots:
   void readThenWriteBackStoresTheSameRecord();
+  void untouchedTextsGoBackAsTheyCame();
   void readFailures_data();
   void readFailures();
   void writeFailures_data();
   void writeFailures();
   void unconvertibleFieldSendsNothing();
+  void refusedEditSendsNothing_data();
+  void refusedEditSendsNothing();
   void windowClosedDuringReadWait_data();
   void windowClosedDuringReadWait();
   void disconnectDuringReadWait();
@@ -124,6 +129,28 @@ void TestParamExchange::readThenWriteBackStoresTheSameRecord() {
   QCOMPARE(frames.size(), 3);
   QCOMPARE(frames[2].left(4), QByteArray::fromHex("AA04BB02"));
   QCOMPARE(frames[2], FrameBytes(4, RecordBytes(DistinctRecord())));
+}
+
+void TestParamExchange::untouchedTextsGoBackAsTheyCame() {
+  // Bytes a unit may hold that GBK cannot decode and encode back: a Latin-1
+  // letter, a lead byte without its second byte, a pair that is no
+  // character, and bytes left behind the terminating zero.
+  const std::string unclean[] = {"caf\xE9", "ab\xB1", "\x81\x30", std::string("ok\0\x81\xFE", 5)};
+  TAppParams unit = DistinctRecord();
+  std::size_t i = 0;
+  for (const AppFieldInfo& info : kAppFields)
+    // The switch command stays: the window has to connect with it.
+    if (info.encoding == FieldEncoding::Text && info.id != AppField::switch_cmd) {
+      unit.SetText(info.id, unclean[i++ % std::size(unclean)]);
+    }
+  DtuSimProcess sim;
+  QVERIFY2(sim.startWithRecord(RecordBytes(unit)), qPrintable(sim.errorString()));
+  WindowFixture w;
+  QVERIFY(w.connectTo(sim.devicePath(), QString::fromStdString(unit.GetText(AppField::switch_cmd))));
+  w.click("sb_getpar");
+  w.click("sb_setpar");
+  QVERIFY(w.lastLineIs(Success("app_par_save_completed")));
+  QCOMPARE(sim.stateRecord(), RecordBytes(unit));
 }
 
 void TestParamExchange::readFailures_data() {
@@ -226,6 +253,75 @@ void TestParamExchange::unconvertibleFieldSendsNothing() {
   s.w.click("sb_setpar");
   QVERIFY(s.w.lastLineIs(Success("app_par_save_completed")));
   QCOMPARE(s.sim.stateRecord(), RecordBytes(DistinctRecord()));
+}
+
+void TestParamExchange::refusedEditSendsNothing_data() {
+  QTest::addColumn<QString>("field");
+  QTest::addColumn<QString>("label");
+  QTest::addColumn<QString>("page");
+  QTest::addColumn<QString>("typed");
+  QTest::addColumn<QString>("allowed");
+  QTest::addColumn<QString>("valid");
+  QTest::newRow("port the record cannot hold") << "ed_port1" << "Label26" << "pConnection" << "70000" << "0~65535"
+                                               << "8080";
+  QTest::newRow("delay the record holds but the rule refuses")
+      << "ed_delay" << "Label106" << "pSerial" << "99" << "100~1000" << "500";
+  QTest::newRow("address the conversion fails on") << "edMasterIP" << "Label55" << "pRemote" << "300.1.1.1"
+                                                   << "a.b.c.d" << "10.1.1.1";
+}
+
+void TestParamExchange::refusedEditSendsNothing() {
+  QFETCH(QString, field);
+  QFETCH(QString, label);
+  QFETCH(QString, page);
+  QFETCH(QString, typed);
+  QFETCH(QString, allowed);
+  QFETCH(QString, valid);
+  // A unit whose delay of 50 the exit rule would refuse if it were typed.
+  TAppParams unit = DistinctRecord();
+  unit.Set(AppField::com_ptcl, 0);
+  unit.Set(AppField::delay, 50);
+  DtuSimProcess sim;
+  QVERIFY2(sim.startWithRecord(RecordBytes(unit)), qPrintable(sim.errorString()));
+  WindowFixture w;
+  QVERIFY(w.connectTo(sim.devicePath(), QString::fromStdString(unit.GetText(AppField::switch_cmd))));
+  w.form().activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&w.form()));
+  w.click("sb_getpar");
+  w.click("sb_setpar"); // untouched, it goes back as it came
+  QVERIFY(w.lastLineIs(Success("app_par_save_completed")));
+  QCOMPARE(sim.stateRecord(), RecordBytes(unit));
+
+  const auto typeInto = [&](const QString& text) {
+    auto* edit = w.get<QLineEdit>(qPrintable(field));
+    for (const auto& [button, name] : kPageButtons)
+      if (page == QLatin1String(name)) w.click(button);
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClicks(edit, text);
+  };
+  const QString exportPath = QDir(w.dir()).filePath(QStringLiteral("refused.bin"));
+  for (const char* button : {"sb_setpar", "SpeedButton12"}) {
+    typeInto(typed);
+    if (QLatin1String(button) == QLatin1String("SpeedButton12")) w.dialogAnswers.push_back(exportPath);
+    const qsizetype frames = sim.framesReceived().size();
+    const qsizetype before = w.logSize();
+    w.click(button);
+    const QString line = w.get<QLabel>(qPrintable(label))->text() + ": " + typed + " (" + allowed + ")";
+    QVERIFY(w.logTailIs(before, {Refusal("par_error"), {line, kLogRed, 9}}));
+    QCOMPARE(w.get<QStackedWidget>("PageStack")->currentWidget()->objectName(), page);
+    QCOMPARE(QApplication::focusWidget(), w.get<QWidget>(qPrintable(field)));
+    QCOMPARE(w.get<QLineEdit>(qPrintable(field))->selectedText(), typed);
+    QCOMPARE(sim.framesReceived().size(), frames);
+    QVERIFY(!QFile::exists(exportPath));
+  }
+  QCOMPARE(sim.stateRecord(), RecordBytes(unit));
+
+  typeInto(valid);
+  w.click("sb_setpar");
+  QVERIFY(w.lastLineIs(Success("app_par_save_completed")));
+  // Exactly the edited field changed.
+  QCOMPARE(RecordDifferences(RecordFrom(sim.stateRecord()), unit).split(u'\n', Qt::SkipEmptyParts).size(), 1);
 }
 
 void TestParamExchange::windowClosedDuringReadWait_data() { AddCloseRows(); }
