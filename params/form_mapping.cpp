@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QSignalBlocker>
 
+#include "app/app_texts.h"
 #include "app/limited_edit.h"
 #include "app/main_window.h"
 #include "app/message_box.h"
@@ -23,6 +24,13 @@ constexpr std::uint8_t kPtclKtsp = 1;
 constexpr std::uint8_t kUdp = 1;
 
 QString Decimal(std::uint32_t value) { return QString::number(value); }
+
+// A label's text as the name of its field: without the colon some captions end in.
+QString FieldName(QString label) {
+  label = label.trimmed();
+  while (label.endsWith(QLatin1Char(':')) || label.endsWith(QChar(0xFF1A))) label.chop(1);
+  return label;
+}
 
 void SelectByText(QComboBox* list, std::uint32_t value) {
   const int index = list->findText(QString::number(value), Qt::MatchExactly);
@@ -147,6 +155,32 @@ void TForm1::DecodeParams(const TAppParams& p) {
   ePcreconnectinterval->setText(Decimal(p.Get(F::master_reconnect_interval)));
   edPincode->setText(text(F::pin_code));
   RememberFilledPages(&p);
+
+  // A list left without a selection, or a box for a value that is neither
+  // 0 nor 1, hides what the record holds: name it, with the raw value.
+  const struct {
+    QWidget* control;
+    QLabel* label; // null: the check box's own text
+    F field;
+  } shown[] = {
+      {cb_baudrate, Label74, F::baudrate},           {cb_databit, Label103, F::databit},
+      {cb_stopbit, Label91, F::stopbit},             {cb_paritybit, Label104, F::paritybit},
+      {cbdtuserialptcl, Label109, F::com_ptcl},      {cb_report, Label18, F::debug},
+      {cb_connecttype1, Label85, F::connection_type1}, {cb_connecttype2, Label86, F::connection_type2},
+      {cb_connecttype3, Label87, F::connection_type3}, {cbPtcl_select, Label32, F::select_ptcl},
+      {cb_insert_enable, nullptr, F::dtuinsertid},   {ck_enable_heart, nullptr, F::custom_heart_packet_en},
+      {ck_enable_heart_ack, nullptr, F::custom_heart_packet_ack_en},
+      {cb_workmode, Label49, F::run_mode},           {ckbDropWakedata, nullptr, F::drop_wakeup_data},
+      {ck_enable_recv_sms, nullptr, F::recv_sms_en}, {cbPconlinemode, Label48, F::run_type},
+  };
+  for (const auto& s : shown) {
+    const auto* list = qobject_cast<const QComboBox*>(s.control);
+    const bool hidden = list ? list->currentIndex() < 0 : p.Get(s.field) > 1;
+    if (!hidden) continue;
+    const QString name = s.label ? s.label->text() : static_cast<const QCheckBox*>(s.control)->text();
+    LogStatus(GetCaption(QStringLiteral("value_not_shown")) + FieldName(name) + u' ' + Decimal(p.Get(s.field)),
+              clBlack, 9);
+  }
 }
 
 std::optional<TAppParams> TForm1::EncodeParams() {
@@ -267,14 +301,17 @@ std::vector<TForm1::PageField> TForm1::PageFields() const {
 }
 
 void TForm1::RememberFilledPages(const TAppParams* record) {
-  filledTexts_.clear();
-  deviceTexts_.clear();
   for (const PageField& pf : PageFields()) {
-    filledTexts_.insert(pf.edit, pf.edit->text());
+    const QString text = pf.edit->text();
     if (record && FieldInfo(pf.field).encoding == FieldEncoding::Text) {
       const auto bytes = record->FieldBytes(pf.field);
       deviceTexts_.insert(pf.edit, QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())));
+    } else if (filledTexts_.value(pf.edit) != text) {
+      // The factory set leaves the identifier alone: a text it did not
+      // change keeps the bytes it came with; the others are its own now.
+      deviceTexts_.remove(pf.edit);
     }
+    filledTexts_.insert(pf.edit, text);
   }
 }
 
@@ -298,9 +335,7 @@ bool TForm1::CheckPagesBeforeEncode() {
     (this->*pf.showPage)();
     refusing_ = false;
     RefuseField(pf.edit);
-    QString label = pf.label->text().trimmed();
-    while (label.endsWith(QLatin1Char(':')) || label.endsWith(QChar(0xFF1A))) label.chop(1);
-    LogStatus(QStringLiteral("%1: %2 (%3)").arg(label, text, QString::fromStdString(check.allowed)), clRed, 9);
+    LogStatus(QStringLiteral("%1: %2 (%3)").arg(FieldName(pf.label->text()), text, QString::fromStdString(check.allowed)), clRed, 9);
     return false;
   }
   return true;

@@ -1,5 +1,6 @@
 // Parameter files: one raw 693-byte record, no header.
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -11,29 +12,60 @@
 
 Q_LOGGING_CATEGORY(lcParamFiles, "k7v.paramfiles")
 
-// Import. On failure the pages are left as they were and "import_failed" is logged.
+namespace {
+
+constexpr qint64 kRecordSize = qint64(TAppParams::kSize);
+
+// The message of key naming the file, with the reason when there is one.
+QString FileLine(const char* key, const QString& path, const QString& reason = {}) {
+  QString line = GetCaption(QLatin1String(key)) + QStringLiteral("：") + QDir::toNativeSeparators(path);
+  if (!reason.isEmpty()) line += QStringLiteral("，") + reason;
+  return line;
+}
+
+} // namespace
+
+// Import. On failure the pages are left as they were and "import_failed" is
+// logged with the file and the reason.
 void TForm1::SpeedButton11Click() {
   const QString path = RunFileDialog(this, OpenDialog1);
   if (path.isEmpty() || !QFileInfo::exists(path)) return; // cancelled, or no such file: nothing to say
+  const QFileInfo info(path);
   QFile file(path);
   QByteArray bytes;
+  QString reason;
   // Only plain files: opening a named pipe would block the window until
   // some other program writes to it.
-  if (QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly)) bytes = file.read(qint64(TAppParams::kSize));
-  // A short or unreadable file would mix its bytes with an earlier import's;
-  // refuse it and leave the pages as they are.
-  if (bytes.size() < qsizetype(TAppParams::kSize)) {
+  if (!info.isFile())
+    reason = GetCaption(QStringLiteral("not_plain_file"));
+  else if (!file.open(QIODevice::ReadOnly))
+    reason = file.errorString();
+  else {
+    bytes = file.read(kRecordSize);
+    // A short or unreadable file would mix its bytes with an earlier import's;
+    // refuse it and leave the pages as they are.
+    if (bytes.size() < kRecordSize)
+      reason = file.error() != QFileDevice::NoError
+                   ? file.errorString()
+                   : GetCaption(QStringLiteral("param_file_short")).arg(bytes.size()).arg(kRecordSize);
+  }
+  if (!reason.isEmpty()) {
     qCInfo(lcParamFiles) << "import refused:" << path << file.error() << file.errorString() << bytes.size();
-    LogStatus(GetCaption(QStringLiteral("import_failed")), clRed, 10);
+    LogStatus(FileLine("import_failed", path, reason), clRed, 10);
     return;
   }
   importRecord_ = TAppParams::FromBytes(
       std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())));
   DecodeParams(importRecord_);
-  LogStatus(GetCaption(QStringLiteral("imported")), clBlack, 9);
+  LogStatus(FileLine("imported", path), clBlack, 9);
+  // A firmware image or a text file of the right size or more would fill
+  // the pages with whatever its first bytes are: say so.
+  if (info.size() > kRecordSize)
+    LogStatus(GetCaption(QStringLiteral("param_file_long")).arg(kRecordSize).arg(info.size()), clBlack, 9);
 }
 
-// Export. On failure the file is left as it was and "export_failed" is logged.
+// Export. On failure the file is left as it was and "export_failed" is
+// logged with the file and the reason.
 void TForm1::SpeedButton12Click() {
   const QString path = RunFileDialog(this, SaveDialog1);
   if (path.isEmpty()) return;
@@ -41,6 +73,15 @@ void TForm1::SpeedButton12Click() {
   if (!CheckPagesBeforeEncode()) return;
   const std::optional<TAppParams> record = EncodeParams();
   if (!record) return;
+  // The file is replaced by renaming a new one over it: a FIFO or a device
+  // node in its place would become a regular file (and /dev/null, for root,
+  // would be gone). Only a plain file, or nothing, may be there.
+  const QFileInfo info(path);
+  if (info.exists() && !info.isFile()) {
+    qCInfo(lcParamFiles) << "export refused, not a plain file:" << path;
+    LogStatus(FileLine("export_failed", path, GetCaption(QStringLiteral("not_plain_file"))), clRed, 10);
+    return;
+  }
   // Written whole or not at all: an existing file is replaced, never left
   // half-written or with a stale tail.
   QSaveFile file(path);
@@ -54,9 +95,10 @@ void TForm1::SpeedButton12Click() {
                   file.flush() && file.commit();
   if (!ok) {
     qCInfo(lcParamFiles) << "export failed:" << path << file.error() << file.errorString();
+    const QString reason = file.errorString();
     file.cancelWriting();
-    LogStatus(GetCaption(QStringLiteral("export_failed")), clRed, 10);
+    LogStatus(FileLine("export_failed", path, reason), clRed, 10);
     return;
   }
-  LogStatus(GetCaption(QStringLiteral("exported")), clBlack, 9);
+  LogStatus(FileLine("exported", path), clBlack, 9);
 }

@@ -247,7 +247,7 @@ void TestCaptions::deliveredFileIsComplete() {
       "app_par_save_failed_with_checksum_error", "app_par_save_failed_with_timeout",
       "default_par", "par_error", "imported", "exported", "select_bin", "start_download",
       "download_completed", "serial_lost", "export_failed", "import_failed", "bin_error",
-      "download_failed"};
+      "download_failed", "not_plain_file", "param_file_short", "param_file_long", "value_not_shown"};
   for (const char* key : messages)
     QVERIFY2(!GetCaption(QString::fromLatin1(key)).isEmpty(), key);
 

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QTest>
 
 #include <algorithm>
@@ -189,8 +190,13 @@ void TestFormMapping::unknownBaudRateBlocksEncoding() {
   Window w;
   TAppParams p = DistinctRecord();
   p.Set(F::baudrate, 12345);
+  p.Set(F::run_type, 7);
   w.form().DecodeParams(p);
   QCOMPARE(w.index("cb_baudrate"), -1);
+  // The technician learns what the unit holds that the pages cannot show.
+  const QString notShown = WindowFixture::caption("value_not_shown");
+  QCOMPARE(w.logTexts(), (QStringList{notShown + w.get<QLabel>("Label74")->text() + " 12345",
+                                      notShown + w.get<QLabel>("Label48")->text() + " 7"}));
   QVERIFY(!w.form().EncodeParams());
   QCOMPARE(w.boxes, QStringList{ConversionError("")});
   w.get<QComboBox>("cb_baudrate")->setCurrentIndex(0);

@@ -41,6 +41,11 @@ QMap<QString, QByteArray> Snapshot(const QString& dir) {
   return entries;
 }
 
+// How the log names a file, and the reason a file was refused.
+QString Named(const QString& path, const QString& reason = {}) {
+  return QStringLiteral("：") + QDir::toNativeSeparators(path) + (reason.isEmpty() ? QString() : "，" + reason);
+}
+
 class Window : public WindowFixture {
 public:
   void importFrom(const QString& path) {
@@ -114,13 +119,13 @@ void TestParamFiles::exportThenImportGivesTheSameRecord() {
 
   const QString path = file("unit.par"); // did not exist
   w.exportTo(path);
-  QVERIFY(w.lastLineIs(Progress("exported")));
+  QVERIFY(w.lastLineIs(Progress("exported", Named(path))));
   QCOMPARE(ReadFile(path), RecordBytes(shown));
 
   w.click("SpeedButton15");
   QVERIFY(w.encoded() != shown);
   w.importFrom(path);
-  QVERIFY(w.lastLineIs(Progress("imported")));
+  QVERIFY(w.lastLineIs(Progress("imported", Named(path))));
   QCOMPARE(w.encoded(), shown);
   QVERIFY(w.boxes.isEmpty());
 }
@@ -131,7 +136,7 @@ void TestParamFiles::exportReplacesALongerFileWhole() {
   QVERIFY(WriteFile(path, QByteArray(3000, '\xEE')));
   w.click("SpeedButton15");
   w.exportTo(path);
-  QVERIFY(w.lastLineIs(Progress("exported")));
+  QVERIFY(w.lastLineIs(Progress("exported", Named(path))));
   QCOMPARE(ReadFile(path), RecordBytes(w.encoded())); // 693 bytes, no stale tail
   QCOMPARE(QDir(dir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
            QStringList{"long.par"}); // no temporary file left behind
@@ -141,8 +146,12 @@ void TestParamFiles::importUsesTheFirstRecordOfALongerFile() {
   Window w;
   const QString path = file("tail.par");
   QVERIFY(WriteFile(path, RecordBytes(DistinctRecord()) + QByteArray(307, '\x5A')));
+  const qsizetype lines = w.logSize();
   w.importFrom(path);
-  QVERIFY(w.lastLineIs(Progress("imported")));
+  // Read as before, but the technician is told the file is not just a record.
+  QVERIFY(w.logTailIs(lines, {Progress("imported", Named(path)),
+                              {WindowFixture::caption("param_file_long").arg(kRecordSize).arg(kRecordSize + 307),
+                               kLogBlack, 9}}));
   QCOMPARE(w.encoded(), DistinctRecord());
 }
 
@@ -190,7 +199,17 @@ void TestParamFiles::importRefusals() {
   const qsizetype lines = w.logLines().size();
 
   w.importFrom(path);
-  QVERIFY(w.logTailIs(lines, {Failure("import_failed")}));
+  // Named with the reason; a failing read gives the system's own words.
+  const QString notPlain = WindowFixture::caption("not_plain_file");
+  const QString tooShort = WindowFixture::caption("param_file_short");
+  const QMap<QString, QString> reasons = {{"short", tooShort.arg(kRecordSize - 1).arg(kRecordSize)},
+                                          {"empty", tooShort.arg(0).arg(kRecordSize)},
+                                          {"directory", notPlain},
+                                          {"fifo", notPlain}};
+  if (reasons.contains(kind))
+    QVERIFY(w.logTailIs(lines, {Failure("import_failed", Named(path, reasons.value(kind)))}));
+  else
+    QVERIFY(w.logSize() == lines + 1 && w.logTexts().last().startsWith(Failure("import_failed", Named(path)).text));
   QCOMPARE(w.encoded(), pages);
   QCOMPARE(Snapshot(dir()), before);
   QVERIFY(w.boxes.isEmpty());
@@ -202,6 +221,9 @@ void TestParamFiles::exportFailures_data() {
   QTest::newRow("parent is a regular file") << "fileparent";
   QTest::newRow("path is a directory") << "directory";
   QTest::newRow("under /proc") << "proc";
+#ifndef _WIN32
+  QTest::newRow("named pipe in its place") << "fifo";
+#endif
 #ifndef _WIN32
   QTest::newRow("disk full while writing over a file") << "full";
 #endif
@@ -218,9 +240,12 @@ void TestParamFiles::exportFailures() {
   const QMap<QString, QString> paths = {
       {"noparent", file("missing/unit.par")}, {"fileparent", file("notes.txt/unit.par")},
       {"directory", file("folder")},          {"proc", "/proc/k7v-unit.par"},
-      {"full", file("old.par")},
+      {"full", file("old.par")},            {"fifo", file("pipe.par")},
   };
   const QString path = paths.value(kind);
+#ifndef _WIN32
+  if (kind == "fifo") QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+#endif
   const TAppParams pages = w.encoded();
   const auto before = Snapshot(dir());
   const qsizetype lines = w.logLines().size();
@@ -244,7 +269,10 @@ void TestParamFiles::exportFailures() {
   w.exportTo(path);
 #endif
 
-  QVERIFY(w.logTailIs(lines, {Failure("export_failed")}));
+  if (kind == "directory" || kind == "fifo")
+    QVERIFY(w.logTailIs(lines, {Failure("export_failed", Named(path, WindowFixture::caption("not_plain_file")))}));
+  else
+    QVERIFY(w.logSize() == lines + 1 && w.logTexts().last().startsWith(Failure("export_failed", Named(path)).text));
   QCOMPARE(Snapshot(dir()), before);
   QVERIFY(!QFileInfo::exists("/proc/k7v-unit.par"));
   QCOMPARE(w.encoded(), pages);

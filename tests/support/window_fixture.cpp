@@ -26,7 +26,9 @@ ExpectedLine Progress(const char* key, const QString& suffix) {
   return {WindowFixture::caption(key) + suffix, kLogBlack, 9};
 }
 ExpectedLine Success(const char* key) { return {WindowFixture::caption(key), kLogGreen, 10}; }
-ExpectedLine Failure(const char* key) { return {WindowFixture::caption(key), kLogRed, 10}; }
+ExpectedLine Failure(const char* key, const QString& suffix) {
+  return {WindowFixture::caption(key) + suffix, kLogRed, 10};
+}
 ExpectedLine Refusal(const char* key) { return {WindowFixture::caption(key), kLogRed, 9}; }
 
 QString ConversionError(const QString& text) {

@@ -35,7 +35,7 @@ inline const QColor kLogRed(0xFF, 0, 0);
 // The message of a key (with suffix appended) in the look of its kind.
 ExpectedLine Progress(const char* key, const QString& suffix = {}); // black, 9 points
 ExpectedLine Success(const char* key);                              // green, 10 points
-ExpectedLine Failure(const char* key); // a device or file operation failed: red, 10 points
+ExpectedLine Failure(const char* key, const QString& suffix = {}); // a device or file operation failed: red, 10 points
 ExpectedLine Refusal(const char* key); // a port or field error: red, 9 points
 
 // The toolkit's box for a number field whose text is not a number.
