@@ -25,6 +25,7 @@ constexpr std::array kAddedMessages = std::to_array<std::pair<const char*, const
     {"param_file_short", "%1 字节，参数文件有 %2 字节"},
     {"param_file_long", "只用了文件的前 %1 字节，文件共有 %2 字节"},
     {"value_not_shown", "读到的值页面无法显示："},
+    {"profile_error", "参数配置文件有误："},
 });
 
 } // namespace
