@@ -312,6 +312,10 @@ bool Fleet::Run() {
     for (Unit& u : units_)
       if (u.job && !u.outcome) u.job->cancel();
   });
+  if (plan_.command == CliCommand::Flash && plan_.imageName.size() > k7v::kDownloadNameSize)
+    Status(QStringLiteral("the image name is longer than %1 bytes; the units get: %2")
+               .arg(k7v::kDownloadNameSize)
+               .arg(QString::fromStdString(plan_.imageName.substr(0, k7v::kDownloadNameSize))));
   if (live_) DrawLive(true);
   StartAll();
   QCoreApplication::exec();
