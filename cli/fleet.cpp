@@ -193,7 +193,7 @@ void Fleet::OnStep(int unit, const QString& step, int percent, int secondsLeft) 
   u.secondsLeft = secondsLeft;
   if (live_) {
     DrawLive(false);
-  } else if (!options_.json) {
+  } else if (!options_.json && !recordOnly_) { // diff prints only the differences
     // Plain lines for logs: each new step, and a flash at every quarter.
     const bool quarter = percent >= 0 && percent / 25 != u.reportedQuarter;
     if (changed || quarter) {
