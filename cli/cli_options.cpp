@@ -21,6 +21,7 @@ constexpr CommandName kCommands[] = {
     {"help", CliCommand::Help, 0, 0, false},
 };
 
+// nullptr for a word that is no command.
 const CommandName* FindCommand(const QString& word) {
   for (const CommandName& c : kCommands)
     if (word == QLatin1String(c.name)) return &c;
@@ -33,11 +34,13 @@ constexpr int kStopBitsIndexOne = 1; // the dialog lists "2" before "1"
 
 } // namespace
 
+// Never fails.
 const QList<int>& LinkBaudRates() {
   static const QList<int> rates{115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200, 600, 300};
   return rates;
 }
 
+// The built-in defaults for a missing file or key; a value out of place is noted and skipped.
 LineSettings LinkDefaultsFromFile(const QString& path, QString& switchCommand, QStringList& notes) {
   LineSettings s;
   s.baudRate = 115200;
@@ -197,6 +200,7 @@ CliOptions ParseCliOptions(const QStringList& args, const LineSettings& linkDefa
   return o;
 }
 
+// Never fails.
 QString CliUsage() {
   return QStringLiteral(
       "Usage:\n"

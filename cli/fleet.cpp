@@ -18,6 +18,7 @@ namespace {
 
 constexpr int kLiveRedrawMs = 100; // a terminal line is redrawn at most this often
 
+// Empty for the commands that talk to no unit.
 const char* CommandWord(CliCommand c) {
   switch (c) {
   case CliCommand::Info: return "info";
@@ -28,6 +29,7 @@ const char* CommandWord(CliCommand c) {
   }
 }
 
+// Never fails.
 QString ResultWord(UnitOutcome::Result r) {
   switch (r) {
   case UnitOutcome::Result::Ok: return QStringLiteral("ok");
@@ -45,6 +47,7 @@ QString PadRight(const QString& s, int width) { return s.leftJustified(width, u'
 
 QString PortBaseName(const QString& port) { return QFileInfo(port).fileName(); }
 
+// Never fails; a plan without --set lines comes back as it is.
 std::vector<ProfileSource> ProfileForPort(const UnitPlan& plan, const QString& port) {
   std::vector<ProfileSource> out = plan.profile;
   const std::string base = PortBaseName(port).toStdString();
@@ -55,6 +58,7 @@ std::vector<ProfileSource> ProfileForPort(const UnitPlan& plan, const QString& p
   return out;
 }
 
+// Never fails; Prepare does the checking.
 Fleet::Fleet(const CliOptions& options, QObject* parent) : QObject(parent), options_(options) {
   qRegisterMetaType<UnitOutcome>();
   plan_.command = options.command;
@@ -76,11 +80,13 @@ Fleet::Fleet(const CliOptions& options, QObject* parent) : QObject(parent), opti
 
 Fleet::~Fleet() { StopAll(); }
 
+// Empty when no -o was given.
 QString Fleet::OutputPathFor(const QString& port) const {
   QString path = options_.output;
   return path.replace(QLatin1String("{port}"), PortBaseName(port));
 }
 
+// False with the reasons in errors; nothing has been opened then.
 bool Fleet::Prepare(QStringList& errors) {
   if (plan_.command == CliCommand::Write) {
     QString reason;
@@ -149,6 +155,7 @@ bool Fleet::Prepare(QStringList& errors) {
   return errors.isEmpty();
 }
 
+// Never fails.
 void Fleet::Status(const QString& line) {
   if (statusToStderr_)
     PrintError(line);
@@ -156,6 +163,7 @@ void Fleet::Status(const QString& line) {
     PrintOut(line);
 }
 
+// One thread per unit; never fails (a unit that cannot start reports through its outcome).
 void Fleet::StartAll() {
   running_ = int(units_.size());
   for (std::size_t i = 0; i < units_.size(); ++i) {
@@ -171,6 +179,7 @@ void Fleet::StartAll() {
   }
 }
 
+// Cancels what still runs and waits for every thread; safe to repeat.
 void Fleet::StopAll() {
   for (Unit& u : units_) {
     if (u.job && !u.outcome) u.job->cancel();
@@ -185,6 +194,7 @@ void Fleet::StopAll() {
   }
 }
 
+// Never fails.
 void Fleet::OnStep(int unit, const QString& step, int percent, int secondsLeft) {
   Unit& u = units_[std::size_t(unit)];
   const bool changed = u.step != step;
@@ -204,6 +214,7 @@ void Fleet::OnStep(int unit, const QString& step, int percent, int secondsLeft) 
   }
 }
 
+// Ends the run when it was the last unit; never fails.
 void Fleet::OnFinished(int unit, const UnitOutcome& outcome) {
   Unit& u = units_[std::size_t(unit)];
   u.outcome = outcome;
@@ -269,6 +280,7 @@ void Fleet::Report(int unit) {
   }
 }
 
+// Redraws every unit's line in place; skipped when the last redraw is too recent.
 void Fleet::DrawLive(bool force) {
   if (!force && sinceDraw_.isValid() && sinceDraw_.elapsed() < kLiveRedrawMs) return;
   sinceDraw_.start();
@@ -286,6 +298,7 @@ void Fleet::DrawLive(bool force) {
   PrintRaw(out.toUtf8());
 }
 
+// Nothing with --json: the JSON lines are the summary.
 void Fleet::PrintSummary() {
   if (options_.json) return;
   int portWidth = 4, reasonWidth = 6;
@@ -303,6 +316,7 @@ void Fleet::PrintSummary() {
   }
 }
 
+// False when any unit failed or was stopped.
 bool Fleet::Run() {
   InterruptNotifier interrupt;
   connect(&interrupt, &InterruptNotifier::interrupted, this, [this] {
@@ -325,6 +339,7 @@ bool Fleet::Run() {
                      [](const Unit& u) { return u.outcome && u.outcome->result == UnitOutcome::Result::Ok; });
 }
 
+// nullopt when the unit failed; the reason is on stderr.
 std::optional<TAppParams> Fleet::ReadOne() {
   plan_.command = CliCommand::Read;
   statusToStderr_ = true;

@@ -22,11 +22,13 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
+// Always the usage exit status: nothing was sent.
 int PrintIssues(const std::vector<ProfileIssue>& issues) {
   for (const ProfileIssue& i : issues) PrintError(QString::fromStdString(FormatIssue(i)));
   return kExitUsage;
 }
 
+// Always 0: no ports is an empty list.
 int ListPorts(const CliOptions& o) {
   for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
     if (o.json) {
@@ -43,6 +45,7 @@ int ListPorts(const CliOptions& o) {
   return kExitOk;
 }
 
+// 1 when -o cannot be written.
 int Defaults(const CliOptions& o) {
   const TAppParams record = FactoryParams();
   if (o.output.isEmpty()) {
@@ -57,6 +60,7 @@ int Defaults(const CliOptions& o) {
   return kExitOk;
 }
 
+// 2 for a file that cannot be read or a profile with errors, 1 when OUT cannot be written.
 int Convert(const CliOptions& o) {
   std::vector<ProfileIssue> issues;
   // A file conversion keeps whatever the record can hold: the window's rules

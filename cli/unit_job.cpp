@@ -24,15 +24,18 @@ UnitJob::UnitJob(int index, QString port, const UnitPlan& plan)
 
 UnitJob::~UnitJob() = default;
 
+// Never fails; the session may not exist yet or any more.
 void UnitJob::cancel() {
   cancelled_ = true;
   if (DeviceSession* s = session_.load()) s->cancel();
 }
 
+// Never fails.
 void UnitJob::say(const QString& text, int percent, int secondsLeft) {
   emit step(index_, text, percent, secondsLeft);
 }
 
+// Never fails: every ending is an outcome.
 void UnitJob::run() {
   QElapsedTimer clock;
   clock.start();
@@ -47,6 +50,7 @@ void UnitJob::run() {
   emit finished(index_, outcome);
 }
 
+// Failed or Stopped with the reason when a step did not succeed.
 UnitOutcome UnitJob::work(DeviceSession& session) {
   UnitOutcome out;
   auto fail = [&](const SessionResult& r) {

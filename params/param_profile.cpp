@@ -127,6 +127,7 @@ Kind KindOf(F f) {
   return Kind::Number;
 }
 
+// Empty for fields that are neither lists nor flags.
 std::span<const char* const> WordsOf(F f) {
   return KindOf(f) == Kind::Flag ? std::span<const char* const>(kOnOff) : kProfileFields[std::size_t(f)].words;
 }
@@ -140,6 +141,7 @@ F LengthOf(F packet) {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// Never fails.
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
   while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
@@ -148,6 +150,7 @@ std::string_view Trim(std::string_view s) {
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
 
+// ASCII letters only are folded.
 bool SameWord(std::string_view a, std::string_view b) {
   return a.size() == b.size() &&
          std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
@@ -172,6 +175,7 @@ std::optional<std::uint32_t> ParseDecimal(std::string_view s) {
   return std::uint32_t(v);
 }
 
+// -1 for a character that is no hex digit.
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -198,6 +202,7 @@ std::optional<std::string> ParseHexBytes(std::string_view s) {
   return out;
 }
 
+// Upper-case pairs; empty for no bytes.
 std::string HexPairs(std::span<const std::uint8_t> bytes, bool spaced) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string out;
@@ -216,6 +221,7 @@ std::span<const std::uint8_t> WithoutPadding(std::span<const std::uint8_t> field
   return field.first(n);
 }
 
+// "0~max" of the field's width; never fails.
 std::string RecordRange(F f) {
   const std::uint64_t max = (std::uint64_t(1) << (8 * FieldInfo(f).size)) - 1;
   return "0~" + std::to_string(max);
@@ -242,6 +248,7 @@ constexpr std::uint32_t kBaudRates[] = {115200, 57600, 38400, 19200, 9600, 4800,
 constexpr std::uint32_t kDataBits[] = {8, 7};
 constexpr std::uint32_t kStopBits[] = {1, 2};
 
+// Empty for fields the pages do not pick from a list of numbers.
 std::span<const std::uint32_t> OfferedNumbers(F f) {
   switch (f) {
   case F::baudrate: return kBaudRates;
@@ -287,6 +294,7 @@ struct WrittenValue {
   const char* note = nullptr; // why the value is not in its usual form
 };
 
+// Never fails: any bytes have a spelling.
 WrittenValue ValueOf(const TAppParams& record, F f) {
   const Kind kind = KindOf(f);
   const auto words = WordsOf(f);
@@ -327,6 +335,7 @@ std::string Quoted(const std::string& v) {
   return needs ? '"' + v + '"' : v;
 }
 
+// Never fails.
 std::string AllowedText(F f) {
   const Kind kind = KindOf(f);
   const auto words = WordsOf(f);
@@ -598,6 +607,7 @@ private:
 
 } // namespace
 
+// Never fails.
 std::string FormatIssue(const ProfileIssue& issue) {
   std::string out = issue.source;
   if (issue.line > 0) out += ':' + std::to_string(issue.line);
@@ -607,6 +617,7 @@ std::string FormatIssue(const ProfileIssue& issue) {
   return out;
 }
 
+// AppField::Count for an unknown name.
 AppField FieldByName(std::string_view name) {
   for (const AppFieldInfo& info : kAppFields)
     if (SameWord(name, info.name)) return info.id;
@@ -620,11 +631,13 @@ ProfileResult ApplyProfiles(const TAppParams& base, std::span<const ProfileSourc
   return applier.Finish();
 }
 
+// Empty for a value outside the enum.
 std::string ProfileValueText(const TAppParams& record, AppField field) {
   if (std::size_t(field) >= std::size_t(AppField::Count)) return {};
   return ValueOf(record, field).text;
 }
 
+// Never fails.
 std::string WriteProfile(const TAppParams& record) {
   std::string out =
       "; K7v DTU parameter profile (UTF-8). Lines are `name = value`; lines starting with ';' are\n"
@@ -646,6 +659,7 @@ std::string WriteProfile(const TAppParams& record) {
   return out;
 }
 
+// Empty when the records are byte for byte the same.
 std::vector<FieldDifference> CompareRecords(const TAppParams& a, const TAppParams& b) {
   std::vector<FieldDifference> out;
   for (const AppFieldInfo& info : kAppFields) {

@@ -4,11 +4,13 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+// Never fails.
 bool IsProfilePath(const QString& path) {
   const QString suffix = QFileInfo(path).suffix().toLower();
   return suffix == QLatin1String("ini") || suffix == QLatin1String("txt");
 }
 
+// nullopt with the reason for a missing, special or unreadable file.
 std::optional<QByteArray> ReadPlainFile(const QString& path, QString& reason) {
   const QFileInfo info(path);
   if (!info.exists()) {
@@ -32,6 +34,7 @@ std::optional<QByteArray> ReadPlainFile(const QString& path, QString& reason) {
   return bytes;
 }
 
+// False with the reason; an existing file then stays as it was.
 bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& reason) {
   const QFileInfo info(path);
   // QSaveFile would rename its temporary file over a FIFO or a device node.
@@ -50,6 +53,7 @@ bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& reaso
   return ok;
 }
 
+// nullopt with every problem appended to errors.
 std::optional<TAppParams> LoadRecordFile(const QString& path, const TAppParams& base, ProfileChecks checks,
                                          std::vector<ProfileIssue>& errors) {
   QString reason;
@@ -77,6 +81,7 @@ std::optional<TAppParams> LoadRecordFile(const QString& path, const TAppParams& 
       std::span(reinterpret_cast<const std::uint8_t*>(bytes->constData()), std::size_t(bytes->size())));
 }
 
+// False with the reason, like WriteWholeFile.
 bool SaveRecordFile(const QString& path, const TAppParams& record, QString& reason) {
   const QByteArray bytes = IsProfilePath(path)
                                ? QByteArray::fromStdString(WriteProfile(record))

@@ -41,17 +41,20 @@ BOOL WINAPI ConsoleHandler(DWORD type) {
 }
 } // namespace
 
+// Without a pipe or handler the interrupt keeps its default effect; logged, never fatal.
 InterruptNotifier::InterruptNotifier(QObject* parent) : QObject(parent), impl_(std::make_unique<Impl>()) {
   gNotifier.store(this);
   if (!SetConsoleCtrlHandler(ConsoleHandler, TRUE))
     qCWarning(lcInterrupt) << "cannot install the console handler" << GetLastError();
 }
 
+// Never fails.
 InterruptNotifier::~InterruptNotifier() {
   SetConsoleCtrlHandler(ConsoleHandler, FALSE);
   gNotifier.store(nullptr);
 }
 
+// False for pipes, files and dumb terminals.
 bool StdoutIsLiveTerminal() {
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;
@@ -72,6 +75,7 @@ struct InterruptNotifier::Impl {
 namespace {
 std::atomic<int> gWriteFd{-1};
 
+// Async-signal-safe; a full pipe drops the byte (an interrupt is already pending).
 void OnSignal(int) {
   const int fd = gWriteFd.load();
   if (fd >= 0) {
@@ -81,6 +85,7 @@ void OnSignal(int) {
 }
 } // namespace
 
+// Without a pipe or handler the interrupt keeps its default effect; logged, never fatal.
 InterruptNotifier::InterruptNotifier(QObject* parent) : QObject(parent), impl_(std::make_unique<Impl>()) {
   if (::pipe(impl_->fds) != 0) {
     qCWarning(lcInterrupt) << "no pipe for the interrupt" << errno;
@@ -105,6 +110,7 @@ InterruptNotifier::InterruptNotifier(QObject* parent) : QObject(parent), impl_(s
   ::sigaction(SIGINT, &sa, &impl_->previous);
 }
 
+// Never fails.
 InterruptNotifier::~InterruptNotifier() {
   if (impl_->fds[0] < 0) return;
   ::sigaction(SIGINT, &impl_->previous, nullptr);
@@ -115,6 +121,7 @@ InterruptNotifier::~InterruptNotifier() {
   ::close(impl_->fds[1]);
 }
 
+// False for pipes, files and dumb terminals.
 bool StdoutIsLiveTerminal() {
   if (!::isatty(STDOUT_FILENO)) return false;
   const char* term = ::getenv("TERM");
