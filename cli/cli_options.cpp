@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 
+#include "link/link_constants.h"
 #include "platform/ini_text.h"
 
 namespace {
@@ -195,8 +196,11 @@ CliOptions ParseCliOptions(const QStringList& args, const LineSettings& linkDefa
   if (o.command == CliCommand::Read && o.ports.size() > 1 && !o.output.contains(QLatin1String("{port}")))
     errors << QStringLiteral("read on several ports: -o FILE must contain {port}");
   if (o.ports.removeDuplicates() > 0) errors << QStringLiteral("a port is named twice");
-  if (o.switchCommand.toUtf8().size() != 6)
-    errors << QStringLiteral("--switch %1: the switch command has exactly 6 characters").arg(o.switchCommand);
+  // Sent as six bytes, a shorter command padded with zero bytes, as the window does.
+  if (o.switchCommand.isEmpty() || o.switchCommand.toUtf8().size() > qsizetype(k7v::kSwitchCommandLength))
+    errors << QStringLiteral("switch command \"%1\" (--switch or parcfg.ini conf): 1 to %2 characters")
+                  .arg(o.switchCommand)
+                  .arg(k7v::kSwitchCommandLength);
   return o;
 }
 
