@@ -15,6 +15,7 @@
 #include "cli/fleet.h"
 #include "params/factory_set.h"
 #include "params/record_file.h"
+#include "platform/interrupt_notifier.h"
 
 namespace {
 
@@ -111,6 +112,7 @@ int Diff(const CliOptions& o, Fleet& fleet) {
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
+  IgnoreBrokenPipe(); // a reader that goes away must not stop a unit mid-write
   QCoreApplication::setApplicationName(QStringLiteral("k7vconf-cli"));
   // Developer diagnostics stay quiet unless asked for (QT_LOGGING_RULES).
   if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES")) QLoggingCategory::setFilterRules(QStringLiteral("k7v.*=false"));

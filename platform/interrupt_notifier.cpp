@@ -55,6 +55,8 @@ InterruptNotifier::~InterruptNotifier() {
 }
 
 // False for pipes, files and dumb terminals.
+void IgnoreBrokenPipe() {}
+
 bool StdoutIsLiveTerminal() {
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;
@@ -120,6 +122,8 @@ InterruptNotifier::~InterruptNotifier() {
   ::close(impl_->fds[0]);
   ::close(impl_->fds[1]);
 }
+
+void IgnoreBrokenPipe() { ::signal(SIGPIPE, SIG_IGN); }
 
 // False for pipes, files and dumb terminals.
 bool StdoutIsLiveTerminal() {

@@ -23,6 +23,11 @@ private:
   std::unique_ptr<Impl> impl_;
 };
 
+// Lets a write to a closed pipe fail instead of ending the process (POSIX
+// SIGPIPE), so `k7vconf-cli ... | head` cannot cut a unit off mid-conversation.
+// Never fails; nothing to do on Windows.
+void IgnoreBrokenPipe();
+
 // True when stdout is an interactive terminal that understands the cursor
 // movements of live status lines (on Windows: turned on here when possible).
 bool StdoutIsLiveTerminal();
