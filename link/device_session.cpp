@@ -84,6 +84,8 @@ SessionResult DeviceSession::open(const LineSettings& settings)
 
 VersionResult DeviceSession::enterConfiguration(const QByteArray& switchCommand)
 {
+  if (link_.Aborted()) // nothing is sent once cancelled
+    return Ending<VersionResult>(SessionReason::Cancelled);
   // Always six bytes: a shorter command is padded with zero bytes, which no
   // DTU switch command contains, so a short text can never switch by accident.
   std::array<std::uint8_t, k7v::kSwitchCommandLength> bytes{};
@@ -109,6 +111,8 @@ VersionResult DeviceSession::enterConfiguration(const QByteArray& switchCommand)
 
 ParamsResult DeviceSession::readParams()
 {
+  if (link_.Aborted()) // nothing is sent once cancelled
+    return Ending<ParamsResult>(SessionReason::Cancelled);
   link_.ResetRx();
   if (const SessionReason sent = Send(Request(k7v::kCmdReadParams)); sent != SessionReason::Ok)
     return Ending<ParamsResult>(sent);
@@ -127,6 +131,8 @@ ParamsResult DeviceSession::readParams()
 
 SysInfoResult DeviceSession::readSysInfo()
 {
+  if (link_.Aborted()) // nothing is sent once cancelled
+    return Ending<SysInfoResult>(SessionReason::Cancelled);
   // The receive buffer is deliberately kept: this follows a parameter read.
   if (const SessionReason sent = Send(Request(k7v::kCmdSysInfo)); sent != SessionReason::Ok)
     return Ending<SysInfoResult>(sent);
@@ -140,6 +146,8 @@ SysInfoResult DeviceSession::readSysInfo()
 
 SessionResult DeviceSession::writeParams(const TAppParams& params)
 {
+  if (link_.Aborted()) // nothing is sent once cancelled
+    return Ending<SessionResult>(SessionReason::Cancelled);
   link_.ResetRx();
   std::array<std::uint8_t, k7v::kAppParamsFrameLength> frame{};
   BuildFrame(k7v::kCmdWriteParams, params.bytes(), frame);
@@ -205,7 +213,8 @@ SessionResult DeviceSession::download(const DownloadImage& image, const Download
       if (const SessionReason sent = Send(std::span(answer.data(), n)); sent != SessionReason::Ok)
         return Ending<SessionResult>(sent);
       if (progress) {
-        const std::uint16_t count = ClipChunkCount(req, image.length);
+        // The count the answer really carries (bytes 8 and 9, little-endian).
+        const auto count = std::uint16_t(answer[8] | (answer[9] << 8));
         progress({req.offset, count, std::uint64_t(req.offset) + count, image.length});
       }
       stall.setRemainingTime(timings_.downloadStall, Qt::PreciseTimer);

@@ -134,8 +134,10 @@ public:
   // when cancel() ran as well, else as LinkLost.
   void close();
 
-  // Ends the running wait at once and makes every later wait end as
-  // Cancelled, until clearCancel(). Thread-safe; never fails.
+  // Ends the running wait at once; every later operation that waits ends as
+  // Cancelled at once, sending nothing, until clearCancel(). leaveConfiguration
+  // and close still work. Thread-safe (the caller keeps the session alive
+  // while another thread may cancel it); never fails.
   void cancel();
   // Lets waits run again after cancel(). Call on the session's thread.
   void clearCancel();

@@ -9,12 +9,15 @@
 #include <QSerialPort>
 #include <QTimer>
 #include <QtTest>
+#include <cerrno>
+#include <cstring>
 
 #include "link/link_settings_dialog.h"
 #include "params/app_params.h"
 #include "support/bytes.h"
 #include "support/dtu_sim_process.h"
 #include "support/records.h"
+#include "support/fake_serial_port.h"
 #include "support/window_fixture.h"
 
 namespace {
@@ -37,6 +40,7 @@ private slots:
   void silentDeviceFailsAndConnectCanBeRetried();
   void portThatCannotBeUsed_data();
   void portThatCannotBeUsed();
+  void portRefusedForWantOfRights();
   void deviceVanishes_data();
   void deviceVanishes();
   void windowClosedDuringConnectWait_data() { AddCloseRows(); }
@@ -187,6 +191,25 @@ void TestConnect::portThatCannotBeUsed() {
   w.form().Form3()->cbParitybit->setCurrentIndex(0);
   QVERIFY(w.connectTo(sim.devicePath()));
   QCOMPARE(w.linkButtons(), kConnected);
+}
+
+void TestConnect::portRefusedForWantOfRights() {
+  // A user outside the serial group is told which group to join (on Linux),
+  // after the system's own words.
+  auto port = std::make_unique<FakeSerialPort>();
+  port->failOpens({OpenResult::Kind::OpenFailed, EACCES, {}});
+  WindowFixture w(std::move(port));
+  const qsizetype before = w.logSize();
+  w.click("sb_com_open");
+  const QString line = w.logTexts().value(before + 1);
+  QVERIFY2(line.startsWith(WindowFixture::caption("open_serial_error") + QStringLiteral(": ") +
+                           QString::fromLocal8Bit(std::strerror(EACCES))),
+           qPrintable(line));
+#ifdef Q_OS_LINUX
+  QVERIFY2(line.endsWith(WindowFixture::caption("open_serial_group") + QStringLiteral("dialout")), qPrintable(line));
+#endif
+  QVERIFY(w.lastLineIs({line, kLogRed, 9}));
+  QCOMPARE(w.linkButtons(), kNotConnected);
 }
 
 void TestConnect::deviceVanishes_data() {

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTextBlock>
 #include <QtEndian>
 #include <QTextDocument>
@@ -119,6 +120,9 @@ DownloadTrace RunDownload(WindowFixture& fx, const std::function<void()>& onFirs
     for (const auto& w : locked) trace.lockedOk &= w && !w->isEnabled();
     trace.lockedOk &= form && form->cursor().shape() == Qt::WaitCursor;
     trace.lockedOk &= stop && stop->isEnabled() && stop->text() == WindowFixture::caption("stop_download");
+    // Sent out of the total, then (once anything went) the rate and the time left.
+    static const QRegularExpression barText(QStringLiteral("^\\d+\\.\\d / \\d+\\.\\d KiB( · \\d+\\.\\d KiB/s · \\d+ s left)?$"));
+    trace.lockedOk &= bar && barText.match(bar->text()).hasMatch();
     if (trace.progress.size() == 1 && onFirstPos) QTimer::singleShot(0, &context, onFirstPos);
   });
   QTimer::singleShot(60000, &context, [form] {

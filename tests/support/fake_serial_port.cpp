@@ -9,10 +9,12 @@ FakeSerialPort::FakeSerialPort(QObject* parent)
 {
 }
 
-// OpenFailed when already open; otherwise Ok.
+// OpenFailed when already open, the scripted failure when one is set; otherwise Ok.
 OpenResult FakeSerialPort::Open(const LineSettings&)
 {
   ++openCount_;
+  if (!openFailure_.ok())
+    return openFailure_;
   if (open_)
     return {OpenResult::Kind::OpenFailed, 0};
   open_ = true;

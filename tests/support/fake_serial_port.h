@@ -32,6 +32,8 @@ public:
   QByteArray written() const { return written_; }
   QList<QByteArray> writtenFrames() const { return frames_; }
 
+  // While set (kind not Ok), every Open fails with this result.
+  void failOpens(const OpenResult& result) { openFailure_ = result; }
   // While set, every WriteFrame fails and records nothing.
   void failWrites(bool fail) { failWrites_ = fail; }
   // Closes the port and emits deviceLost, as the real port does when unplugged.
@@ -51,6 +53,7 @@ private:
   QByteArray written_;
   QList<QByteArray> frames_;
   bool failWrites_ = false;
+  OpenResult openFailure_{OpenResult::Kind::Ok, 0, {}};
   int openCount_ = 0;
   int closeCount_ = 0;
 };
