@@ -12,6 +12,7 @@
 #include "cli/unit_job.h"
 #include "params/factory_set.h"
 #include "params/record_file.h"
+#include "platform/code_page_936.h"
 #include "platform/interrupt_notifier.h"
 
 namespace {
@@ -240,7 +241,8 @@ void Fleet::Report(int unit) {
                    {QStringLiteral("seconds"), o.seconds}};
   QStringList lines;
   if (o.result == UnitOutcome::Result::Ok && plan_.command == CliCommand::Info) {
-    const auto text = [](const std::string& s) { return QString::fromLatin1(s.c_str()); };
+    // The unit's texts are GBK bytes, like the record's.
+    const auto text = [](const std::string& s) { return QString::fromStdString(cp936::ToUtf8(s).utf8); };
     json[QStringLiteral("version")] = o.version;
     json[QStringLiteral("product_type")] = text(o.sysInfo.product_type);
     json[QStringLiteral("product_model")] = text(o.sysInfo.product_model);
