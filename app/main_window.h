@@ -147,9 +147,9 @@ public:
   // ---- reading and writing (params/param_exchange.cpp)
   void sb_getparClick();
   void sb_setparClick();
-  // Encodes the pages and writes them to the unit, waiting for its result.
-  // False when a field was refused or EncodeParams failed: nothing was sent. outcome stays nullopt
-  // when the window closed during the wait.
+  // Checks and encodes the pages and writes them to the unit, waiting for
+  // its result. False when a field was refused or not a number: nothing was
+  // sent. outcome stays nullopt when the window closed during the wait.
   bool WriteAppParams(std::optional<SessionResult>& outcome);
   void ShowSysInfo(const TSysInfo& info);
 

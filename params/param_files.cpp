@@ -1,4 +1,5 @@
-// Parameter files: one raw 693-byte record, no header.
+// Parameter files: one raw 693-byte record, no header; or, when the name ends
+// in .ini or .txt, a readable profile.
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +10,8 @@
 #include "app/app_texts.h"
 #include "app/file_dialogs.h"
 #include "app/main_window.h"
+#include "params/factory_set.h"
+#include "params/record_file.h"
 
 Q_LOGGING_CATEGORY(lcParamFiles, "k7v.paramfiles")
 
@@ -36,11 +39,31 @@ void TForm1::SpeedButton11Click() {
   QString reason;
   // Only plain files: opening a named pipe would block the window until
   // some other program writes to it.
-  if (!info.isFile())
+  if (!info.isFile()) {
     reason = GetCaption(QStringLiteral("not_plain_file"));
-  else if (!file.open(QIODevice::ReadOnly))
+  } else if (IsProfilePath(path)) {
+    // The fields a profile names over the factory set, as the command line
+    // converts it; values the record can hold come in as they are, like a
+    // raw file's, and the checks before a write look at what was changed.
+    std::vector<ProfileIssue> issues;
+    const auto record = LoadRecordFile(path, FactoryParams(), ProfileChecks::RecordOnly, issues);
+    if (record) {
+      importRecord_ = *record;
+      DecodeParams(importRecord_);
+      LogStatus(FileLine("imported", path), clBlack, 9);
+      return;
+    }
+    // Every line that is wrong, then the refusal; the pages stay as they were.
+    for (const ProfileIssue& issue : issues)
+      if (issue.line > 0)
+        LogStatus(GetCaption(QStringLiteral("profile_error")) + QString::fromStdString(FormatIssue(issue)), clRed, 9);
+    const bool unreadable = issues.front().line == 0;
+    LogStatus(FileLine("import_failed", path, unreadable ? QString::fromStdString(issues.front().reason) : QString()),
+              clRed, 10);
+    return;
+  } else if (!file.open(QIODevice::ReadOnly)) {
     reason = file.errorString();
-  else {
+  } else {
     bytes = file.read(kRecordSize);
     // A short or unreadable file would mix its bytes with an earlier import's;
     // refuse it and leave the pages as they are.
@@ -85,13 +108,14 @@ void TForm1::SpeedButton12Click() {
   // Written whole or not at all: an existing file is replaced, never left
   // half-written or with a stale tail.
   QSaveFile file(path);
-  const auto& bytes = record->bytes();
+  const QByteArray bytes = IsProfilePath(path)
+                               ? QByteArray::fromStdString(WriteProfile(*record))
+                               : QByteArray(reinterpret_cast<const char*>(record->bytes().data()), kRecordSize);
   // The record sits in the file's buffer until it is flushed, and commit()
   // does not notice a flush that fails (file system full, size limit): it
   // would put a cut-off file in place of the old one. Flush first and check.
   const bool ok = file.open(QIODevice::WriteOnly) &&
-                  file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) ==
-                      qint64(bytes.size()) &&
+                  file.write(bytes) == bytes.size() &&
                   file.flush() && file.commit();
   if (!ok) {
     qCInfo(lcParamFiles) << "export failed:" << path << file.error() << file.errorString();

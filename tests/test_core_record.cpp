@@ -13,8 +13,11 @@
 #include "params/app_params.h"
 #include "params/field_checks.h"
 #include "params/hex_text.h"
+#include "params/param_profile.h"
 #include "params/sys_info.h"
 #include "platform/code_page_936.h"
+
+#include <random>
 
 namespace {
 
@@ -57,6 +60,12 @@ private slots:
   void bytesToHex();
   void bytesToHexStopsAtCapacity();
   void hexRoundTripAllByteValues();
+
+  // ---------------------------------------------------------------- readable profile
+  void profileRoundTripsAnyRecord();
+  void profileValues_data();
+  void profileValues();
+  void profileReportsEveryProblemWithItsLine();
 
   // ---------------------------------------------------------------- device texts, field checks
   void codePageAgreesWithWindowCodec_data();
@@ -388,8 +397,114 @@ void TestCoreRecord::hexRoundTripAllByteValues() {
   }
 }
 
-QTEST_GUILESS_MAIN(TestCoreRecord)
-#include "test_core_record.moc"
+// ---------------------------------------------------------------- readable profile
+
+namespace {
+
+// A record applied from profile text onto base, or the joined reasons.
+ProfileResult Apply(const TAppParams& base, const std::string& text, ProfileChecks checks) {
+  const ProfileSource src{"p.ini", text, false};
+  return ApplyProfiles(base, std::span(&src, 1), checks);
+}
+
+} // namespace
+
+void TestCoreRecord::profileRoundTripsAnyRecord() {
+  // Half the fields get plain random bytes, the others values a technician
+  // would write, with the awkward texts among them (blanks at the ends,
+  // quotes, GBK, something that looks like hex:).
+  const std::string texts[] = {"cmnet", " lead", "trail ", "\"quoted\"", "'", "\xD6\xD0\xB9\xFA", "hex:41",
+                               "a=b;c", "#"};
+  std::mt19937 rng(20261207);
+  for (int n = 0; n < 10000; ++n) {
+    TAppParams p;
+    for (auto& b : p.bytes()) b = std::uint8_t(rng());
+    for (const AppFieldInfo& f : kAppFields) {
+      if (rng() % 2) continue;
+      if (f.encoding == FieldEncoding::Text)
+        p.SetText(f.id, texts[rng() % std::size(texts)]);
+      else if (f.encoding == FieldEncoding::List || f.encoding == FieldEncoding::Flag)
+        p.Set(f.id, rng() % 3);
+    }
+    const std::string text = WriteProfile(p);
+    const ProfileResult back = Apply(TAppParams(), text, ProfileChecks::RecordOnly);
+    if (!back.ok()) QFAIL(FormatIssue(back.errors.front()).c_str());
+    if (!(back.record == p)) QFAIL(text.c_str());
+  }
+}
+
+void TestCoreRecord::profileValues_data() {
+  QTest::addColumn<QByteArray>("line");
+  QTest::addColumn<bool>("forced");
+  QTest::addColumn<QByteArray>("stored"); // the field's bytes, hex; empty when refused
+  QTest::addColumn<QByteArray>("reason"); // part of the refusal
+
+  QTest::newRow("port") << QByteArray("port1 = 40009") << false << QByteArray("499c") << QByteArray();
+  QTest::newRow("list word, any case") << QByteArray("connection_type2=UDP") << false << QByteArray("01") << QByteArray();
+  QTest::newRow("address") << QByteArray("ip1 = 192.168.1.2") << false << QByteArray("0201a8c0") << QByteArray();
+  QTest::newRow("GBK text") << QByteArray("apn = 中国") << false << QByteArray("d6d0b9fa") + QByteArray(120, '0') << QByteArray();
+  QTest::newRow("heartbeat hex") << QByteArray("custom_heart_packet = 01 ab FF") << false
+                                 << QByteArray("01abff") + QByteArray(42, '0') << QByteArray();
+  QTest::newRow("raw text") << QByteArray("pin_code = hex:31 00 33") << false << QByteArray("3100330000") << QByteArray();
+  QTest::newRow("port beyond record") << QByteArray("port1 = 70000") << true << QByteArray() << QByteArray("65535");
+  QTest::newRow("delay breaks rule") << QByteArray("delay = 99") << false << QByteArray() << QByteArray("100");
+  QTest::newRow("delay forced") << QByteArray("delay = 99") << true << QByteArray("6300") << QByteArray();
+  QTest::newRow("list outside") << QByteArray("run_mode = 7") << false << QByteArray() << QByteArray("online");
+  QTest::newRow("list outside forced") << QByteArray("run_mode = 7") << true << QByteArray("07") << QByteArray();
+  QTest::newRow("bad address") << QByteArray("ip1 = 300.1.1.1") << true << QByteArray() << QByteArray("IPv4");
+  QTest::newRow("unknown name") << QByteArray("port9 = 1") << true << QByteArray() << QByteArray("unknown name");
+  QTest::newRow("id too long") << QByteArray("dtu_id = 12345678901234567") << true << QByteArray() << QByteArray("too long");
+  QTest::newRow("chinese too long") << QByteArray("dtu_id = 一二三四五六七八九") << true << QByteArray() << QByteArray("18");
+  QTest::newRow("packet too long") << QByteArray("custom_heart_packet = ") + QByteArray(25 * 2, 'a') << true
+                                   << QByteArray() << QByteArray("24");
+  QTest::newRow("switch command short") << QByteArray("switch_cmd = #####") << false << QByteArray() << QByteArray("6");
+}
+
+void TestCoreRecord::profileValues() {
+  QFETCH(QByteArray, line);
+  QFETCH(bool, forced);
+  QFETCH(QByteArray, stored);
+  QFETCH(QByteArray, reason);
+  const ProfileResult r = Apply(TAppParams(), "[params]\n" + line.toStdString() + "\n",
+                                forced ? ProfileChecks::RecordOnly : ProfileChecks::FieldRules);
+  if (stored.isEmpty()) {
+    QVERIFY(!r.ok());
+    QCOMPARE(r.errors.front().line, 2);
+    QVERIFY2(r.errors.front().reason.find(reason.toStdString()) != std::string::npos, r.errors.front().reason.c_str());
+    return;
+  }
+  if (!r.ok()) QFAIL(FormatIssue(r.errors.front()).c_str());
+  const std::string name = line.left(line.indexOf('=')).trimmed().toStdString();
+  const auto field = r.record.FieldBytes(FieldByName(name));
+  QCOMPARE(QByteArray(reinterpret_cast<const char*>(field.data()), qsizetype(field.size())).toHex(), stored);
+}
+
+void TestCoreRecord::profileReportsEveryProblemWithItsLine() {
+  TAppParams base;
+  base.Set(AppField::port2, 1234);
+  base.SetText(AppField::apn, "keep");
+  const ProfileResult partial = Apply(base, "; one field\n[params]\nport1 = 5\n", ProfileChecks::FieldRules);
+  QVERIFY(partial.ok());
+  TAppParams expected = base;
+  expected.Set(AppField::port1, 5);
+  QVERIFY(partial.record == expected);
+
+  const ProfileResult bad = Apply(base,
+                                  "port1 = 1\n"          // 1: before the section
+                                  "[params]\n"
+                                  "port1 = 70000\n"      // 3
+                                  "ip2 = x\n"            // 4
+                                  "port2 = 2\n"
+                                  "PORT2 = 3\n"          // 6: duplicate
+                                  "no equals sign\n"     // 7
+                                  "[other]\n",           // 8
+                                  ProfileChecks::FieldRules);
+  std::vector<int> lines;
+  for (const ProfileIssue& i : bad.errors) lines.push_back(i.line);
+  QCOMPARE(lines, (std::vector<int>{1, 3, 4, 6, 7, 8}));
+  QCOMPARE(FormatIssue(bad.errors[1]).substr(0, 23), std::string("p.ini:3: port1: 70000: "));
+}
+
 
 void TestCoreRecord::codePageAgreesWithWindowCodec_data() {
   QTest::addColumn<QByteArray>("device");
@@ -461,3 +576,6 @@ void TestCoreRecord::storable() {
   QCOMPARE(int(check.outcome), outcome);
   QCOMPARE(QString::fromStdString(check.allowed), allowed);
 }
+
+QTEST_GUILESS_MAIN(TestCoreRecord)
+#include "test_core_record.moc"

@@ -72,6 +72,7 @@ private slots:
   void exportThenImportGivesTheSameRecord();
   void exportReplacesALongerFileWhole();
   void importUsesTheFirstRecordOfALongerFile();
+  void profilesByTheirName();
   void importRefusals_data();
   void importRefusals();
   void exportFailures_data();
@@ -153,6 +154,41 @@ void TestParamFiles::importUsesTheFirstRecordOfALongerFile() {
                               {WindowFixture::caption("param_file_long").arg(kRecordSize).arg(kRecordSize + 307),
                                kLogBlack, 9}}));
   QCOMPARE(w.encoded(), DistinctRecord());
+}
+
+// .ini and .txt hold a readable profile; everything else stays raw.
+void TestParamFiles::profilesByTheirName() {
+  Window w;
+  w.form().DecodeParams(DistinctRecord());
+  for (const char* name : {"unit.ini", "unit.TXT"}) {
+    w.exportTo(file(name));
+    QVERIFY(w.lastLineIs(Progress("exported", Named(file(name)))));
+    QVERIFY(ReadFile(file(name)).contains("\nport1 = 40009\n"));
+  }
+  w.click("SpeedButton15");
+  w.importFrom(file("unit.ini"));
+  QVERIFY(w.lastLineIs(Progress("imported", Named(file("unit.ini")))));
+  QCOMPARE(w.encoded(), DistinctRecord());
+
+  // A partial profile fills the rest from the factory set.
+  QVERIFY(WriteFile(file("part.ini"), "[params]\nport1 = 1234\n"));
+  w.importFrom(file("part.ini"));
+  TAppParams expected = FactoryRecord();
+  expected.Set(F::port1, 1234);
+  QCOMPARE(w.encoded(), expected);
+
+  // A wrong profile: every wrong line, the refusal, and the pages as they were.
+  QVERIFY(WriteFile(file("bad.ini"), "[params]\nport1 = 70000\nnosuch = 1\n"));
+  const qsizetype lines = w.logSize();
+  w.importFrom(file("bad.ini"));
+  QCOMPARE(w.logSize(), lines + 3);
+  QVERIFY(w.logTailIs(lines, {{WindowFixture::caption("profile_error") + file("bad.ini") + ":2: port1: 70000: " +
+                                   "too large for the record: allowed 0~65535",
+                               kLogRed, 9},
+                              {WindowFixture::caption("profile_error") + file("bad.ini") + ":3: nosuch: 1: unknown name",
+                               kLogRed, 9},
+                              Failure("import_failed", Named(file("bad.ini")))}));
+  QCOMPARE(w.encoded(), expected);
 }
 
 void TestParamFiles::importRefusals_data() {
