@@ -11,8 +11,8 @@
 
 #include "app/caption_table.h"
 #include "app/message_texts.h"
-#include "platform/ini_text.h"
 #include "k7v_build_info.h"
+#include "platform/ini_text.h"
 
 Q_LOGGING_CATEGORY(lcTexts, "k7v.texts")
 
@@ -37,8 +37,7 @@ QString SharedCaptionFile() {
 // The first of the candidates that exists; empty when none does.
 QString FirstExisting(std::initializer_list<QString> candidates) {
   for (const QString& path : candidates)
-    if (QFileInfo(path).isFile())
-      return path;
+    if (QFileInfo(path).isFile()) return path;
   return {};
 }
 
@@ -57,8 +56,7 @@ T* FindNamed(QWidget& root, const QString& name, const QWidget* exclude) {
         break;
       }
     }
-    if (!inside)
-      return candidate;
+    if (!inside) return candidate;
   }
   return nullptr;
 }
@@ -95,15 +93,14 @@ void SetCaptionFileOverride(const QString& path) { CaptionFileOverride() = path;
 
 // Empty when no candidate exists.
 QString ControlCaptionFile() {
-  if (!CaptionFileOverride().isEmpty())
-    return FirstExisting({CaptionFileOverride()});
-  return FirstExisting({QDir::current().filePath(QLatin1String(kCaptionFile)), SharedCaptionFile()});
+  if (!CaptionFileOverride().isEmpty()) return FirstExisting({CaptionFileOverride()});
+  return FirstExisting(
+      {QDir::current().filePath(QLatin1String(kCaptionFile)), SharedCaptionFile()});
 }
 
 // Empty when no candidate exists.
 QString MessageCaptionFile() {
-  if (!CaptionFileOverride().isEmpty())
-    return FirstExisting({CaptionFileOverride()});
+  if (!CaptionFileOverride().isEmpty()) return FirstExisting({CaptionFileOverride()});
   return FirstExisting({ExeDir + QLatin1String(kCaptionFile), SharedCaptionFile()});
 }
 
@@ -113,8 +110,7 @@ QString GetCaption(const QString& key) {
   // Looked up and read afresh every time: the file may be edited, or put in
   // place, while the program runs.
   const QString path = MessageCaptionFile();
-  if (path.isEmpty())
-    return BuiltInMessage(key);
+  if (path.isEmpty()) return BuiltInMessage(key);
   const IniTextFile file(path);
   return file.GetString(QStringLiteral("built_in"), key, BuiltInMessage(key));
 }
@@ -128,8 +124,7 @@ void LoadCaptions(QWidget& form1, QWidget& form3) {
   const IniTextFile file(path);
 
   const int lang = file.GetInt(QStringLiteral("lang"), QStringLiteral("lang")).value_or(0);
-  if ((lang & 0xFF) != 0)
-    return;
+  if ((lang & 0xFF) != 0) return;
 
   const CaptionEntry* previous = nullptr;
   for (std::size_t i = 0; i < kCaptionTable.size(); ++i) {
@@ -139,18 +134,18 @@ void LoadCaptions(QWidget& form1, QWidget& form3) {
     const QWidget* exclude = IsDialog(entry.kind) ? nullptr : &form3;
     const QString name = QString::fromLatin1(entry.receiver);
 
-    const bool firstItem = IsItem(entry.kind) &&
-                           !(previous && IsItem(previous->kind) &&
-                             qstrcmp(previous->receiver, entry.receiver) == 0);
+    const bool firstItem =
+        IsItem(entry.kind) &&
+        !(previous && IsItem(previous->kind) && qstrcmp(previous->receiver, entry.receiver) == 0);
     QComboBox* list = IsItem(entry.kind) ? FindNamed<QComboBox>(root, name, exclude) : nullptr;
     if (firstItem && list) {
       const QSignalBlocker quiet(list);
       list->clear();
     }
 
-    const QString text = file.GetString(QString::fromLatin1(entry.section),
-                                        QString::fromLatin1(entry.key),
-                                        QString::fromUtf8(entry.def));
+    const QString text =
+        file.GetString(QString::fromLatin1(entry.section), QString::fromLatin1(entry.key),
+                       QString::fromUtf8(entry.def));
     bool applied = true;
     switch (entry.kind) {
     case CaptionKind::Text:
@@ -163,15 +158,13 @@ void LoadCaptions(QWidget& form1, QWidget& form3) {
     case CaptionKind::Item:
     case CaptionKind::DialogItem: {
       applied = list != nullptr;
-      if (!list)
-        break;
+      if (!list) break;
       // Selecting from code must not run the list's change rule.
       const QSignalBlocker quiet(list);
       list->addItem(text);
-      const bool lastItem = !(next && IsItem(next->kind) &&
-                              qstrcmp(next->receiver, entry.receiver) == 0);
-      if (lastItem)
-        list->setCurrentIndex(0);
+      const bool lastItem =
+          !(next && IsItem(next->kind) && qstrcmp(next->receiver, entry.receiver) == 0);
+      if (lastItem) list->setCurrentIndex(0);
       break;
     }
     }

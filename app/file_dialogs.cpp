@@ -21,12 +21,10 @@ QString RealFileDialog(QWidget* parent, const FileDialogSetup& setup) {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
   }
-  if (setup.filter && *setup.filter)
-    dialog.setNameFilter(QString::fromLatin1(setup.filter));
+  if (setup.filter && *setup.filter) dialog.setNameFilter(QString::fromLatin1(setup.filter));
   if (setup.defaultExt && *setup.defaultExt)
     dialog.setDefaultSuffix(QString::fromLatin1(setup.defaultExt));
-  if (dialog.exec() != QDialog::Accepted)
-    return {};
+  if (dialog.exec() != QDialog::Accepted) return {};
   const QStringList chosen = dialog.selectedFiles();
   return chosen.isEmpty() ? QString() : chosen.first();
 }
@@ -40,8 +38,7 @@ FileDialogHandler& CurrentHandler() {
 
 // The chosen path; empty when cancelled.
 QString RunFileDialog(QWidget* parent, const FileDialogSetup& setup) {
-  if (const FileDialogHandler& handler = CurrentHandler())
-    return handler(setup);
+  if (const FileDialogHandler& handler = CurrentHandler()) return handler(setup);
   return RealFileDialog(parent, setup);
 }
 

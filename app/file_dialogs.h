@@ -7,10 +7,10 @@
 class QWidget;
 
 struct FileDialogSetup {
-  const char* name;        // OpenDialog1, SaveDialog1, OpenDialog2
-  bool save;               // save dialog rather than open dialog
-  const char* filter;      // toolkit filter text, empty for none ("bin (*.bin)")
-  const char* defaultExt;  // without the dot, empty for none
+  const char* name;       // OpenDialog1, SaveDialog1, OpenDialog2
+  bool save;              // save dialog rather than open dialog
+  const char* filter;     // toolkit filter text, empty for none ("bin (*.bin)")
+  const char* defaultExt; // without the dot, empty for none
 };
 
 inline constexpr FileDialogSetup OpenDialog1{"OpenDialog1", false, "", ""};

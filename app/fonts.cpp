@@ -16,14 +16,14 @@ namespace {
 const QString kYaHei = QStringLiteral("微软雅黑");
 
 struct Substitution {
-  const char* family;     // as named by the forms (UTF-8)
+  const char* family;            // as named by the forms (UTF-8)
   const char* const* candidates; // tried in order, null-terminated
 };
 
 const char* const kCjkSans[] = {"WenQuanYi Micro Hei", "Noto Sans CJK SC", "Source Han Sans SC",
-                                "Microsoft YaHei", "SimHei", nullptr};
-const char* const kLatinSans[] = {"DejaVu Sans", "Liberation Sans", "Noto Sans", "Arial",
-                                  "Tahoma", "WenQuanYi Micro Hei", nullptr};
+                                "Microsoft YaHei",     "SimHei",           nullptr};
+const char* const kLatinSans[] = {"DejaVu Sans", "Liberation Sans",     "Noto Sans", "Arial",
+                                  "Tahoma",      "WenQuanYi Micro Hei", nullptr};
 
 const Substitution kSubstitutions[] = {
     {"微软雅黑", kCjkSans},

@@ -24,29 +24,29 @@ struct InsertedRun {
 InsertedRun FindInsertedRun(QStringView before, QStringView after, qsizetype cursor) {
   const qsizetype common = std::min(before.size(), after.size());
   qsizetype prefix = 0;
-  while (prefix < common && before[prefix] == after[prefix])
-    ++prefix;
+  while (prefix < common && before[prefix] == after[prefix]) ++prefix;
   qsizetype maxSuffix = common - prefix;
   if (cursor >= prefix && cursor <= after.size())
     maxSuffix = std::min(maxSuffix, after.size() - cursor);
   qsizetype suffix = 0;
-  while (suffix < maxSuffix && before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix])
+  while (suffix < maxSuffix &&
+         before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix])
     ++suffix;
   return {prefix, after.size() - suffix};
 }
 
 // Bytes the characters take in the device's code page.
-qsizetype DeviceBytes(QStringView text) { return qsizetype(cp936::ByteLength(text.toString().toStdString())); }
+qsizetype DeviceBytes(QStringView text) {
+  return qsizetype(cp936::ByteLength(text.toString().toStdString()));
+}
 
 } // namespace
 
 EditOverflow FindEditOverflow(QStringView before, QStringView after, int limit, qsizetype cursor) {
   EditOverflow result;
-  if (limit <= 0)
-    return result;
+  if (limit <= 0) return result;
   const qsizetype allowed = std::max<qsizetype>(limit, before.size());
-  if (after.size() <= allowed)
-    return result;
+  if (after.size() <= allowed) return result;
 
   const InsertedRun run = FindInsertedRun(before, after, cursor);
   result.inserted = run.end - run.start;
@@ -59,13 +59,12 @@ EditOverflow FindEditOverflow(QStringView before, QStringView after, int limit, 
   return result;
 }
 
-EditOverflow FindByteOverflow(QStringView before, QStringView after, int byteLimit, qsizetype cursor) {
+EditOverflow FindByteOverflow(QStringView before, QStringView after, int byteLimit,
+                              qsizetype cursor) {
   EditOverflow result;
-  if (byteLimit <= 0)
-    return result;
+  if (byteLimit <= 0) return result;
   const qsizetype allowed = std::max<qsizetype>(byteLimit, DeviceBytes(before));
-  if (DeviceBytes(after) <= allowed)
-    return result;
+  if (DeviceBytes(after) <= allowed) return result;
   const InsertedRun run = FindInsertedRun(before, after, cursor);
   result.inserted = run.end - run.start;
   // Keep the inserted characters from its start while they fit beside the
@@ -75,8 +74,7 @@ EditOverflow FindByteOverflow(QStringView before, QStringView after, int byteLim
   while (keep < run.end) {
     const qsizetype n = (after[keep].isHighSurrogate() && keep + 1 < run.end) ? 2 : 1;
     const qsizetype bytes = DeviceBytes(after.mid(keep, n));
-    if (bytes > budget)
-      break;
+    if (bytes > budget) break;
     budget -= bytes;
     keep += n;
   }
@@ -114,15 +112,13 @@ public:
   // Invalid when nothing of the insertion fits; otherwise Acceptable, with
   // input cut back to the limit and pos placed behind what was kept.
   State validate(QString& input, int& pos) const override {
-    if (edit_.userInput_ == 0)
-      return Acceptable;
+    if (edit_.userInput_ == 0) return Acceptable;
     for (const bool bytes : {false, true}) {
-      const EditOverflow over = bytes ? FindByteOverflow(edit_.lastText_, input, edit_.byteLimit_, pos)
-                                      : FindEditOverflow(edit_.lastText_, input, edit_.limit_, pos);
-      if (over.count == 0)
-        continue;
-      if (over.count >= over.inserted)
-        return Invalid;
+      const EditOverflow over =
+          bytes ? FindByteOverflow(edit_.lastText_, input, edit_.byteLimit_, pos)
+                : FindEditOverflow(edit_.lastText_, input, edit_.limit_, pos);
+      if (over.count == 0) continue;
+      if (over.count >= over.inserted) return Invalid;
       input.remove(over.start, over.count);
       pos = int(over.start);
     }
@@ -139,8 +135,7 @@ TLimitedEdit::TLimitedEdit(QWidget* parent) : QLineEdit(parent) {
   // after validation; so lastText_ is the text a new change starts from.
   connect(this, &QLineEdit::textChanged, this, [this] {
     lastText_ = text();
-    if (byteLimit_ > 0)
-      setToolTip(ByteUsage(lastText_, byteLimit_));
+    if (byteLimit_ > 0) setToolTip(ByteUsage(lastText_, byteLimit_));
   });
 }
 
@@ -180,8 +175,7 @@ void TLimitedEdit::mouseReleaseEvent(QMouseEvent* event) {
 
 void TLimitedEdit::contextMenuEvent(QContextMenuEvent* event) {
   QMenu* menu = createStandardContextMenu();
-  if (!menu)
-    return;
+  if (!menu) return;
   menu->setAttribute(Qt::WA_DeleteOnClose);
   // The menu's paste runs later, from the menu, outside any input handler
   // here; so its action is found by its connection to paste() (made by name
@@ -210,16 +204,15 @@ TMemo::TMemo(QWidget* parent) : QPlainTextEdit(parent) {
   document()->setDocumentMargin(2);
 }
 
-template <class Edit> void TMemo::LimitUserEdit(Edit&& edit) {
+template <class Edit>
+void TMemo::LimitUserEdit(Edit&& edit) {
   const QString before = toPlainText();
   edit();
-  if (limit_ <= 0)
-    return;
+  if (limit_ <= 0) return;
   // Positions in the document and indices in its plain text coincide.
   const QString after = toPlainText();
   const EditOverflow over = FindEditOverflow(before, after, limit_, textCursor().position());
-  if (over.count == 0)
-    return;
+  if (over.count == 0) return;
   QTextCursor cursor(document());
   cursor.setPosition(int(over.start));
   cursor.setPosition(int(over.start + over.count), QTextCursor::KeepAnchor);

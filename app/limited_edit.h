@@ -71,8 +71,8 @@ private:
 
   int limit_ = 0;
   int byteLimit_ = 0;
-  int userInput_ = 0;  // > 0 while an input of the technician is processed
-  QString lastText_;   // the text before the change under validation
+  int userInput_ = 0; // > 0 while an input of the technician is processed
+  QString lastText_;  // the text before the change under validation
 };
 
 // Memo of one visible line for a heartbeat packet as hexadecimal text. Plain
@@ -99,7 +99,8 @@ protected:
 
 private:
   // Runs one user edit and removes what it inserted beyond the limit.
-  template <class Edit> void LimitUserEdit(Edit&& edit);
+  template <class Edit>
+  void LimitUserEdit(Edit&& edit);
 
   int limit_ = 0;
 };

@@ -29,8 +29,7 @@ namespace {
 // The folder the menu entry starts the program in; empty when it cannot be made.
 QString UserFolder() {
   const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-  if (base.isEmpty())
-    return {};
+  if (base.isEmpty()) return {};
   const QString folder = QDir(base).filePath(QStringLiteral("k7vconf"));
   return QDir().mkpath(folder) ? folder : QString();
 }
@@ -38,20 +37,16 @@ QString UserFolder() {
 // The caption file a technician named, as an absolute path; empty when there is none.
 QString FindCaptionFile(const QString& name) {
   const QFileInfo given(name);
-  if (given.isFile())
-    return given.absoluteFilePath();
+  if (given.isFile()) return given.absoluteFilePath();
   if (given.isRelative()) {
     const QFileInfo installed(QCoreApplication::applicationDirPath() +
                               QLatin1String("/" K7V_SHARED_TEXTS_FROM_PROGRAM "/") + name);
-    if (installed.isFile())
-      return installed.absoluteFilePath();
+    if (installed.isFile()) return installed.absoluteFilePath();
   }
   return {};
 }
 
-void PrintLine(const QString& line) {
-  std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
-}
+void PrintLine(const QString& line) { std::fputs(qPrintable(line + QLatin1Char('\n')), stdout); }
 
 } // namespace
 
@@ -71,7 +66,8 @@ int main(int argc, char* argv[]) {
       QStringLiteral("file"));
   const QCommandLineOption userFolder(
       QStringLiteral("user-folder"),
-      QStringLiteral("Work in $XDG_CONFIG_HOME/k7vconf (created when missing): parcfg.ini is kept there."));
+      QStringLiteral(
+          "Work in $XDG_CONFIG_HOME/k7vconf (created when missing): parcfg.ini is kept there."));
   const QCommandLineOption whichCaptions(
       QStringLiteral("which-captions"),
       QStringLiteral("Print which caption files the window takes its texts from, then quit."));

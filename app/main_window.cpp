@@ -153,8 +153,8 @@ void TForm1::LogLinkSettingsNotes(const QList<LinkSettingsNote>& notes) {
   // One line for all of them: key=value -> what the list shows instead.
   QStringList parts;
   for (const LinkSettingsNote& n : notes) {
-    const QString used = n.usedInstead.isEmpty() ? GetCaption(QStringLiteral("parcfg_no_selection"))
-                                                 : n.usedInstead;
+    const QString used =
+        n.usedInstead.isEmpty() ? GetCaption(QStringLiteral("parcfg_no_selection")) : n.usedInstead;
     parts << QStringLiteral("%1=%2 → %3").arg(n.key, n.value, used);
   }
   LogStatus(GetCaption(QStringLiteral("parcfg_value_unusable")) + parts.join(QStringLiteral("; ")),
@@ -182,7 +182,8 @@ void TForm1::FormClose() {
   session_->close();
   QString reason;
   if (!SaveLinkSettings(*form3_, QString::fromLatin1(kLinkSettingsFile), &reason)) {
-    const QString path = QDir::toNativeSeparators(QFileInfo(QString::fromLatin1(kLinkSettingsFile)).absoluteFilePath());
+    const QString path = QDir::toNativeSeparators(
+        QFileInfo(QString::fromLatin1(kLinkSettingsFile)).absoluteFilePath());
     QString text = QStringLiteral("Unable to write to %1").arg(path);
     if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
     ShowErrorBox(this, text);

@@ -254,7 +254,7 @@ private:
   bool closed_ = false;
   bool refusing_ = false; // an exit rule is putting the focus back
 
-  QHash<const QObject*, QString> filledTexts_;   // edit field -> text as last filled
+  QHash<const QObject*, QString> filledTexts_;    // edit field -> text as last filled
   QHash<const QObject*, QByteArray> deviceTexts_; // text field -> record bytes it was filled from
   TAppParams importRecord_;
   std::unique_ptr<std::array<std::uint8_t, k7v::kFirmwareImageSize>> firmwareImage_;

@@ -35,8 +35,7 @@ void ShowErrorBox(QWidget* parent, const QString& text) {
 // Returns the previous handler; an empty handler brings back the real box.
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
   MessageBoxHandler previous = std::exchange(CurrentHandler(), std::move(handler));
-  if (!CurrentHandler())
-    CurrentHandler() = RealMessageBox;
+  if (!CurrentHandler()) CurrentHandler() = RealMessageBox;
   return previous;
 }
 

@@ -8,10 +8,11 @@
 #include <functional>
 #include <optional>
 
-using MessageBoxHandler =
-    std::function<void(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text)>;
+using MessageBoxHandler = std::function<void(QWidget* parent, QMessageBox::Icon icon,
+                                             const QString& title, const QString& text)>;
 
-void ShowMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text);
+void ShowMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& title,
+                    const QString& text);
 // The toolkit's standard error display: error icon, application title.
 void ShowErrorBox(QWidget* parent, const QString& text);
 // Replaces the handler; returns the previous one. An empty handler restores the real box.

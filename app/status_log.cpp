@@ -22,8 +22,7 @@ QColor ToQColor(TColor colour) {
 QTextCharFormat LineFormat(TColor colour, int sizePt, FontStyles style) {
   QTextCharFormat fmt;
   fmt.setForeground(ToQColor(colour));
-  if (sizePt > 0)
-    fmt.setFontPointSize(sizePt);
+  if (sizePt > 0) fmt.setFontPointSize(sizePt);
   fmt.setFontWeight(style.has(FontStyle::Bold) ? QFont::Bold : QFont::Normal);
   fmt.setFontItalic(style.has(FontStyle::Italic));
   fmt.setFontUnderline(style.has(FontStyle::Underline));
@@ -58,8 +57,7 @@ void LimitDocument(QTextDocument* doc) {
 void ShowLastLine(QPlainTextEdit* edit) {
   edit->setTextCursor(QTextCursor(edit->document()->lastBlock()));
   edit->ensureCursorVisible();
-  if (QScrollBar* bar = edit->verticalScrollBar())
-    bar->setValue(bar->maximum());
+  if (QScrollBar* bar = edit->verticalScrollBar()) bar->setValue(bar->maximum());
 }
 
 } // namespace

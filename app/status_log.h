@@ -13,7 +13,12 @@ inline constexpr TColor clBlack = 0x000000;
 inline constexpr TColor clGreen = 0x008000;
 inline constexpr TColor clRed = 0x0000FF;
 
-enum class FontStyle : std::uint8_t { Bold = 1, Italic = 2, Underline = 4, StrikeOut = 8 };
+enum class FontStyle : std::uint8_t {
+  Bold = 1,
+  Italic = 2,
+  Underline = 4,
+  StrikeOut = 8
+};
 struct FontStyles {
   std::uint8_t bits = 0;
   constexpr FontStyles() = default;

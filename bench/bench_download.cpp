@@ -112,7 +112,9 @@ double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];
 }
-double Max(const std::vector<double>& v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); }
+double Max(const std::vector<double>& v) {
+  return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
+}
 
 struct Run {
   bool ok = false;
@@ -141,7 +143,8 @@ Run Download(const QStringList& simArgs, const QByteArray& body) {
   }
   const QString path = QDir(fx.dir()).filePath(QStringLiteral("bench.bin"));
   QFile file(path);
-  if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray("V1.0\0\0\0\0", 8) + body) != body.size() + 8)
+  if (!file.open(QIODevice::WriteOnly) ||
+      file.write(QByteArray("V1.0\0\0\0\0", 8) + body) != body.size() + 8)
     return run;
   file.close();
   fx.dialogAnswers.push_back(path);
@@ -188,12 +191,14 @@ int main(int argc, char** argv) {
     for (double ms : r.toWrittenMs) programMs += ms;
     const double ratio = wireSeconds > 0 ? r.seconds / wireSeconds : 0.0;
     ratios.push_back(ratio);
-    std::printf("paced run %d: ok %s, bytes on wire %lld (to DTU %lld, from DTU %lld), %.3f s, bound %.3f s, "
+    std::printf("paced run %d: ok %s, bytes on wire %lld (to DTU %lld, from DTU %lld), %.3f s, "
+                "bound %.3f s, "
                 "ratio %.3f, excess %.1f ms, of it in the program %.1f ms\n",
-                i + 1, r.ok ? "yes" : "NO", r.bytesIn + r.bytesOut, r.bytesOut, r.bytesIn, r.seconds, wireSeconds,
-                ratio, (r.seconds - wireSeconds) * 1e3, programMs);
+                i + 1, r.ok ? "yes" : "NO", r.bytesIn + r.bytesOut, r.bytesOut, r.bytesIn,
+                r.seconds, wireSeconds, ratio, (r.seconds - wireSeconds) * 1e3, programMs);
   }
-  std::printf("download_wire_ratio: %.3f (median of %d; goal <= 1.02)\n", Median(ratios), pacedRuns);
+  std::printf("download_wire_ratio: %.3f (median of %d; goal <= 1.02)\n", Median(ratios),
+              pacedRuns);
 
   // (2) Unpaced: the program's own share.
   std::vector<double> toWrite, toWritten, fromNotice, cpu, seconds;
@@ -207,7 +212,8 @@ int main(int argc, char** argv) {
     cpu.push_back(r.cpuMs);
     seconds.push_back(r.seconds);
   }
-  std::printf("unpaced_runs: %d, all_ok: %s, chunks: %zu\n", unpacedRuns, allOk ? "yes" : "NO", toWrite.size());
+  std::printf("unpaced_runs: %d, all_ok: %s, chunks: %zu\n", unpacedRuns, allOk ? "yes" : "NO",
+              toWrite.size());
   std::printf("unpaced_download_ms_median: %.1f\n", Median(seconds) * 1e3);
   std::printf("chunk_turnaround_median_ms: %.3f (goal <= 1)\n", Median(toWrite));
   std::printf("chunk_turnaround_max_ms: %.3f\n", Max(toWrite));

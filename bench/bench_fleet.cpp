@@ -67,7 +67,8 @@ Round Fleet(int n, const QString& profile, const QString& image) {
   QStringList ports;
   for (int i = 0; i < n; ++i) {
     sims.push_back(std::make_unique<DtuSimProcess>());
-    if (!sims.back()->start({QStringLiteral("--baud"), QStringLiteral("115200"), QStringLiteral("--pace")})) {
+    if (!sims.back()->start(
+            {QStringLiteral("--baud"), QStringLiteral("115200"), QStringLiteral("--pace")})) {
       std::fprintf(stderr, "dtu-sim: %s\n", qPrintable(sims.back()->errorString()));
       return {};
     }
@@ -77,7 +78,8 @@ Round Fleet(int n, const QString& profile, const QString& image) {
   const Step flash = RunCli(ports + QStringList{QStringLiteral("flash"), image});
   bool exact = true;
   for (auto& sim : sims) exact = exact && sim->stateImage().size() == kBodySize;
-  return {write.wallSeconds + flash.wallSeconds, write.cpuMicros + flash.cpuMicros, write.ok && flash.ok && exact};
+  return {write.wallSeconds + flash.wallSeconds, write.cpuMicros + flash.cpuMicros,
+          write.ok && flash.ok && exact};
 }
 
 } // namespace
@@ -95,10 +97,14 @@ int main(int argc, char** argv) {
   QByteArray file("BENCH01\0", 8);
   for (int i = 0; i < kBodySize; ++i) file.append(char((i * 131) & 0xFF));
   WriteFile(image, file);
-  WriteFile(profile, QByteArray("[params]\nport1 = 40009\nhostname1 = fleet.example.net\nheart_interval = 60\n"));
+  WriteFile(
+      profile,
+      QByteArray("[params]\nport1 = 40009\nhostname1 = fleet.example.net\nheart_interval = 60\n"));
 
-  std::printf("fleet: profile write + %d-byte flash per unit, lines paced at 115200 baud\n", kBodySize);
-  std::printf("%6s %10s %14s %16s %s\n", "units", "wall s", "wall(N)/wall(1)", "CPU ms per unit", "");
+  std::printf("fleet: profile write + %d-byte flash per unit, lines paced at 115200 baud\n",
+              kBodySize);
+  std::printf("%6s %10s %14s %16s %s\n", "units", "wall s", "wall(N)/wall(1)", "CPU ms per unit",
+              "");
   double wall1 = 0;
   for (int n : counts) {
     const Round r = Fleet(n, profile, image);

@@ -27,33 +27,28 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Process CPU time (user + system) in microseconds; 0 when it cannot be read.
-long long CpuMicroseconds()
-{
+long long CpuMicroseconds() {
   rusage usage{};
-  if (::getrusage(RUSAGE_SELF, &usage) != 0)
-    return 0;
+  if (::getrusage(RUSAGE_SELF, &usage) != 0) return 0;
   auto us = [](const timeval& tv) { return tv.tv_sec * 1000000LL + tv.tv_usec; };
   return us(usage.ru_utime) + us(usage.ru_stime);
 }
 
-long long NowNanoseconds()
-{
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+long long NowNanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+      .count();
 }
 
 // The value at fraction q of sorted values; 0 for none.
-double Percentile(const std::vector<double>& sorted, double q)
-{
-  if (sorted.empty())
-    return 0;
+double Percentile(const std::vector<double>& sorted, double q) {
+  if (sorted.empty()) return 0;
   const auto index = static_cast<std::size_t>(q * double(sorted.size() - 1) + 0.5);
   return sorted[std::min(index, sorted.size() - 1)];
 }
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
 
   int master = -1;
@@ -81,7 +76,8 @@ int main(int argc, char** argv)
     const auto reply = link.WaitReply(k7v::kCmdSwitchAnswer, 2);
     const double wallUs = std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
     const double cpuUs = double(CpuMicroseconds() - cpu0);
-    std::printf("wait_result_timeout: %s\n", reply.result == DeviceLink::WaitResult::Timeout ? "yes" : "no");
+    std::printf("wait_result_timeout: %s\n",
+                reply.result == DeviceLink::WaitResult::Timeout ? "yes" : "no");
     std::printf("wait_wall_ms: %.1f\n", wallUs / 1000.0);
     std::printf("wait_cpu_ms: %.2f\n", cpuUs / 1000.0);
     std::printf("wait_cpu_percent: %.2f\n", 100.0 * cpuUs / wallUs);
@@ -128,8 +124,7 @@ int main(int argc, char** argv)
 }
 
 #else
-int main()
-{
+int main() {
   std::puts("bench_wait: needs a Linux pseudo-terminal; nothing measured");
   return 0;
 }

@@ -15,10 +15,10 @@ struct CommandName {
 };
 
 constexpr CommandName kCommands[] = {
-    {"ports", CliCommand::Ports, 0, 0, false},     {"info", CliCommand::Info, 0, 0, true},
-    {"read", CliCommand::Read, 0, 0, true},        {"write", CliCommand::Write, 1, 1, true},
-    {"flash", CliCommand::Flash, 1, 1, true},      {"defaults", CliCommand::Defaults, 0, 0, false},
-    {"diff", CliCommand::Diff, 2, 2, false},       {"convert", CliCommand::Convert, 2, 2, false},
+    {"ports", CliCommand::Ports, 0, 0, false}, {"info", CliCommand::Info, 0, 0, true},
+    {"read", CliCommand::Read, 0, 0, true},    {"write", CliCommand::Write, 1, 1, true},
+    {"flash", CliCommand::Flash, 1, 1, true},  {"defaults", CliCommand::Defaults, 0, 0, false},
+    {"diff", CliCommand::Diff, 2, 2, false},   {"convert", CliCommand::Convert, 2, 2, false},
     {"help", CliCommand::Help, 0, 0, false},
 };
 
@@ -60,7 +60,9 @@ LineSettings LinkDefaultsFromFile(const QString& path, QString& switchCommand, Q
     if (v && *v >= 0 && *v < count)
       into = *v;
     else
-      notes << QStringLiteral("%1: %2=%3 is not a position 0~%4, ignored").arg(path, k, raw).arg(count - 1);
+      notes << QStringLiteral("%1: %2=%3 is not a position 0~%4, ignored")
+                   .arg(path, k, raw)
+                   .arg(count - 1);
   };
   int baud = 0, data = 0, stop = kStopBitsIndexOne, parity = 0;
   index("baudrate", int(LinkBaudRates().size()), baud);
@@ -124,7 +126,8 @@ CliOptions ParseCliOptions(const QStringList& args, const LineSettings& linkDefa
       }
     } else if (opt == QLatin1String("--parity")) {
       if (auto v = value()) {
-        const QStringList words{QStringLiteral("none"), QStringLiteral("odd"), QStringLiteral("even")};
+        const QStringList words{QStringLiteral("none"), QStringLiteral("odd"),
+                                QStringLiteral("even")};
         const qsizetype k = words.indexOf(v->toLower());
         if (k >= 0)
           o.line.parityIndex = int(k);
@@ -183,22 +186,28 @@ CliOptions ParseCliOptions(const QStringList& args, const LineSettings& linkDefa
                   .arg(QLatin1String(command->name))
                   .arg(command->maxArgs)
                   .arg(o.args.size());
-  const bool diffWithDevice = o.command == CliCommand::Diff && o.args.contains(QStringLiteral("device"));
+  const bool diffWithDevice =
+      o.command == CliCommand::Diff && o.args.contains(QStringLiteral("device"));
   if ((command->talksToUnits || diffWithDevice) && o.ports.isEmpty())
     errors << QStringLiteral("%1 needs --port").arg(QLatin1String(command->name));
   if (!command->talksToUnits && !diffWithDevice && (!o.ports.isEmpty() || linkGiven))
-    errors << QStringLiteral("%1 talks to no unit: no --port or line settings").arg(QLatin1String(command->name));
-  if (diffWithDevice && o.ports.size() > 1) errors << QStringLiteral("diff reads one unit: one --port");
+    errors << QStringLiteral("%1 talks to no unit: no --port or line settings")
+                  .arg(QLatin1String(command->name));
+  if (diffWithDevice && o.ports.size() > 1)
+    errors << QStringLiteral("diff reads one unit: one --port");
   if (o.command != CliCommand::Write && (!o.sets.isEmpty() || o.force))
     errors << QStringLiteral("--set and --force belong to write");
   if (!o.output.isEmpty() && o.command != CliCommand::Read && o.command != CliCommand::Defaults)
     errors << QStringLiteral("-o belongs to read and defaults");
-  if (o.command == CliCommand::Read && o.ports.size() > 1 && !o.output.contains(QLatin1String("{port}")))
+  if (o.command == CliCommand::Read && o.ports.size() > 1 &&
+      !o.output.contains(QLatin1String("{port}")))
     errors << QStringLiteral("read on several ports: -o FILE must contain {port}");
   if (o.ports.removeDuplicates() > 0) errors << QStringLiteral("a port is named twice");
   // Sent as six bytes, a shorter command padded with zero bytes, as the window does.
-  if (o.switchCommand.isEmpty() || o.switchCommand.toUtf8().size() > qsizetype(k7v::kSwitchCommandLength))
-    errors << QStringLiteral("switch command \"%1\" (--switch or parcfg.ini conf): 1 to %2 characters")
+  if (o.switchCommand.isEmpty() ||
+      o.switchCommand.toUtf8().size() > qsizetype(k7v::kSwitchCommandLength))
+    errors << QStringLiteral(
+                  "switch command \"%1\" (--switch or parcfg.ini conf): 1 to %2 characters")
                   .arg(o.switchCommand)
                   .arg(k7v::kSwitchCommandLength);
   return o;
@@ -220,7 +229,8 @@ QString CliUsage() {
       "LINK:\n"
       "  --port P      serial port; repeat it to work on several units at once\n"
       "  --baud N  --data 8|7  --parity none|odd|even  --stop 1|2  --switch TEXT\n"
-      "                (defaults: parcfg.ini in the working directory, else 115200 8 none 1 ######)\n"
+      "                (defaults: parcfg.ini in the working directory, else 115200 8 none 1 "
+      "######)\n"
       "  --json        one JSON object per unit per result on stdout\n"
       "  --timeout MS  wait MS for each answer (and for each piece while flashing)\n"
       "\n"

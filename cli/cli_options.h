@@ -9,18 +9,29 @@
 
 #include "link/serial_port.h"
 
-enum class CliCommand { None, Ports, Info, Read, Write, Flash, Defaults, Diff, Convert, Help };
+enum class CliCommand {
+  None,
+  Ports,
+  Info,
+  Read,
+  Write,
+  Flash,
+  Defaults,
+  Diff,
+  Convert,
+  Help
+};
 
 struct CliOptions {
   CliCommand command = CliCommand::None;
-  QStringList ports;              // --port, in the order given
-  LineSettings line;              // port name left empty: one per unit
-  QString switchCommand;          // --switch
-  bool json = false;              // --json
-  bool force = false;             // write: --force
-  QString output;                 // read, defaults: -o FILE
-  QStringList sets;               // write: --set NAME=VALUE, in order
-  QStringList args;               // the command's own arguments (FILE, IMAGE, A B, IN OUT)
+  QStringList ports;     // --port, in the order given
+  LineSettings line;     // port name left empty: one per unit
+  QString switchCommand; // --switch
+  bool json = false;     // --json
+  bool force = false;    // write: --force
+  QString output;        // read, defaults: -o FILE
+  QStringList sets;      // write: --set NAME=VALUE, in order
+  QStringList args;      // the command's own arguments (FILE, IMAGE, A B, IN OUT)
   // --timeout MS: every answer wait and the download stall limit, instead of
   // the protocol's own (for tests and slow links).
   std::optional<std::chrono::milliseconds> timeout;

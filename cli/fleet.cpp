@@ -22,20 +22,28 @@ constexpr int kLiveRedrawMs = 100; // a terminal line is redrawn at most this of
 // Empty for the commands that talk to no unit.
 const char* CommandWord(CliCommand c) {
   switch (c) {
-  case CliCommand::Info: return "info";
-  case CliCommand::Read: return "read";
-  case CliCommand::Write: return "write";
-  case CliCommand::Flash: return "flash";
-  default: return "";
+  case CliCommand::Info:
+    return "info";
+  case CliCommand::Read:
+    return "read";
+  case CliCommand::Write:
+    return "write";
+  case CliCommand::Flash:
+    return "flash";
+  default:
+    return "";
   }
 }
 
 // Never fails.
 QString ResultWord(UnitOutcome::Result r) {
   switch (r) {
-  case UnitOutcome::Result::Ok: return QStringLiteral("ok");
-  case UnitOutcome::Result::Failed: return QStringLiteral("failed");
-  case UnitOutcome::Result::Stopped: return QStringLiteral("stopped");
+  case UnitOutcome::Result::Ok:
+    return QStringLiteral("ok");
+  case UnitOutcome::Result::Failed:
+    return QStringLiteral("failed");
+  case UnitOutcome::Result::Stopped:
+    return QStringLiteral("stopped");
   }
   return {};
 }
@@ -54,7 +62,8 @@ std::vector<ProfileSource> ProfileForPort(const UnitPlan& plan, const QString& p
   const std::string base = PortBaseName(port).toStdString();
   for (ProfileSource& src : out) {
     if (!src.assignment) continue;
-    for (std::size_t at; (at = src.text.find("{port}")) != std::string::npos;) src.text.replace(at, 6, base);
+    for (std::size_t at; (at = src.text.find("{port}")) != std::string::npos;)
+      src.text.replace(at, 6, base);
   }
   return out;
 }
@@ -100,21 +109,26 @@ bool Fleet::Prepare(QStringList& errors) {
     if (!IsProfilePath(path)) {
       // A raw record names every field.
       if (bytes->size() != qsizetype(TAppParams::kSize)) {
-        errors << QStringLiteral("%1: %2 bytes, a parameter file has %3").arg(path).arg(bytes->size()).arg(TAppParams::kSize);
+        errors << QStringLiteral("%1: %2 bytes, a parameter file has %3")
+                      .arg(path)
+                      .arg(bytes->size())
+                      .arg(TAppParams::kSize);
         return false;
       }
-      TAppParams raw = TAppParams::FromBytes(
-          std::span(reinterpret_cast<const std::uint8_t*>(bytes->constData()), std::size_t(bytes->size())));
+      TAppParams raw = TAppParams::FromBytes(std::span(
+          reinterpret_cast<const std::uint8_t*>(bytes->constData()), std::size_t(bytes->size())));
       plan_.profile.push_back({path.toStdString(), WriteProfile(raw), false});
     } else {
       plan_.profile.push_back({path.toStdString(), bytes->toStdString(), false});
     }
-    for (const QString& set : options_.sets) plan_.profile.push_back({"--set", set.toStdString(), true});
+    for (const QString& set : options_.sets)
+      plan_.profile.push_back({"--set", set.toStdString(), true});
     // Checked on the factory set here; each unit's own record is checked again
     // before anything is sent to it (a rule may look at a field the profile
     // does not name).
-    const ProfileChecks pre = plan_.checks == ProfileChecks::FieldRules ? ProfileChecks::FieldRulesNamedOnly
-                                                                          : plan_.checks;
+    const ProfileChecks pre = plan_.checks == ProfileChecks::FieldRules
+                                  ? ProfileChecks::FieldRulesNamedOnly
+                                  : plan_.checks;
     for (const QString& port : options_.ports) {
       const ProfileResult r = ApplyProfiles(FactoryParams(), ProfileForPort(plan_, port), pre);
       for (const ProfileIssue& i : r.errors) {
@@ -130,7 +144,8 @@ bool Fleet::Prepare(QStringList& errors) {
       errors << QStringLiteral("%1: %2").arg(path, reason);
       return false;
     }
-    const auto file = std::span(reinterpret_cast<const std::uint8_t*>(bytes->constData()), std::size_t(bytes->size()));
+    const auto file = std::span(reinterpret_cast<const std::uint8_t*>(bytes->constData()),
+                                std::size_t(bytes->size()));
     switch (DescribeImage(file, plan_.image)) {
     case ImageError::None:
       plan_.imageBody = bytes->mid(qsizetype(k7v::kImageVersionSize));
@@ -149,8 +164,10 @@ bool Fleet::Prepare(QStringList& errors) {
   } else if (plan_.command == CliCommand::Read && !options_.output.isEmpty()) {
     for (const QString& port : options_.ports) {
       const QFileInfo out(OutputPathFor(port));
-      if (out.exists() && !out.isFile()) errors << QStringLiteral("%1: exists and is not a plain file").arg(out.filePath());
-      if (!out.absoluteDir().exists()) errors << QStringLiteral("%1: no such directory").arg(out.absolutePath());
+      if (out.exists() && !out.isFile())
+        errors << QStringLiteral("%1: exists and is not a plain file").arg(out.filePath());
+      if (!out.absoluteDir().exists())
+        errors << QStringLiteral("%1: no such directory").arg(out.absolutePath());
     }
   }
   return errors.isEmpty();
@@ -219,10 +236,12 @@ void Fleet::OnStep(int unit, const QString& step, int percent, int secondsLeft) 
 void Fleet::OnFinished(int unit, const UnitOutcome& outcome) {
   Unit& u = units_[std::size_t(unit)];
   u.outcome = outcome;
-  u.step = ResultWord(outcome.result) + (outcome.reason.isEmpty() ? QString() : QStringLiteral(": ") + outcome.reason);
+  u.step = ResultWord(outcome.result) +
+           (outcome.reason.isEmpty() ? QString() : QStringLiteral(": ") + outcome.reason);
   u.percent = -1;
   if (recordOnly_) {
-    if (outcome.result != UnitOutcome::Result::Ok) PrintError(QStringLiteral("%1: %2").arg(u.port, u.step));
+    if (outcome.result != UnitOutcome::Result::Ok)
+      PrintError(QStringLiteral("%1: %2").arg(u.port, u.step));
   } else {
     Report(unit);
   }
@@ -242,17 +261,21 @@ void Fleet::Report(int unit) {
   QStringList lines;
   if (o.result == UnitOutcome::Result::Ok && plan_.command == CliCommand::Info) {
     // The unit's texts are GBK bytes, like the record's.
-    const auto text = [](const std::string& s) { return QString::fromStdString(cp936::ToUtf8(s).utf8); };
+    const auto text = [](const std::string& s) {
+      return QString::fromStdString(cp936::ToUtf8(s).utf8);
+    };
     json[QStringLiteral("version")] = o.version;
     json[QStringLiteral("product_type")] = text(o.sysInfo.product_type);
     json[QStringLiteral("product_model")] = text(o.sysInfo.product_model);
     json[QStringLiteral("serial_type")] = text(o.sysInfo.serial_type);
     json[QStringLiteral("sn")] = text(o.sysInfo.sn);
     lines << QStringLiteral("%1: version %2, product %3, model %4, serial port %5, sn %6")
-                 .arg(u.port, o.version, text(o.sysInfo.product_type), text(o.sysInfo.product_model),
-                      text(o.sysInfo.serial_type), text(o.sysInfo.sn));
+                 .arg(u.port, o.version, text(o.sysInfo.product_type),
+                      text(o.sysInfo.product_model), text(o.sysInfo.serial_type),
+                      text(o.sysInfo.sn));
   }
-  if (o.result == UnitOutcome::Result::Ok && plan_.command == CliCommand::Read && o.record && !recordOnly_) {
+  if (o.result == UnitOutcome::Result::Ok && plan_.command == CliCommand::Read && o.record &&
+      !recordOnly_) {
     if (options_.output.isEmpty()) {
       const QString profile = QString::fromStdString(WriteProfile(*o.record));
       if (options_.json)
@@ -309,12 +332,14 @@ void Fleet::PrintSummary() {
     if (u.outcome) reasonWidth = std::max(reasonWidth, int(u.outcome->reason.size()));
   }
   Status(QString());
-  Status(PadRight(QStringLiteral("port"), portWidth) + QStringLiteral("  ") + PadRight(QStringLiteral("result"), 7) +
-         QStringLiteral("  ") + PadRight(QStringLiteral("reason"), reasonWidth) + QStringLiteral("  time"));
+  Status(PadRight(QStringLiteral("port"), portWidth) + QStringLiteral("  ") +
+         PadRight(QStringLiteral("result"), 7) + QStringLiteral("  ") +
+         PadRight(QStringLiteral("reason"), reasonWidth) + QStringLiteral("  time"));
   for (const Unit& u : units_) {
     const UnitOutcome o = u.outcome.value_or(UnitOutcome{});
     Status(PadRight(u.port, portWidth) + QStringLiteral("  ") + PadRight(ResultWord(o.result), 7) +
-           QStringLiteral("  ") + PadRight(o.reason, reasonWidth) + QStringLiteral("  ") + Seconds(o.seconds));
+           QStringLiteral("  ") + PadRight(o.reason, reasonWidth) + QStringLiteral("  ") +
+           Seconds(o.seconds));
   }
 }
 
@@ -337,8 +362,9 @@ bool Fleet::Run() {
   QCoreApplication::exec();
   StopAll();
   PrintSummary();
-  return std::all_of(units_.begin(), units_.end(),
-                     [](const Unit& u) { return u.outcome && u.outcome->result == UnitOutcome::Result::Ok; });
+  return std::all_of(units_.begin(), units_.end(), [](const Unit& u) {
+    return u.outcome && u.outcome->result == UnitOutcome::Result::Ok;
+  });
 }
 
 // nullopt when the unit failed; the reason is on stderr.

@@ -22,9 +22,13 @@ class UnitJob;
 
 // What one unit ended with.
 struct UnitOutcome {
-  enum class Result { Ok, Failed, Stopped } result = Result::Failed;
-  QString reason;                  // empty when Ok
-  double seconds = 0;              // from the start of the unit's work
+  enum class Result {
+    Ok,
+    Failed,
+    Stopped
+  } result = Result::Failed;
+  QString reason;                    // empty when Ok
+  double seconds = 0;                // from the start of the unit's work
   bool reachedConfiguration = false; // the unit answered the switch command
   // What the unit gave, by command.
   QString version;
@@ -40,9 +44,9 @@ struct UnitPlan {
   std::optional<std::chrono::milliseconds> timeout;
   std::vector<ProfileSource> profile; // write: the file and the --set lines ({port} unreplaced)
   ProfileChecks checks = ProfileChecks::FieldRules;
-  QByteArray imageBody;               // flash
-  ImageDescriptor image;              // flash
-  std::string imageName;              // flash: the name the unit is told
+  QByteArray imageBody;  // flash
+  ImageDescriptor image; // flash
+  std::string imageName; // flash: the name the unit is told
 };
 
 // The port's base name, which {port} stands for in -o and --set values.
@@ -71,7 +75,7 @@ private:
   struct Unit {
     QString port;
     QString step;
-    int percent = -1;  // -1: no progress to show
+    int percent = -1; // -1: no progress to show
     int secondsLeft = -1;
     int reportedQuarter = -1; // plain lines: the last quarter of a flash printed
     QThread* thread = nullptr;
@@ -92,10 +96,10 @@ private:
   CliOptions options_;
   UnitPlan plan_;
   std::vector<Unit> units_;
-  bool live_ = false;         // redraw one line per unit on a terminal
+  bool live_ = false;           // redraw one line per unit on a terminal
   bool statusToStderr_ = false; // stdout carries results (JSON, a profile)
   bool interrupted_ = false;
-  bool recordOnly_ = false;   // ReadOne: the record is the caller's, nothing is saved
+  bool recordOnly_ = false; // ReadOne: the record is the caller's, nothing is saved
   int drawnLines_ = 0;
   QElapsedTimer sinceDraw_;
   int running_ = 0;

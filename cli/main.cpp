@@ -103,7 +103,8 @@ int Diff(const CliOptions& o, Fleet& fleet) {
                  {QStringLiteral("a"), QString::fromStdString(d.a)},
                  {QStringLiteral("b"), QString::fromStdString(d.b)}});
     else
-      PrintOut(QStringLiteral("%1: %2 → %3").arg(name, QString::fromStdString(d.a), QString::fromStdString(d.b)));
+      PrintOut(QStringLiteral("%1: %2 → %3")
+                   .arg(name, QString::fromStdString(d.a), QString::fromStdString(d.b)));
   }
   return diffs.empty() ? kExitOk : kExitFailed;
 }
@@ -115,12 +116,13 @@ int main(int argc, char** argv) {
   IgnoreBrokenPipe(); // a reader that goes away must not stop a unit mid-write
   QCoreApplication::setApplicationName(QStringLiteral("k7vconf-cli"));
   // Developer diagnostics stay quiet unless asked for (QT_LOGGING_RULES).
-  if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES")) QLoggingCategory::setFilterRules(QStringLiteral("k7v.*=false"));
+  if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+    QLoggingCategory::setFilterRules(QStringLiteral("k7v.*=false"));
 
   QStringList notes, errors;
   QString switchDefault;
-  const LineSettings linkDefaults =
-      LinkDefaultsFromFile(QDir::current().filePath(QStringLiteral("parcfg.ini")), switchDefault, notes);
+  const LineSettings linkDefaults = LinkDefaultsFromFile(
+      QDir::current().filePath(QStringLiteral("parcfg.ini")), switchDefault, notes);
   const CliOptions o = ParseCliOptions(app.arguments().mid(1), linkDefaults, switchDefault, errors);
   if (o.command == CliCommand::Help) {
     PrintOut(CliUsage());
@@ -135,10 +137,14 @@ int main(int argc, char** argv) {
 
   Fleet fleet(o);
   switch (o.command) {
-  case CliCommand::Ports: return ListPorts(o);
-  case CliCommand::Defaults: return Defaults(o);
-  case CliCommand::Convert: return Convert(o);
-  case CliCommand::Diff: return Diff(o, fleet);
+  case CliCommand::Ports:
+    return ListPorts(o);
+  case CliCommand::Defaults:
+    return Defaults(o);
+  case CliCommand::Convert:
+    return Convert(o);
+  case CliCommand::Diff:
+    return Diff(o, fleet);
   case CliCommand::Info:
   case CliCommand::Read:
   case CliCommand::Write:

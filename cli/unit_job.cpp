@@ -54,8 +54,10 @@ void UnitJob::run() {
 UnitOutcome UnitJob::work(DeviceSession& session) {
   UnitOutcome out;
   auto fail = [&](const SessionResult& r) {
-    out.result = r.reason == SessionReason::Cancelled ? UnitOutcome::Result::Stopped : UnitOutcome::Result::Failed;
-    out.reason = r.reason == SessionReason::Cancelled ? QStringLiteral("interrupted (Ctrl+C)") : ReasonText(r);
+    out.result = r.reason == SessionReason::Cancelled ? UnitOutcome::Result::Stopped
+                                                      : UnitOutcome::Result::Failed;
+    out.reason = r.reason == SessionReason::Cancelled ? QStringLiteral("interrupted (Ctrl+C)")
+                                                      : ReasonText(r);
   };
   // Leaves configuration mode whatever happened before; a stop must not keep
   // the unit from being told.
@@ -113,10 +115,12 @@ UnitOutcome UnitJob::work(DeviceSession& session) {
     }
     // The profile over this unit's own record: a partial profile changes
     // only what it names, and rules that look at other fields see this unit's.
-    const ProfileResult applied = ApplyProfiles(current.params, ProfileForPort(plan_, port_), plan_.checks);
+    const ProfileResult applied =
+        ApplyProfiles(current.params, ProfileForPort(plan_, port_), plan_.checks);
     if (!applied.ok()) {
       out.result = UnitOutcome::Result::Failed;
-      out.reason = QStringLiteral("nothing written: ") + QString::fromStdString(FormatIssue(applied.errors.front()));
+      out.reason = QStringLiteral("nothing written: ") +
+                   QString::fromStdString(FormatIssue(applied.errors.front()));
       break;
     }
     say(QStringLiteral("writing parameters"));

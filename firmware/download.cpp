@@ -25,14 +25,16 @@ QString ProgressText(std::uint64_t reached, std::int32_t total, double seconds) 
   if (seconds <= 0 || reached == 0) return text;
   const double rate = kib / seconds;
   const double left = std::max(0.0, (totalKib - kib) / rate);
-  return text + QStringLiteral(" · %1 KiB/s · %2 s left").arg(rate, 0, 'f', 1).arg(qRound64(std::ceil(left)));
+  return text + QStringLiteral(" · %1 KiB/s · %2 s left")
+                    .arg(rate, 0, 'f', 1)
+                    .arg(qRound64(std::ceil(left)));
 }
 
 // Everything on the firmware page but the stop button and the bar, and the
 // other panels whole: disabled with the hourglass while a download runs.
 void LockForDownload(QWidget* firmwarePanel, QWidget* stopButton, QWidget* bar,
-                     std::initializer_list<QWidget*> panels, std::initializer_list<QWidget*> cursorWidgets,
-                     bool locked) {
+                     std::initializer_list<QWidget*> panels,
+                     std::initializer_list<QWidget*> cursorWidgets, bool locked) {
   for (QWidget* w : firmwarePanel->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
     if (w != stopButton && w != bar) w->setEnabled(!locked);
   for (QWidget* w : panels) w->setEnabled(!locked);
@@ -51,7 +53,8 @@ void LockForDownload(QWidget* firmwarePanel, QWidget* stopButton, QWidget* bar,
 } // namespace
 
 void TForm1::ShowDownloadProgress(const DownloadProgress& progress, double seconds) {
-  const std::int64_t percent = progress.total > 0 ? std::int64_t(progress.offset) * 100 / progress.total : 0;
+  const std::int64_t percent =
+      progress.total > 0 ? std::int64_t(progress.offset) * 100 / progress.total : 0;
   ProgressBar1->setValue(int(std::clamp<std::int64_t>(percent, 0, 100)));
   ProgressBar1->setFormat(ProgressText(progress.reached, progress.total, seconds));
   LogStatus(QStringLiteral("pos:") + QString::number(progress.offset), clGreen, 10);
@@ -60,11 +63,20 @@ void TForm1::ShowDownloadProgress(const DownloadProgress& progress, double secon
 void TForm1::LogDownloadEnding(SessionReason reason) {
   const char* key = "download_link_lost";
   switch (reason) {
-  case SessionReason::Refused: key = "download_failed"; break;
-  case SessionReason::Cancelled: key = "download_stopped"; break;
-  case SessionReason::StoppedAsking: key = "download_stalled"; break;
-  case SessionReason::RepeatedPiece: key = "download_repeated"; break;
-  default: break; // the link is gone or would not take a frame
+  case SessionReason::Refused:
+    key = "download_failed";
+    break;
+  case SessionReason::Cancelled:
+    key = "download_stopped";
+    break;
+  case SessionReason::StoppedAsking:
+    key = "download_stalled";
+    break;
+  case SessionReason::RepeatedPiece:
+    key = "download_repeated";
+    break;
+  default:
+    break; // the link is gone or would not take a frame
   }
   LogStatus(GetCaption(QString::fromLatin1(key)), clRed, 10);
 }
@@ -79,7 +91,8 @@ void TForm1::bStartClick() {
     return;
   }
   SetWaitCursor(true);
-  LockForDownload(Panel25, bStart, ProgressBar1, {Panel2, Panel4}, {pUpdate, Panel25, Panel2, Panel4}, true);
+  LockForDownload(Panel25, bStart, ProgressBar1, {Panel2, Panel4},
+                  {pUpdate, Panel25, Panel2, Panel4}, true);
   const QString startCaption = bStart->text();
   bStart->setText(GetCaption(QStringLiteral("stop_download")));
 
@@ -87,15 +100,19 @@ void TForm1::bStartClick() {
   ProgressBar1->setValue(0);
   ProgressBar1->setFormat(ProgressText(0, image.length, 0));
   LogStatus(GetCaption(QStringLiteral("start_download")) + edSelectfile->text(), clBlack, 9);
-  if (TextToDeviceBytes(edDlFilename->text(), std::size_t(edDlFilename->text().size()) * 2).size() > image.name.size())
-    LogStatus(GetCaption(QStringLiteral("download_name_cut")) + DeviceBytesToText(image.name), clBlack, 9);
+  if (TextToDeviceBytes(edDlFilename->text(), std::size_t(edDlFilename->text().size()) * 2).size() >
+      image.name.size())
+    LogStatus(GetCaption(QStringLiteral("download_name_cut")) + DeviceBytesToText(image.name),
+              clBlack, 9);
 
   session_->clearCancel();
   QElapsedTimer clock;
   clock.start();
   DownloadRunning = true;
   const std::optional<SessionResult> result = Await([&](DeviceSession& s) {
-    return s.download(image, [&](const DownloadProgress& p) { ShowDownloadProgress(p, clock.elapsed() / 1000.0); });
+    return s.download(image, [&](const DownloadProgress& p) {
+      ShowDownloadProgress(p, clock.elapsed() / 1000.0);
+    });
   });
   if (!result) return; // the window is going away with the program
   DownloadRunning = false;
@@ -108,6 +125,7 @@ void TForm1::bStartClick() {
   }
   SetWaitCursor(false);
   bStart->setText(startCaption);
-  LockForDownload(Panel25, bStart, ProgressBar1, {Panel2, Panel4}, {pUpdate, Panel25, Panel2, Panel4}, false);
+  LockForDownload(Panel25, bStart, ProgressBar1, {Panel2, Panel4},
+                  {pUpdate, Panel25, Panel2, Panel4}, false);
   bStart->setEnabled(link().LinkConnected);
 }

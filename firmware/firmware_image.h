@@ -10,10 +10,14 @@
 // Sum of the first n bytes as unsigned values, modulo 65536.
 std::uint16_t Sum16(const std::uint8_t* bytes, std::size_t n);
 
-enum class ImageError { None, NoBody, TooLarge };
+enum class ImageError {
+  None,
+  NoBody,
+  TooLarge
+};
 
 struct ImageDescriptor {
-  std::string version;     // first 8 bytes up to the first zero
+  std::string version;        // first 8 bytes up to the first zero
   std::uint32_t length = 0;   // body length: file size - 8
   std::uint16_t checksum = 0; // Sum16 of the body
 };

@@ -5,8 +5,8 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QLocale>
-#include <QProgressBar>
 #include <QLoggingCategory>
+#include <QProgressBar>
 #include <algorithm>
 #include <vector>
 
@@ -100,7 +100,8 @@ void TForm1::SpeedButton35Click() {
     RefuseImage(path, QStringLiteral("no body: %1 bytes").arg(Grouped(bytes.size())));
     return;
   case ImageError::TooLarge: {
-    const qint64 body = std::max<qint64>(file.size(), bytes.size()) - qint64(k7v::kImageVersionSize);
+    const qint64 body =
+        std::max<qint64>(file.size(), bytes.size()) - qint64(k7v::kImageVersionSize);
     RefuseImage(path, QStringLiteral("too large: %1 bytes, at most %2")
                           .arg(Grouped(body), Grouped(qint64(k7v::kFirmwareImageSize))));
     return;
@@ -110,7 +111,8 @@ void TForm1::SpeedButton35Click() {
 
   edSelectfile->setText(path);
   edDlFilename->setText(QString::fromStdString(BareImageName(path.toStdString())));
-  edDlversion->setText(QString::fromLatin1(descriptor.version.data(), qsizetype(descriptor.version.size())));
+  edDlversion->setText(
+      QString::fromLatin1(descriptor.version.data(), qsizetype(descriptor.version.size())));
   edDllength->setText(QString::number(descriptor.length));
   edDlchecksum->setText(QString::number(descriptor.checksum));
   const auto body = AsBytes(bytes).subspan(k7v::kImageVersionSize);

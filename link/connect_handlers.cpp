@@ -23,7 +23,8 @@ bool TForm1::OpenSerial() {
     LogStatus(GetCaption(QStringLiteral("serial_opened")), clGreen, 10);
     return true;
   case SessionReason::SettingsRefused:
-    LogStatus(GetCaption(QStringLiteral("open_serial_error_code")) + QString::number(result.systemError),
+    LogStatus(GetCaption(QStringLiteral("open_serial_error_code")) +
+                  QString::number(result.systemError),
               clRed, 9);
     return false;
   default: {
@@ -43,7 +44,8 @@ bool TForm1::OpenSerial() {
 std::optional<VersionResult> TForm1::SendSwitchCommand() {
   // In the unit's code page, as the field's six-byte rule counts it; Latin-1
   // would send a Chinese command as question marks.
-  const std::string bytes = TextToDeviceBytes(form3_->edSwitchChr->text(), k7v::kSwitchCommandLength);
+  const std::string bytes =
+      TextToDeviceBytes(form3_->edSwitchChr->text(), k7v::kSwitchCommandLength);
   const QByteArray command(bytes.data(), qsizetype(bytes.size()));
   LogStatus(GetCaption(QStringLiteral("conneting")), clBlack, 9);
   return Await([&](DeviceSession& s) { return s.enterConfiguration(command); });
@@ -74,7 +76,8 @@ void TForm1::sb_com_openClick() {
   } else {
     session_->close();
     // A device that vanished during the wait did not fail to answer.
-    const char* key = answer->reason == SessionReason::LinkLost ? "operation_link_lost" : "connect_failed";
+    const char* key =
+        answer->reason == SessionReason::LinkLost ? "operation_link_lost" : "connect_failed";
     LogStatus(GetCaption(QString::fromLatin1(key)), clRed, 10);
     sb_com_open->setEnabled(true);
   }

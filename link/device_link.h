@@ -34,7 +34,11 @@ public:
   // Writes a whole frame; false when the port is closed or the write failed.
   bool Write(std::span<const std::uint8_t> bytes);
 
-  enum class WaitResult { Reply, Timeout, Aborted };
+  enum class WaitResult {
+    Reply,
+    Timeout,
+    Aborted
+  };
   struct Reply {
     WaitResult result = WaitResult::Timeout;
     TDeviceFrame frame; // valid for Reply, until the next ReadFrame

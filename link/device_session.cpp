@@ -11,58 +11,62 @@
 Q_LOGGING_CATEGORY(lcSession, "k7v.session")
 
 // Never fails; an unknown value gives "unknown".
-const char* SessionReasonName(SessionReason reason)
-{
+const char* SessionReasonName(SessionReason reason) {
   switch (reason) {
-  case SessionReason::Ok: return "ok";
-  case SessionReason::NoAnswer: return "no answer";
-  case SessionReason::IncompleteAnswer: return "incomplete answer";
-  case SessionReason::Refused: return "refused by the unit";
-  case SessionReason::LinkLost: return "link lost";
-  case SessionReason::Cancelled: return "cancelled";
-  case SessionReason::PortError: return "port error";
-  case SessionReason::SettingsRefused: return "settings refused";
-  case SessionReason::StoppedAsking: return "unit stopped asking";
-  case SessionReason::RepeatedPiece: return "same piece asked again and again";
-  case SessionReason::WriteFailed: return "write failed";
-  case SessionReason::NotOpen: return "port not open";
+  case SessionReason::Ok:
+    return "ok";
+  case SessionReason::NoAnswer:
+    return "no answer";
+  case SessionReason::IncompleteAnswer:
+    return "incomplete answer";
+  case SessionReason::Refused:
+    return "refused by the unit";
+  case SessionReason::LinkLost:
+    return "link lost";
+  case SessionReason::Cancelled:
+    return "cancelled";
+  case SessionReason::PortError:
+    return "port error";
+  case SessionReason::SettingsRefused:
+    return "settings refused";
+  case SessionReason::StoppedAsking:
+    return "unit stopped asking";
+  case SessionReason::RepeatedPiece:
+    return "same piece asked again and again";
+  case SessionReason::WriteFailed:
+    return "write failed";
+  case SessionReason::NotOpen:
+    return "port not open";
   }
   return "unknown";
 }
 
 namespace {
 // A frame with no payload; the six bytes of a request.
-std::array<std::uint8_t, k7v::kFrameOverhead> Request(std::uint8_t command)
-{
+std::array<std::uint8_t, k7v::kFrameOverhead> Request(std::uint8_t command) {
   std::array<std::uint8_t, k7v::kFrameOverhead> frame{};
   BuildFrame(command, {}, frame);
   return frame;
 }
 
 template <typename Result>
-Result Ending(SessionReason reason)
-{
+Result Ending(SessionReason reason) {
   Result r;
   r.reason = reason;
   return r;
 }
 } // namespace
 
-DeviceSession::DeviceSession(std::unique_ptr<SerialPort> port, SessionTimings timings, QObject* parent)
-  : QObject(parent)
-  , link_(std::move(port), this)
-  , timings_(timings)
-{
-}
+DeviceSession::DeviceSession(std::unique_ptr<SerialPort> port, SessionTimings timings,
+                             QObject* parent)
+    : QObject(parent), link_(std::move(port), this), timings_(timings) {}
 
-DeviceSession::~DeviceSession()
-{
+DeviceSession::~DeviceSession() {
   // A wait still on the stack (the owner went away inside it) must end.
   link_.AbortWaits();
 }
 
-SessionResult DeviceSession::open(const LineSettings& settings)
-{
+SessionResult DeviceSession::open(const LineSettings& settings) {
   const OpenResult opened = link_.CommHandle().Open(settings);
   SessionResult result;
   switch (opened.kind) {
@@ -82,8 +86,7 @@ SessionResult DeviceSession::open(const LineSettings& settings)
   return result;
 }
 
-VersionResult DeviceSession::enterConfiguration(const QByteArray& switchCommand)
-{
+VersionResult DeviceSession::enterConfiguration(const QByteArray& switchCommand) {
   if (link_.Aborted()) // nothing is sent once cancelled
     return Ending<VersionResult>(SessionReason::Cancelled);
   // Always six bytes: a shorter command is padded with zero bytes, which no
@@ -109,8 +112,7 @@ VersionResult DeviceSession::enterConfiguration(const QByteArray& switchCommand)
   return result;
 }
 
-ParamsResult DeviceSession::readParams()
-{
+ParamsResult DeviceSession::readParams() {
   if (link_.Aborted()) // nothing is sent once cancelled
     return Ending<ParamsResult>(SessionReason::Cancelled);
   link_.ResetRx();
@@ -129,8 +131,7 @@ ParamsResult DeviceSession::readParams()
   return result;
 }
 
-SysInfoResult DeviceSession::readSysInfo()
-{
+SysInfoResult DeviceSession::readSysInfo() {
   if (link_.Aborted()) // nothing is sent once cancelled
     return Ending<SysInfoResult>(SessionReason::Cancelled);
   // The receive buffer is deliberately kept: this follows a parameter read.
@@ -144,8 +145,7 @@ SysInfoResult DeviceSession::readSysInfo()
   return result;
 }
 
-SessionResult DeviceSession::writeParams(const TAppParams& params)
-{
+SessionResult DeviceSession::writeParams(const TAppParams& params) {
   if (link_.Aborted()) // nothing is sent once cancelled
     return Ending<SessionResult>(SessionReason::Cancelled);
   link_.ResetRx();
@@ -157,18 +157,16 @@ SessionResult DeviceSession::writeParams(const TAppParams& params)
   if (reply.result != DeviceLink::WaitResult::Reply)
     return Ending<SessionResult>(WaitEnding(reply.result));
   const auto payload = reply.frame.payload();
-  if (payload.empty())
-    return Ending<SessionResult>(SessionReason::IncompleteAnswer);
+  if (payload.empty()) return Ending<SessionResult>(SessionReason::IncompleteAnswer);
   return Ending<SessionResult>(payload[0] == 1 ? SessionReason::Ok : SessionReason::Refused);
 }
 
-SessionResult DeviceSession::download(const DownloadImage& image, const DownloadProgressFn& progress)
-{
-  if (link_.Aborted())
-    return Ending<SessionResult>(SessionReason::Cancelled);
+SessionResult DeviceSession::download(const DownloadImage& image,
+                                      const DownloadProgressFn& progress) {
+  if (link_.Aborted()) return Ending<SessionResult>(SessionReason::Cancelled);
   link_.ResetRx();
   const DownloadStartFrame start =
-    BuildDownloadStart(image.name, image.version, std::uint32_t(image.length), image.checksum);
+      BuildDownloadStart(image.name, image.version, std::uint32_t(image.length), image.checksum);
   if (const SessionReason sent = Send(start); sent != SessionReason::Ok)
     return Ending<SessionResult>(sent);
 
@@ -180,8 +178,7 @@ SessionResult DeviceSession::download(const DownloadImage& image, const Download
   unsigned sameInARow = 0;
   QDeadlineTimer stall(timings_.downloadStall, Qt::PreciseTimer);
   for (;;) {
-    if (link_.Aborted())
-      return Ending<SessionResult>(SessionReason::Cancelled);
+    if (link_.Aborted()) return Ending<SessionResult>(SessionReason::Cancelled);
     const std::optional<TDeviceFrame> frame = link_.ReadFrame();
     if (!frame) {
       // The stall limit counts from the last request: frames of other
@@ -199,8 +196,7 @@ SessionResult DeviceSession::download(const DownloadImage& image, const Download
     switch (frame->command()) {
     case k7v::kCmdChunk: {
       ChunkRequest req;
-      if (!ParseChunkRequest(*frame, req))
-        break;
+      if (!ParseChunkRequest(*frame, req)) break;
       sameInARow = haveLast && req.offset == lastOffset ? sameInARow + 1 : 1;
       haveLast = true;
       lastOffset = req.offset;
@@ -231,53 +227,31 @@ SessionResult DeviceSession::download(const DownloadImage& image, const Download
   }
 }
 
-SessionResult DeviceSession::leaveConfiguration()
-{
+SessionResult DeviceSession::leaveConfiguration() {
   return Ending<SessionResult>(Send(Request(k7v::kCmdLeaveConfig)));
 }
 
-void DeviceSession::close()
-{
-  link_.CommHandle().Close();
-}
+void DeviceSession::close() { link_.CommHandle().Close(); }
 
-void DeviceSession::cancel()
-{
-  link_.AbortWaits();
-}
+void DeviceSession::cancel() { link_.AbortWaits(); }
 
-void DeviceSession::clearCancel()
-{
-  link_.ClearAbort();
-}
+void DeviceSession::clearCancel() { link_.ClearAbort(); }
 
-bool DeviceSession::cancelled() const
-{
-  return link_.Aborted();
-}
+bool DeviceSession::cancelled() const { return link_.Aborted(); }
 
-bool DeviceSession::isOpen() const
-{
-  return const_cast<DeviceLink&>(link_).CommHandle().IsOpen();
-}
+bool DeviceSession::isOpen() const { return const_cast<DeviceLink&>(link_).CommHandle().IsOpen(); }
 
 // A cancel wins over a closed port: the window's disconnect does both.
-SessionReason DeviceSession::WaitEnding(DeviceLink::WaitResult result) const
-{
-  if (result == DeviceLink::WaitResult::Timeout)
-    return SessionReason::NoAnswer;
-  if (cancelled())
-    return SessionReason::Cancelled;
+SessionReason DeviceSession::WaitEnding(DeviceLink::WaitResult result) const {
+  if (result == DeviceLink::WaitResult::Timeout) return SessionReason::NoAnswer;
+  if (cancelled()) return SessionReason::Cancelled;
   return SessionReason::LinkLost;
 }
 
 // NotOpen before anything is written on a closed port; after a failed write,
 // a port that has closed meanwhile means the device went away.
-SessionReason DeviceSession::Send(std::span<const std::uint8_t> frame)
-{
-  if (!link_.CommHandle().IsOpen())
-    return SessionReason::NotOpen;
-  if (link_.Write(frame))
-    return SessionReason::Ok;
+SessionReason DeviceSession::Send(std::span<const std::uint8_t> frame) {
+  if (!link_.CommHandle().IsOpen()) return SessionReason::NotOpen;
+  if (link_.Write(frame)) return SessionReason::Ok;
   return link_.CommHandle().IsOpen() ? SessionReason::WriteFailed : SessionReason::LinkLost;
 }

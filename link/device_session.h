@@ -34,8 +34,8 @@
 
 // Protocol time limits; tests pass short ones.
 struct SessionTimings {
-  std::chrono::milliseconds connect = k7v::kConnectTimeout;   // answer to the switch command
-  std::chrono::milliseconds params = k7v::kParamTimeout;      // answers to commands 3, 4 and 7
+  std::chrono::milliseconds connect = k7v::kConnectTimeout; // answer to the switch command
+  std::chrono::milliseconds params = k7v::kParamTimeout;    // answers to commands 3, 4 and 7
   std::chrono::milliseconds downloadStall = k7v::kDownloadStallLimit; // no request for this long
   unsigned repeatLimit = k7v::kRepeatedPieceLimit; // same offset asked this often in a row
 };
@@ -79,9 +79,9 @@ struct SysInfoResult : SessionResult {
 // What the download announces and serves.
 struct DownloadImage {
   std::span<const std::uint8_t> body; // the image body; requests are served from it
-  std::int32_t length = 0;   // body length announced; requests are cut at it
-  std::string name;          // device bytes; the start frame keeps the first 13
-  std::string version;       // at most 8 bytes are sent
+  std::int32_t length = 0;            // body length announced; requests are cut at it
+  std::string name;                   // device bytes; the start frame keeps the first 13
+  std::string version;                // at most 8 bytes are sent
   std::uint16_t checksum = 0;
 };
 

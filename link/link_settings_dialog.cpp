@@ -152,8 +152,8 @@ QList<LinkSettingsNote> LoadLinkSettings(TForm3& form3, const QString& path) {
   load(form3.cbDatabit, kKeyDataBits, kDefaultDataBitsIndex);
   load(form3.cgStopbit, kKeyStopBits, kDefaultStopBitsIndex);
   load(form3.cbParitybit, kKeyParity, kDefaultParityIndex);
-  form3.SetSwitchCommand(ini.GetString(section, QString::fromLatin1(kKeySwitch),
-                                       QString::fromLatin1(kDefaultSwitch)));
+  form3.SetSwitchCommand(
+      ini.GetString(section, QString::fromLatin1(kKeySwitch), QString::fromLatin1(kDefaultSwitch)));
   return notes;
 }
 

@@ -23,7 +23,11 @@ public:
   void SetSwitchCommand(const QString& text);
 
   // Why parcfg.ini could not give a switch command back as it stands.
-  enum class SwitchCommandFault { None, BlankAtEnd, Quoted };
+  enum class SwitchCommandFault {
+    None,
+    BlankAtEnd,
+    Quoted
+  };
   Q_ENUM(SwitchCommandFault)
   // The profile rules drop blanks around a value and one pair of quotes.
   static SwitchCommandFault CheckSwitchCommand(const QString& text);
@@ -48,7 +52,7 @@ private:
 // A parcfg.ini value that could not be used as it stands, and what was used instead.
 struct LinkSettingsNote {
   QString key;
-  QString value;   // as the file holds it
+  QString value;       // as the file holds it
   QString usedInstead; // the list item selected instead; empty: the list is left without one
 };
 

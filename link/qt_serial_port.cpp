@@ -17,37 +17,41 @@ Q_LOGGING_CATEGORY(lcSerialPort, "k7v.link.serialport")
 namespace {
 
 // Returns false for values outside what a UART can be asked for.
-bool SettingsComplete(const LineSettings& s)
-{
+bool SettingsComplete(const LineSettings& s) {
   return s.baudRate > 0 && s.dataBits >= 5 && s.dataBits <= 8;
 }
 
 // Returns nullopt for a parity index that leaves the port's own parity.
-std::optional<QSerialPort::Parity> ParityFor(int parityIndex)
-{
+std::optional<QSerialPort::Parity> ParityFor(int parityIndex) {
   switch (parityIndex) {
-  case 0: return QSerialPort::NoParity;
-  case 1: return QSerialPort::OddParity;
-  case 2: return QSerialPort::EvenParity;
-  default: return std::nullopt;
+  case 0:
+    return QSerialPort::NoParity;
+  case 1:
+    return QSerialPort::OddParity;
+  case 2:
+    return QSerialPort::EvenParity;
+  default:
+    return std::nullopt;
   }
 }
 
 // Returns Parity::Other for parities the dialog never asks for.
-LineFraming::Parity FramingParity(QSerialPort::Parity parity)
-{
+LineFraming::Parity FramingParity(QSerialPort::Parity parity) {
   switch (parity) {
-  case QSerialPort::NoParity: return LineFraming::Parity::None;
-  case QSerialPort::OddParity: return LineFraming::Parity::Odd;
-  case QSerialPort::EvenParity: return LineFraming::Parity::Even;
-  default: return LineFraming::Parity::Other;
+  case QSerialPort::NoParity:
+    return LineFraming::Parity::None;
+  case QSerialPort::OddParity:
+    return LineFraming::Parity::Odd;
+  case QSerialPort::EvenParity:
+    return LineFraming::Parity::Even;
+  default:
+    return LineFraming::Parity::Other;
   }
 }
 
 // QSerialPort's handle is a descriptor on POSIX and a HANDLE on Windows.
 template <typename Handle>
-std::intptr_t NativeHandle(Handle handle)
-{
+std::intptr_t NativeHandle(Handle handle) {
   if constexpr (std::is_pointer_v<Handle>)
     return reinterpret_cast<std::intptr_t>(handle);
   else
@@ -57,27 +61,23 @@ std::intptr_t NativeHandle(Handle handle)
 } // namespace
 
 QtSerialPortLink::QtSerialPortLink(QObject* parent)
-  : SerialPort(parent)
-  , port_(this) // a child, so moving the link to another thread moves the port too
+    : SerialPort(parent),
+      port_(this) // a child, so moving the link to another thread moves the port too
 {
   connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPortLink::onErrorOccurred);
   connect(&port_, &QSerialPort::readyRead, this, [this] {
-    if (!lost_)
-      emit bytesArrived();
+    if (!lost_) emit bytesArrived();
   });
 }
 
-QtSerialPortLink::~QtSerialPortLink()
-{
+QtSerialPortLink::~QtSerialPortLink() {
   // Closing here rather than in QSerialPort's own destructor keeps our error
   // handler from running on a half-destroyed object.
   disconnect(&port_, nullptr, this, nullptr);
-  if (port_.isOpen())
-    port_.close();
+  if (port_.isOpen()) port_.close();
 }
 
-OpenResult QtSerialPortLink::Open(const LineSettings& settings)
-{
+OpenResult QtSerialPortLink::Open(const LineSettings& settings) {
   // A second open while the first is still in use must not disturb it; the
   // system would refuse a second handle on the same device as well.
   if (port_.isOpen() && !lost_) {
@@ -104,25 +104,22 @@ OpenResult QtSerialPortLink::Open(const LineSettings& settings)
     opening_ = false;
     // The error handler has taken errno as the open left it.
     const int systemError = lastErrorNumber_ != 0 ? lastErrorNumber_ : LastSystemError();
-    qCWarning(lcSerialPort) << "cannot open" << settings.portName << ":" << port_.errorString() << "errno"
-                            << systemError;
+    qCWarning(lcSerialPort) << "cannot open" << settings.portName << ":" << port_.errorString()
+                            << "errno" << systemError;
     return {OpenResult::Kind::OpenFailed, systemError, port_.errorString()};
   }
 
   lastErrorNumber_ = 0;
-  if (!port_.setBaudRate(settings.baudRate))
-    return refuseSettings("baud rate", lastErrorNumber_);
+  if (!port_.setBaudRate(settings.baudRate)) return refuseSettings("baud rate", lastErrorNumber_);
   lastErrorNumber_ = 0;
   if (!port_.setDataBits(static_cast<QSerialPort::DataBits>(settings.dataBits)))
     return refuseSettings("data bits", lastErrorNumber_);
   const auto stopBits = settings.stopBitsIndex == 1 ? QSerialPort::OneStop : QSerialPort::TwoStop;
   lastErrorNumber_ = 0;
-  if (!port_.setStopBits(stopBits))
-    return refuseSettings("stop bits", lastErrorNumber_);
+  if (!port_.setStopBits(stopBits)) return refuseSettings("stop bits", lastErrorNumber_);
   const auto parity = ParityFor(settings.parityIndex);
   lastErrorNumber_ = 0;
-  if (parity && !port_.setParity(*parity))
-    return refuseSettings("parity", lastErrorNumber_);
+  if (parity && !port_.setParity(*parity)) return refuseSettings("parity", lastErrorNumber_);
 
   // The system may accept a request and keep its own framing anyway (a
   // pseudo-terminal always runs 8 bits without parity): what counts is what
@@ -146,12 +143,9 @@ OpenResult QtSerialPortLink::Open(const LineSettings& settings)
 
 // Always returns SettingsRefused; a zero code is replaced by the errno of now
 // or, failing that, by "invalid parameter" so the technician never sees 0.
-OpenResult QtSerialPortLink::refuseSettings(const char* what, int systemError)
-{
-  if (systemError == 0)
-    systemError = LastSystemError();
-  if (systemError == 0)
-    systemError = InvalidParameterError();
+OpenResult QtSerialPortLink::refuseSettings(const char* what, int systemError) {
+  if (systemError == 0) systemError = LastSystemError();
+  if (systemError == 0) systemError = InvalidParameterError();
   qCWarning(lcSerialPort) << "port" << port_.portName() << "refused" << what << "error"
                           << systemError;
   port_.close();
@@ -159,17 +153,11 @@ OpenResult QtSerialPortLink::refuseSettings(const char* what, int systemError)
   return {OpenResult::Kind::SettingsRefused, systemError, {}};
 }
 
-bool QtSerialPortLink::IsOpen() const
-{
-  return port_.isOpen() && !lost_;
-}
+bool QtSerialPortLink::IsOpen() const { return port_.isOpen() && !lost_; }
 
-bool QtSerialPortLink::WriteFrame(const std::uint8_t* bytes, std::size_t n)
-{
-  if (!IsOpen() || (bytes == nullptr && n > 0))
-    return false;
-  if (n == 0)
-    return true;
+bool QtSerialPortLink::WriteFrame(const std::uint8_t* bytes, std::size_t n) {
+  if (!IsOpen() || (bytes == nullptr && n > 0)) return false;
+  if (n == 0) return true;
 
   const qint64 written = port_.write(reinterpret_cast<const char*>(bytes), static_cast<qint64>(n));
   if (written != static_cast<qint64>(n)) {
@@ -185,7 +173,8 @@ bool QtSerialPortLink::WriteFrame(const std::uint8_t* bytes, std::size_t n)
   while (port_.bytesToWrite() > 0) {
     const qint64 left = boundMs - clock.elapsed();
     // The device may vanish while we wait (error handler runs inside).
-    if (left <= 0 || !IsOpen() || !port_.waitForBytesWritten(static_cast<int>(qMin<qint64>(left, INT_MAX)))) {
+    if (left <= 0 || !IsOpen() ||
+        !port_.waitForBytesWritten(static_cast<int>(qMin<qint64>(left, INT_MAX)))) {
       qCWarning(lcSerialPort) << "write of" << n << "bytes not finished within" << boundMs << "ms";
       return false;
     }
@@ -193,33 +182,25 @@ bool QtSerialPortLink::WriteFrame(const std::uint8_t* bytes, std::size_t n)
   return IsOpen();
 }
 
-void QtSerialPortLink::Close()
-{
-  if (port_.isOpen())
-    port_.close();
+void QtSerialPortLink::Close() {
+  if (port_.isOpen()) port_.close();
 }
 
-std::uint16_t QtSerialPortLink::RxBytesWaiting()
-{
-  if (!IsOpen())
-    return 0;
+std::uint16_t QtSerialPortLink::RxBytesWaiting() {
+  if (!IsOpen()) return 0;
   return static_cast<std::uint16_t>(qMin<qint64>(port_.bytesAvailable(), 0xFFFF));
 }
 
-std::uint16_t QtSerialPortLink::ReadPort(std::uint8_t* dest, std::uint16_t n)
-{
-  if (!IsOpen() || dest == nullptr || n == 0)
-    return 0;
+std::uint16_t QtSerialPortLink::ReadPort(std::uint8_t* dest, std::uint16_t n) {
+  if (!IsOpen() || dest == nullptr || n == 0) return 0;
   const qint64 got = port_.read(reinterpret_cast<char*>(dest), n);
   return got > 0 ? static_cast<std::uint16_t>(got) : 0;
 }
 
-void QtSerialPortLink::onErrorOccurred(QSerialPort::SerialPortError error)
-{
+void QtSerialPortLink::onErrorOccurred(QSerialPort::SerialPortError error) {
   // Taken first: logging may overwrite errno.
   const int systemError = LastSystemError();
-  if (error != QSerialPort::NoError)
-    lastErrorNumber_ = systemError;
+  if (error != QSerialPort::NoError) lastErrorNumber_ = systemError;
 
   switch (error) {
   case QSerialPort::NoError:
@@ -255,19 +236,16 @@ void QtSerialPortLink::onErrorOccurred(QSerialPort::SerialPortError error)
 // again on every pass of the event loop while the handle stays open, so the
 // port must be closed; but not from inside Qt's own read notification (it
 // still touches its read buffer after reporting), hence the queued close.
-void QtSerialPortLink::declareDeviceLost()
-{
-  if (lost_)
-    return;
+void QtSerialPortLink::declareDeviceLost() {
+  if (lost_) return;
   lost_ = true;
   qCWarning(lcSerialPort) << "device" << port_.portName() << "lost:" << port_.errorString();
   QMetaObject::invokeMethod(
-    this,
-    [this] {
-      if (!lost_)
-        return; // reopened meanwhile
-      port_.close();
-      emit deviceLost();
-    },
-    Qt::QueuedConnection);
+      this,
+      [this] {
+        if (!lost_) return; // reopened meanwhile
+        port_.close();
+        emit deviceLost();
+      },
+      Qt::QueuedConnection);
 }

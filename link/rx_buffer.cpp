@@ -13,28 +13,22 @@ constexpr std::uint16_t kMinFrame = static_cast<std::uint16_t>(k7v::kFrameOverhe
 constexpr std::uint16_t kCompactThreshold = 100; // bytes
 
 // Returns false when the positions do not describe a state inside Data.
-bool Consistent(const TRxBuffer& rx)
-{
-  return rx.WritePos <= kBufferSize && rx.ReadPos + rx.Count == rx.WritePos
-         && rx.WritePos + rx.Free == kBufferSize;
+bool Consistent(const TRxBuffer& rx) {
+  return rx.WritePos <= kBufferSize && rx.ReadPos + rx.Count == rx.WritePos &&
+         rx.WritePos + rx.Free == kBufferSize;
 }
 
 // Takes in what is waiting at the port, as much as fits behind WritePos and
 // the call's budget allows. Returns the number of bytes taken in; 0 when none.
-std::uint16_t TakeIn(TRxBuffer& rx, RxSource& src, std::size_t& budget)
-{
-  if (budget == 0)
-    return 0;
+std::uint16_t TakeIn(TRxBuffer& rx, RxSource& src, std::size_t& budget) {
+  if (budget == 0) return 0;
   std::uint16_t n = src.RxBytesWaiting();
-  if (n == 0)
-    return 0;
+  if (n == 0) return 0;
   // Without this a tail of fewer than six bytes left at the very end of Data
   // would never be compacted, and nothing more could ever be received.
-  if (rx.Free == 0 && rx.ReadPos > 0)
-    CompactRxBuffer(rx);
+  if (rx.Free == 0 && rx.ReadPos > 0) CompactRxBuffer(rx);
   n = static_cast<std::uint16_t>(std::min<std::size_t>({n, rx.Free, budget}));
-  if (n == 0)
-    return 0;
+  if (n == 0) return 0;
   std::uint16_t r = src.ReadPort(rx.Data + rx.WritePos, n);
   r = std::min(r, n); // a source must not push the positions past Data
   rx.WritePos += r;
@@ -47,8 +41,7 @@ std::uint16_t TakeIn(TRxBuffer& rx, RxSource& src, std::size_t& budget)
 } // namespace
 
 // Cannot fail.
-void ResetRxBuffer(TRxBuffer& rx)
-{
+void ResetRxBuffer(TRxBuffer& rx) {
   rx.Count = 0;
   rx.ReadPos = 0;
   rx.WritePos = 0;
@@ -56,35 +49,29 @@ void ResetRxBuffer(TRxBuffer& rx)
 }
 
 // Empties the buffer when its positions are inconsistent; otherwise cannot fail.
-void CompactRxBuffer(TRxBuffer& rx)
-{
+void CompactRxBuffer(TRxBuffer& rx) {
   if (!Consistent(rx)) {
     ResetRxBuffer(rx);
     return;
   }
-  if (rx.ReadPos > 0 && rx.Count > 0)
-    std::memmove(rx.Data, rx.Data + rx.ReadPos, rx.Count);
+  if (rx.ReadPos > 0 && rx.Count > 0) std::memmove(rx.Data, rx.Data + rx.ReadPos, rx.Count);
   rx.ReadPos = 0;
   rx.WritePos = rx.Count;
   rx.Free = static_cast<std::uint16_t>(kBufferSize - rx.Count);
 }
 
 // Drops at most Count bytes; asking for more empties the buffer.
-void ConsumeRx(TRxBuffer& rx, std::uint16_t n)
-{
+void ConsumeRx(TRxBuffer& rx, std::uint16_t n) {
   n = std::min(n, rx.Count);
-  if (rx.ReadPos >= kCompactThreshold || n > kCompactThreshold)
-    CompactRxBuffer(rx);
+  if (rx.ReadPos >= kCompactThreshold || n > kCompactThreshold) CompactRxBuffer(rx);
   rx.ReadPos += n;
   rx.Count -= n;
 }
 
 // Returns nullopt when no complete, valid frame has arrived yet, or when this
 // call has taken in its budget of bytes without finding one (the next call goes on).
-std::optional<TDeviceFrame> ReadFrame(TRxBuffer& rx, RxSource& src, std::uint16_t maxFrameLength)
-{
-  if (!Consistent(rx))
-    ResetRxBuffer(rx);
+std::optional<TDeviceFrame> ReadFrame(TRxBuffer& rx, RxSource& src, std::uint16_t maxFrameLength) {
+  if (!Consistent(rx)) ResetRxBuffer(rx);
 
   // Bounds the bytes one call takes in, so a port that never runs dry (a
   // stream of noise) cannot keep the caller here for ever.
@@ -92,8 +79,7 @@ std::optional<TDeviceFrame> ReadFrame(TRxBuffer& rx, RxSource& src, std::uint16_
   TakeIn(rx, src, budget);
 
   for (;;) {
-    if (rx.Count < kMinFrame)
-      return std::nullopt;
+    if (rx.Count < kMinFrame) return std::nullopt;
 
     bool incomplete = false;
     // Every pass drops a byte, returns a frame or leaves: at most Count passes.
@@ -150,7 +136,6 @@ std::optional<TDeviceFrame> ReadFrame(TRxBuffer& rx, RxSource& src, std::uint16_
 
     // Each further round takes in at least one byte of the budget, or ends.
     const std::uint16_t taken = TakeIn(rx, src, budget);
-    if (incomplete && taken == 0)
-      return std::nullopt;
+    if (incomplete && taken == 0) return std::nullopt;
   }
 }

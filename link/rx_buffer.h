@@ -10,9 +10,9 @@
 
 struct TRxBuffer {
   std::uint8_t Data[k7v::kRxBufferSize] = {};
-  std::uint16_t Count = 0;    // received, not yet consumed
-  std::uint16_t ReadPos = 0;  // first unconsumed byte
-  std::uint16_t WritePos = 0; // where the next received byte goes
+  std::uint16_t Count = 0;                 // received, not yet consumed
+  std::uint16_t ReadPos = 0;               // first unconsumed byte
+  std::uint16_t WritePos = 0;              // where the next received byte goes
   std::uint16_t Free = k7v::kRxBufferSize; // room after WritePos
 };
 

@@ -20,7 +20,11 @@ struct LineSettings {
 };
 
 struct OpenResult {
-  enum class Kind { Ok, OpenFailed, SettingsRefused };
+  enum class Kind {
+    Ok,
+    OpenFailed,
+    SettingsRefused
+  };
   Kind kind = Kind::OpenFailed;
   int systemError = 0; // the platform's error number; 0 when there is none to give
   QString systemText;  // the port's words for an open failure; empty: take them from systemError

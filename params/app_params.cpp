@@ -67,9 +67,7 @@ constexpr std::array<AppFieldInfo, kFieldCount> kLayout{{
     {F::master_reconnect_interval, "master_reconnect_interval", 691, 2, E::U16},
 }};
 
-constexpr bool IsNumeric(FieldEncoding e) {
-  return e != E::Text && e != E::Bytes;
-}
+constexpr bool IsNumeric(FieldEncoding e) { return e != E::Text && e != E::Bytes; }
 
 // Width a numeric encoding must have; 0 for the variable-width ones.
 constexpr std::uint16_t NumericWidth(FieldEncoding e) {
@@ -133,22 +131,19 @@ TAppParams TAppParams::FromBytes(std::span<const std::uint8_t> src) {
 // Returns 0 for Text/Bytes fields and for values outside the enum.
 std::uint32_t TAppParams::Get(AppField f) const {
   const AppFieldInfo& info = FieldInfo(f);
-  if (!IsNumeric(info.encoding) || info.size == 0 ||
-      std::size_t(info.offset) + info.size > kSize)
+  if (!IsNumeric(info.encoding) || info.size == 0 || std::size_t(info.offset) + info.size > kSize)
     return 0;
   // Little-endian at any width; Ipv4 is stored as the host-order number, so
   // it reads exactly like U32.
   std::uint32_t v = 0;
-  for (std::size_t i = info.size; i-- > 0;)
-    v = (v << 8) | bytes_[info.offset + i];
+  for (std::size_t i = info.size; i-- > 0;) v = (v << 8) | bytes_[info.offset + i];
   return v;
 }
 
 // Ignores Text/Bytes fields and values outside the enum.
 void TAppParams::Set(AppField f, std::uint32_t value) {
   const AppFieldInfo& info = FieldInfo(f);
-  if (!IsNumeric(info.encoding) || info.size == 0 ||
-      std::size_t(info.offset) + info.size > kSize)
+  if (!IsNumeric(info.encoding) || info.size == 0 || std::size_t(info.offset) + info.size > kSize)
     return;
   for (std::size_t i = 0; i < info.size; ++i) {
     bytes_[info.offset + i] = std::uint8_t(value & 0xFF);
@@ -172,8 +167,7 @@ void TAppParams::SetText(AppField f, std::string_view text) {
   const auto field = FieldBytes(f);
   std::fill(field.begin(), field.end(), std::uint8_t(0));
   const std::size_t n = std::min(text.size(), field.size());
-  for (std::size_t i = 0; i < n; ++i)
-    field[i] = static_cast<std::uint8_t>(text[i]);
+  for (std::size_t i = 0; i < n; ++i) field[i] = static_cast<std::uint8_t>(text[i]);
 }
 
 // Returns an empty span for values outside the enum.

@@ -138,7 +138,9 @@ FieldCheck CheckExitRule(ExitRule rule, std::string_view text, std::string_view 
 // 0 for Text, Bytes and values outside the table.
 std::uint32_t FieldMaximum(AppField field) {
   const AppFieldInfo& info = FieldInfo(field);
-  if (info.encoding == FieldEncoding::Text || info.encoding == FieldEncoding::Bytes || info.size == 0) return 0;
+  if (info.encoding == FieldEncoding::Text || info.encoding == FieldEncoding::Bytes ||
+      info.size == 0)
+    return 0;
   return info.size >= 4 ? 0xFFFFFFFFu : (std::uint32_t(1) << (8 * info.size)) - 1;
 }
 

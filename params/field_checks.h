@@ -65,7 +65,8 @@ std::optional<ExitRule> ExitRuleOf(AppField field);
 // primary name server field, read by SecondaryNameServer only. A number rule
 // given a text that is not a number returns NotANumber (the window shows its
 // conversion box for it, the command line an error).
-FieldCheck CheckExitRule(ExitRule rule, std::string_view text, std::string_view primaryNameServer = {});
+FieldCheck CheckExitRule(ExitRule rule, std::string_view text,
+                         std::string_view primaryNameServer = {});
 
 // Whether the record field can hold the text as shown, as the pages would
 // store it: numbers (U8, U16, U32, List, Flag) from 0 to the width's maximum;

@@ -48,13 +48,18 @@ QString FieldText(QObject* field) {
 // that type nothing (arrows, Delete, function keys), which no filter sees.
 char16_t TypedCharacter(const QKeyEvent* event) {
   switch (event->key()) {
-  case Qt::Key_Backspace: return 8;
+  case Qt::Key_Backspace:
+    return 8;
   case Qt::Key_Return:
-  case Qt::Key_Enter: return 13;
+  case Qt::Key_Enter:
+    return 13;
   case Qt::Key_Tab:
-  case Qt::Key_Backtab: return 0; // focus movement, never text
-  case Qt::Key_Delete: return 0;  // some platforms give it the text 127; it types nothing
-  default: break;
+  case Qt::Key_Backtab:
+    return 0; // focus movement, never text
+  case Qt::Key_Delete:
+    return 0; // some platforms give it the text 127; it types nothing
+  default:
+    break;
   }
   // Ctrl with a letter types its control code (Ctrl+V is 22), whatever text
   // the platform attaches; the filters treat these as control characters.
@@ -114,18 +119,24 @@ void TForm1::InstallFieldRules() {
   // Lists: the rules run when the technician picks an item; code that sets a
   // list runs them itself (activated is never emitted for changes from code).
   connect(cb_workmode, &QComboBox::activated, this, [this] { cb_workmodeChange(cb_workmode); });
-  connect(cbPconlinemode, &QComboBox::activated, this, [this] { cbPconlinemodeChange(cbPconlinemode); });
-  connect(cbdtuserialptcl, &QComboBox::activated, this, [this] { cbdtuserialptclClick(cbdtuserialptcl); });
-  connect(cbPtcl_select, &QComboBox::activated, this, [this] { cbPtcl_selectChange(cbPtcl_select); });
+  connect(cbPconlinemode, &QComboBox::activated, this,
+          [this] { cbPconlinemodeChange(cbPconlinemode); });
+  connect(cbdtuserialptcl, &QComboBox::activated, this,
+          [this] { cbdtuserialptclClick(cbdtuserialptcl); });
+  connect(cbPtcl_select, &QComboBox::activated, this,
+          [this] { cbPtcl_selectChange(cbPtcl_select); });
   // Check boxes: every change of the tick runs the rule, from a click or from code.
-  connect(ck_enable_heart, &QAbstractButton::toggled, this, [this] { ck_enable_heartClick(ck_enable_heart); });
+  connect(ck_enable_heart, &QAbstractButton::toggled, this,
+          [this] { ck_enable_heartClick(ck_enable_heart); });
   connect(ck_enable_heart_ack, &QAbstractButton::toggled, this,
           [this] { ck_enable_heart_ackClick(ck_enable_heart_ack); });
-  connect(cb_insert_enable, &QAbstractButton::toggled, this, [this] { cb_insert_enableClick(cb_insert_enable); });
+  connect(cb_insert_enable, &QAbstractButton::toggled, this,
+          [this] { cb_insert_enableClick(cb_insert_enable); });
 
   // Fields holding record texts take no more than the record field holds.
   for (const PageField& pf : PageFields())
-    if (auto* edit = qobject_cast<TLimitedEdit*>(pf.edit); edit && FieldInfo(pf.field).encoding == FieldEncoding::Text)
+    if (auto* edit = qobject_cast<TLimitedEdit*>(pf.edit);
+        edit && FieldInfo(pf.field).encoding == FieldEncoding::Text)
       edit->setByteLimit(FieldInfo(pf.field).size);
 
   sbDial->viewport()->installEventFilter(this);
@@ -249,7 +260,8 @@ void TForm1::ApplyExitRule(QObject* sender, ExitRule rule) {
   auto* field = qobject_cast<QWidget*>(sender);
   if (!field) return;
   const QString text = FieldText(sender);
-  const FieldCheck check = CheckExitRule(rule, text.toStdString(), edprimaryDNS->text().toStdString());
+  const FieldCheck check =
+      CheckExitRule(rule, text.toStdString(), edprimaryDNS->text().toStdString());
   // A text that is not a number gets the conversion box and is neither
   // refused nor logged.
   if (check.outcome == FieldCheck::Outcome::NotANumber)
@@ -261,16 +273,24 @@ void TForm1::ApplyExitRule(QObject* sender, ExitRule rule) {
 void TForm1::ed_port1Exit(QObject* sender) { ApplyExitRule(sender, ExitRule::Port); }
 void TForm1::ed_ip1Exit(QObject* sender) { ApplyExitRule(sender, ExitRule::Address); }
 void TForm1::edprimaryDNSExit(QObject* sender) { ApplyExitRule(sender, ExitRule::NameServer); }
-void TForm1::edSecondaryDNSExit(QObject* sender) { ApplyExitRule(sender, ExitRule::SecondaryNameServer); }
-void TForm1::ed_packet_lengthExit(QObject* sender) { ApplyExitRule(sender, ExitRule::PacketLength); }
+void TForm1::edSecondaryDNSExit(QObject* sender) {
+  ApplyExitRule(sender, ExitRule::SecondaryNameServer);
+}
+void TForm1::ed_packet_lengthExit(QObject* sender) {
+  ApplyExitRule(sender, ExitRule::PacketLength);
+}
 void TForm1::ed_delayExit(QObject* sender) { ApplyExitRule(sender, ExitRule::Delay); }
 void TForm1::ed_idletimeExit(QObject* sender) { ApplyExitRule(sender, ExitRule::Interval); }
 // Counted in device bytes: a Chinese character takes two of the six.
 void TForm1::edConfExit(QObject* sender) { ApplyExitRule(sender, ExitRule::SwitchCommand); }
-void TForm1::edAuto_cnt_intervalExit(QObject* sender) { ApplyExitRule(sender, ExitRule::StartInterval); }
+void TForm1::edAuto_cnt_intervalExit(QObject* sender) {
+  ApplyExitRule(sender, ExitRule::StartInterval);
+}
 void TForm1::ed_insert_posExit(QObject* sender) { ApplyExitRule(sender, ExitRule::InsertPosition); }
 void TForm1::edPingIvlExit(QObject* sender) { ApplyExitRule(sender, ExitRule::PingInterval); }
-void TForm1::ePcreconnectintervalExit(QObject* sender) { ApplyExitRule(sender, ExitRule::ManagementReconnect); }
+void TForm1::ePcreconnectintervalExit(QObject* sender) {
+  ApplyExitRule(sender, ExitRule::ManagementReconnect);
+}
 
 // ---------------------------------------------------------------- dependent controls
 

@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr int kHexTextCapacity = 130; // characters of the heartbeat text buffer
+constexpr int kHexTextCapacity = 130;      // characters of the heartbeat text buffer
 constexpr std::uint8_t kHeartbeatMax = 24; // bytes a heartbeat packet field holds
 constexpr std::uint16_t kKtspMaxPacket = 992;
 constexpr std::uint8_t kPtclKtsp = 1;
@@ -46,7 +46,8 @@ void SelectByPosition(QComboBox* list, std::uint32_t value) {
 QString HeartbeatText(const TAppParams& p, AppField lenField, AppField bytesField) {
   // A length above the field's 24 bytes would show bytes of the next fields.
   const int count = std::min<std::uint32_t>(p.Get(lenField), kHeartbeatMax);
-  return QString::fromLatin1(BytesToHex(p.FieldBytes(bytesField).data(), count, kHexTextCapacity).c_str());
+  return QString::fromLatin1(
+      BytesToHex(p.FieldBytes(bytesField).data(), count, kHexTextCapacity).c_str());
 }
 
 // Builds the record field by field; the first text that is not a number ends it.
@@ -71,10 +72,12 @@ public:
   }
   void Ipv4(AppField f, const QString& text) { record.Set(f, Ipv4FromText(text.toStdString())); }
   void Flag(AppField f, const QCheckBox* box) { record.Set(f, box->isChecked() ? 1 : 0); }
-  void Heartbeat(AppField en, AppField len, AppField bytes, const QCheckBox* box, const QString& text) {
+  void Heartbeat(AppField en, AppField len, AppField bytes, const QCheckBox* box,
+                 const QString& text) {
     if (!box->isChecked()) return; // flag, length and bytes stay zero
     const QByteArray latin = text.toLatin1();
-    const auto parsed = HexToBytes(std::string_view(latin.constData(), std::size_t(latin.size())), int(latin.size()));
+    const auto parsed = HexToBytes(std::string_view(latin.constData(), std::size_t(latin.size())),
+                                   int(latin.size()));
     const std::size_t n = std::min<std::size_t>(parsed.size(), kHeartbeatMax);
     record.Set(en, 1);
     record.Set(len, std::uint32_t(n));
@@ -136,7 +139,8 @@ void TForm1::DecodeParams(const TAppParams& p) {
   ck_enable_heart->setChecked(p.Get(F::custom_heart_packet_en) == 1);
   m_heart->setText(HeartbeatText(p, F::custom_heart_packet_len, F::custom_heart_packet));
   ck_enable_heart_ack->setChecked(p.Get(F::custom_heart_packet_ack_en) == 1);
-  m_heart_ack->setText(HeartbeatText(p, F::custom_heart_packet_ack_len, F::custom_heart_packet_ack));
+  m_heart_ack->setText(
+      HeartbeatText(p, F::custom_heart_packet_ack_len, F::custom_heart_packet_ack));
 
   ed_idletime->setText(Decimal(p.Get(F::idle_interval)));
   ed_reconnecttime->setText(Decimal(p.Get(F::reconnect_interval)));
@@ -163,22 +167,32 @@ void TForm1::DecodeParams(const TAppParams& p) {
     QLabel* label; // null: the check box's own text
     F field;
   } shown[] = {
-      {cb_baudrate, Label74, F::baudrate},           {cb_databit, Label103, F::databit},
-      {cb_stopbit, Label91, F::stopbit},             {cb_paritybit, Label104, F::paritybit},
-      {cbdtuserialptcl, Label109, F::com_ptcl},      {cb_report, Label18, F::debug},
-      {cb_connecttype1, Label85, F::connection_type1}, {cb_connecttype2, Label86, F::connection_type2},
-      {cb_connecttype3, Label87, F::connection_type3}, {cbPtcl_select, Label32, F::select_ptcl},
-      {cb_insert_enable, nullptr, F::dtuinsertid},   {ck_enable_heart, nullptr, F::custom_heart_packet_en},
+      {cb_baudrate, Label74, F::baudrate},
+      {cb_databit, Label103, F::databit},
+      {cb_stopbit, Label91, F::stopbit},
+      {cb_paritybit, Label104, F::paritybit},
+      {cbdtuserialptcl, Label109, F::com_ptcl},
+      {cb_report, Label18, F::debug},
+      {cb_connecttype1, Label85, F::connection_type1},
+      {cb_connecttype2, Label86, F::connection_type2},
+      {cb_connecttype3, Label87, F::connection_type3},
+      {cbPtcl_select, Label32, F::select_ptcl},
+      {cb_insert_enable, nullptr, F::dtuinsertid},
+      {ck_enable_heart, nullptr, F::custom_heart_packet_en},
       {ck_enable_heart_ack, nullptr, F::custom_heart_packet_ack_en},
-      {cb_workmode, Label49, F::run_mode},           {ckbDropWakedata, nullptr, F::drop_wakeup_data},
-      {ck_enable_recv_sms, nullptr, F::recv_sms_en}, {cbPconlinemode, Label48, F::run_type},
+      {cb_workmode, Label49, F::run_mode},
+      {ckbDropWakedata, nullptr, F::drop_wakeup_data},
+      {ck_enable_recv_sms, nullptr, F::recv_sms_en},
+      {cbPconlinemode, Label48, F::run_type},
   };
   for (const auto& s : shown) {
     const auto* list = qobject_cast<const QComboBox*>(s.control);
     const bool hidden = list ? list->currentIndex() < 0 : p.Get(s.field) > 1;
     if (!hidden) continue;
-    const QString name = s.label ? s.label->text() : static_cast<const QCheckBox*>(s.control)->text();
-    LogStatus(GetCaption(QStringLiteral("value_not_shown")) + FieldName(name) + u' ' + Decimal(p.Get(s.field)),
+    const QString name =
+        s.label ? s.label->text() : static_cast<const QCheckBox*>(s.control)->text();
+    LogStatus(GetCaption(QStringLiteral("value_not_shown")) + FieldName(name) + u' ' +
+                  Decimal(p.Get(s.field)),
               clBlack, 9);
   }
 }
@@ -215,15 +229,16 @@ std::optional<TAppParams> TForm1::EncodeParams() {
   b.ListByPosition(F::select_ptcl, cbPtcl_select);
   if (b.record.Get(F::select_ptcl) == kPtclKtsp) {
     // KTSP runs over UDP and carries at most 992 bytes a packet, whatever the pages show.
-    for (F f : {F::connection_type1, F::connection_type2, F::connection_type3}) b.record.Set(f, kUdp);
+    for (F f : {F::connection_type1, F::connection_type2, F::connection_type3})
+      b.record.Set(f, kUdp);
     if (b.record.Get(F::packet_len) > kKtspMaxPacket) b.record.Set(F::packet_len, kKtspMaxPacket);
   }
   b.Flag(F::dtuinsertid, cb_insert_enable);
   if (!b.Decimal(F::dtuinsertid_pos, ed_insert_pos->text())) return std::nullopt;
-  b.Heartbeat(F::custom_heart_packet_en, F::custom_heart_packet_len, F::custom_heart_packet, ck_enable_heart,
-              m_heart->text());
-  b.Heartbeat(F::custom_heart_packet_ack_en, F::custom_heart_packet_ack_len, F::custom_heart_packet_ack,
-              ck_enable_heart_ack, m_heart_ack->text());
+  b.Heartbeat(F::custom_heart_packet_en, F::custom_heart_packet_len, F::custom_heart_packet,
+              ck_enable_heart, m_heart->text());
+  b.Heartbeat(F::custom_heart_packet_ack_en, F::custom_heart_packet_ack_len,
+              F::custom_heart_packet_ack, ck_enable_heart_ack, m_heart_ack->text());
 
   b.ListByPosition(F::run_mode, cb_workmode);
   if (!b.Decimal(F::idle_interval, ed_idletime->text()) ||
@@ -246,7 +261,8 @@ std::optional<TAppParams> TForm1::EncodeParams() {
     const auto kept = deviceTexts_.constFind(pf.edit);
     if (kept == deviceTexts_.constEnd() || filledTexts_.value(pf.edit) != pf.edit->text()) continue;
     const auto field = b.record.FieldBytes(pf.field);
-    if (std::size_t(kept->size()) == field.size()) std::copy_n(kept->constData(), field.size(), field.begin());
+    if (std::size_t(kept->size()) == field.size())
+      std::copy_n(kept->constData(), field.size(), field.begin());
   }
   return b.record;
 }
@@ -254,9 +270,12 @@ std::optional<TAppParams> TForm1::EncodeParams() {
 std::array<TForm1::DataCentre, 3> TForm1::DataCentres() const {
   using F = AppField;
   return {{
-      {ed_ip1, ed_port1, ed_hostname1, cb_connecttype1, F::ip1, F::port1, F::hostname1, F::connection_type1},
-      {ed_ip2, ed_port2, ed_hostname2, cb_connecttype2, F::ip2, F::port2, F::hostname2, F::connection_type2},
-      {ed_ip3, ed_port3, ed_hostname3, cb_connecttype3, F::ip3, F::port3, F::hostname3, F::connection_type3},
+      {ed_ip1, ed_port1, ed_hostname1, cb_connecttype1, F::ip1, F::port1, F::hostname1,
+       F::connection_type1},
+      {ed_ip2, ed_port2, ed_hostname2, cb_connecttype2, F::ip2, F::port2, F::hostname2,
+       F::connection_type2},
+      {ed_ip3, ed_port3, ed_hostname3, cb_connecttype3, F::ip3, F::port3, F::hostname3,
+       F::connection_type3},
   }};
 }
 
@@ -305,7 +324,8 @@ void TForm1::RememberFilledPages(const TAppParams* record) {
     const QString text = pf.edit->text();
     if (record && FieldInfo(pf.field).encoding == FieldEncoding::Text) {
       const auto bytes = record->FieldBytes(pf.field);
-      deviceTexts_.insert(pf.edit, QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size())));
+      deviceTexts_.insert(pf.edit, QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                                              qsizetype(bytes.size())));
     } else if (filledTexts_.value(pf.edit) != text) {
       // The factory set leaves the identifier alone: a text it did not
       // change keeps the bytes it came with; the others are its own now.
@@ -326,7 +346,8 @@ bool TForm1::CheckPagesBeforeEncode() {
     const std::string value = text.toStdString();
     FieldCheck check = CheckStorable(pf.field, value);
     if (check.accepted() && changed)
-      if (const auto rule = ExitRuleOf(pf.field)) check = CheckExitRule(*rule, value, primaryNameServer);
+      if (const auto rule = ExitRuleOf(pf.field))
+        check = CheckExitRule(*rule, value, primaryNameServer);
     // A text that is not a number is EncodeParams' to report, with its box.
     if (check.accepted() || check.outcome == FieldCheck::Outcome::NotANumber) continue;
     // Bringing the page up moves the focus; that is no exit of the field
@@ -335,7 +356,9 @@ bool TForm1::CheckPagesBeforeEncode() {
     (this->*pf.showPage)();
     refusing_ = false;
     RefuseField(pf.edit);
-    LogStatus(QStringLiteral("%1: %2 (%3)").arg(FieldName(pf.label->text()), text, QString::fromStdString(check.allowed)), clRed, 9);
+    LogStatus(QStringLiteral("%1: %2 (%3)")
+                  .arg(FieldName(pf.label->text()), text, QString::fromStdString(check.allowed)),
+              clRed, 9);
     return false;
   }
   return true;

@@ -21,7 +21,8 @@ constexpr qint64 kRecordSize = qint64(TAppParams::kSize);
 
 // The message of key naming the file, with the reason when there is one.
 QString FileLine(const char* key, const QString& path, const QString& reason = {}) {
-  QString line = GetCaption(QLatin1String(key)) + QStringLiteral("：") + QDir::toNativeSeparators(path);
+  QString line =
+      GetCaption(QLatin1String(key)) + QStringLiteral("：") + QDir::toNativeSeparators(path);
   if (!reason.isEmpty()) line += QStringLiteral("，") + reason;
   return line;
 }
@@ -32,7 +33,8 @@ QString FileLine(const char* key, const QString& path, const QString& reason = {
 // logged with the file and the reason.
 void TForm1::SpeedButton11Click() {
   const QString path = RunFileDialog(this, OpenDialog1);
-  if (path.isEmpty() || !QFileInfo::exists(path)) return; // cancelled, or no such file: nothing to say
+  if (path.isEmpty() || !QFileInfo::exists(path))
+    return; // cancelled, or no such file: nothing to say
   const QFileInfo info(path);
   QFile file(path);
   QByteArray bytes;
@@ -56,9 +58,12 @@ void TForm1::SpeedButton11Click() {
     // Every line that is wrong, then the refusal; the pages stay as they were.
     for (const ProfileIssue& issue : issues)
       if (issue.line > 0)
-        LogStatus(GetCaption(QStringLiteral("profile_error")) + QString::fromStdString(FormatIssue(issue)), clRed, 9);
+        LogStatus(GetCaption(QStringLiteral("profile_error")) +
+                      QString::fromStdString(FormatIssue(issue)),
+                  clRed, 9);
     const bool unreadable = issues.front().line == 0;
-    LogStatus(FileLine("import_failed", path, unreadable ? QString::fromStdString(issues.front().reason) : QString()),
+    LogStatus(FileLine("import_failed", path,
+                       unreadable ? QString::fromStdString(issues.front().reason) : QString()),
               clRed, 10);
     return;
   } else if (!file.open(QIODevice::ReadOnly)) {
@@ -68,23 +73,26 @@ void TForm1::SpeedButton11Click() {
     // A short or unreadable file would mix its bytes with an earlier import's;
     // refuse it and leave the pages as they are.
     if (bytes.size() < kRecordSize)
-      reason = file.error() != QFileDevice::NoError
-                   ? file.errorString()
-                   : GetCaption(QStringLiteral("param_file_short")).arg(bytes.size()).arg(kRecordSize);
+      reason =
+          file.error() != QFileDevice::NoError
+              ? file.errorString()
+              : GetCaption(QStringLiteral("param_file_short")).arg(bytes.size()).arg(kRecordSize);
   }
   if (!reason.isEmpty()) {
-    qCInfo(lcParamFiles) << "import refused:" << path << file.error() << file.errorString() << bytes.size();
+    qCInfo(lcParamFiles) << "import refused:" << path << file.error() << file.errorString()
+                         << bytes.size();
     LogStatus(FileLine("import_failed", path, reason), clRed, 10);
     return;
   }
-  importRecord_ = TAppParams::FromBytes(
-      std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())));
+  importRecord_ = TAppParams::FromBytes(std::span(
+      reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())));
   DecodeParams(importRecord_);
   LogStatus(FileLine("imported", path), clBlack, 9);
   // A firmware image or a text file of the right size or more would fill
   // the pages with whatever its first bytes are: say so.
   if (info.size() > kRecordSize)
-    LogStatus(GetCaption(QStringLiteral("param_file_long")).arg(kRecordSize).arg(info.size()), clBlack, 9);
+    LogStatus(GetCaption(QStringLiteral("param_file_long")).arg(kRecordSize).arg(info.size()),
+              clBlack, 9);
 }
 
 // Export. On failure the file is left as it was and "export_failed" is
@@ -102,20 +110,21 @@ void TForm1::SpeedButton12Click() {
   const QFileInfo info(path);
   if (info.exists() && !info.isFile()) {
     qCInfo(lcParamFiles) << "export refused, not a plain file:" << path;
-    LogStatus(FileLine("export_failed", path, GetCaption(QStringLiteral("not_plain_file"))), clRed, 10);
+    LogStatus(FileLine("export_failed", path, GetCaption(QStringLiteral("not_plain_file"))), clRed,
+              10);
     return;
   }
   // Written whole or not at all: an existing file is replaced, never left
   // half-written or with a stale tail.
   QSaveFile file(path);
-  const QByteArray bytes = IsProfilePath(path)
-                               ? QByteArray::fromStdString(WriteProfile(*record))
-                               : QByteArray(reinterpret_cast<const char*>(record->bytes().data()), kRecordSize);
+  const QByteArray bytes =
+      IsProfilePath(path)
+          ? QByteArray::fromStdString(WriteProfile(*record))
+          : QByteArray(reinterpret_cast<const char*>(record->bytes().data()), kRecordSize);
   // The record sits in the file's buffer until it is flushed, and commit()
   // does not notice a flush that fails (file system full, size limit): it
   // would put a cut-off file in place of the old one. Flush first and check.
-  const bool ok = file.open(QIODevice::WriteOnly) &&
-                  file.write(bytes) == bytes.size() &&
+  const bool ok = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() &&
                   file.flush() && file.commit();
   if (!ok) {
     qCInfo(lcParamFiles) << "export failed:" << path << file.error() << file.errorString();

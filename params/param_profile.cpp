@@ -5,7 +5,6 @@
 #include <charconv>
 #include <optional>
 
-
 #include "params/field_checks.h"
 #include "platform/code_page_936.h"
 #include "platform/ipv4.h"
@@ -115,26 +114,34 @@ static_assert(AddsUp(), "one profile row per record field, in record order");
 // The spelling follows from the record's encoding.
 Kind KindOf(F f) {
   switch (FieldInfo(f).encoding) {
-  case FieldEncoding::Ipv4: return Kind::Address;
-  case FieldEncoding::Text: return Kind::Text;
-  case FieldEncoding::Bytes: return Kind::Packet;
-  case FieldEncoding::List: return Kind::List;
-  case FieldEncoding::Flag: return Kind::Flag;
+  case FieldEncoding::Ipv4:
+    return Kind::Address;
+  case FieldEncoding::Text:
+    return Kind::Text;
+  case FieldEncoding::Bytes:
+    return Kind::Packet;
+  case FieldEncoding::List:
+    return Kind::List;
+  case FieldEncoding::Flag:
+    return Kind::Flag;
   case FieldEncoding::U8:
   case FieldEncoding::U16:
-  case FieldEncoding::U32: break;
+  case FieldEncoding::U32:
+    break;
   }
   return Kind::Number;
 }
 
 // Empty for fields that are neither lists nor flags.
 std::span<const char* const> WordsOf(F f) {
-  return KindOf(f) == Kind::Flag ? std::span<const char* const>(kOnOff) : kProfileFields[std::size_t(f)].words;
+  return KindOf(f) == Kind::Flag ? std::span<const char* const>(kOnOff)
+                                 : kProfileFields[std::size_t(f)].words;
 }
 
 // The field that says how many bytes of a heartbeat packet are valid.
 F LengthOf(F packet) {
-  return packet == F::custom_heart_packet ? F::custom_heart_packet_len : F::custom_heart_packet_ack_len;
+  return packet == F::custom_heart_packet ? F::custom_heart_packet_len
+                                          : F::custom_heart_packet_ack_len;
 }
 
 // ---------------------------------------------------------------- text helpers
@@ -152,8 +159,8 @@ char Lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
 
 // ASCII letters only are folded.
 bool SameWord(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 // The value freed of one pair of enclosing quotes, as the profile INI rules read it.
@@ -244,17 +251,22 @@ std::optional<std::string> DeviceTextFromUtf8Checked(std::string_view utf8) {
 }
 
 // The values the pages' lists of numbers offer (the same on every unit).
-constexpr std::uint32_t kBaudRates[] = {115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200, 600, 300};
+constexpr std::uint32_t kBaudRates[] = {115200, 57600, 38400, 19200, 9600,
+                                        4800,   2400,  1200,  600,   300};
 constexpr std::uint32_t kDataBits[] = {8, 7};
 constexpr std::uint32_t kStopBits[] = {1, 2};
 
 // Empty for fields the pages do not pick from a list of numbers.
 std::span<const std::uint32_t> OfferedNumbers(F f) {
   switch (f) {
-  case F::baudrate: return kBaudRates;
-  case F::databit: return kDataBits;
-  case F::stopbit: return kStopBits;
-  default: return {};
+  case F::baudrate:
+    return kBaudRates;
+  case F::databit:
+    return kDataBits;
+  case F::stopbit:
+    return kStopBits;
+  default:
+    return {};
   }
 }
 
@@ -279,13 +291,15 @@ std::optional<std::string> CleanText(std::span<const std::uint8_t> field) {
   const auto zero = std::find(field.begin(), field.end(), std::uint8_t(0));
   if (std::any_of(zero, field.end(), [](std::uint8_t b) { return b != 0; })) return std::nullopt;
   const std::string bytes(zero == field.begin() ? std::string() : std::string(field.begin(), zero));
-  if (std::any_of(bytes.begin(), bytes.end(), [](char c) { return std::uint8_t(c) < 0x20 || c == 0x7F; }))
+  if (std::any_of(bytes.begin(), bytes.end(),
+                  [](char c) { return std::uint8_t(c) < 0x20 || c == 0x7F; }))
     return std::nullopt;
   auto text = DeviceTextToUtf8(bytes);
   // Kept only when it turns back into the very same bytes.
   if (!text || DeviceTextFromUtf8Checked(*text) != bytes) return std::nullopt;
   // A clean text that looks like the hex form would be read as hex.
-  if (text->size() >= 4 && SameWord(std::string_view(*text).substr(0, 4), "hex:")) return std::nullopt;
+  if (text->size() >= 4 && SameWord(std::string_view(*text).substr(0, 4), "hex:"))
+    return std::nullopt;
   return text;
 }
 
@@ -308,7 +322,7 @@ WrittenValue ValueOf(const TAppParams& record, F f) {
     const std::uint32_t v = record.Get(f);
     if (v < words.size()) return {words[v]};
     return {std::to_string(v), kind == Kind::List ? "outside the list, written as a number"
-                                                      : "neither on nor off, written as a number"};
+                                                  : "neither on nor off, written as a number"};
   }
   case Kind::Packet: {
     // As many bytes as its length field says, and any non-zero bytes beyond:
@@ -330,8 +344,8 @@ WrittenValue ValueOf(const TAppParams& record, F f) {
 // quotes that would be taken for enclosing ones.
 std::string Quoted(const std::string& v) {
   if (v.empty()) return v;
-  const bool needs = IsBlank(v.front()) || IsBlank(v.back()) || v.front() == '"' || v.front() == '\'' ||
-                     v.back() == '"' || v.back() == '\'';
+  const bool needs = IsBlank(v.front()) || IsBlank(v.back()) || v.front() == '"' ||
+                     v.front() == '\'' || v.back() == '"' || v.back() == '\'';
   return needs ? '"' + v + '"' : v;
 }
 
@@ -355,7 +369,8 @@ std::string AllowedText(F f) {
     break;
   }
   if (auto rule = RuleAllowed(f)) return *rule;
-  if (kind == Kind::Text) return "text, at most " + std::to_string(FieldInfo(f).size) + " GBK bytes";
+  if (kind == Kind::Text)
+    return "text, at most " + std::to_string(FieldInfo(f).size) + " GBK bytes";
   return RecordRange(f);
 }
 
@@ -385,7 +400,8 @@ bool IsUtf8(std::string_view s) {
       if ((b & 0xC0) != 0x80) return false;
       cp = (cp << 6) | (b & 0x3F);
     }
-    if ((more == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (more == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
+    if ((more == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+        (more == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
       return false;
     i += more + 1;
   }
@@ -423,7 +439,9 @@ public:
       } else if (!src.assignment && line.front() == '[') {
         const std::string_view section = Trim(line.substr(1, line.find(']') - 1));
         inParams = line.back() == ']' && SameWord(section, "params");
-        if (!inParams) Error(src, shownLine, "", std::string(line), "unknown section: a profile has only [params]");
+        if (!inParams)
+          Error(src, shownLine, "", std::string(line),
+                "unknown section: a profile has only [params]");
         sectionReported = true;
       } else if (const std::size_t eq = line.find('='); eq == std::string_view::npos) {
         Error(src, shownLine, "", std::string(line), "not a name = value line");
@@ -432,7 +450,8 @@ public:
         const std::string_view value = Unquote(Trim(line.substr(eq + 1)));
         const F f = FieldByName(name);
         if (!inParams) {
-          if (!sectionReported) Error(src, shownLine, std::string(name), std::string(value), "outside [params]");
+          if (!sectionReported)
+            Error(src, shownLine, std::string(name), std::string(value), "outside [params]");
         } else if (f == F::Count) {
           Error(src, shownLine, std::string(name), std::string(value), "unknown name");
         } else if (firstLine[std::size_t(f)] != 0) {
@@ -469,7 +488,8 @@ public:
     std::vector<std::size_t> order(result_.errors.size());
     for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-      return std::pair(sourceOf_[a], result_.errors[a].line) < std::pair(sourceOf_[b], result_.errors[b].line);
+      return std::pair(sourceOf_[a], result_.errors[a].line) <
+             std::pair(sourceOf_[b], result_.errors[b].line);
     });
     std::vector<ProfileIssue> sorted;
     for (std::size_t k : order) sorted.push_back(std::move(result_.errors[k]));
@@ -486,7 +506,8 @@ private:
       return "allowed " + *RuleAllowed(f);
     }
     if (f == F::custom_heart_packet_len || f == F::custom_heart_packet_ack_len) {
-      const F packet = f == F::custom_heart_packet_len ? F::custom_heart_packet : F::custom_heart_packet_ack;
+      const F packet =
+          f == F::custom_heart_packet_len ? F::custom_heart_packet : F::custom_heart_packet_ack;
       const std::size_t max = FieldInfo(packet).size;
       if (r.Get(f) > max) return "allowed 0~" + std::to_string(max);
       if (result_.named[std::size_t(packet)] && r.Get(f) != givenBytes_[std::size_t(packet)])
@@ -494,13 +515,15 @@ private:
                std::to_string(givenBytes_[std::size_t(packet)]) + " bytes";
       return std::nullopt;
     }
-    if (rawText_[std::size_t(f)]) return std::nullopt; // hex: is the raw escape, held to the width only
+    if (rawText_[std::size_t(f)])
+      return std::nullopt; // hex: is the raw escape, held to the width only
     const auto rule = ExitRuleOf(f);
     if (!rule) return std::nullopt;
     if (*rule == ExitRule::SecondaryNameServer && checks_ == ProfileChecks::FieldRulesNamedOnly &&
         !result_.named[std::size_t(F::main_dns)])
       return std::nullopt;
-    const FieldCheck c = CheckExitRule(*rule, ProfileValueText(r, f), ProfileValueText(r, F::main_dns));
+    const FieldCheck c =
+        CheckExitRule(*rule, ProfileValueText(r, f), ProfileValueText(r, F::main_dns));
     if (c.accepted()) return std::nullopt;
     if (*rule == ExitRule::SecondaryNameServer && ProfileValueText(r, F::main_dns) == "0.0.0.0")
       return "allowed " + c.allowed + " while main_dns is 0.0.0.0";
@@ -513,12 +536,15 @@ private:
     std::string name, value;
   };
 
-  void Error(const ProfileSource& src, int line, std::string name, std::string value, std::string reason) {
-    result_.errors.push_back({src.name, line, std::move(name), std::move(value), std::move(reason)});
+  void Error(const ProfileSource& src, int line, std::string name, std::string value,
+             std::string reason) {
+    result_.errors.push_back(
+        {src.name, line, std::move(name), std::move(value), std::move(reason)});
     sourceOf_.push_back(&src - sources_.data());
   }
 
-  void Set(const ProfileSource& src, int line, F f, const std::string& name, std::string_view value) {
+  void Set(const ProfileSource& src, int line, F f, const std::string& name,
+           std::string_view value) {
     const std::size_t i = std::size_t(f);
     where_[i] = {&src, line, name, std::string(value)};
     result_.named.set(i);
@@ -539,7 +565,8 @@ private:
     case Kind::Number: {
       const auto v = ParseDecimal(value);
       if (!v) return "not a whole number: allowed " + AllowedText(f);
-      if (info.size < 4 && *v >> (8 * info.size)) return "too large for the record: allowed " + RecordRange(f);
+      if (info.size < 4 && *v >> (8 * info.size))
+        return "too large for the record: allowed " + RecordRange(f);
       result_.record.Set(f, *v);
       return std::nullopt;
     }
@@ -566,7 +593,8 @@ private:
       const auto bytes = ParseHexBytes(value);
       if (!bytes) return "not hex bytes (pairs of 0-9 A-F, blanks between)";
       if (bytes->size() > info.size)
-        return std::to_string(bytes->size()) + " bytes: the packet holds at most " + std::to_string(info.size);
+        return std::to_string(bytes->size()) + " bytes: the packet holds at most " +
+               std::to_string(info.size);
       result_.record.SetText(f, *bytes);
       givenBytes_[std::size_t(f)] = bytes->size();
       return std::nullopt;
@@ -587,7 +615,8 @@ private:
         bytes = *converted;
       }
       if (bytes.size() > info.size)
-        return "too long: " + std::to_string(bytes.size()) + " GBK bytes, allowed " + CheckStorable(f, {}).allowed;
+        return "too long: " + std::to_string(bytes.size()) + " GBK bytes, allowed " +
+               CheckStorable(f, {}).allowed;
       result_.record.SetText(f, bytes);
       return std::nullopt;
     }
@@ -600,7 +629,7 @@ private:
   ProfileResult result_;
   std::vector<std::ptrdiff_t> sourceOf_; // per error: index of its source
   NamedFields failed_;
-  NamedFields rawText_;                                // texts given as hex:
+  NamedFields rawText_;                                         // texts given as hex:
   std::array<std::size_t, std::size_t(F::Count)> givenBytes_{}; // packets: bytes given
   std::array<Where, std::size_t(F::Count)> where_{};
 };

@@ -56,8 +56,8 @@ struct ProfileSource {
 using NamedFields = std::bitset<std::size_t(AppField::Count)>;
 
 struct ProfileResult {
-  TAppParams record;              // the base with every named field applied
-  NamedFields named;              // fields some source set
+  TAppParams record;                // the base with every named field applied
+  NamedFields named;                // fields some source set
   std::vector<ProfileIssue> errors; // all of them, in source and line order
   bool ok() const { return errors.empty(); }
 };

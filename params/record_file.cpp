@@ -44,8 +44,8 @@ bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& reaso
   }
   QSaveFile file(path);
   // commit() does not notice a flush that fails; flush first and check.
-  const bool ok = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush() &&
-                  file.commit();
+  const bool ok = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() &&
+                  file.flush() && file.commit();
   if (!ok) {
     reason = file.errorString();
     file.cancelWriting();
@@ -54,8 +54,8 @@ bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& reaso
 }
 
 // nullopt with every problem appended to errors.
-std::optional<TAppParams> LoadRecordFile(const QString& path, const TAppParams& base, ProfileChecks checks,
-                                         std::vector<ProfileIssue>& errors) {
+std::optional<TAppParams> LoadRecordFile(const QString& path, const TAppParams& base,
+                                         ProfileChecks checks, std::vector<ProfileIssue>& errors) {
   QString reason;
   const auto bytes = ReadPlainFile(path, reason);
   if (!bytes) {
@@ -72,13 +72,16 @@ std::optional<TAppParams> LoadRecordFile(const QString& path, const TAppParams& 
     return r.record;
   }
   if (bytes->size() != qsizetype(TAppParams::kSize)) {
-    errors.push_back({path.toStdString(), 0, {}, {},
+    errors.push_back({path.toStdString(),
+                      0,
+                      {},
+                      {},
                       std::to_string(bytes->size()) + " bytes, a parameter file has " +
                           std::to_string(TAppParams::kSize)});
     return std::nullopt;
   }
-  return TAppParams::FromBytes(
-      std::span(reinterpret_cast<const std::uint8_t*>(bytes->constData()), std::size_t(bytes->size())));
+  return TAppParams::FromBytes(std::span(reinterpret_cast<const std::uint8_t*>(bytes->constData()),
+                                         std::size_t(bytes->size())));
 }
 
 // False with the reason, like WriteWholeFile.

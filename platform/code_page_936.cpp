@@ -33,16 +33,24 @@ std::size_t Utf8SequenceLength(std::string_view s, std::size_t i) {
   std::size_t n = 0;
   std::uint32_t cp = 0;
   if (b < 0x80) return 1;
-  if (b >= 0xC2 && b <= 0xDF) { n = 2; cp = b & 0x1F; }
-  else if (b >= 0xE0 && b <= 0xEF) { n = 3; cp = b & 0x0F; }
-  else if (b >= 0xF0 && b <= 0xF4) { n = 4; cp = b & 0x07; }
-  else return 0;
+  if (b >= 0xC2 && b <= 0xDF) {
+    n = 2;
+    cp = b & 0x1F;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    n = 3;
+    cp = b & 0x0F;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    n = 4;
+    cp = b & 0x07;
+  } else
+    return 0;
   if (i + n > s.size()) return 0;
   for (std::size_t k = 1; k < n; ++k) {
     if ((at(i + k) & 0xC0) != 0x80) return 0;
     cp = (cp << 6) | (at(i + k) & 0x3F);
   }
-  if ((n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000) || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+  if ((n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000) || cp > 0x10FFFF ||
+      (cp >= 0xD800 && cp <= 0xDFFF))
     return 0;
   return n;
 }
@@ -52,7 +60,8 @@ std::size_t Utf8SequenceLength(std::string_view s, std::size_t i) {
 // One GBK character (1 or 2 bytes) to UTF-8; empty when it is not one.
 std::string DecodeOne(std::string_view gbk) {
   wchar_t wide[2];
-  const int n = MultiByteToWideChar(kCodePage, MB_ERR_INVALID_CHARS, gbk.data(), int(gbk.size()), wide, 2);
+  const int n =
+      MultiByteToWideChar(kCodePage, MB_ERR_INVALID_CHARS, gbk.data(), int(gbk.size()), wide, 2);
   if (n <= 0) return {};
   char out[8];
   const int m = WideCharToMultiByte(CP_UTF8, 0, wide, n, out, int(sizeof out), nullptr, nullptr);
@@ -62,12 +71,13 @@ std::string DecodeOne(std::string_view gbk) {
 // One well-formed UTF-8 character to GBK; empty when GBK lacks it.
 std::string EncodeOne(std::string_view utf8) {
   wchar_t wide[2];
-  const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), int(utf8.size()), wide, 2);
+  const int n =
+      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), int(utf8.size()), wide, 2);
   if (n <= 0) return {};
   char out[4];
   BOOL usedDefault = FALSE;
-  const int m = WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, wide, n, out, int(sizeof out), nullptr,
-                                    &usedDefault);
+  const int m = WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, wide, n, out, int(sizeof out),
+                                    nullptr, &usedDefault);
   return (m > 0 && !usedDefault) ? std::string(out, std::size_t(m)) : std::string();
 }
 
@@ -122,8 +132,10 @@ Decoded ToUtf8(std::string_view gbk) {
   for (std::size_t i = 0; i < gbk.size();) {
     const auto b = std::uint8_t(gbk[i]);
     if (b < 0x80 || b == kLastByte) {
-      if (b < 0x80) d.utf8.push_back(char(b));
-      else d.utf8 += kLastByteUtf8;
+      if (b < 0x80)
+        d.utf8.push_back(char(b));
+      else
+        d.utf8 += kLastByteUtf8;
       ++i;
       continue;
     }

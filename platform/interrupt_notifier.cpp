@@ -14,8 +14,8 @@
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdlib>
-#include <string_view>
 #include <fcntl.h>
+#include <string_view>
 #include <unistd.h>
 #endif
 
@@ -42,7 +42,8 @@ BOOL WINAPI ConsoleHandler(DWORD type) {
 } // namespace
 
 // Without a pipe or handler the interrupt keeps its default effect; logged, never fatal.
-InterruptNotifier::InterruptNotifier(QObject* parent) : QObject(parent), impl_(std::make_unique<Impl>()) {
+InterruptNotifier::InterruptNotifier(QObject* parent)
+    : QObject(parent), impl_(std::make_unique<Impl>()) {
   gNotifier.store(this);
   if (!SetConsoleCtrlHandler(ConsoleHandler, TRUE))
     qCWarning(lcInterrupt) << "cannot install the console handler" << GetLastError();
@@ -88,7 +89,8 @@ void OnSignal(int) {
 } // namespace
 
 // Without a pipe or handler the interrupt keeps its default effect; logged, never fatal.
-InterruptNotifier::InterruptNotifier(QObject* parent) : QObject(parent), impl_(std::make_unique<Impl>()) {
+InterruptNotifier::InterruptNotifier(QObject* parent)
+    : QObject(parent), impl_(std::make_unique<Impl>()) {
   if (::pipe(impl_->fds) != 0) {
     qCWarning(lcInterrupt) << "no pipe for the interrupt" << errno;
     return;

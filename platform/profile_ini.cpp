@@ -70,7 +70,11 @@ std::string_view StripQuotes(std::string_view v) {
 }
 
 struct ParsedLine {
-  enum class Kind { Other, Section, Key };
+  enum class Kind {
+    Other,
+    Section,
+    Key
+  };
   Kind kind = Kind::Other;
   std::string_view name;  // trimmed section or key name
   std::string_view value; // trimmed value, quotes still on
@@ -100,10 +104,10 @@ ParsedLine Parse(std::string_view text) {
 struct Lookup {
   bool sectionFound = false;
   bool keyFound = false;
-  Line keyLine;          // the first matching key's line
+  Line keyLine;             // the first matching key's line
   std::string_view keyName; // its name as written, for rewriting the line
   std::string_view value;   // its trimmed value, quotes still on
-  Line lastFilled;       // last non-blank line of the section (its header at least)
+  Line lastFilled;          // last non-blank line of the section (its header at least)
 };
 
 // Only the first section of the name is searched, as the Windows functions do:
@@ -220,11 +224,17 @@ std::optional<char32_t> NextUtf8(std::string_view s, std::size_t& i) {
   char32_t c = 0;
   char32_t least = 0;
   if (b0 >= 0xC2 && b0 <= 0xDF) {
-    extra = 1; c = b0 & 0x1F; least = 0x80;
+    extra = 1;
+    c = b0 & 0x1F;
+    least = 0x80;
   } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    extra = 2; c = b0 & 0x0F; least = 0x800;
+    extra = 2;
+    c = b0 & 0x0F;
+    least = 0x800;
   } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    extra = 3; c = b0 & 0x07; least = 0x10000;
+    extra = 3;
+    c = b0 & 0x07;
+    least = 0x10000;
   } else {
     return std::nullopt;
   }
@@ -473,8 +483,8 @@ std::string ReadProfileString(const std::string& path, std::string_view section,
   return ini.GetString(section, key, def);
 }
 
-bool WriteProfileString(const std::string& path, std::string_view section,
-                        std::string_view key, std::string_view value) {
+bool WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
+                        std::string_view value) {
   const fs::path p = PathFromUtf8(path);
   std::error_code ec;
   const bool exists = fs::exists(p, ec);

@@ -48,8 +48,7 @@ public:
 
   // The value, or nullopt when the section or key is missing.
   std::optional<std::string> Find(std::string_view section, std::string_view key) const;
-  std::string GetString(std::string_view section, std::string_view key,
-                        std::string_view def) const;
+  std::string GetString(std::string_view section, std::string_view key, std::string_view def) const;
   // Decimal integer like GetPrivateProfileInt: optional sign and leading digits;
   // def when the key is missing or holds no digits.
   int GetInt(std::string_view section, std::string_view key, int def) const;
@@ -89,5 +88,5 @@ std::string ReadProfileString(const std::string& path, std::string_view section,
 // Like WritePrivateProfileString: creates the file when missing, changes only
 // the line it writes, keeps a UTF-16 file UTF-16 (value then in UTF-8). False
 // when the file cannot be written.
-bool WriteProfileString(const std::string& path, std::string_view section,
-                        std::string_view key, std::string_view value);
+bool WriteProfileString(const std::string& path, std::string_view section, std::string_view key,
+                        std::string_view value);

@@ -7,21 +7,27 @@
 #include <windows.h>
 
 // Returns nullopt when GetCommState fails.
-std::optional<LineFraming> ReadLineFraming(std::intptr_t handle)
-{
+std::optional<LineFraming> ReadLineFraming(std::intptr_t handle) {
   DCB dcb{};
   dcb.DCBlength = sizeof(dcb);
-  if (!::GetCommState(reinterpret_cast<HANDLE>(handle), &dcb))
-    return std::nullopt;
+  if (!::GetCommState(reinterpret_cast<HANDLE>(handle), &dcb)) return std::nullopt;
 
   LineFraming framing;
   framing.dataBits = dcb.ByteSize;
   framing.twoStopBits = dcb.StopBits == TWOSTOPBITS;
   switch (dcb.Parity) {
-  case NOPARITY: framing.parity = LineFraming::Parity::None; break;
-  case ODDPARITY: framing.parity = LineFraming::Parity::Odd; break;
-  case EVENPARITY: framing.parity = LineFraming::Parity::Even; break;
-  default: framing.parity = LineFraming::Parity::Other; break;
+  case NOPARITY:
+    framing.parity = LineFraming::Parity::None;
+    break;
+  case ODDPARITY:
+    framing.parity = LineFraming::Parity::Odd;
+    break;
+  case EVENPARITY:
+    framing.parity = LineFraming::Parity::Even;
+    break;
+  default:
+    framing.parity = LineFraming::Parity::Other;
+    break;
   }
   return framing;
 }
@@ -30,22 +36,27 @@ std::optional<LineFraming> ReadLineFraming(std::intptr_t handle)
 #include <termios.h>
 
 // Returns nullopt when tcgetattr fails.
-std::optional<LineFraming> ReadLineFraming(std::intptr_t handle)
-{
+std::optional<LineFraming> ReadLineFraming(std::intptr_t handle) {
   termios tio{};
-  if (::tcgetattr(static_cast<int>(handle), &tio) != 0)
-    return std::nullopt;
+  if (::tcgetattr(static_cast<int>(handle), &tio) != 0) return std::nullopt;
 
   LineFraming framing;
   switch (tio.c_cflag & CSIZE) {
-  case CS5: framing.dataBits = 5; break;
-  case CS6: framing.dataBits = 6; break;
-  case CS7: framing.dataBits = 7; break;
-  default: framing.dataBits = 8; break;
+  case CS5:
+    framing.dataBits = 5;
+    break;
+  case CS6:
+    framing.dataBits = 6;
+    break;
+  case CS7:
+    framing.dataBits = 7;
+    break;
+  default:
+    framing.dataBits = 8;
+    break;
   }
   framing.twoStopBits = (tio.c_cflag & CSTOPB) != 0;
-  if ((tio.c_cflag & PARENB) == 0)
-    framing.parity = LineFraming::Parity::None;
+  if ((tio.c_cflag & PARENB) == 0) framing.parity = LineFraming::Parity::None;
 #ifdef CMSPAR
   else if ((tio.c_cflag & CMSPAR) != 0)
     framing.parity = LineFraming::Parity::Other; // mark or space

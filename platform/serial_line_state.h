@@ -8,9 +8,14 @@
 #include <optional>
 
 struct LineFraming {
-  int dataBits = 8;         // 5..8
+  int dataBits = 8; // 5..8
   bool twoStopBits = false;
-  enum class Parity { None, Odd, Even, Other } parity = Parity::None;
+  enum class Parity {
+    None,
+    Odd,
+    Even,
+    Other
+  } parity = Parity::None;
 };
 
 // The framing of the open device behind handle (a file descriptor on POSIX,

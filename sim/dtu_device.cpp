@@ -15,15 +15,14 @@ namespace {
 using namespace std::chrono_literals;
 
 std::uint32_t GetU32(std::span<const std::uint8_t> p, std::size_t at) {
-  return std::uint32_t(p[at]) | (std::uint32_t(p[at + 1]) << 8) |
-         (std::uint32_t(p[at + 2]) << 16) | (std::uint32_t(p[at + 3]) << 24);
+  return std::uint32_t(p[at]) | (std::uint32_t(p[at + 1]) << 8) | (std::uint32_t(p[at + 2]) << 16) |
+         (std::uint32_t(p[at + 3]) << 24);
 }
 std::uint16_t GetU16(std::span<const std::uint8_t> p, std::size_t at) {
   return static_cast<std::uint16_t>(p[at] | (p[at + 1] << 8));
 }
 void PutU32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i)
-    p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 void PutU16(std::uint8_t* p, std::uint16_t v) {
   p[0] = static_cast<std::uint8_t>(v);
@@ -95,8 +94,7 @@ bool DtuDevice::Silent(std::uint8_t command) const { return opt_.silent.count(co
 bool DtuDevice::Short(std::uint8_t command) const { return opt_.shortAnswer.count(command) > 0; }
 
 void DtuDevice::OnBytes(std::span<const std::uint8_t> bytes, Clock::time_point now) {
-  if (unplugged_ || bytes.empty())
-    return;
+  if (unplugged_ || bytes.empty()) return;
   const std::size_t kept = scanner_.Append(bytes);
   log_.Bytes("RX bytes", bytes.first(kept));
   lastInput_ = now;
@@ -104,10 +102,8 @@ void DtuDevice::OnBytes(std::span<const std::uint8_t> bytes, Clock::time_point n
 }
 
 void DtuDevice::OnTimer(Clock::time_point now) {
-  if (unplugged_)
-    return;
-  if (configMode_ && !scanner_.Empty() && now - lastInput_ >= kStalePartial)
-    Process(now, true);
+  if (unplugged_) return;
+  if (configMode_ && !scanner_.Empty() && now - lastInput_ >= kStalePartial) Process(now, true);
   if (dl_.active && dl_.waiting && now >= dl_.deadline) {
     dl_.waiting = false;
     if (dl_.probe != Probe::None) {
@@ -127,30 +123,23 @@ void DtuDevice::OnTimer(Clock::time_point now) {
 
 std::optional<DtuDevice::Clock::time_point> DtuDevice::NextDeadline() const {
   std::optional<Clock::time_point> t;
-  if (unplugged_)
-    return t;
-  if (configMode_ && !scanner_.Empty())
-    t = lastInput_ + kStalePartial;
-  if (dl_.active && dl_.waiting)
-    t = t ? std::min(*t, dl_.deadline) : dl_.deadline;
+  if (unplugged_) return t;
+  if (configMode_ && !scanner_.Empty()) t = lastInput_ + kStalePartial;
+  if (dl_.active && dl_.waiting) t = t ? std::min(*t, dl_.deadline) : dl_.deadline;
   return t;
 }
 
 void DtuDevice::Process(Clock::time_point now, bool flushPartial) {
   while (!unplugged_) {
     if (!configMode_) {
-      if (scanner_.Empty())
-        return;
-      if (PushSwitchByte(scanner_.PopFront()))
-        OnSwitch(now);
+      if (scanner_.Empty()) return;
+      if (PushSwitchByte(scanner_.PopFront())) OnSwitch(now);
       continue;
     }
     FrameScanner::Item item = scanner_.Next(flushPartial);
-    if (item.kind == FrameScanner::Kind::NeedMore)
-      return;
+    if (item.kind == FrameScanner::Kind::NeedMore) return;
     if (item.kind == FrameScanner::Kind::Noise) {
-      if (PushSwitchByte(item.noise))
-        OnSwitch(now);
+      if (PushSwitchByte(item.noise)) OnSwitch(now);
       continue;
     }
     windowFill_ = 0; // the switch command must not straddle a frame
@@ -165,8 +154,7 @@ bool DtuDevice::PushSwitchByte(std::uint8_t b) {
     std::memmove(window_.data(), window_.data() + 1, window_.size() - 1);
     window_.back() = b;
   }
-  if (windowFill_ < window_.size())
-    return false;
+  if (windowFill_ < window_.size()) return false;
   const auto sw = record_.FieldBytes(AppField::switch_cmd);
   if (sw.size() != window_.size() || !std::equal(sw.begin(), sw.end(), window_.begin()))
     return false;
@@ -176,8 +164,7 @@ bool DtuDevice::PushSwitchByte(std::uint8_t b) {
 
 void DtuDevice::OnSwitch(Clock::time_point now) {
   log_.Bytes("RX switch", window_);
-  if (!configMode_)
-    log_.Event("configuration mode");
+  if (!configMode_) log_.Event("configuration mode");
   configMode_ = true;
   if (Silent(k7v::kCmdSwitchAnswer)) {
     log_.Event("switch command not answered (--silent)");
@@ -201,8 +188,7 @@ void DtuDevice::HandleFrame(const std::vector<std::uint8_t>& frame, Clock::time_
       std::span(frame).subspan(k7v::kPayloadOffset, frame.size() - k7v::kFrameOverhead);
   switch (frame[1]) {
   case k7v::kCmdLeaveConfig:
-    if (dl_.active)
-      log_.Event("download abandoned");
+    if (dl_.active) log_.Event("download abandoned");
     dl_ = Download{};
     configMode_ = false;
     windowFill_ = 0;
@@ -280,8 +266,7 @@ void DtuDevice::StartDownload(std::span<const std::uint8_t> payload, Clock::time
     log_.Event("download start ignored: payload of " + std::to_string(payload.size()) + " bytes");
     return;
   }
-  if (dl_.active)
-    log_.Event("download restarted");
+  if (dl_.active) log_.Event("download restarted");
   Download d;
   d.name = FieldText(payload.subspan(0, k7v::kDownloadNameSize));
   d.version = FieldText(payload.subspan(k7v::kDownloadNameSize, k7v::kDownloadVersionSize));
@@ -304,8 +289,8 @@ void DtuDevice::RequestNext(Clock::time_point now) {
   if (dl_.next < dl_.length) {
     dl_.probe = Probe::None;
     dl_.reqOffset = dl_.next;
-    dl_.reqCount = static_cast<std::uint16_t>(
-        std::min<std::uint32_t>(opt_.chunkSize, dl_.length - dl_.next));
+    dl_.reqCount =
+        static_cast<std::uint16_t>(std::min<std::uint32_t>(opt_.chunkSize, dl_.length - dl_.next));
     dl_.expected = dl_.reqCount;
   } else if (opt_.requestBeyond && dl_.probesAsked < 2) {
     const bool atEnd = dl_.probesAsked == 0;
@@ -353,8 +338,8 @@ void DtuDevice::OnChunkAnswer(const std::vector<std::uint8_t>& frame, Clock::tim
   }
   const std::uint32_t offset = GetU32(payload, 0);
   const std::uint16_t count = GetU16(payload, 4);
-  const std::string what = "offset " + std::to_string(offset) + " count " +
-                           std::to_string(count) + " length " + std::to_string(frame.size());
+  const std::string what = "offset " + std::to_string(offset) + " count " + std::to_string(count) +
+                           " length " + std::to_string(frame.size());
 
   if (dl_.probe == Probe::PastEnd) {
     dl_.waiting = false;
@@ -362,8 +347,8 @@ void DtuDevice::OnChunkAnswer(const std::vector<std::uint8_t>& frame, Clock::tim
     RequestNext(now);
     return;
   }
-  const bool ok = offset == dl_.reqOffset && count == dl_.expected &&
-                  frame.size() == std::size_t(count) + 12;
+  const bool ok =
+      offset == dl_.reqOffset && count == dl_.expected && frame.size() == std::size_t(count) + 12;
   if (dl_.probe == Probe::AtEnd) {
     dl_.waiting = false;
     log_.Event(std::string(ok ? "beyond L: answered " : "beyond L: bad answer ") + what);
@@ -408,14 +393,13 @@ void DtuDevice::FinishDownload(Clock::time_point now) {
   const std::uint16_t sum = Sum16(dl_.image.data(), dl_.image.size());
   const bool lengthOk = dl_.received == dl_.length;
   const bool sumOk = sum == dl_.sum;
-  log_.Event("download received length=" + std::to_string(dl_.received) + " sum=" +
-             std::to_string(sum) + (lengthOk && sumOk ? " verified" : " mismatch"));
+  log_.Event("download received length=" + std::to_string(dl_.received) +
+             " sum=" + std::to_string(sum) + (lengthOk && sumOk ? " verified" : " mismatch"));
   if (lengthOk && sumOk && !opt_.endFail) {
     SaveState("image.bin", dl_.image);
     EndDownload(k7v::kCmdDownloadDone, now);
   } else {
-    if (opt_.endFail)
-      log_.Event("download refused (--end-fail)");
+    if (opt_.endFail) log_.Event("download refused (--end-fail)");
     EndDownload(k7v::kCmdDownloadFailed, now);
   }
 }
@@ -438,8 +422,7 @@ void DtuDevice::Emit(std::uint8_t command, std::span<const std::uint8_t> payload
     return;
   }
   frame.resize(n);
-  if (opt_.badChecksum.count(command))
-    frame[n - 2] = static_cast<std::uint8_t>(frame[n - 2] + 1);
+  if (opt_.badChecksum.count(command)) frame[n - 2] = static_cast<std::uint8_t>(frame[n - 2] + 1);
   if (opt_.garbage) {
     const auto& noise = kNoise[noiseIndex_++ % std::size(kNoise)];
     log_.Bytes("TX noise", noise);
@@ -456,9 +439,7 @@ void DtuDevice::Emit(std::uint8_t command, std::span<const std::uint8_t> payload
 }
 
 void DtuDevice::SaveState(const char* name, std::span<const std::uint8_t> bytes) {
-  if (opt_.stateDir.empty())
-    return;
+  if (opt_.stateDir.empty()) return;
   const std::string path = PathIn(opt_.stateDir, name);
-  if (!WriteFileAtomic(path, bytes))
-    log_.Event("cannot write " + path);
+  if (!WriteFileAtomic(path, bytes)) log_.Event("cannot write " + path);
 }

@@ -48,15 +48,19 @@ public:
   const TAppParams& record() const { return record_; }
 
 private:
-  enum class Probe { None, AtEnd, PastEnd };
+  enum class Probe {
+    None,
+    AtEnd,
+    PastEnd
+  };
   struct Download {
     bool active = false;
     std::string name, version;
     std::uint32_t length = 0;
     std::uint16_t sum = 0;
     std::vector<std::uint8_t> image;
-    std::uint32_t next = 0;      // offset of the next piece not yet received
-    std::uint32_t received = 0;  // bytes of the body received in order
+    std::uint32_t next = 0;     // offset of the next piece not yet received
+    std::uint32_t received = 0; // bytes of the body received in order
     bool repeated = false;
     bool noiseSent = false;
     int probesAsked = 0;

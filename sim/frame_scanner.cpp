@@ -7,8 +7,7 @@
 
 std::size_t FrameScanner::Append(std::span<const std::uint8_t> bytes) {
   const std::size_t keep = std::min(bytes.size(), Room());
-  if (head_ > 0 && buf_.size() + keep > kCapacity)
-    Compact();
+  if (head_ > 0 && buf_.size() + keep > kCapacity) Compact();
   buf_.insert(buf_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(keep));
   return keep;
 }
@@ -19,8 +18,7 @@ void FrameScanner::Compact() {
 }
 
 std::uint8_t FrameScanner::PopFront() {
-  if (Empty())
-    return 0;
+  if (Empty()) return 0;
   const std::uint8_t b = buf_[head_++];
   if (head_ == buf_.size()) {
     buf_.clear();
@@ -34,8 +32,7 @@ std::uint8_t FrameScanner::PopFront() {
 FrameScanner::Item FrameScanner::Next(bool flushPartial) {
   Item item;
   const std::size_t n = Size();
-  if (n == 0)
-    return item;
+  if (n == 0) return item;
   const std::uint8_t* p = buf_.data() + head_;
   auto drop = [&]() {
     item.kind = Kind::Noise;
@@ -43,20 +40,16 @@ FrameScanner::Item FrameScanner::Next(bool flushPartial) {
     return item;
   };
   auto incomplete = [&]() {
-    if (flushPartial)
-      return drop();
+    if (flushPartial) return drop();
     return item; // NeedMore
   };
 
-  if (p[0] != k7v::kFrameStart)
-    return drop();
-  if (n < k7v::kPayloadOffset)
-    return incomplete();
+  if (p[0] != k7v::kFrameStart) return drop();
+  if (n < k7v::kPayloadOffset) return incomplete();
   const std::size_t length = std::size_t(p[2]) | (std::size_t(p[3]) << 8);
   if (length < k7v::kFrameOverhead || length > k7v::kMaxFrameLength || !IsAcceptedCommand(p[1]))
     return drop();
-  if (n < length)
-    return incomplete();
+  if (n < length) return incomplete();
   if (Checksum8(p, static_cast<std::int16_t>(length - 2)) != p[length - 2] ||
       p[length - 1] != k7v::kFrameEnd)
     return drop();

@@ -14,11 +14,15 @@ class FrameScanner {
 public:
   static constexpr std::size_t kCapacity = 8192;
 
-  enum class Kind { NeedMore, Noise, Frame };
+  enum class Kind {
+    NeedMore,
+    Noise,
+    Frame
+  };
   struct Item {
     Kind kind = Kind::NeedMore;
-    std::uint8_t noise = 0;            // Kind::Noise: the dropped byte
-    std::vector<std::uint8_t> frame;   // Kind::Frame: the whole frame
+    std::uint8_t noise = 0;          // Kind::Noise: the dropped byte
+    std::vector<std::uint8_t> frame; // Kind::Frame: the whole frame
   };
 
   // Appends bytes; anything beyond kCapacity is dropped (the caller reads no

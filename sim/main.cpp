@@ -36,14 +36,12 @@ extern "C" void OnSignal(int) {
 
 // False when the pipe or the handlers cannot be set up.
 bool InstallSignalHandlers() {
-  if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-    return false;
-  struct sigaction sa{};
+  if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  struct sigaction sa {};
   sa.sa_handler = OnSignal;
   sigemptyset(&sa.sa_mask);
   for (int sig : {SIGTERM, SIGINT, SIGHUP})
-    if (sigaction(sig, &sa, nullptr) != 0)
-      return false;
+    if (sigaction(sig, &sa, nullptr) != 0) return false;
   // Our parent may stop reading stdout or stderr at any time.
   std::signal(SIGPIPE, SIG_IGN);
   return true;
@@ -60,8 +58,8 @@ bool LoadRecord(const SimOptions& opt, TAppParams& record, std::string& error) {
         record = TAppParams::FromBytes(bytes);
         return true;
       }
-      std::fprintf(stderr, "dtu-sim: ignoring %s: %zu bytes, not %zu\n", path.c_str(),
-                   bytes.size(), TAppParams::kSize);
+      std::fprintf(stderr, "dtu-sim: ignoring %s: %zu bytes, not %zu\n", path.c_str(), bytes.size(),
+                   TAppParams::kSize);
     }
   }
   if (!opt.recordFile.empty()) {
@@ -81,8 +79,7 @@ bool LoadRecord(const SimOptions& opt, TAppParams& record, std::string& error) {
 }
 
 int Milliseconds(Clock::time_point from, Clock::time_point to) {
-  if (to <= from)
-    return 0;
+  if (to <= from) return 0;
   const auto ms = std::chrono::ceil<std::chrono::milliseconds>(to - from).count();
   return static_cast<int>(std::min<long long>(ms, 60'000));
 }
@@ -152,43 +149,36 @@ int main(int argc, char** argv) {
     Clock::time_point now = Clock::now();
     device.OnTimer(now);
     writer.Flush(now);
-    if (device.Unplugged())
-      break;
+    if (device.Unplugged()) break;
 
     // What to wait for: input while the pacer and the scanner have room,
     // output while the pty is full, and the earliest timer.
     const bool wantInput = inPacer.Allowance(now) > 0 && device.InputRoom() > 0;
     std::optional<Clock::time_point> wake = device.NextDeadline();
     auto earliest = [&](std::optional<Clock::time_point> t) {
-      if (t && (!wake || *t < *wake))
-        wake = t;
+      if (t && (!wake || *t < *wake)) wake = t;
     };
     earliest(writer.NextTime(now));
-    if (!wantInput && inPacer.enabled())
-      earliest(inPacer.FreeAt());
+    if (!wantInput && inPacer.enabled()) earliest(inPacer.FreeAt());
 
     pollfd fds[2] = {{gSignalPipe[0], POLLIN, 0}, {pty.masterFd(), 0, 0}};
-    if (wantInput)
-      fds[1].events |= POLLIN;
-    if (writer.Blocked())
-      fds[1].events |= POLLOUT;
+    if (wantInput) fds[1].events |= POLLIN;
+    if (writer.Blocked()) fds[1].events |= POLLOUT;
     const int timeout = wake ? Milliseconds(now, *wake) : -1;
     const int ready = ::poll(fds, 2, timeout);
     if (ready < 0) {
-      if (errno == EINTR)
-        continue;
+      if (errno == EINTR) continue;
       std::fprintf(stderr, "dtu-sim: poll: %s\n", std::strerror(errno));
       break;
     }
-    if (fds[0].revents & POLLIN)
-      break;
+    if (fds[0].revents & POLLIN) break;
 
     now = Clock::now();
     if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
-      const std::size_t limit = std::min({inPacer.Allowance(now), device.InputRoom(), buffer.size()});
+      const std::size_t limit =
+          std::min({inPacer.Allowance(now), device.InputRoom(), buffer.size()});
       std::uint16_t n = source.RxBytesWaiting();
-      if (n == 0)
-        n = 1; // POLLIN without a count: let read tell
+      if (n == 0) n = 1; // POLLIN without a count: let read tell
       n = static_cast<std::uint16_t>(std::min<std::size_t>(n, limit));
       const std::uint16_t got = n > 0 ? source.ReadPort(buffer.data(), n) : 0;
       if (got > 0) {

@@ -17,17 +17,18 @@ namespace {
 
 // The termios constant for a rate; B115200 for rates termios does not name.
 speed_t SpeedConstant(std::uint32_t baud) {
-  struct Entry { std::uint32_t baud; speed_t speed; };
+  struct Entry {
+    std::uint32_t baud;
+    speed_t speed;
+  };
   static const Entry table[] = {
-      {50, B50},         {75, B75},         {110, B110},       {134, B134},
-      {150, B150},       {200, B200},       {300, B300},       {600, B600},
-      {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-      {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-      {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
+      {50, B50},       {75, B75},         {110, B110},       {134, B134},       {150, B150},
+      {200, B200},     {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+      {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+      {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
   };
   for (const Entry& e : table)
-    if (e.baud == baud)
-      return e.speed;
+    if (e.baud == baud) return e.speed;
   return B115200;
 }
 
@@ -35,8 +36,7 @@ speed_t SpeedConstant(std::uint32_t baud) {
 // simulator writes straight back into its own input.
 bool MakeRaw(int fd, std::uint32_t baud) {
   termios t{};
-  if (tcgetattr(fd, &t) != 0)
-    return false;
+  if (tcgetattr(fd, &t) != 0) return false;
   cfmakeraw(&t);
   t.c_cflag |= CLOCAL | CREAD;
   t.c_cc[VMIN] = 1;
@@ -46,9 +46,7 @@ bool MakeRaw(int fd, std::uint32_t baud) {
   return tcsetattr(fd, TCSANOW, &t) == 0;
 }
 
-std::string Errno(const char* what) {
-  return std::string(what) + ": " + std::strerror(errno);
-}
+std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
 } // namespace
 
@@ -97,7 +95,7 @@ bool PtyPort::Open(std::uint32_t baud, std::string& error) {
 }
 
 bool PtyPort::CreateLink(const std::string& path, std::string& error) {
-  struct stat st{};
+  struct stat st {};
   if (lstat(path.c_str(), &st) == 0) {
     if (!S_ISLNK(st.st_mode)) {
       error = path + " exists and is not a symlink";
@@ -117,40 +115,32 @@ bool PtyPort::CreateLink(const std::string& path, std::string& error) {
 }
 
 void PtyPort::RemoveLink() {
-  if (linkPath_.empty())
-    return;
+  if (linkPath_.empty()) return;
   char target[PATH_MAX] = {};
   const ssize_t n = readlink(linkPath_.c_str(), target, sizeof target - 1);
   // Another simulator may have taken the name over since: leave its link alone.
-  if (n > 0 && std::string(target, std::size_t(n)) == slavePath_)
-    unlink(linkPath_.c_str());
+  if (n > 0 && std::string(target, std::size_t(n)) == slavePath_) unlink(linkPath_.c_str());
   linkPath_.clear();
 }
 
 void PtyPort::Close() {
-  if (slave_ >= 0)
-    ::close(slave_);
-  if (master_ >= 0)
-    ::close(master_);
+  if (slave_ >= 0) ::close(slave_);
+  if (master_ >= 0) ::close(master_);
   slave_ = master_ = -1;
 }
 
 std::uint16_t PtyRxSource::RxBytesWaiting() {
   int n = 0;
-  if (fd_ < 0 || ioctl(fd_, FIONREAD, &n) != 0 || n < 0)
-    return 0;
+  if (fd_ < 0 || ioctl(fd_, FIONREAD, &n) != 0 || n < 0) return 0;
   return static_cast<std::uint16_t>(std::min(n, 0xFFFF));
 }
 
 std::uint16_t PtyRxSource::ReadPort(std::uint8_t* dest, std::uint16_t n) {
-  if (fd_ < 0 || dest == nullptr || n == 0)
-    return 0;
+  if (fd_ < 0 || dest == nullptr || n == 0) return 0;
   for (;;) {
     const ssize_t r = ::read(fd_, dest, n);
-    if (r > 0)
-      return static_cast<std::uint16_t>(r);
-    if (r < 0 && errno == EINTR)
-      continue;
+    if (r > 0) return static_cast<std::uint16_t>(r);
+    if (r < 0 && errno == EINTR) continue;
     return 0; // EAGAIN, EIO, end of file: nothing this time
   }
 }
@@ -163,14 +153,12 @@ LinePacer::LinePacer(std::uint32_t baud, bool enabled)
       batch_(std::max<std::size_t>(1, baud / 1000)) {}
 
 std::size_t LinePacer::Allowance(Clock::time_point now) const {
-  if (!enabled_)
-    return SIZE_MAX;
+  if (!enabled_) return SIZE_MAX;
   return now >= busyUntil_ ? batch_ : 0;
 }
 
 void LinePacer::Spend(std::size_t n, Clock::time_point now, bool continuing) {
-  if (!enabled_ || n == 0)
-    return;
+  if (!enabled_ || n == 0) return;
   // Bytes that were already waiting when the line came free follow on from
   // where the last ones ended: a wake-up that comes a little late (poll()
   // rounds to milliseconds) is then made up instead of adding up over a long
@@ -184,18 +172,15 @@ void WireWriter::Queue(std::vector<std::uint8_t> bytes, std::chrono::millisecond
   // A reader that never drains the pty must not let us grow without bound:
   // a real line would simply lose the bytes.
   constexpr std::size_t kMaxQueued = 1u << 20;
-  if (bytes.empty() || queuedBytes_ + bytes.size() > kMaxQueued)
-    return;
-  if (queue_.empty())
-    lastDone_ = std::max(lastDone_, now - pauseBefore);
+  if (bytes.empty() || queuedBytes_ + bytes.size() > kMaxQueued) return;
+  if (queue_.empty()) lastDone_ = std::max(lastDone_, now - pauseBefore);
   queuedBytes_ += bytes.size();
   queue_.push_back(Segment{std::move(bytes), 0, pauseBefore});
 }
 
 WireWriter::Clock::time_point WireWriter::FrontReadyAt() const {
   const Segment& s = queue_.front();
-  if (s.sent > 0)
-    return Clock::time_point{};
+  if (s.sent > 0) return Clock::time_point{};
   return lastDone_ + s.pauseBefore;
 }
 
@@ -203,16 +188,13 @@ void WireWriter::Flush(Clock::time_point now) {
   blocked_ = false;
   while (!queue_.empty()) {
     Segment& s = queue_.front();
-    if (now < FrontReadyAt())
-      return;
+    if (now < FrontReadyAt()) return;
     const std::size_t allowance = pacer_.Allowance(now);
-    if (allowance == 0)
-      return;
+    if (allowance == 0) return;
     const std::size_t want = std::min(s.bytes.size() - s.sent, allowance);
     const ssize_t w = ::write(fd_, s.bytes.data() + s.sent, want);
     if (w < 0) {
-      if (errno == EINTR)
-        continue;
+      if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EWOULDBLOCK) {
         blocked_ = true;
         return;
@@ -230,16 +212,13 @@ void WireWriter::Flush(Clock::time_point now) {
       lastDone_ = pacer_.enabled() ? std::max(now, pacer_.FreeAt()) : now;
       queue_.pop_front();
     }
-    if (pacer_.enabled())
-      return; // one batch per pass; the next waits for wire time
+    if (pacer_.enabled()) return; // one batch per pass; the next waits for wire time
   }
 }
 
 std::optional<WireWriter::Clock::time_point> WireWriter::NextTime(Clock::time_point now) const {
-  if (queue_.empty() || blocked_)
-    return std::nullopt;
+  if (queue_.empty() || blocked_) return std::nullopt;
   Clock::time_point t = FrontReadyAt();
-  if (pacer_.enabled())
-    t = std::max(t, pacer_.FreeAt());
+  if (pacer_.enabled()) t = std::max(t, pacer_.FreeAt());
   return std::max(t, now);
 }

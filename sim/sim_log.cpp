@@ -1,8 +1,7 @@
 #include "sim/sim_log.h"
 
 SimLog::~SimLog() {
-  if (file_)
-    std::fclose(file_);
+  if (file_) std::fclose(file_);
 }
 
 bool SimLog::Open(const std::string& path) {
@@ -11,8 +10,7 @@ bool SimLog::Open(const std::string& path) {
 }
 
 void SimLog::Bytes(const char* tag, std::span<const std::uint8_t> bytes) {
-  if (!file_)
-    return;
+  if (!file_) return;
   static const char kHex[] = "0123456789ABCDEF";
   std::string line(tag);
   line.reserve(line.size() + bytes.size() * 3 + 1);
@@ -27,8 +25,7 @@ void SimLog::Bytes(const char* tag, std::span<const std::uint8_t> bytes) {
 }
 
 void SimLog::Event(const std::string& text) {
-  if (!file_)
-    return;
+  if (!file_) return;
   std::fprintf(file_, "EV %s\n", text.c_str());
   std::fflush(file_);
 }

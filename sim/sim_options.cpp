@@ -10,13 +10,11 @@ namespace {
 // Parses a decimal or 0x-prefixed number within [lo, hi]; false when the text
 // is not a whole number or is out of range.
 bool ParseNumber(const char* text, unsigned long lo, unsigned long hi, unsigned long& out) {
-  if (text == nullptr || *text == '\0' || *text == '-' || *text == '+')
-    return false;
+  if (text == nullptr || *text == '\0' || *text == '-' || *text == '+') return false;
   errno = 0;
   char* end = nullptr;
   const unsigned long v = std::strtoul(text, &end, 0);
-  if (errno != 0 || end == text || *end != '\0' || v < lo || v > hi)
-    return false;
+  if (errno != 0 || end == text || *end != '\0' || v < lo || v > hi) return false;
   out = v;
   return true;
 }
@@ -99,8 +97,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& out, std::string& error)
       return true;
     };
     auto number = [&](unsigned long lo, unsigned long hi) {
-      if (!needValue())
-        return false;
+      if (!needValue()) return false;
       if (!ParseNumber(value, lo, hi, n)) {
         error = std::string(opt) + ": bad value '" + value + "'";
         return false;
@@ -108,8 +105,7 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& out, std::string& error)
       return true;
     };
     auto command = [&](std::set<std::uint8_t>& into) {
-      if (!number(0, 255))
-        return false;
+      if (!number(0, 255)) return false;
       into.insert(static_cast<std::uint8_t>(n));
       return true;
     };

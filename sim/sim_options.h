@@ -13,29 +13,29 @@ struct SimOptions {
   std::string linkPath;   // symlink to the pty slave; empty: none
   std::string logFile;    // hex log of every frame and byte chunk; empty: none
 
-  std::string version = "V2.01";             // command 1 payload, at most 8 bytes
+  std::string version = "V2.01";                 // command 1 payload, at most 8 bytes
   std::string serialNumber = "K7S0000000000001"; // command 7 sn, at most 16 bytes
 
-  std::uint16_t chunkSize = 1024;                       // bytes per chunk request
-  std::chrono::milliseconds chunkTimeout{1000};         // wait for a chunk answer
-  unsigned maxRetries = 10;                             // requests per piece before 0xE4
+  std::uint16_t chunkSize = 1024;               // bytes per chunk request
+  std::chrono::milliseconds chunkTimeout{1000}; // wait for a chunk answer
+  unsigned maxRetries = 10;                     // requests per piece before 0xE4
 
   std::uint32_t baud = 115200;
   bool pace = false; // both directions move at baud / 10 bytes per second
 
   // Fault injection.
-  std::set<std::uint8_t> silent;      // commands never answered
-  std::set<std::uint8_t> badChecksum; // commands whose frames carry a wrong checksum
-  std::set<std::uint8_t> shortAnswer; // commands answered with a truncated payload
+  std::set<std::uint8_t> silent;           // commands never answered
+  std::set<std::uint8_t> badChecksum;      // commands whose frames carry a wrong checksum
+  std::set<std::uint8_t> shortAnswer;      // commands answered with a truncated payload
   std::chrono::milliseconds splitPause{0}; // > 0: every frame in two halves with this pause
-  bool garbage = false;       // noise bytes, stray 0xAA included, before every frame
-  bool refuseWrites = false;  // command 4 answered with 0, nothing stored
-  unsigned dropAfter = 0;     // > 0: the N-th received frame unplugs the device
-  bool repeatChunk = false;   // the first piece is requested twice
-  bool requestBeyond = false; // requests at offset L and L + 100 before finishing
-  bool endFail = false;       // every download ends with 0xE4
-  bool noiseFrame = false;    // a stray command 3 frame during the download
-  bool stuckChunk = false;    // the first piece is requested again after every answer, for ever
+  bool garbage = false;                    // noise bytes, stray 0xAA included, before every frame
+  bool refuseWrites = false;               // command 4 answered with 0, nothing stored
+  unsigned dropAfter = 0;                  // > 0: the N-th received frame unplugs the device
+  bool repeatChunk = false;                // the first piece is requested twice
+  bool requestBeyond = false;              // requests at offset L and L + 100 before finishing
+  bool endFail = false;                    // every download ends with 0xE4
+  bool noiseFrame = false;                 // a stray command 3 frame during the download
+  bool stuckChunk = false; // the first piece is requested again after every answer, for ever
 
   bool help = false;
 };

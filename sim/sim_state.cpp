@@ -4,11 +4,9 @@
 #include <fstream>
 #include <iterator>
 
-
 bool ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& out) {
   std::ifstream in(path, std::ios::binary);
-  if (!in)
-    return false;
+  if (!in) return false;
   out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return !in.bad();
 }
@@ -17,8 +15,7 @@ bool WriteFileAtomic(const std::string& path, std::span<const std::uint8_t> byte
   const std::string tmp = path + ".tmp";
   {
     std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out)
-      return false;
+    if (!out) return false;
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     out.flush();
     if (!out) {
@@ -34,7 +31,6 @@ bool WriteFileAtomic(const std::string& path, std::span<const std::uint8_t> byte
 }
 
 std::string PathIn(const std::string& dir, const char* name) {
-  if (dir.empty() || dir.back() == '/')
-    return dir + name;
+  if (dir.empty() || dir.back() == '/') return dir + name;
   return dir + "/" + name;
 }

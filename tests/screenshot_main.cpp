@@ -79,11 +79,14 @@ void TestScreenshots::initTestCase() {
   if (QByteArray(K7V_DTU_SIM).isEmpty()) {
     qWarning("no simulated DTU on this platform: the pictures show a window that is not connected");
   } else {
-    QVERIFY2(sim_.start({QStringLiteral("--sn"), QStringLiteral("K7V23A0001")}), qPrintable(sim_.errorString()));
+    QVERIFY2(sim_.start({QStringLiteral("--sn"), QStringLiteral("K7V23A0001")}),
+             qPrintable(sim_.errorString()));
     port = sim_.devicePath();
   }
   fx_ = std::make_unique<WindowFixture>(nullptr, true, [&](const QDir& dir) {
-    if (!port.isEmpty()) WriteFile(dir.filePath(QStringLiteral("parcfg.ini")), "[serial]\r\ncom=" + port.toUtf8() + "\r\n");
+    if (!port.isEmpty())
+      WriteFile(dir.filePath(QStringLiteral("parcfg.ini")),
+                "[serial]\r\ncom=" + port.toUtf8() + "\r\n");
     if (!captions_.isEmpty()) {
       // The window's working directory and message folder are both this one.
       const QString target = dir.filePath(QStringLiteral("caption.ini"));
@@ -109,7 +112,8 @@ void TestScreenshots::initTestCase() {
 void TestScreenshots::clientAreaOnTheServer() {
   TForm1& form = fx_->form();
   QProcess xwininfo;
-  xwininfo.start(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(form.winId())});
+  xwininfo.start(QStringLiteral("xwininfo"),
+                 {QStringLiteral("-id"), QString::number(form.winId())});
   QVERIFY2(xwininfo.waitForFinished(10000) && xwininfo.exitCode() == 0,
            "xwininfo failed or is missing (it comes with x11-utils; run scripts/setup)");
   const QString info = QString::fromLocal8Bit(xwininfo.readAllStandardOutput());
@@ -133,7 +137,8 @@ void TestScreenshots::everyPage() {
   QWidget* front = fx_->get<QStackedWidget>("PageStack")->currentWidget();
   QCOMPARE(front->objectName(), page);
 
-  const int position = fx_->get<QStackedWidget>("PageStack")->currentIndex() + 1; // navigation order
+  const int position =
+      fx_->get<QStackedWidget>("PageStack")->currentIndex() + 1; // navigation order
   const QString stem = QStringLiteral("%1-%2").arg(position, 2, 10, QLatin1Char('0')).arg(page);
   save(grab(), stem);
   if (QTest::currentTestFailed()) return;
@@ -175,7 +180,8 @@ void TestScreenshots::save(const QImage& image, const QString& name) {
 }
 
 int main(int argc, char* argv[]) {
-  QString outDir = qEnvironmentVariable("K7V_SCREENSHOT_DIR", QStringLiteral(K7V_SCREENSHOT_DEFAULT_DIR));
+  QString outDir =
+      qEnvironmentVariable("K7V_SCREENSHOT_DIR", QStringLiteral(K7V_SCREENSHOT_DEFAULT_DIR));
   QString captions;
   // Our own option is taken out; the rest goes to Qt Test.
   std::vector<char*> args;

@@ -2,16 +2,16 @@
 // keys), read from caption.ini in the working directory and beside the
 // program respectively.
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QToolButton>
 #include <QLabel>
-#include <QAbstractButton>
 #include <QSignalSpy>
+#include <QStringEncoder>
 #include <QStyle>
 #include <QStyleOptionComboBox>
-#include <QStringEncoder>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QtTest>
 #include <map>
 #include <memory>
@@ -41,26 +41,22 @@ struct Forms {
     // The pages' copy, never the dialog's.
     const auto all = form1.findChildren<QWidget*>(QString::fromLatin1(name));
     for (QWidget* w : all)
-      if (!form3->isAncestorOf(w))
-        return w;
+      if (!form3->isAncestorOf(w)) return w;
     return nullptr;
   }
   QWidget* dialog(const char* name) const {
     return form3->findChild<QWidget*>(QString::fromLatin1(name));
   }
   QString text(QWidget* w) const {
-    if (auto* l = qobject_cast<QLabel*>(w))
-      return l->text();
-    if (auto* b = qobject_cast<QAbstractButton*>(w))
-      return b->text();
+    if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text();
     return QStringLiteral("<no text>");
   }
   QString mainText(const char* name) const { return text(main(name)); }
   QComboBox* list(const char* name) const { return qobject_cast<QComboBox*>(main(name)); }
   QStringList items(QComboBox* list) const {
     QStringList out;
-    for (int i = 0; i < list->count(); ++i)
-      out << list->itemText(i);
+    for (int i = 0; i < list->count(); ++i) out << list->itemText(i);
     return out;
   }
   // Applies the captions again, as at start-up.
@@ -176,7 +172,8 @@ void TestCaptions::languageSelector() {
     // Not a single control is touched, lists included: the layout's texts.
     QCOMPARE(f.mainText("SpeedButton2"), QStringLiteral("拨号网络"));
     QCOMPARE(f.items(f.list("cbPtcl_select")),
-             QStringList({QStringLiteral("透明传输"), QStringLiteral("KTSP协议"), QStringLiteral("HD-DDP")}));
+             QStringList({QStringLiteral("透明传输"), QStringLiteral("KTSP协议"),
+                          QStringLiteral("HD-DDP")}));
     QCOMPARE(f.list("cb_report")->currentText(), QStringLiteral("关闭"));
     QCOMPARE(f.mainText("Label1"), QStringLiteral("串口设置"));
     QCOMPARE(f.text(f.dialog("BitBtn1")), QStringLiteral("确认"));
@@ -222,8 +219,7 @@ void TestCaptions::controlTextsComeFromWorkingDirectory() {
 void TestCaptions::gbkFileIsDecoded() {
   const QByteArray bytes =
       Gbk(QStringLiteral("[menu]\ndial=拨号网络设置\n[built_in]\nconneting=正在连接设备……\n"));
-  if (bytes.isEmpty())
-    QSKIP("no GBK codec in this Qt build");
+  if (bytes.isEmpty()) QSKIP("no GBK codec in this Qt build");
   QVERIFY(WriteFile(workFile(), bytes));
   QVERIFY(WriteFile(exeFile(), bytes));
   Forms f;
@@ -257,17 +253,19 @@ void TestCaptions::getCaption_data() {
   // A caption.ini made for the first version: its own keys as they are, the
   // later ones from the built-in texts, so no failure logs an empty line.
   const QByteArray firstVersion = "[built_in]\nconnected=OK\n";
-  QTest::newRow("later key, old file") << firstVersion << "serial_lost" << QStringLiteral("串口已断开（设备被拔出或出错）");
-  QTest::newRow("later key, no file") << QByteArray() << "download_failed" << QStringLiteral("固件升级失败：设备拒绝了固件");
-  QTest::newRow("later key, file wins") << QByteArray("[built_in]\nbin_error=bad image\n") << "bin_error" << QStringLiteral("bad image");
+  QTest::newRow("later key, old file")
+      << firstVersion << "serial_lost" << QStringLiteral("串口已断开（设备被拔出或出错）");
+  QTest::newRow("later key, no file")
+      << QByteArray() << "download_failed" << QStringLiteral("固件升级失败：设备拒绝了固件");
+  QTest::newRow("later key, file wins") << QByteArray("[built_in]\nbin_error=bad image\n")
+                                        << "bin_error" << QStringLiteral("bad image");
 }
 
 void TestCaptions::getCaption() {
   QFETCH(QByteArray, file);
   QFETCH(QString, key);
   QFETCH(QString, expected);
-  if (!file.isEmpty())
-    QVERIFY(WriteFile(exeFile(), file));
+  if (!file.isEmpty()) QVERIFY(WriteFile(exeFile(), file));
   QCOMPARE(GetCaption(key), expected);
 }
 
@@ -286,19 +284,45 @@ void TestCaptions::deliveredFileIsComplete() {
   const QString dir = QStringLiteral(K7V_SOURCE_DIR "/resources/");
   QVERIFY(QFile::exists(dir + QStringLiteral("caption.ini")));
   ExeDir = dir;
-  const char* messages[] = {
-      "open_serial", "open_serial_error", "open_serial_error_code", "serial_opened",
-      "conneting", "connected", "connect_failed", "serial_closed", "app_par_reading",
-      "app_par_read_completed", "app_par_read_failed", "sys_par_read_completed",
-      "sys_par_read_failed", "app_par_saving", "app_par_save_completed",
-      "app_par_save_failed_with_checksum_error", "app_par_save_failed_with_timeout",
-      "default_par", "par_error", "imported", "exported", "select_bin", "start_download",
-      "download_completed", "serial_lost", "export_failed", "import_failed", "bin_error",
-      "download_failed", "bin_kept", "parcfg_value_unusable", "parcfg_no_selection",
-      "switchchr_blank", "switchchr_quoted", "not_plain_file", "param_file_short", "param_file_long",
-      "value_not_shown"};
-  for (const char* key : messages)
-    QVERIFY2(!GetCaption(QString::fromLatin1(key)).isEmpty(), key);
+  const char* messages[] = {"open_serial",
+                            "open_serial_error",
+                            "open_serial_error_code",
+                            "serial_opened",
+                            "conneting",
+                            "connected",
+                            "connect_failed",
+                            "serial_closed",
+                            "app_par_reading",
+                            "app_par_read_completed",
+                            "app_par_read_failed",
+                            "sys_par_read_completed",
+                            "sys_par_read_failed",
+                            "app_par_saving",
+                            "app_par_save_completed",
+                            "app_par_save_failed_with_checksum_error",
+                            "app_par_save_failed_with_timeout",
+                            "default_par",
+                            "par_error",
+                            "imported",
+                            "exported",
+                            "select_bin",
+                            "start_download",
+                            "download_completed",
+                            "serial_lost",
+                            "export_failed",
+                            "import_failed",
+                            "bin_error",
+                            "download_failed",
+                            "bin_kept",
+                            "parcfg_value_unusable",
+                            "parcfg_no_selection",
+                            "switchchr_blank",
+                            "switchchr_quoted",
+                            "not_plain_file",
+                            "param_file_short",
+                            "param_file_long",
+                            "value_not_shown"};
+  for (const char* key : messages) QVERIFY2(!GetCaption(QString::fromLatin1(key)).isEmpty(), key);
 
   // Every control key is present (a missing one would hide behind its
   // default) and spells the built-in text.
@@ -307,8 +331,8 @@ void TestCaptions::deliveredFileIsComplete() {
   QCOMPARE(file.GetInt(QStringLiteral("lang"), QStringLiteral("lang")), std::optional<int>(0));
   const QString missing = QStringLiteral("\x01missing");
   for (const CaptionEntry& e : kCaptionTable) {
-    const QString value = file.GetString(QString::fromLatin1(e.section),
-                                         QString::fromLatin1(e.key), missing);
+    const QString value =
+        file.GetString(QString::fromLatin1(e.section), QString::fromLatin1(e.key), missing);
     QVERIFY2(value == QString::fromUtf8(e.def),
              qPrintable(QStringLiteral("%1/%2: %3").arg(e.section, e.key, value)));
   }
@@ -320,8 +344,8 @@ void TestCaptions::builtInTextsReachEveryReceiver() {
   Forms f;
   QCOMPARE(f.mainText("SpeedButton2"), QStringLiteral("拨号设置"));
   QCOMPARE(f.items(f.list("cbPtcl_select")),
-           QStringList({QStringLiteral("透明传输"), QStringLiteral("KTSP"), QStringLiteral("HD-DDP"),
-                        QStringLiteral("Modbus-tcp 2 rtu TCP-CLIENT"),
+           QStringList({QStringLiteral("透明传输"), QStringLiteral("KTSP"),
+                        QStringLiteral("HD-DDP"), QStringLiteral("Modbus-tcp 2 rtu TCP-CLIENT"),
                         QStringLiteral("Modbus-tcp 2 rtu TCP-SERVER")}));
   QCOMPARE(f.list("cbPtcl_select")->currentIndex(), 0); // refilled lists keep their first item
   QCOMPARE(f.list("cb_report")->currentIndex(), 0);
@@ -342,7 +366,8 @@ void TestCaptions::builtInTextsReachEveryReceiver() {
     const QString where = QStringLiteral("%1/%2 -> %3").arg(e.section, e.key, e.receiver);
     switch (e.kind) {
     case CaptionKind::Text:
-      QVERIFY2(f.mainText(e.receiver) == def, qPrintable(where + " reads " + f.mainText(e.receiver)));
+      QVERIFY2(f.mainText(e.receiver) == def,
+               qPrintable(where + " reads " + f.mainText(e.receiver)));
       break;
     case CaptionKind::DialogText:
       QVERIFY2(f.text(f.dialog(e.receiver)) == def, qPrintable(where));
@@ -354,7 +379,8 @@ void TestCaptions::builtInTextsReachEveryReceiver() {
     case CaptionKind::DialogItem: {
       QWidget* w = e.kind == CaptionKind::Item ? f.main(e.receiver) : f.dialog(e.receiver);
       QVERIFY2(qobject_cast<QComboBox*>(w), qPrintable(where));
-      items[QStringLiteral("%1/%2").arg(e.kind == CaptionKind::Item ? "main" : "dialog", e.receiver)]
+      items[QStringLiteral("%1/%2").arg(e.kind == CaptionKind::Item ? "main" : "dialog",
+                                        e.receiver)]
           << def;
       break;
     }
@@ -363,7 +389,7 @@ void TestCaptions::builtInTextsReachEveryReceiver() {
   for (const auto& [name, expected] : items) {
     const QStringList parts = name.split(u'/');
     auto* list = qobject_cast<QComboBox*>(parts[0] == u"main" ? f.main(qPrintable(parts[1]))
-                                                             : f.dialog(qPrintable(parts[1])));
+                                                              : f.dialog(qPrintable(parts[1])));
     QCOMPARE(f.items(list), expected);
   }
 
@@ -381,11 +407,16 @@ void TestCaptions::captionFilesAreFound_data() {
   QTest::addColumn<QStringList>("places");
   QTest::addColumn<QString>("controlsFrom");
   QTest::addColumn<QString>("messagesFrom");
-  QTest::newRow("installed only") << QStringList{"share"} << "share" << "share";
-  QTest::newRow("own copies first") << QStringList{"cwd", "bin", "share"} << "cwd" << "bin";
-  QTest::newRow("controls own, messages installed") << QStringList{"cwd", "share"} << "cwd" << "share";
-  QTest::newRow("named file for both") << QStringList{"cwd", "bin", "share", "named"} << "named" << "named";
-  QTest::newRow("none") << QStringList{} << "拨号设置" << "";
+  QTest::newRow("installed only") << QStringList{"share"} << "share"
+                                  << "share";
+  QTest::newRow("own copies first") << QStringList{"cwd", "bin", "share"} << "cwd"
+                                    << "bin";
+  QTest::newRow("controls own, messages installed") << QStringList{"cwd", "share"} << "cwd"
+                                                    << "share";
+  QTest::newRow("named file for both") << QStringList{"cwd", "bin", "share", "named"} << "named"
+                                       << "named";
+  QTest::newRow("none") << QStringList{} << "拨号设置"
+                        << "";
 }
 
 void TestCaptions::captionFilesAreFound() {
@@ -401,11 +432,10 @@ void TestCaptions::captionFilesAreFound() {
       {"named", exe_->filePath(QStringLiteral("texts/mine.ini"))}};
   for (const QString& place : places) {
     QVERIFY(QDir().mkpath(QFileInfo(files[place]).path()));
-    QVERIFY(WriteFile(files[place], "[menu]\ndial=" + place.toUtf8() + "\n[built_in]\nconnected=" +
-                                        place.toUtf8() + "\n"));
+    QVERIFY(WriteFile(files[place], "[menu]\ndial=" + place.toUtf8() +
+                                        "\n[built_in]\nconnected=" + place.toUtf8() + "\n"));
   }
-  if (places.contains(QStringLiteral("named")))
-    SetCaptionFileOverride(files["named"]);
+  if (places.contains(QStringLiteral("named"))) SetCaptionFileOverride(files["named"]);
   Forms f;
   f.load(); // the window set ExeDir to the test program's own; again with the layout's
   QCOMPARE(f.mainText("SpeedButton2"), controlsFrom);
@@ -440,7 +470,8 @@ void TestCaptions::englishFileHasEveryKey() {
   // Read as the program reads it: every text is there and not empty.
   const IniTextFile file(dir + QStringLiteral("caption-en.ini"));
   for (const QString& key : english)
-    QVERIFY2(!file.GetString(key.section(u'/', 0, 0), key.section(u'/', 1), {}).isEmpty(), qPrintable(key));
+    QVERIFY2(!file.GetString(key.section(u'/', 0, 0), key.section(u'/', 1), {}).isEmpty(),
+             qPrintable(key));
 }
 
 void TestCaptions::textsFitTheirControls_data() {
@@ -467,11 +498,17 @@ void TestCaptions::textsFitTheirControls() {
       QStyleOptionComboBox opt;
       opt.initFrom(list);
       opt.editable = false;
-      const int room = list->style()->subControlRect(QStyle::CC_ComboBox, &opt,
-                                                     QStyle::SC_ComboBoxEditField, list).width();
+      const int room =
+          list->style()
+              ->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, list)
+              .width();
       for (int i = 0; i < list->count(); ++i)
         if (list->fontMetrics().horizontalAdvance(list->itemText(i)) > room)
-          cut << QStringLiteral("%1 item %2 \"%3\" (room %4)").arg(where).arg(i).arg(list->itemText(i)).arg(room);
+          cut << QStringLiteral("%1 item %2 \"%3\" (room %4)")
+                     .arg(where)
+                     .arg(i)
+                     .arg(list->itemText(i))
+                     .arg(room);
     } else if (const int need = TextWidthNeeded(w), room = w->contentsRect().width(); need > room) {
       cut << QStringLiteral("%1 \"%2\" needs %3, has %4").arg(where, f.text(w)).arg(need).arg(room);
     }

@@ -25,9 +25,11 @@ struct CliRun {
 CliRun RunCli(QStringList args, const QString& dir = {}) {
   QProcess p;
   if (!dir.isEmpty()) p.setWorkingDirectory(dir);
-  p.start(QStringLiteral(K7V_CLI), QStringList{QStringLiteral("--timeout"), QStringLiteral("400")} + args);
+  p.start(QStringLiteral(K7V_CLI),
+          QStringList{QStringLiteral("--timeout"), QStringLiteral("400")} + args);
   p.waitForFinished(60000);
-  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+          QString::fromUtf8(p.readAllStandardOutput()),
           QString::fromUtf8(p.readAllStandardError())};
 }
 
@@ -78,7 +80,8 @@ void TestCli::readEditWriteChangesOnlyThatField() {
   Units u;
   QVERIFY(u.start({{}}));
   QTemporaryDir dir;
-  const QString first = dir.filePath(QStringLiteral("first.ini")), edited = dir.filePath(QStringLiteral("edited.ini"));
+  const QString first = dir.filePath(QStringLiteral("first.ini")),
+                edited = dir.filePath(QStringLiteral("edited.ini"));
   CliRun r = RunCli(u.ports + QStringList{QStringLiteral("read"), QStringLiteral("-o"), first});
   QVERIFY2(r.exitCode == 0, qPrintable(r.err + r.out));
   QByteArray text = ReadFile(first);
@@ -90,7 +93,9 @@ void TestCli::readEditWriteChangesOnlyThatField() {
   r = RunCli(u.ports + QStringList{QStringLiteral("diff"), first, QStringLiteral("device")});
   QCOMPARE(r.exitCode, 1);
   QCOMPARE(r.out, QStringLiteral("port1: 51001 → 40123\n"));
-  QCOMPARE(RunCli(u.ports + QStringList{QStringLiteral("diff"), edited, QStringLiteral("device")}).exitCode, 0);
+  QCOMPARE(RunCli(u.ports + QStringList{QStringLiteral("diff"), edited, QStringLiteral("device")})
+               .exitCode,
+           0);
 }
 
 void TestCli::perUnitValueOnFourUnitsAtOnce() {
@@ -99,8 +104,9 @@ void TestCli::perUnitValueOnFourUnitsAtOnce() {
   QTemporaryDir dir;
   const QString profile = dir.filePath(QStringLiteral("site.ini"));
   WriteFile(profile, "[params]\nhostname1 = site.example.net\n");
-  const CliRun r = RunCli(u.ports + QStringList{QStringLiteral("write"), profile, QStringLiteral("--set"),
-                                                QStringLiteral("dtu_id=U-{port}")});
+  const CliRun r =
+      RunCli(u.ports + QStringList{QStringLiteral("write"), profile, QStringLiteral("--set"),
+                                   QStringLiteral("dtu_id=U-{port}")});
   QVERIFY2(r.exitCode == 0, qPrintable(r.err + r.out));
   for (int i = 0; i < 4; ++i) {
     const TAppParams got = u.record(i);
@@ -120,7 +126,8 @@ void TestCli::flashFourUnitsAtOnce() {
   QByteArray body;
   for (int i = 0; i < 5000; ++i) body.append(char(i * 7));
   WriteFile(dir.filePath(QStringLiteral("fw.bin")), QByteArray("V9.99\0\0\0", 8) + body);
-  const CliRun r = RunCli(u.ports + QStringList{QStringLiteral("flash"), dir.filePath(QStringLiteral("fw.bin"))});
+  const CliRun r = RunCli(
+      u.ports + QStringList{QStringLiteral("flash"), dir.filePath(QStringLiteral("fw.bin"))});
   QVERIFY2(r.exitCode == 0, qPrintable(r.err + r.out));
   for (const auto& sim : u.sims) QCOMPARE(sim->stateImage(), body);
 }
@@ -133,20 +140,24 @@ void TestCli::mutedUnitAmongFour() {
   for (int i = 0; i < 4; ++i) {
     const QString row = SummaryRow(r.out, u.sims[std::size_t(i)]->devicePath());
     const bool muted = i == 1;
-    QVERIFY2(muted ? row.contains(QLatin1String("failed")) && row.contains(QLatin1String("no answer"))
-                   : row.contains(QLatin1String(" ok ")),
+    QVERIFY2(muted
+                 ? row.contains(QLatin1String("failed")) && row.contains(QLatin1String("no answer"))
+                 : row.contains(QLatin1String(" ok ")),
              qPrintable(row));
   }
 }
 
 void TestCli::interruptMidFlashTellsEveryUnitToLeave() {
   Units u;
-  const QStringList paced{QStringLiteral("--baud"), QStringLiteral("115200"), QStringLiteral("--pace")};
+  const QStringList paced{QStringLiteral("--baud"), QStringLiteral("115200"),
+                          QStringLiteral("--pace")};
   QVERIFY(u.start({paced, paced, paced, paced}));
   QTemporaryDir dir;
-  WriteFile(dir.filePath(QStringLiteral("fw.bin")), QByteArray("V1\0\0\0\0\0\0", 8) + QByteArray(60000, '\x5A'));
+  WriteFile(dir.filePath(QStringLiteral("fw.bin")),
+            QByteArray("V1\0\0\0\0\0\0", 8) + QByteArray(60000, '\x5A'));
   QProcess p;
-  p.start(QStringLiteral(K7V_CLI), u.ports + QStringList{QStringLiteral("flash"), dir.filePath(QStringLiteral("fw.bin"))});
+  p.start(QStringLiteral(K7V_CLI),
+          u.ports + QStringList{QStringLiteral("flash"), dir.filePath(QStringLiteral("fw.bin"))});
   // Interrupt once every unit has taken a quarter of the image.
   QString out;
   auto allFlashing = [&] {
@@ -154,14 +165,16 @@ void TestCli::interruptMidFlashTellsEveryUnitToLeave() {
       if (!out.contains(sim->devicePath() + QStringLiteral(": flashing 25 %"))) return false;
     return true;
   };
-  while (!allFlashing() && p.waitForReadyRead(10000)) out += QString::fromUtf8(p.readAllStandardOutput());
+  while (!allFlashing() && p.waitForReadyRead(10000))
+    out += QString::fromUtf8(p.readAllStandardOutput());
   QVERIFY2(allFlashing(), qPrintable(out));
   ::kill(pid_t(p.processId()), SIGINT);
   QVERIFY(p.waitForFinished(20000));
   out += QString::fromUtf8(p.readAllStandardOutput());
   QCOMPARE(p.exitCode(), 1);
   for (const auto& sim : u.sims) {
-    QVERIFY2(SummaryRow(out, sim->devicePath()).contains(QLatin1String("stopped")), qPrintable(out));
+    QVERIFY2(SummaryRow(out, sim->devicePath()).contains(QLatin1String("stopped")),
+             qPrintable(out));
     // A paced unit reads the leave frame after the answer it was taking in.
     QTRY_VERIFY_WITH_TIMEOUT(SentLeave(*sim), 5000);
   }
@@ -173,11 +186,12 @@ void TestCli::badProfileStopsBeforeAnyUnit() {
   QTemporaryDir dir;
   const QString profile = dir.filePath(QStringLiteral("bad.ini"));
   WriteFile(profile, "[params]\nport1 = 70000\ndelay = 99\nip1 = 1.2.3.4\nnosuch = 1\n");
-  const CliRun r = RunCli(u.ports + QStringList{QStringLiteral("write"), profile, QStringLiteral("--set"),
-                                                QStringLiteral("run_mode=sometimes")});
+  const CliRun r =
+      RunCli(u.ports + QStringList{QStringLiteral("write"), profile, QStringLiteral("--set"),
+                                   QStringLiteral("run_mode=sometimes")});
   QCOMPARE(r.exitCode, 2);
-  for (const char* expected : {"bad.ini:2: port1: 70000:", "bad.ini:3: delay: 99:", "bad.ini:5: nosuch: 1:",
-                               "--set: run_mode: sometimes:"})
+  for (const char* expected : {"bad.ini:2: port1: 70000:", "bad.ini:3: delay: 99:",
+                               "bad.ini:5: nosuch: 1:", "--set: run_mode: sometimes:"})
     QVERIFY2(r.err.contains(QLatin1String(expected)), qPrintable(r.err));
   QVERIFY(u.sims[0]->bytesReceived().isEmpty());
 }

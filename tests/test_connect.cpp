@@ -16,8 +16,8 @@
 #include "params/app_params.h"
 #include "support/bytes.h"
 #include "support/dtu_sim_process.h"
-#include "support/records.h"
 #include "support/fake_serial_port.h"
+#include "support/records.h"
 #include "support/window_fixture.h"
 
 namespace {
@@ -27,7 +27,9 @@ const QString kConnected = QStringLiteral("01111");
 const QByteArray kSwitch = "######";
 
 // The buttons, and "W" while the hourglass shows.
-QString LinkState(const WindowFixture& w) { return w.linkButtons() + (w.waitCursor() ? u'W' : u'-'); }
+QString LinkState(const WindowFixture& w) {
+  return w.linkButtons() + (w.waitCursor() ? u'W' : u'-');
+}
 
 } // namespace
 
@@ -49,15 +51,20 @@ private slots:
 
 void TestConnect::connectShowsVersionAndDisconnectLeaves_data() {
   QTest::addColumn<QStringList>("simArgs");
-  QTest::addColumn<QByteArray>("switchCommand"); // empty: the default; else the DTU's record and the dialog hold it
+  QTest::addColumn<QByteArray>(
+      "switchCommand"); // empty: the default; else the DTU's record and the dialog hold it
   QTest::addColumn<QString>("version");
 
   QTest::newRow("plain") << QStringList{} << QByteArray() << "V2.01";
-  QTest::newRow("eight characters, no terminator") << QStringList{"--version", "K7V-2.10"} << QByteArray() << "K7V-2.10";
-  QTest::newRow("short answer: only the bytes it holds") << QStringList{"--short", "1"} << QByteArray() << "V2.";
+  QTest::newRow("eight characters, no terminator")
+      << QStringList{"--version", "K7V-2.10"} << QByteArray() << "K7V-2.10";
+  QTest::newRow("short answer: only the bytes it holds")
+      << QStringList{"--short", "1"} << QByteArray() << "V2.";
   QTest::newRow("noise before the answer") << QStringList{"--garbage"} << QByteArray() << "V2.01";
-  QTest::newRow("answer in two halves") << QStringList{"--split-pause", "300"} << QByteArray() << "V2.01";
-  QTest::newRow("switch command from the dialog") << QStringList{} << QByteArray("K7#CFG") << "V2.01";
+  QTest::newRow("answer in two halves")
+      << QStringList{"--split-pause", "300"} << QByteArray() << "V2.01";
+  QTest::newRow("switch command from the dialog")
+      << QStringList{} << QByteArray("K7#CFG") << "V2.01";
 }
 
 void TestConnect::connectShowsVersionAndDisconnectLeaves() {
@@ -79,8 +86,9 @@ void TestConnect::connectShowsVersionAndDisconnectLeaves() {
   QVERIFY(w.clickSampling("sb_com_open", [&] { seenDuringWait << LinkState(w); }) > 0);
   QCOMPARE(seenDuringWait.filter(QStringLiteral("00000W")).size(), seenDuringWait.size());
 
-  QVERIFY(w.logTailIs(before, {Progress("open_serial", w.form().StatusPanel(1)), Success("serial_opened"),
-                               Progress("conneting"), Success("connected")}));
+  QVERIFY(
+      w.logTailIs(before, {Progress("open_serial", w.form().StatusPanel(1)),
+                           Success("serial_opened"), Progress("conneting"), Success("connected")}));
   QCOMPARE(w.text("ed_ver"), version);
   QCOMPARE(LinkState(w), kConnected + u'-');
   QVERIFY(w.form().link().LinkConnected);
@@ -94,7 +102,8 @@ void TestConnect::connectShowsVersionAndDisconnectLeaves() {
   QVERIFY(!w.form().link().LinkConnected);
   QVERIFY(!w.form().link().CommHandle().IsOpen());
   QCOMPARE(w.text("ed_ver"), version); // kept after disconnect
-  QTRY_COMPARE_WITH_TIMEOUT(sim.bytesReceived(), (switchCommand.isEmpty() ? kSwitch : switchCommand) + FrameBytes(2),
+  QTRY_COMPARE_WITH_TIMEOUT(sim.bytesReceived(),
+                            (switchCommand.isEmpty() ? kSwitch : switchCommand) + FrameBytes(2),
                             3000);
 
   // The port was really let go: it opens again at once and the DTU switches again.
@@ -116,18 +125,22 @@ void TestConnect::silentDeviceFailsAndConnectCanBeRetried() {
   const qsizetype before = w.logSize();
   QElapsedTimer clock;
   clock.start();
-  w.clickSampling("sb_com_open", [&] {
-    seen = LinkState(w);
-    if (reentered++ == 0) w.form().sb_com_openClick(); // a second connect inside the wait
-  }, 400);
+  w.clickSampling(
+      "sb_com_open",
+      [&] {
+        seen = LinkState(w);
+        if (reentered++ == 0) w.form().sb_com_openClick(); // a second connect inside the wait
+      },
+      400);
   const qint64 elapsed = clock.elapsed();
   qInfo("connect gave up after %lld ms", elapsed);
 
   QVERIFY(reentered > 0);
   QCOMPARE(seen, QStringLiteral("00000W"));
   QVERIFY(elapsed >= WindowTimings().connect.count()); // the DTU is given its full time
-  QVERIFY(w.logTailIs(before, {Progress("open_serial", w.form().StatusPanel(1)), Success("serial_opened"),
-                               Progress("conneting"), Failure("connect_failed")}));
+  QVERIFY(w.logTailIs(before,
+                      {Progress("open_serial", w.form().StatusPanel(1)), Success("serial_opened"),
+                       Progress("conneting"), Failure("connect_failed")}));
   QCOMPARE(LinkState(w), kNotConnected + u'-');
   QVERIFY(!w.form().link().LinkConnected);
   QCOMPARE(w.text("ed_ver"), QStringLiteral("V1.00"));
@@ -178,8 +191,13 @@ void TestConnect::portThatCannotBeUsed() {
   ExpectedLine refusal = Refusal(qPrintable(key));
   // The system's error code, or its reason in words, follows.
   const QString line = w.logTexts().value(before + 1);
-  const QString suffix = key == QLatin1String("open_serial_error_code") ? QStringLiteral("[1-9][0-9]*$") : QStringLiteral(": \\S.*");
-  QVERIFY2(QRegularExpression(u'^' + QRegularExpression::escape(refusal.text) + suffix).match(line).hasMatch(), qPrintable(line));
+  const QString suffix = key == QLatin1String("open_serial_error_code")
+                             ? QStringLiteral("[1-9][0-9]*$")
+                             : QStringLiteral(": \\S.*");
+  QVERIFY2(QRegularExpression(u'^' + QRegularExpression::escape(refusal.text) + suffix)
+               .match(line)
+               .hasMatch(),
+           qPrintable(line));
   refusal.text = line;
   QVERIFY(w.logTailIs(before, {Progress("open_serial", w.form().StatusPanel(1)), refusal}));
   QCOMPARE(LinkState(w), kNotConnected + u'-');
@@ -206,7 +224,8 @@ void TestConnect::portRefusedForWantOfRights() {
                            QString::fromLocal8Bit(std::strerror(EACCES))),
            qPrintable(line));
 #ifdef Q_OS_LINUX
-  QVERIFY2(line.endsWith(WindowFixture::caption("open_serial_group") + QStringLiteral("dialout")), qPrintable(line));
+  QVERIFY2(line.endsWith(WindowFixture::caption("open_serial_group") + QStringLiteral("dialout")),
+           qPrintable(line));
 #endif
   QVERIFY(w.lastLineIs({line, kLogRed, 9}));
   QCOMPARE(w.linkButtons(), kNotConnected);
@@ -223,7 +242,8 @@ void TestConnect::deviceVanishes_data() {
       << QStringList{"--drop-after", "1"} << "read"
       << QStringList{"connected", "app_par_reading", "serial_lost", "operation_link_lost"};
   QTest::newRow("killed during the connect wait")
-      << QStringList{"--silent", "1"} << "connect" << QStringList{"serial_lost", "operation_link_lost"};
+      << QStringList{"--silent", "1"} << "connect"
+      << QStringList{"serial_lost", "operation_link_lost"};
 }
 
 void TestConnect::deviceVanishes() {
@@ -259,7 +279,9 @@ void TestConnect::deviceVanishes() {
   QList<ExpectedLine> expected;
   for (const QString& k : keys) {
     const QByteArray key = k.toLatin1();
-    expected << (k == u"app_par_reading" ? Progress(key) : k == u"connected" ? Success(key) : Failure(key));
+    expected << (k == u"app_par_reading" ? Progress(key)
+                 : k == u"connected"     ? Success(key)
+                                         : Failure(key));
   }
   QVERIFY(w.logTailIs(connecting + 1, expected));
   QCOMPARE(LinkState(w), kNotConnected + u'-');
@@ -269,8 +291,7 @@ void TestConnect::deviceVanishes() {
 
   // A dead port must not keep reporting itself.
   const qsizetype lines = w.logSize();
-  for (int i = 0; i < 200; ++i)
-    QCoreApplication::processEvents();
+  for (int i = 0; i < 200; ++i) QCoreApplication::processEvents();
   QCOMPARE(w.logSize(), lines);
   QCOMPARE(lost.count(), 1);
 

@@ -113,13 +113,20 @@ void TestCoreFirmware::describeImageRefusals() {
 void TestCoreFirmware::bareImageName_data() {
   QTest::addColumn<QString>("path");
   QTest::addColumn<QString>("name");
-  QTest::newRow("two dots") << "dtu.new.bin" << "dtu.new";
-  QTest::newRow("windows dir") << "C:\\fw\\dtu.new.bin" << "dtu.new";
-  QTest::newRow("unix dir") << "/home/tech/dtu.new.bin" << "dtu.new";
-  QTest::newRow("no dot") << "/home/tech/firmware" << "firmware";
-  QTest::newRow("dot only in dir") << "/a.b/firmware" << "firmware";
-  QTest::newRow("mixed separators") << "C:/a\\b/k7v.bin" << "k7v";
-  QTest::newRow("empty") << "" << "";
+  QTest::newRow("two dots") << "dtu.new.bin"
+                            << "dtu.new";
+  QTest::newRow("windows dir") << "C:\\fw\\dtu.new.bin"
+                               << "dtu.new";
+  QTest::newRow("unix dir") << "/home/tech/dtu.new.bin"
+                            << "dtu.new";
+  QTest::newRow("no dot") << "/home/tech/firmware"
+                          << "firmware";
+  QTest::newRow("dot only in dir") << "/a.b/firmware"
+                                   << "firmware";
+  QTest::newRow("mixed separators") << "C:/a\\b/k7v.bin"
+                                    << "k7v";
+  QTest::newRow("empty") << ""
+                         << "";
 }
 
 void TestCoreFirmware::bareImageName() {
@@ -131,13 +138,13 @@ void TestCoreFirmware::bareImageName() {
 void TestCoreFirmware::downloadStartLayout() {
   const DownloadStartFrame f = BuildDownloadStart("dtu.new", "V1.2", 1024, 0xABCD);
   QCOMPARE(f.size(), 34u);
-  const std::uint8_t expected[34] = {
-      0xAA, 0xE1, 0x22, 0x00,                                         // start, command, length 34
-      'd', 't', 'u', '.', 'n', 'e', 'w', 0, 0, 0, 0, 0, 0,            // name, 13
-      'V', '1', '.', '2', 0, 0, 0, 0, 0,                              // version, 9
-      0x00, 0x04, 0x00, 0x00,                                         // body length
-      0xCD, 0xAB,                                                     // body sum
-      0, 0xBB};
+  const std::uint8_t expected[34] = {0xAA, 0xE1, 0x22, 0x00, // start, command, length 34
+                                     'd',  't',  'u',  '.',  'n', 'e', 'w', 0, 0,
+                                     0,    0,    0,    0,                         // name, 13
+                                     'V',  '1',  '.',  '2',  0,   0,   0,   0, 0, // version, 9
+                                     0x00, 0x04, 0x00, 0x00,                      // body length
+                                     0xCD, 0xAB,                                  // body sum
+                                     0,    0xBB};
   for (std::size_t i = 0; i < 32; ++i) QCOMPARE(f[i], expected[i]);
   QCOMPARE(f[32], SumMod256(f.data(), 32));
   QCOMPARE(f[33], std::uint8_t(0xBB));
@@ -209,7 +216,8 @@ void TestCoreFirmware::chunkAnswers() {
   QCOMPARE(U16At(&out[2]), std::uint16_t(n));
   QCOMPARE(U32At(&out[4]), offset);
   QCOMPARE(int(U16At(&out[8])), sent);
-  if (sent > 0) QVERIFY(std::equal(out.begin() + 10, out.begin() + 10 + sent, image.begin() + offset));
+  if (sent > 0)
+    QVERIFY(std::equal(out.begin() + 10, out.begin() + 10 + sent, image.begin() + offset));
   QCOMPARE(out[10 + std::size_t(sent)], SumMod256(out.data(), 10 + std::size_t(sent)));
   QCOMPARE(out[11 + std::size_t(sent)], std::uint8_t(0xBB));
 }

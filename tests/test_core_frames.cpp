@@ -25,17 +25,14 @@ public:
   qsizetype takeInCap = std::numeric_limits<std::uint16_t>::max();
 
   void arrive(qsizetype n) { arrived = std::min(stream.size(), arrived + n); }
-  void arrive(const QByteArray& bytes)
-  {
+  void arrive(const QByteArray& bytes) {
     stream += bytes;
     arrived = stream.size();
   }
-  std::uint16_t RxBytesWaiting() override
-  {
+  std::uint16_t RxBytesWaiting() override {
     return std::uint16_t(std::min<qsizetype>({arrived - read, takeInCap, 0xFFFF}));
   }
-  std::uint16_t ReadPort(std::uint8_t* dest, std::uint16_t n) override
-  {
+  std::uint16_t ReadPort(std::uint8_t* dest, std::uint16_t n) override {
     const qsizetype k = std::min<qsizetype>(n, arrived - read);
     std::memcpy(dest, stream.constData() + read, size_t(k));
     read += k;
@@ -50,54 +47,44 @@ public:
   qsizetype pos = 0;
   qsizetype total = 0;
   std::uint16_t RxBytesWaiting() override { return 4000; }
-  std::uint16_t ReadPort(std::uint8_t* dest, std::uint16_t n) override
-  {
-    for (std::uint16_t i = 0; i < n; ++i)
-      dest[i] = std::uint8_t(pattern[pos++ % pattern.size()]);
+  std::uint16_t ReadPort(std::uint8_t* dest, std::uint16_t n) override {
+    for (std::uint16_t i = 0; i < n; ++i) dest[i] = std::uint8_t(pattern[pos++ % pattern.size()]);
     total += n;
     return n;
   }
 };
 
-QByteArray Bytes(std::initializer_list<int> values)
-{
+QByteArray Bytes(std::initializer_list<int> values) {
   QByteArray out;
-  for (int v : values)
-    out.append(char(v));
+  for (int v : values) out.append(char(v));
   return out;
 }
 
-QByteArray Pattern(int n, int seed)
-{
+QByteArray Pattern(int n, int seed) {
   QByteArray out(n, '\0');
-  for (int i = 0; i < n; ++i)
-    out[i] = char((i * 31 + seed) & 0xFF);
+  for (int i = 0; i < n; ++i) out[i] = char((i * 31 + seed) & 0xFF);
   return out;
 }
 
 // Noise that never holds a frame: every 0xAA is followed by command 0.
-QByteArray Garbage(int n)
-{
+QByteArray Garbage(int n) {
   QByteArray out(n, '\0');
   for (int i = 0; i < n; ++i)
     out[i] = char(i % 10 == 0 ? 0xAA : i % 10 == 1 ? 0x00 : (i * 7) & 0x7F);
   return out;
 }
 
-bool Invariants(const TRxBuffer& rx)
-{
+bool Invariants(const TRxBuffer& rx) {
   return rx.ReadPos + rx.Count == rx.WritePos && rx.WritePos + rx.Free == k7v::kRxBufferSize;
 }
 
-QByteArray Whole(const TDeviceFrame& f)
-{
+QByteArray Whole(const TDeviceFrame& f) {
   return QByteArray(reinterpret_cast<const char*>(f.bytes), f.length);
 }
 
 // Feeds stream in arrival pieces, reading frames after each, then drains.
 // Returns false when the buffer invariants break or the reads never end.
-bool Collect(const QByteArray& stream, int piece, int cap, QList<QByteArray>& frames)
-{
+bool Collect(const QByteArray& stream, int piece, int cap, QList<QByteArray>& frames) {
   FakeRx src;
   src.stream = stream;
   src.takeInCap = cap;
@@ -106,8 +93,7 @@ bool Collect(const QByteArray& stream, int piece, int cap, QList<QByteArray>& fr
     const bool allArrived = src.arrived == stream.size();
     const qsizetype readBefore = src.read;
     const auto f = ReadFrame(rx, src);
-    if (!Invariants(rx))
-      return false;
+    if (!Invariants(rx)) return false;
     if (f) {
       frames.append(Whole(*f));
     } else if (allArrived && readBefore == src.arrived) {
@@ -140,8 +126,7 @@ private slots:
   void inconsistentBufferIsReset();
 };
 
-void TestCoreFrames::checksum8_data()
-{
+void TestCoreFrames::checksum8_data() {
   QTest::addColumn<QByteArray>("bytes");
   QTest::addColumn<int>("n");
   QTest::addColumn<int>("expected");
@@ -152,36 +137,43 @@ void TestCoreFrames::checksum8_data()
   QTest::newRow("negative count") << Bytes({0x10}) << -5 << 0;
 }
 
-void TestCoreFrames::checksum8()
-{
+void TestCoreFrames::checksum8() {
   QFETCH(QByteArray, bytes);
   QFETCH(int, n);
   QFETCH(int, expected);
-  QCOMPARE(int(Checksum8(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::int16_t(n))), expected);
+  QCOMPARE(
+      int(Checksum8(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::int16_t(n))),
+      expected);
 }
 
-void TestCoreFrames::acceptedCommands_data()
-{
+void TestCoreFrames::acceptedCommands_data() {
   QTest::addColumn<int>("command");
   QTest::addColumn<bool>("accepted");
-  for (auto [c, ok] : std::initializer_list<std::pair<int, bool>>{
-           {0x00, false}, {0x01, true}, {0x05, true}, {0x08, true}, {0x09, false}, {0x7F, false},
-           {0xE0, false}, {0xE1, true}, {0xE4, true}, {0xE5, false}, {0xFF, false}})
+  for (auto [c, ok] : std::initializer_list<std::pair<int, bool>>{{0x00, false},
+                                                                  {0x01, true},
+                                                                  {0x05, true},
+                                                                  {0x08, true},
+                                                                  {0x09, false},
+                                                                  {0x7F, false},
+                                                                  {0xE0, false},
+                                                                  {0xE1, true},
+                                                                  {0xE4, true},
+                                                                  {0xE5, false},
+                                                                  {0xFF, false}})
     QTest::addRow("0x%02X", c) << c << ok;
 }
 
-void TestCoreFrames::acceptedCommands()
-{
+void TestCoreFrames::acceptedCommands() {
   QFETCH(int, command);
   QFETCH(bool, accepted);
   QCOMPARE(IsAcceptedCommand(std::uint8_t(command)), accepted);
 }
 
-void TestCoreFrames::buildFrame()
-{
+void TestCoreFrames::buildFrame() {
   QCOMPARE(FrameBytes(3, {}), Bytes({0xAA, 0x03, 0x06, 0x00, 0xB3, 0xBB}));
   QCOMPARE(FrameBytes(2, {}), Bytes({0xAA, 0x02, 0x06, 0x00, 0xB2, 0xBB}));
-  QCOMPARE(FrameBytes(0xE2, Bytes({0x01, 0x02})), Bytes({0xAA, 0xE2, 0x08, 0x00, 0x01, 0x02, 0x97, 0xBB}));
+  QCOMPARE(FrameBytes(0xE2, Bytes({0x01, 0x02})),
+           Bytes({0xAA, 0xE2, 0x08, 0x00, 0x01, 0x02, 0x97, 0xBB}));
 
   std::uint8_t small[7] = {};
   const std::uint8_t payload[2] = {1, 2};
@@ -194,8 +186,7 @@ void TestCoreFrames::buildFrame()
   QCOMPARE(BuildFrame(4, body, big), size_t(0));
 }
 
-void TestCoreFrames::readFrame_data()
-{
+void TestCoreFrames::readFrame_data() {
   QTest::addColumn<QByteArray>("stream");
   QTest::addColumn<QList<QByteArray>>("expected");
   QTest::addColumn<int>("piece");
@@ -226,15 +217,20 @@ void TestCoreFrames::readFrame_data()
   const Scenario scenarios[] = {
       {"empty payload", empty, {empty}},
       {"two frames together", read + answer, {read, answer}},
-      {"garbage and lone AA first", Bytes({0x00, 0x11, 0xAA, 0x22, 0xAA, 0xAA, 0x13}) + read, {read}},
+      {"garbage and lone AA first",
+       Bytes({0x00, 0x11, 0xAA, 0x22, 0xAA, 0xAA, 0x13}) + read,
+       {read}},
       {"bad checksum, frame inside", badSum + answer, {read, answer}},
       {"bad end byte", badEnd + read, {read}},
       {"length 5", Bytes({0xAA, 0x03, 0x05, 0x00, 0xB2, 0xBB}) + read, {read}},
       {"length 1501", Bytes({0xAA, 0x03, 0xDD, 0x05, 0x00, 0x00}) + read, {read}},
       {"length 1100 then frame", Bytes({0xAA, 0x03, 0x4C, 0x04}) + read, {read}},
-      {"lengths 1025 and 1500", Bytes({0xAA, 0x03, 0x01, 0x04, 0xAA, 0x03, 0xDC, 0x05}) + answer, {answer}},
+      {"lengths 1025 and 1500",
+       Bytes({0xAA, 0x03, 0x01, 0x04, 0xAA, 0x03, 0xDC, 0x05}) + answer,
+       {answer}},
       {"rejected codes", rejected, {}},
-      {"accepted codes", FrameBytes(8, {}) + FrameBytes(0xE4, {}) + FrameBytes(0xE1, {}) + FrameBytes(1, {}),
+      {"accepted codes",
+       FrameBytes(8, {}) + FrameBytes(0xE4, {}) + FrameBytes(0xE1, {}) + FrameBytes(1, {}),
        {FrameBytes(8, {}), FrameBytes(0xE4, {}), FrameBytes(0xE1, {}), FrameBytes(1, {})}},
       {"frame inside a valid frame stays payload", FrameBytes(3, read), {FrameBytes(3, read)}},
       {"699-byte frame", params, {params}},
@@ -243,19 +239,22 @@ void TestCoreFrames::readFrame_data()
       {"tail at end of Data", params + filler + empty, {params, filler, empty}},
       // A header that only looks too long for the room left behind a taken
       // frame: after making room, the frame behind it is found by the same call.
-      {"long-looking header after a frame", FrameBytes(7, Pattern(94, 5)) + Bytes({0xAA, 0x0C, 0x00, 0x04}) + read,
+      {"long-looking header after a frame",
+       FrameBytes(7, Pattern(94, 5)) + Bytes({0xAA, 0x0C, 0x00, 0x04}) + read,
        {FrameBytes(7, Pattern(94, 5)), read}},
-      {"noise between many frames", params + Garbage(300) + params + Garbage(33) + read,
+      {"noise between many frames",
+       params + Garbage(300) + params + Garbage(33) + read,
        {params, params, read}},
   };
-  const std::pair<int, int> sizes[] = {{1, 1}, {2, 2}, {5, 3}, {7, 64}, {64, 7}, {700, 1024}, {4000, 0xFFFF}};
+  const std::pair<int, int> sizes[] = {{1, 1},  {2, 2},      {5, 3},        {7, 64},
+                                       {64, 7}, {700, 1024}, {4000, 0xFFFF}};
   for (const auto& s : scenarios)
     for (auto [piece, cap] : sizes)
-      QTest::addRow("%s / arrive %d / take %d", s.name, piece, cap) << s.stream << s.expected << piece << cap;
+      QTest::addRow("%s / arrive %d / take %d", s.name, piece, cap)
+          << s.stream << s.expected << piece << cap;
 }
 
-void TestCoreFrames::readFrame()
-{
+void TestCoreFrames::readFrame() {
   QFETCH(QByteArray, stream);
   QFETCH(QList<QByteArray>, expected);
   QFETCH(int, piece);
@@ -265,8 +264,7 @@ void TestCoreFrames::readFrame()
   QCOMPARE(frames, expected);
 }
 
-void TestCoreFrames::takenFrameResetsEmptyBuffer()
-{
+void TestCoreFrames::takenFrameResetsEmptyBuffer() {
   const QByteArray first = FrameBytes(7, Pattern(40, 2));
   const QByteArray second = FrameBytes(4, Bytes({1}));
   FakeRx src;
@@ -286,8 +284,7 @@ void TestCoreFrames::takenFrameResetsEmptyBuffer()
   QCOMPARE(Whole(*b), second);
 }
 
-void TestCoreFrames::consumeCompactsLazily_data()
-{
+void TestCoreFrames::consumeCompactsLazily_data() {
   QTest::addColumn<int>("readPos");
   QTest::addColumn<int>("count");
   QTest::addColumn<int>("n");
@@ -301,16 +298,14 @@ void TestCoreFrames::consumeCompactsLazily_data()
   QTest::newRow("more than pending: empties") << 5 << 3 << 10 << 8 << 0;
 }
 
-void TestCoreFrames::consumeCompactsLazily()
-{
+void TestCoreFrames::consumeCompactsLazily() {
   QFETCH(int, readPos);
   QFETCH(int, count);
   QFETCH(int, n);
   QFETCH(int, newReadPos);
   QFETCH(int, newCount);
   TRxBuffer rx;
-  for (int i = 0; i < int(k7v::kRxBufferSize); ++i)
-    rx.Data[i] = std::uint8_t(i);
+  for (int i = 0; i < int(k7v::kRxBufferSize); ++i) rx.Data[i] = std::uint8_t(i);
   rx.ReadPos = std::uint16_t(readPos);
   rx.Count = std::uint16_t(count);
   rx.WritePos = std::uint16_t(readPos + count);
@@ -321,12 +316,10 @@ void TestCoreFrames::consumeCompactsLazily()
   QCOMPARE(int(rx.Count), newCount);
   QVERIFY(Invariants(rx));
   // Whether moved or not, the next unconsumed byte is the same one.
-  if (newCount > 0)
-    QCOMPARE(int(rx.Data[rx.ReadPos]), (readPos + n) & 0xFF);
+  if (newCount > 0) QCOMPARE(int(rx.Data[rx.ReadPos]), (readPos + n) & 0xFF);
 }
 
-void TestCoreFrames::maxFrameLengthBoundsFrames()
-{
+void TestCoreFrames::maxFrameLengthBoundsFrames() {
   const QByteArray longer = FrameBytes(3, Pattern(6, 1));
   const QByteArray shorter = FrameBytes(2, {});
   FakeRx src;
@@ -337,10 +330,10 @@ void TestCoreFrames::maxFrameLengthBoundsFrames()
   QCOMPARE(Whole(*f), shorter);
 }
 
-void TestCoreFrames::endlessPortStillReturns()
-{
+void TestCoreFrames::endlessPortStillReturns() {
   const QByteArray read = FrameBytes(3, {});
-  const QList<QByteArray> patterns = {Bytes({0x00}), Bytes({0xAA}), Garbage(977), Bytes({0xAA, 0x03, 0x06, 0x00})};
+  const QList<QByteArray> patterns = {Bytes({0x00}), Bytes({0xAA}), Garbage(977),
+                                      Bytes({0xAA, 0x03, 0x06, 0x00})};
   for (const QByteArray& pattern : patterns) {
     EndlessRx src;
     src.pattern = pattern;
@@ -360,8 +353,7 @@ void TestCoreFrames::endlessPortStillReturns()
   }
 }
 
-void TestCoreFrames::inconsistentBufferIsReset()
-{
+void TestCoreFrames::inconsistentBufferIsReset() {
   TRxBuffer rx;
   rx.ReadPos = 900;
   rx.Count = 900;

@@ -54,7 +54,13 @@ void TestCoreIni::find_data() {
   QTest::addColumn<std::string>("section");
   QTest::addColumn<std::string>("key");
   QTest::addColumn<OptText>("expected");
-  struct Row { const char* name; const char* content; const char* section; const char* key; OptText expected; };
+  struct Row {
+    const char* name;
+    const char* content;
+    const char* section;
+    const char* key;
+    OptText expected;
+  };
   const char* basic = "[serial]\r\ncom=COM3\r\nbaudrate=4\r\n";
   const Row rows[] = {
       {"plain", basic, "serial", "com", "COM3"},
@@ -63,7 +69,8 @@ void TestCoreIni::find_data() {
       {"missing key", basic, "serial", "conf", {}},
       {"missing section", basic, "lang", "com", {}},
       {"empty file", "", "serial", "com", {}},
-      {"blanks around names and value", "  [ serial ]  \n \t com \t=  COM 4 \t\n", "serial", "com", "COM 4"},
+      {"blanks around names and value", "  [ serial ]  \n \t com \t=  COM 4 \t\n", "serial", "com",
+       "COM 4"},
       {"blanks in the asked names", basic, " serial ", " com ", "COM3"},
       {"double quotes", "[s]\nk=\"a b\"\n", "s", "k", "a b"},
       {"single quotes", "[s]\nk='a b'\n", "s", "k", "a b"},
@@ -96,7 +103,8 @@ void TestCoreIni::find_data() {
       {"GBK bytes pass through", "[s]\nk=\xCE\xDE\n", "s", "k", "\xCE\xDE"},
   };
   for (const Row& r : rows)
-    QTest::newRow(r.name) << std::string(r.content) << std::string(r.section) << std::string(r.key) << r.expected;
+    QTest::newRow(r.name) << std::string(r.content) << std::string(r.section) << std::string(r.key)
+                          << r.expected;
 }
 
 void TestCoreIni::find() {
@@ -150,7 +158,8 @@ void TestCoreIni::findInt_data() {
   QTest::newRow("int max") << std::string("k=2147483647") << std::optional<int>(INT_MAX);
   QTest::newRow("int min") << std::string("k=-2147483648") << std::optional<int>(INT_MIN);
   QTest::newRow("above int") << std::string("k=2147483648") << std::optional<int>();
-  QTest::newRow("long digit run") << std::string("k=000000000000000000007") << std::optional<int>(7);
+  QTest::newRow("long digit run") << std::string("k=000000000000000000007")
+                                  << std::optional<int>(7);
 }
 
 void TestCoreIni::findInt() {
@@ -167,18 +176,25 @@ void TestCoreIni::setString_data() {
   QTest::addColumn<std::string>("after");
   // Every row writes the value "v".
   const char* rows[][5] = {
-      {"replace, other section untouched", "[a]\r\nk=1\r\n[b]\r\nk=2\r\n", "a", "k", "[a]\r\nk=v\r\n[b]\r\nk=2\r\n"},
-      {"replace keeps indentation and spelling", "[A]\n  Key = old  \nz=1\n", "a", "KEY", "[A]\n  Key=v\nz=1\n"},
+      {"replace, other section untouched", "[a]\r\nk=1\r\n[b]\r\nk=2\r\n", "a", "k",
+       "[a]\r\nk=v\r\n[b]\r\nk=2\r\n"},
+      {"replace keeps indentation and spelling", "[A]\n  Key = old  \nz=1\n", "a", "KEY",
+       "[A]\n  Key=v\nz=1\n"},
       {"replace first of duplicates", "[a]\nk=1\nk=2\n", "a", "k", "[a]\nk=v\nk=2\n"},
-      {"replace in first of repeated sections", "[a]\nk=1\n[a]\nk=2\n", "a", "k", "[a]\nk=v\n[a]\nk=2\n"},
+      {"replace in first of repeated sections", "[a]\nk=1\n[a]\nk=2\n", "a", "k",
+       "[a]\nk=v\n[a]\nk=2\n"},
       {"replace quoted value", "[a]\nk=\"x y\"\n", "a", "k", "[a]\nk=v\n"},
-      {"comments and odd lines untouched", "; note\n[a]\n#x\nk=1 ; c\n\t\n", "a", "k", "; note\n[a]\n#x\nk=v\n\t\n"},
-      {"insert after the last filled line", "[a]\nx=1\n\n[b]\ny=2\n", "a", "k", "[a]\nx=1\nk=v\n\n[b]\ny=2\n"},
+      {"comments and odd lines untouched", "; note\n[a]\n#x\nk=1 ; c\n\t\n", "a", "k",
+       "; note\n[a]\n#x\nk=v\n\t\n"},
+      {"insert after the last filled line", "[a]\nx=1\n\n[b]\ny=2\n", "a", "k",
+       "[a]\nx=1\nk=v\n\n[b]\ny=2\n"},
       {"insert into a bare header", "[a]\n[b]\n", "a", "k", "[a]\nk=v\n[b]\n"},
       {"insert after an unterminated last line", "[a]\nx=1", "a", "k", "[a]\nx=1\nk=v"},
-      {"insert into first of repeated sections", "[a]\nx=1\n[a]\nk=2\n", "a", "k", "[a]\nx=1\nk=v\n[a]\nk=2\n"},
+      {"insert into first of repeated sections", "[a]\nx=1\n[a]\nk=2\n", "a", "k",
+       "[a]\nx=1\nk=v\n[a]\nk=2\n"},
       {"new section, LF file", "[a]\nx=1\n", "b", "k", "[a]\nx=1\n\n[b]\nk=v\n"},
-      {"new section, CRLF file without final line end", "[a]\r\nx=1", "b", "k", "[a]\r\nx=1\r\n\r\n[b]\r\nk=v\r\n"},
+      {"new section, CRLF file without final line end", "[a]\r\nx=1", "b", "k",
+       "[a]\r\nx=1\r\n\r\n[b]\r\nk=v\r\n"},
       {"new section after a blank line", "[a]\nx=1\n\n", "b", "k", "[a]\nx=1\n\n[b]\nk=v\n"},
       {"new section, CR file", "[a]\rx=1\r", "b", "k", "[a]\rx=1\r\r[b]\rk=v\r"},
       {"empty content", "", "b", "k", "[b]\r\nk=v\r\n"},
@@ -187,7 +203,8 @@ void TestCoreIni::setString_data() {
       {"names trimmed", "[a]\nk=1\n", " a ", " k ", "[a]\nk=v\n"},
   };
   for (const auto& r : rows)
-    QTest::newRow(r[0]) << std::string(r[1]) << std::string(r[2]) << std::string(r[3]) << std::string(r[4]);
+    QTest::newRow(r[0]) << std::string(r[1]) << std::string(r[2]) << std::string(r[3])
+                        << std::string(r[4]);
 }
 
 void TestCoreIni::setString() {
@@ -205,14 +222,17 @@ void TestCoreIni::setStringRefusesWhatOneLineCannotHold_data() {
   QTest::addColumn<std::string>("section");
   QTest::addColumn<std::string>("key");
   QTest::addColumn<std::string>("value");
-  QTest::newRow("line feed in value") << std::string("a") << std::string("k") << std::string("x\n[b]");
-  QTest::newRow("carriage return in value") << std::string("a") << std::string("k") << std::string("x\ry");
+  QTest::newRow("line feed in value")
+      << std::string("a") << std::string("k") << std::string("x\n[b]");
+  QTest::newRow("carriage return in value")
+      << std::string("a") << std::string("k") << std::string("x\ry");
   QTest::newRow("= in key") << std::string("a") << std::string("k=x") << std::string("v");
   QTest::newRow("key opens a section") << std::string("a") << std::string("[k") << std::string("v");
   QTest::newRow("empty key") << std::string("a") << std::string("  ") << std::string("v");
   QTest::newRow("empty section") << std::string("") << std::string("k") << std::string("v");
   QTest::newRow("] in section") << std::string("a]b") << std::string("k") << std::string("v");
-  QTest::newRow("line break in section") << std::string("a\nb") << std::string("k") << std::string("v");
+  QTest::newRow("line break in section")
+      << std::string("a\nb") << std::string("k") << std::string("v");
 }
 
 void TestCoreIni::setStringRefusesWhatOneLineCannotHold() {
@@ -284,14 +304,17 @@ void TestCoreIni::judgeEncoding_data() {
   QTest::addColumn<int>("encoding");
   const std::string utf8 = "[s]\n" + Utf8(QStringLiteral("a=串口设置\nb=数据中心\nc=通讯协议\n"));
   const std::string gbkLine = "d=\xB4\xAE\xBF\xDA\n"; // 串口
-  const std::string gbkLikeUtf8 = "e=\xC4\xA3\n";      // 模, also UTF-8 for U+0123
+  const std::string gbkLikeUtf8 = "e=\xC4\xA3\n";     // 模, also UTF-8 for U+0123
   QTest::newRow("UTF-8") << utf8 << int(IniEncoding::Utf8);
   QTest::newRow("UTF-8, one GBK line") << utf8 + gbkLine << int(IniEncoding::Utf8WithAnsiLines);
-  QTest::newRow("GBK with a line UTF-8 could read") << "[s]\n" + gbkLine + gbkLikeUtf8 << int(IniEncoding::Ansi);
-  QTest::newRow("byte order mark, GBK lines") << "\xEF\xBB\xBF[s]\n" + gbkLine + gbkLine
-                                              << int(IniEncoding::Utf8WithAnsiLines);
-  QTest::newRow("overlong form is not UTF-8") << std::string("k=\xC0\xAF\n") << int(IniEncoding::Ansi);
-  QTest::newRow("cut sequence at the end") << utf8 + "k=\xE4\xB8" << int(IniEncoding::Utf8WithAnsiLines);
+  QTest::newRow("GBK with a line UTF-8 could read")
+      << "[s]\n" + gbkLine + gbkLikeUtf8 << int(IniEncoding::Ansi);
+  QTest::newRow("byte order mark, GBK lines")
+      << "\xEF\xBB\xBF[s]\n" + gbkLine + gbkLine << int(IniEncoding::Utf8WithAnsiLines);
+  QTest::newRow("overlong form is not UTF-8")
+      << std::string("k=\xC0\xAF\n") << int(IniEncoding::Ansi);
+  QTest::newRow("cut sequence at the end")
+      << utf8 + "k=\xE4\xB8" << int(IniEncoding::Utf8WithAnsiLines);
 }
 
 void TestCoreIni::judgeEncoding() {
@@ -311,7 +334,8 @@ void TestCoreIni::utf16BigEndianFileStaysSo() {
   QCOMPARE(ReadProfileString(path, "serial", "com", ""), std::string("COM4"));
   QVERIFY(WriteProfileString(path, "serial", "baudrate", "2"));
   QVERIFY(WriteProfileString(path, "serial", "conf", Utf8(QStringLiteral("切换"))));
-  QCOMPARE(ReadFile(QString::fromStdString(path)), Utf16File(head + QStringLiteral("baudrate=2\r\nconf=切换\r\n"), true));
+  QCOMPARE(ReadFile(QString::fromStdString(path)),
+           Utf16File(head + QStringLiteral("baudrate=2\r\nconf=切换\r\n"), true));
 }
 
 void TestCoreIni::ipv4_data() {
@@ -323,7 +347,8 @@ void TestCoreIni::ipv4_data() {
   QTest::newRow("octet too large") << std::string("256.1.1.1") << quint32(0xFFFFFFFF);
   QTest::newRow("letters") << std::string("abc") << quint32(0xFFFFFFFF);
   QTest::newRow("empty") << std::string() << quint32(0xFFFFFFFF);
-  QTest::newRow("broadcast counts as rejected") << std::string("255.255.255.255") << quint32(0xFFFFFFFF);
+  QTest::newRow("broadcast counts as rejected")
+      << std::string("255.255.255.255") << quint32(0xFFFFFFFF);
 }
 
 void TestCoreIni::ipv4() {

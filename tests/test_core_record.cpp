@@ -85,32 +85,58 @@ void TestCoreRecord::layoutMatchesDeviceRecord() {
   };
   using F = AppField;
   const Expect expected[] = {
-      {F::baudrate, 0, 4},           {F::databit, 4, 1},
-      {F::stopbit, 5, 1},            {F::paritybit, 6, 1},
-      {F::com_ptcl, 7, 1},           {F::packet_len, 8, 2},
-      {F::delay, 10, 2},             {F::debug, 12, 1},
-      {F::apn, 13, 64},              {F::ppp_username, 77, 64},
-      {F::ppp_pw, 141, 64},          {F::main_dns, 205, 4},
-      {F::second_dns, 209, 4},       {F::ping_ip, 213, 4},
-      {F::ping_host, 217, 64},       {F::ping_interval, 281, 1},
-      {F::ip1, 282, 4},              {F::hostname1, 286, 64},
-      {F::port1, 350, 2},            {F::connection_type1, 352, 1},
-      {F::ip2, 353, 4},              {F::hostname2, 357, 64},
-      {F::port2, 421, 2},            {F::connection_type2, 423, 1},
-      {F::ip3, 424, 4},              {F::hostname3, 428, 64},
-      {F::port3, 492, 2},            {F::connection_type3, 494, 1},
-      {F::heart_interval, 495, 2},   {F::dtu_id, 497, 16},
-      {F::select_ptcl, 513, 1},      {F::dtuinsertid, 514, 1},
-      {F::dtuinsertid_pos, 515, 1},  {F::custom_heart_packet_en, 516, 1},
-      {F::custom_heart_packet_len, 517, 1}, {F::custom_heart_packet, 518, 24},
-      {F::custom_heart_packet_ack_en, 542, 1}, {F::custom_heart_packet_ack_len, 543, 1},
-      {F::custom_heart_packet_ack, 544, 24}, {F::run_mode, 568, 1},
-      {F::idle_interval, 569, 2},    {F::reconnect_interval, 571, 2},
-      {F::drop_wakeup_data, 573, 1}, {F::phone_number, 574, 32},
-      {F::recv_sms_en, 606, 1},      {F::switch_cmd, 607, 6},
-      {F::auto_interval, 613, 2},    {F::master_ip, 615, 4},
-      {F::master_host, 619, 64},     {F::master_port, 683, 2},
-      {F::pin_code, 685, 5},         {F::run_type, 690, 1},
+      {F::baudrate, 0, 4},
+      {F::databit, 4, 1},
+      {F::stopbit, 5, 1},
+      {F::paritybit, 6, 1},
+      {F::com_ptcl, 7, 1},
+      {F::packet_len, 8, 2},
+      {F::delay, 10, 2},
+      {F::debug, 12, 1},
+      {F::apn, 13, 64},
+      {F::ppp_username, 77, 64},
+      {F::ppp_pw, 141, 64},
+      {F::main_dns, 205, 4},
+      {F::second_dns, 209, 4},
+      {F::ping_ip, 213, 4},
+      {F::ping_host, 217, 64},
+      {F::ping_interval, 281, 1},
+      {F::ip1, 282, 4},
+      {F::hostname1, 286, 64},
+      {F::port1, 350, 2},
+      {F::connection_type1, 352, 1},
+      {F::ip2, 353, 4},
+      {F::hostname2, 357, 64},
+      {F::port2, 421, 2},
+      {F::connection_type2, 423, 1},
+      {F::ip3, 424, 4},
+      {F::hostname3, 428, 64},
+      {F::port3, 492, 2},
+      {F::connection_type3, 494, 1},
+      {F::heart_interval, 495, 2},
+      {F::dtu_id, 497, 16},
+      {F::select_ptcl, 513, 1},
+      {F::dtuinsertid, 514, 1},
+      {F::dtuinsertid_pos, 515, 1},
+      {F::custom_heart_packet_en, 516, 1},
+      {F::custom_heart_packet_len, 517, 1},
+      {F::custom_heart_packet, 518, 24},
+      {F::custom_heart_packet_ack_en, 542, 1},
+      {F::custom_heart_packet_ack_len, 543, 1},
+      {F::custom_heart_packet_ack, 544, 24},
+      {F::run_mode, 568, 1},
+      {F::idle_interval, 569, 2},
+      {F::reconnect_interval, 571, 2},
+      {F::drop_wakeup_data, 573, 1},
+      {F::phone_number, 574, 32},
+      {F::recv_sms_en, 606, 1},
+      {F::switch_cmd, 607, 6},
+      {F::auto_interval, 613, 2},
+      {F::master_ip, 615, 4},
+      {F::master_host, 619, 64},
+      {F::master_port, 683, 2},
+      {F::pin_code, 685, 5},
+      {F::run_type, 690, 1},
       {F::master_reconnect_interval, 691, 2},
   };
   QCOMPARE(std::size(expected), kAppFields.size());
@@ -275,8 +301,7 @@ void TestCoreRecord::wrongKindOfAccessTouchesNothing() {
 
 void TestCoreRecord::sysInfoFullBlock() {
   std::vector<std::uint8_t> payload(60, 'z'); // bytes 20..32 and past 49 must not leak in
-  const std::string type = "DTU1", model = "K7V-GPRS-232", serial = "R232",
-                    sn = "0123456789ABCDEF";
+  const std::string type = "DTU1", model = "K7V-GPRS-232", serial = "R232", sn = "0123456789ABCDEF";
   std::copy(type.begin(), type.end(), payload.begin());
   std::copy(model.begin(), model.end(), payload.begin() + 4);
   std::copy(serial.begin(), serial.end(), payload.begin() + 16);
@@ -309,10 +334,10 @@ void TestCoreRecord::sysInfoShortPayloads() {
     bool type, model, serial, sn;
   };
   const Case cases[] = {
-      {0, false, false, false, false},  {3, false, false, false, false},
-      {4, true, false, false, false},   {15, true, false, false, false},
-      {16, true, true, false, false},   {19, true, true, false, false},
-      {20, true, true, true, false},    {48, true, true, true, false},
+      {0, false, false, false, false}, {3, false, false, false, false},
+      {4, true, false, false, false},  {15, true, false, false, false},
+      {16, true, true, false, false},  {19, true, true, false, false},
+      {20, true, true, true, false},   {48, true, true, true, false},
       {49, true, true, true, true},
   };
   for (const Case& c : cases) {
@@ -340,7 +365,9 @@ void TestCoreRecord::hexToBytes_data() {
   QTest::newRow("leading junk") << QByteArray("zz12") << QByteArray("\x12");
   QTest::newRow("between 9 and A") << QByteArray("01:AB") << QByteArray("\x01\xAB");
   QTest::newRow("punctuation") << QByteArray("01,02;03") << QByteArray("\x01\x02\x03");
-  QTest::newRow("high bytes") << QByteArray("\xC1\xC2" "7F") << QByteArray("\x7F");
+  QTest::newRow("high bytes") << QByteArray("\xC1\xC2"
+                                            "7F")
+                              << QByteArray("\x7F");
   QTest::newRow("newlines") << QByteArray("01\r\n02") << QByteArray("\x01\x02");
   QTest::newRow("empty") << QByteArray("") << QByteArray();
   QTest::newRow("single digit") << QByteArray("A") << QByteArray();
@@ -350,8 +377,8 @@ void TestCoreRecord::hexToBytes_data() {
 void TestCoreRecord::hexToBytes() {
   QFETCH(QByteArray, text);
   QFETCH(QByteArray, bytes);
-  const auto got = HexToBytes(std::string_view(text.constData(), std::size_t(text.size())),
-                              int(text.size()));
+  const auto got =
+      HexToBytes(std::string_view(text.constData(), std::size_t(text.size())), int(text.size()));
   QCOMPARE(QByteArray(reinterpret_cast<const char*>(got.data()), qsizetype(got.size())), bytes);
 }
 
@@ -413,8 +440,8 @@ void TestCoreRecord::profileRoundTripsAnyRecord() {
   // Half the fields get plain random bytes, the others values a technician
   // would write, with the awkward texts among them (blanks at the ends,
   // quotes, GBK, something that looks like hex:).
-  const std::string texts[] = {"cmnet", " lead", "trail ", "\"quoted\"", "'", "\xD6\xD0\xB9\xFA", "hex:41",
-                               "a=b;c", "#"};
+  const std::string texts[] = {"cmnet",  " lead", "trail ", "\"quoted\"", "'", "\xD6\xD0\xB9\xFA",
+                               "hex:41", "a=b;c", "#"};
   std::mt19937 rng(20261207);
   for (int n = 0; n < 10000; ++n) {
     TAppParams p;
@@ -439,25 +466,40 @@ void TestCoreRecord::profileValues_data() {
   QTest::addColumn<QByteArray>("stored"); // the field's bytes, hex; empty when refused
   QTest::addColumn<QByteArray>("reason"); // part of the refusal
 
-  QTest::newRow("port") << QByteArray("port1 = 40009") << false << QByteArray("499c") << QByteArray();
-  QTest::newRow("list word, any case") << QByteArray("connection_type2=UDP") << false << QByteArray("01") << QByteArray();
-  QTest::newRow("address") << QByteArray("ip1 = 192.168.1.2") << false << QByteArray("0201a8c0") << QByteArray();
-  QTest::newRow("GBK text") << QByteArray("apn = 中国") << false << QByteArray("d6d0b9fa") + QByteArray(120, '0') << QByteArray();
+  QTest::newRow("port") << QByteArray("port1 = 40009") << false << QByteArray("499c")
+                        << QByteArray();
+  QTest::newRow("list word, any case")
+      << QByteArray("connection_type2=UDP") << false << QByteArray("01") << QByteArray();
+  QTest::newRow("address") << QByteArray("ip1 = 192.168.1.2") << false << QByteArray("0201a8c0")
+                           << QByteArray();
+  QTest::newRow("GBK text") << QByteArray("apn = 中国") << false
+                            << QByteArray("d6d0b9fa") + QByteArray(120, '0') << QByteArray();
   QTest::newRow("heartbeat hex") << QByteArray("custom_heart_packet = 01 ab FF") << false
                                  << QByteArray("01abff") + QByteArray(42, '0') << QByteArray();
-  QTest::newRow("raw text") << QByteArray("pin_code = hex:31 00 33") << false << QByteArray("3100330000") << QByteArray();
-  QTest::newRow("port beyond record") << QByteArray("port1 = 70000") << true << QByteArray() << QByteArray("65535");
-  QTest::newRow("delay breaks rule") << QByteArray("delay = 99") << false << QByteArray() << QByteArray("100");
-  QTest::newRow("delay forced") << QByteArray("delay = 99") << true << QByteArray("6300") << QByteArray();
-  QTest::newRow("list outside") << QByteArray("run_mode = 7") << false << QByteArray() << QByteArray("online");
-  QTest::newRow("list outside forced") << QByteArray("run_mode = 7") << true << QByteArray("07") << QByteArray();
-  QTest::newRow("bad address") << QByteArray("ip1 = 300.1.1.1") << true << QByteArray() << QByteArray("IPv4");
-  QTest::newRow("unknown name") << QByteArray("port9 = 1") << true << QByteArray() << QByteArray("unknown name");
-  QTest::newRow("id too long") << QByteArray("dtu_id = 12345678901234567") << true << QByteArray() << QByteArray("too long");
-  QTest::newRow("chinese too long") << QByteArray("dtu_id = 一二三四五六七八九") << true << QByteArray() << QByteArray("18");
-  QTest::newRow("packet too long") << QByteArray("custom_heart_packet = ") + QByteArray(25 * 2, 'a') << true
-                                   << QByteArray() << QByteArray("24");
-  QTest::newRow("switch command short") << QByteArray("switch_cmd = #####") << false << QByteArray() << QByteArray("6");
+  QTest::newRow("raw text") << QByteArray("pin_code = hex:31 00 33") << false
+                            << QByteArray("3100330000") << QByteArray();
+  QTest::newRow("port beyond record")
+      << QByteArray("port1 = 70000") << true << QByteArray() << QByteArray("65535");
+  QTest::newRow("delay breaks rule")
+      << QByteArray("delay = 99") << false << QByteArray() << QByteArray("100");
+  QTest::newRow("delay forced") << QByteArray("delay = 99") << true << QByteArray("6300")
+                                << QByteArray();
+  QTest::newRow("list outside") << QByteArray("run_mode = 7") << false << QByteArray()
+                                << QByteArray("online");
+  QTest::newRow("list outside forced")
+      << QByteArray("run_mode = 7") << true << QByteArray("07") << QByteArray();
+  QTest::newRow("bad address") << QByteArray("ip1 = 300.1.1.1") << true << QByteArray()
+                               << QByteArray("IPv4");
+  QTest::newRow("unknown name") << QByteArray("port9 = 1") << true << QByteArray()
+                                << QByteArray("unknown name");
+  QTest::newRow("id too long") << QByteArray("dtu_id = 12345678901234567") << true << QByteArray()
+                               << QByteArray("too long");
+  QTest::newRow("chinese too long")
+      << QByteArray("dtu_id = 一二三四五六七八九") << true << QByteArray() << QByteArray("18");
+  QTest::newRow("packet too long") << QByteArray("custom_heart_packet = ") + QByteArray(25 * 2, 'a')
+                                   << true << QByteArray() << QByteArray("24");
+  QTest::newRow("switch command short")
+      << QByteArray("switch_cmd = #####") << false << QByteArray() << QByteArray("6");
 }
 
 void TestCoreRecord::profileValues() {
@@ -470,34 +512,37 @@ void TestCoreRecord::profileValues() {
   if (stored.isEmpty()) {
     QVERIFY(!r.ok());
     QCOMPARE(r.errors.front().line, 2);
-    QVERIFY2(r.errors.front().reason.find(reason.toStdString()) != std::string::npos, r.errors.front().reason.c_str());
+    QVERIFY2(r.errors.front().reason.find(reason.toStdString()) != std::string::npos,
+             r.errors.front().reason.c_str());
     return;
   }
   if (!r.ok()) QFAIL(FormatIssue(r.errors.front()).c_str());
   const std::string name = line.left(line.indexOf('=')).trimmed().toStdString();
   const auto field = r.record.FieldBytes(FieldByName(name));
-  QCOMPARE(QByteArray(reinterpret_cast<const char*>(field.data()), qsizetype(field.size())).toHex(), stored);
+  QCOMPARE(QByteArray(reinterpret_cast<const char*>(field.data()), qsizetype(field.size())).toHex(),
+           stored);
 }
 
 void TestCoreRecord::profileReportsEveryProblemWithItsLine() {
   TAppParams base;
   base.Set(AppField::port2, 1234);
   base.SetText(AppField::apn, "keep");
-  const ProfileResult partial = Apply(base, "; one field\n[params]\nport1 = 5\n", ProfileChecks::FieldRules);
+  const ProfileResult partial =
+      Apply(base, "; one field\n[params]\nport1 = 5\n", ProfileChecks::FieldRules);
   QVERIFY(partial.ok());
   TAppParams expected = base;
   expected.Set(AppField::port1, 5);
   QVERIFY(partial.record == expected);
 
   const ProfileResult bad = Apply(base,
-                                  "port1 = 1\n"          // 1: before the section
+                                  "port1 = 1\n" // 1: before the section
                                   "[params]\n"
-                                  "port1 = 70000\n"      // 3
-                                  "ip2 = x\n"            // 4
+                                  "port1 = 70000\n" // 3
+                                  "ip2 = x\n"       // 4
                                   "port2 = 2\n"
-                                  "PORT2 = 3\n"          // 6: duplicate
-                                  "no equals sign\n"     // 7
-                                  "[other]\n",           // 8
+                                  "PORT2 = 3\n"      // 6: duplicate
+                                  "no equals sign\n" // 7
+                                  "[other]\n",       // 8
                                   ProfileChecks::FieldRules);
   std::vector<int> lines;
   for (const ProfileIssue& i : bad.errors) lines.push_back(i.line);
@@ -505,13 +550,13 @@ void TestCoreRecord::profileReportsEveryProblemWithItsLine() {
   QCOMPARE(FormatIssue(bad.errors[1]).substr(0, 23), std::string("p.ini:3: port1: 70000: "));
 }
 
-
 void TestCoreRecord::codePageAgreesWithWindowCodec_data() {
   QTest::addColumn<QByteArray>("device");
   QTest::newRow("ascii") << QByteArray("cmnet.apn-01");
   QTest::newRow("chinese") << QByteArray("\xD6\xD0\xB9\xFA\xD2\xC6\xB6\xAF"); // 中国移动
   QTest::newRow("mixed") << QByteArray("dtu-\xB1\xB1\xBE\xA9-7");
-  QTest::newRow("euro single byte") << QByteArray("\x80" "5");
+  QTest::newRow("euro single byte") << QByteArray("\x80"
+                                                  "5");
   QTest::newRow("latin-1 e acute") << QByteArray("caf\xE9");
   QTest::newRow("lone lead byte at the end") << QByteArray("ab\xB1");
   QTest::newRow("lead byte with ascii second") << QByteArray("\x81\x30x");
@@ -523,7 +568,8 @@ void TestCoreRecord::codePageAgreesWithWindowCodec() {
   QStringDecoder qt("GBK", QStringConverter::Flag::Stateless);
   QVERIFY(qt.isValid());
   const QString expected = qt.decode(device);
-  const cp936::Decoded got = cp936::ToUtf8(std::string_view(device.constData(), std::size_t(device.size())));
+  const cp936::Decoded got =
+      cp936::ToUtf8(std::string_view(device.constData(), std::size_t(device.size())));
   QCOMPARE(QString::fromStdString(got.utf8), expected);
   QCOMPARE(got.clean, !qt.hasError());
   // A clean text encodes back to the very bytes, as the window's encoder does.
@@ -555,16 +601,18 @@ void TestCoreRecord::storable_data() {
   QTest::newRow("port at the top") << int(F::port1) << "65535" << ok << "0~65535";
   QTest::newRow("port cut to 16 bits") << int(F::port1) << "70000" << refused << "0~65535";
   QTest::newRow("negative port") << int(F::port2) << "-1" << refused << "0~65535";
-  QTest::newRow("ping interval cut to 8 bits") << int(F::ping_interval) << "300" << refused << "0~255";
+  QTest::newRow("ping interval cut to 8 bits")
+      << int(F::ping_interval) << "300" << refused << "0~255";
   QTest::newRow("not a number") << int(F::delay) << "3OO" << nan << "0~65535";
   QTest::newRow("address") << int(F::ip1) << "10.0.0.1" << ok << "a.b.c.d";
   QTest::newRow("address out of range") << int(F::ip1) << "300.1.1.1" << refused << "a.b.c.d";
   QTest::newRow("broadcast is itself") << int(F::master_ip) << "255.255.255.255" << ok << "a.b.c.d";
-  QTest::newRow("identifier of 16 bytes") << int(F::dtu_id) << QString(8, QChar(0x4E2D)) << ok << "0~16 bytes";
-  QTest::newRow("identifier of 18 bytes") << int(F::dtu_id) << QString(9, QChar(0x4E2D)) << refused
-                                          << "0~16 bytes";
-  QTest::newRow("text outside GBK") << int(F::apn) << QString::fromUtf8("\xF0\x9F\x98\x80") << refused
-                                    << "0~64 bytes";
+  QTest::newRow("identifier of 16 bytes")
+      << int(F::dtu_id) << QString(8, QChar(0x4E2D)) << ok << "0~16 bytes";
+  QTest::newRow("identifier of 18 bytes")
+      << int(F::dtu_id) << QString(9, QChar(0x4E2D)) << refused << "0~16 bytes";
+  QTest::newRow("text outside GBK")
+      << int(F::apn) << QString::fromUtf8("\xF0\x9F\x98\x80") << refused << "0~64 bytes";
 }
 
 void TestCoreRecord::storable() {

@@ -30,17 +30,13 @@ QByteArray PayloadOf(const TDeviceFrame& f) { return ToBytes(f.payload()); }
 struct FakeLink {
   FakeSerialPort* port;
   DeviceLink link;
-  FakeLink()
-    : port(new FakeSerialPort)
-    , link(std::unique_ptr<SerialPort>(port))
-  {
+  FakeLink() : port(new FakeSerialPort), link(std::unique_ptr<SerialPort>(port)) {
     port->Open(LineSettings{"COM3", 115200, 8, 1, 0});
   }
 };
 
 // Short limits: a silent unit ends a wait in 100 ms, a download in 100 ms.
-SessionTimings ShortTimings()
-{
+SessionTimings ShortTimings() {
   SessionTimings t;
   t.connect = t.params = t.downloadStall = std::chrono::milliseconds(100);
   t.repeatLimit = 5;
@@ -51,16 +47,13 @@ struct FakeSession {
   FakeSerialPort* port;
   DeviceSession session;
   FakeSession()
-    : port(new FakeSerialPort)
-    , session(std::unique_ptr<SerialPort>(port), ShortTimings())
-  {
+      : port(new FakeSerialPort), session(std::unique_ptr<SerialPort>(port), ShortTimings()) {
     session.open(LineSettings{"COM3", 115200, 8, 1, 0});
   }
 };
 
 // A chunk request as the unit sends it.
-QByteArray ChunkRequestBytes(quint32 offset, quint16 count)
-{
+QByteArray ChunkRequestBytes(quint32 offset, quint16 count) {
   QByteArray payload(6, '\0');
   qToLittleEndian(offset, payload.data());
   qToLittleEndian(count, payload.data() + 4);
@@ -96,16 +89,14 @@ private slots:
 #endif
 };
 
-void TestDeviceLink::replyArrivesWholeOrByteByByte_data()
-{
+void TestDeviceLink::replyArrivesWholeOrByteByByte_data() {
   QTest::addColumn<int>("chunk");
   QTest::newRow("whole") << 0;
   QTest::newRow("one byte per event") << 1;
   QTest::newRow("five bytes per event") << 5;
 }
 
-void TestDeviceLink::replyArrivesWholeOrByteByByte()
-{
+void TestDeviceLink::replyArrivesWholeOrByteByByte() {
   QFETCH(int, chunk);
   FakeLink f;
   f.port->setDeliveryChunk(chunk);
@@ -122,11 +113,12 @@ void TestDeviceLink::replyArrivesWholeOrByteByByte()
   QCOMPARE(f.link.Rx().Count, 0);
 }
 
-void TestDeviceLink::otherCommandsAreDroppedWhileWaiting()
-{
+void TestDeviceLink::otherCommandsAreDroppedWhileWaiting() {
   FakeLink f;
   QTimer::singleShot(10, f.port, [&] { f.port->feedReceived(FrameBytes(3, "params")); });
-  QTimer::singleShot(40, f.port, [&] { f.port->feedReceived(FrameBytes(7) + FrameBytes(1, "V1") + FrameBytes(4, "x")); });
+  QTimer::singleShot(40, f.port, [&] {
+    f.port->feedReceived(FrameBytes(7) + FrameBytes(1, "V1") + FrameBytes(4, "x"));
+  });
 
   const auto reply = f.link.WaitReply(1, 2);
   QCOMPARE(reply.result, DeviceLink::WaitResult::Reply);
@@ -138,8 +130,7 @@ void TestDeviceLink::otherCommandsAreDroppedWhileWaiting()
   QVERIFY(!f.link.ReadFrame());
 }
 
-void TestDeviceLink::replyAlreadyWaitingIsFoundWithZeroSeconds()
-{
+void TestDeviceLink::replyAlreadyWaitingIsFoundWithZeroSeconds() {
   FakeLink f;
   f.port->feedReceived(FrameBytes(3) + FrameBytes(4, QByteArray(1, '\1')));
   const auto reply = f.link.WaitReply(4, 0);
@@ -147,8 +138,7 @@ void TestDeviceLink::replyAlreadyWaitingIsFoundWithZeroSeconds()
   QCOMPARE(PayloadOf(reply.frame), QByteArray(1, '\1'));
 }
 
-void TestDeviceLink::silenceTimesOutAfterTheGivenTime()
-{
+void TestDeviceLink::silenceTimesOutAfterTheGivenTime() {
   FakeLink f;
   // Only frames that never match, and garbage, arrive during the wait.
   QTimer::singleShot(300, f.port, [&] { f.port->feedReceived(FrameBytes(3) + "\xAA\x01\x05"); });
@@ -161,8 +151,7 @@ void TestDeviceLink::silenceTimesOutAfterTheGivenTime()
   QVERIFY(!f.link.Aborted());
 }
 
-void TestDeviceLink::abortEndsTheWait()
-{
+void TestDeviceLink::abortEndsTheWait() {
   FakeLink f;
   QTimer::singleShot(20, &f.link, [&] { f.link.AbortWaits(); });
   QCOMPARE(f.link.WaitReply(1, 30).result, DeviceLink::WaitResult::Aborted);
@@ -185,8 +174,7 @@ void TestDeviceLink::abortEndsTheWait()
   QCOMPARE(inner, DeviceLink::WaitResult::Aborted);
 }
 
-void TestDeviceLink::lostDeviceEndsTheWait()
-{
+void TestDeviceLink::lostDeviceEndsTheWait() {
   FakeLink f;
   QTimer::singleShot(20, f.port, [&] { f.port->simulateDeviceLost(); });
   QCOMPARE(f.link.WaitReply(1, 30).result, DeviceLink::WaitResult::Aborted);
@@ -194,15 +182,13 @@ void TestDeviceLink::lostDeviceEndsTheWait()
   QVERIFY(!f.port->IsOpen());
 }
 
-void TestDeviceLink::closedPortEndsTheWaitAtOnce()
-{
+void TestDeviceLink::closedPortEndsTheWaitAtOnce() {
   FakeLink f;
   f.port->Close();
   QCOMPARE(f.link.WaitReply(1, 30).result, DeviceLink::WaitResult::Aborted);
 }
 
-void TestDeviceLink::waitForBytes()
-{
+void TestDeviceLink::waitForBytes() {
   FakeLink f;
   QTimer::singleShot(20, f.port, [&] { f.port->feedReceived("\xAA"); });
   QVERIFY(f.link.WaitForBytes());
@@ -219,8 +205,7 @@ void TestDeviceLink::waitForBytes()
   QVERIFY(!f.link.WaitForBytes());
 }
 
-void TestDeviceLink::writeFollowsThePort()
-{
+void TestDeviceLink::writeFollowsThePort() {
   FakeLink f;
   const QByteArray leave = FrameBytes(2);
   QVERIFY(f.link.Write({reinterpret_cast<const std::uint8_t*>(leave.constData()), 6}));
@@ -234,32 +219,39 @@ void TestDeviceLink::writeFollowsThePort()
   QCOMPARE(f.port->writtenFrames().size(), 1);
 }
 
-
-void TestDeviceLink::sessionOperations_data()
-{
+void TestDeviceLink::sessionOperations_data() {
   QTest::addColumn<QString>("operation");
   QTest::addColumn<QByteArray>("unitSends"); // fed before the operation starts
   QTest::addColumn<QString>("event");        // "lost", "cancel", "closed" or empty
   QTest::addColumn<int>("reason");           // SessionReason
 
   const QByteArray record(int(k7v::kAppParamsSize), '\x5A');
-  QTest::newRow("enter: version") << "enter" << FrameBytes(1, "V2.01") << "" << int(SessionReason::Ok);
+  QTest::newRow("enter: version") << "enter" << FrameBytes(1, "V2.01") << ""
+                                  << int(SessionReason::Ok);
   QTest::newRow("enter: silence") << "enter" << QByteArray() << "" << int(SessionReason::NoAnswer);
-  QTest::newRow("enter: port closed") << "enter" << QByteArray() << "closed" << int(SessionReason::NotOpen);
+  QTest::newRow("enter: port closed")
+      << "enter" << QByteArray() << "closed" << int(SessionReason::NotOpen);
   QTest::newRow("read: record") << "read" << FrameBytes(3, record) << "" << int(SessionReason::Ok);
-  QTest::newRow("read: short answer") << "read" << FrameBytes(3, record.left(100)) << "" << int(SessionReason::IncompleteAnswer);
-  QTest::newRow("read: device lost") << "read" << QByteArray() << "lost" << int(SessionReason::LinkLost);
-  QTest::newRow("read: cancelled") << "read" << QByteArray() << "cancel" << int(SessionReason::Cancelled);
-  QTest::newRow("info: answer") << "info" << FrameBytes(7, QByteArray(49, 'I')) << "" << int(SessionReason::Ok);
+  QTest::newRow("read: short answer")
+      << "read" << FrameBytes(3, record.left(100)) << "" << int(SessionReason::IncompleteAnswer);
+  QTest::newRow("read: device lost")
+      << "read" << QByteArray() << "lost" << int(SessionReason::LinkLost);
+  QTest::newRow("read: cancelled")
+      << "read" << QByteArray() << "cancel" << int(SessionReason::Cancelled);
+  QTest::newRow("info: answer") << "info" << FrameBytes(7, QByteArray(49, 'I')) << ""
+                                << int(SessionReason::Ok);
   QTest::newRow("info: silence") << "info" << FrameBytes(3) << "" << int(SessionReason::NoAnswer);
-  QTest::newRow("write: stored") << "write" << FrameBytes(4, "\x01") << "" << int(SessionReason::Ok);
-  QTest::newRow("write: refused") << "write" << FrameBytes(4, QByteArray(1, '\0')) << "" << int(SessionReason::Refused);
-  QTest::newRow("write: no result byte") << "write" << FrameBytes(4) << "" << int(SessionReason::IncompleteAnswer);
-  QTest::newRow("write: cancelled") << "write" << QByteArray() << "cancel" << int(SessionReason::Cancelled);
+  QTest::newRow("write: stored") << "write" << FrameBytes(4, "\x01") << ""
+                                 << int(SessionReason::Ok);
+  QTest::newRow("write: refused") << "write" << FrameBytes(4, QByteArray(1, '\0')) << ""
+                                  << int(SessionReason::Refused);
+  QTest::newRow("write: no result byte")
+      << "write" << FrameBytes(4) << "" << int(SessionReason::IncompleteAnswer);
+  QTest::newRow("write: cancelled")
+      << "write" << QByteArray() << "cancel" << int(SessionReason::Cancelled);
 }
 
-void TestDeviceLink::sessionOperations()
-{
+void TestDeviceLink::sessionOperations() {
   QFETCH(QString, operation);
   QFETCH(QByteArray, unitSends);
   QFETCH(QString, event);
@@ -282,13 +274,11 @@ void TestDeviceLink::sessionOperations()
   } else if (operation == QLatin1String("read")) {
     const ParamsResult r = f.session.readParams();
     result = r;
-    if (r.ok())
-      QCOMPARE(ToBytes(r.params.bytes()), unitSends.mid(4, int(k7v::kAppParamsSize)));
+    if (r.ok()) QCOMPARE(ToBytes(r.params.bytes()), unitSends.mid(4, int(k7v::kAppParamsSize)));
   } else if (operation == QLatin1String("info")) {
     const SysInfoResult r = f.session.readSysInfo();
     result = r;
-    if (r.ok())
-      QCOMPARE(r.info.product_type, std::string("IIII"));
+    if (r.ok()) QCOMPARE(r.info.product_type, std::string("IIII"));
   } else {
     TAppParams params;
     params.bytes().fill(0x33);
@@ -308,8 +298,7 @@ void TestDeviceLink::sessionOperations()
   }
 }
 
-void TestDeviceLink::sessionDownloadEndings_data()
-{
+void TestDeviceLink::sessionDownloadEndings_data() {
   QTest::addColumn<QByteArray>("unitSends");
   QTest::addColumn<QString>("event"); // "lost", "cancel at first piece" or empty
   QTest::addColumn<int>("answers");   // chunk answers written
@@ -317,21 +306,25 @@ void TestDeviceLink::sessionDownloadEndings_data()
 
   const QByteArray twoPieces = ChunkRequestBytes(0, 60) + ChunkRequestBytes(60, 60);
   QTest::newRow("verified") << twoPieces + FrameBytes(0xE3) << "" << 2 << int(SessionReason::Ok);
-  QTest::newRow("refused") << twoPieces + FrameBytes(0xE4) << "" << 2 << int(SessionReason::Refused);
-  QTest::newRow("stray frames do not keep it alive") << twoPieces + FrameBytes(3) + FrameBytes(1) << "" << 2
-                                                     << int(SessionReason::StoppedAsking);
-  QTest::newRow("silent after the start") << QByteArray() << "" << 0 << int(SessionReason::StoppedAsking);
-  QTest::newRow("one piece asked again and again") << ChunkRequestBytes(60, 60).repeated(6) << "" << 4
-                                                   << int(SessionReason::RepeatedPiece);
-  QTest::newRow("the same piece asked again, then on") << ChunkRequestBytes(0, 60).repeated(4) + ChunkRequestBytes(60, 60).repeated(4)
-                                                        + FrameBytes(0xE3) << "" << 8 << int(SessionReason::Ok);
-  QTest::newRow("stopped at the first piece") << twoPieces + FrameBytes(0xE3) << "cancel at first piece" << 1
-                                              << int(SessionReason::Cancelled);
+  QTest::newRow("refused") << twoPieces + FrameBytes(0xE4) << "" << 2
+                           << int(SessionReason::Refused);
+  QTest::newRow("stray frames do not keep it alive")
+      << twoPieces + FrameBytes(3) + FrameBytes(1) << "" << 2 << int(SessionReason::StoppedAsking);
+  QTest::newRow("silent after the start")
+      << QByteArray() << "" << 0 << int(SessionReason::StoppedAsking);
+  QTest::newRow("one piece asked again and again")
+      << ChunkRequestBytes(60, 60).repeated(6) << "" << 4 << int(SessionReason::RepeatedPiece);
+  QTest::newRow("the same piece asked again, then on")
+      << ChunkRequestBytes(0, 60).repeated(4) + ChunkRequestBytes(60, 60).repeated(4) +
+             FrameBytes(0xE3)
+      << "" << 8 << int(SessionReason::Ok);
+  QTest::newRow("stopped at the first piece")
+      << twoPieces + FrameBytes(0xE3) << "cancel at first piece" << 1
+      << int(SessionReason::Cancelled);
   QTest::newRow("device lost") << QByteArray() << "lost" << 0 << int(SessionReason::LinkLost);
 }
 
-void TestDeviceLink::sessionDownloadEndings()
-{
+void TestDeviceLink::sessionDownloadEndings() {
   QFETCH(QByteArray, unitSends);
   QFETCH(QString, event);
   QFETCH(int, answers);
@@ -339,8 +332,7 @@ void TestDeviceLink::sessionDownloadEndings()
 
   FakeSession f;
   std::vector<std::uint8_t> body(100);
-  for (std::size_t i = 0; i < body.size(); ++i)
-    body[i] = std::uint8_t(i);
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = std::uint8_t(i);
   DownloadImage image{body, 100, "fw.bin", "V1", 4950};
   f.port->feedReceived(unitSends);
   if (event == QLatin1String("lost"))
@@ -350,8 +342,7 @@ void TestDeviceLink::sessionDownloadEndings()
   const SessionResult result = f.session.download(image, [&](const DownloadProgress& p) {
     reached << p.reached;
     QCOMPARE(p.total, 100);
-    if (event == QLatin1String("cancel at first piece"))
-      f.session.cancel();
+    if (event == QLatin1String("cancel at first piece")) f.session.cancel();
   });
   QCOMPARE(int(result.reason), reason);
 
@@ -366,15 +357,15 @@ void TestDeviceLink::sessionDownloadEndings()
   }
 }
 
-void TestDeviceLink::sessionsOnFourThreads()
-{
+void TestDeviceLink::sessionsOnFourThreads() {
   // Four units, one of them mute to the parameter request. Each session runs
   // on its own thread from opening to closing; the mute one is ended from
   // this thread by a cancel once the other three are through, so it cannot
   // have held them up.
   std::array<DtuSimProcess, 4> sims;
   for (std::size_t i = 0; i < sims.size(); ++i)
-    QVERIFY2(sims[i].start(i == 2 ? QStringList{"--silent", "3"} : QStringList{}), qPrintable(sims[i].errorString()));
+    QVERIFY2(sims[i].start(i == 2 ? QStringList{"--silent", "3"} : QStringList{}),
+             qPrintable(sims[i].errorString()));
 
   QMutex mutex;
   QStringList finished; // "unit: outcome", in the order the sessions ended
@@ -392,8 +383,7 @@ void TestDeviceLink::sessionsOnFourThreads()
       steps << session.enterConfiguration("######").version;
       const ParamsResult params = session.readParams();
       steps << SessionReasonName(params.reason);
-      if (params.ok())
-        steps << SessionReasonName(session.readSysInfo().reason);
+      if (params.ok()) steps << SessionReasonName(session.readSysInfo().reason);
       session.clearCancel();
       steps << SessionReasonName(session.leaveConfiguration().reason);
       live[i] = nullptr;
@@ -411,17 +401,16 @@ void TestDeviceLink::sessionsOnFourThreads()
   QTRY_COMPARE_WITH_TIMEOUT(count(), 3, 20000);
   QTRY_VERIFY(live[2].load() != nullptr);
   live[2].load()->cancel(); // from this thread: ends the other thread's wait at once
-  for (auto& t : threads)
-    QVERIFY(t->wait(20000));
+  for (auto& t : threads) QVERIFY(t->wait(20000));
 
   QCOMPARE(finished.size(), 4);
   QCOMPARE(finished.last(), QStringLiteral("2:ok,V2.01,cancelled,ok"));
   QStringList others = finished.mid(0, 3);
   others.sort();
-  QCOMPARE(others, (QStringList{"0:ok,V2.01,ok,ok,ok", "1:ok,V2.01,ok,ok,ok", "3:ok,V2.01,ok,ok,ok"}));
+  QCOMPARE(others,
+           (QStringList{"0:ok,V2.01,ok,ok,ok", "1:ok,V2.01,ok,ok,ok", "3:ok,V2.01,ok,ok,ok"}));
   // Every unit was told to leave configuration mode.
-  for (const DtuSimProcess& sim : sims)
-    QTRY_VERIFY(sim.framesReceived().contains(FrameBytes(2)));
+  for (const DtuSimProcess& sim : sims) QTRY_VERIFY(sim.framesReceived().contains(FrameBytes(2)));
 }
 
 #ifdef Q_OS_LINUX
@@ -430,8 +419,7 @@ namespace {
 struct Pty {
   int master = -1;
   QString slavePath;
-  Pty()
-  {
+  Pty() {
     int slave = -1;
     char name[256] = {};
     if (::openpty(&master, &slave, name, nullptr, nullptr) == 0) {
@@ -439,16 +427,13 @@ struct Pty {
       slavePath = QString::fromLocal8Bit(name);
     }
   }
-  ~Pty()
-  {
-    if (master >= 0)
-      ::close(master);
+  ~Pty() {
+    if (master >= 0) ::close(master);
   }
 };
 } // namespace
 
-void TestDeviceLink::ptyOpensConfiguresAndCarriesBytes()
-{
+void TestDeviceLink::ptyOpensConfiguresAndCarriesBytes() {
   Pty pty;
   QVERIFY(pty.master >= 0);
   auto* port = new QtSerialPortLink;
@@ -463,7 +448,9 @@ void TestDeviceLink::ptyOpensConfiguresAndCarriesBytes()
     QVERIFY(port->IsOpen()); // the refused second open left the first alone
 
     const QByteArray answer = FrameBytes(1, "V2.01");
-    QTimer::singleShot(20, port, [&] { QCOMPARE(::write(pty.master, answer.constData(), answer.size()), answer.size()); });
+    QTimer::singleShot(20, port, [&] {
+      QCOMPARE(::write(pty.master, answer.constData(), answer.size()), answer.size());
+    });
     const auto reply = link.WaitReply(1, 2);
     QCOMPARE(reply.result, DeviceLink::WaitResult::Reply);
     QCOMPARE(PayloadOf(reply.frame), QByteArray("V2.01"));
@@ -478,8 +465,7 @@ void TestDeviceLink::ptyOpensConfiguresAndCarriesBytes()
   }
 }
 
-void TestDeviceLink::ptyRefusesWhatItCannotDo_data()
-{
+void TestDeviceLink::ptyRefusesWhatItCannotDo_data() {
   QTest::addColumn<int>("baud");
   QTest::addColumn<int>("dataBits");
   QTest::addColumn<int>("parityIndex");
@@ -493,8 +479,7 @@ void TestDeviceLink::ptyRefusesWhatItCannotDo_data()
   QTest::newRow("parity left as it is") << 9600 << 8 << 7 << int(OpenResult::Kind::Ok);
 }
 
-void TestDeviceLink::ptyRefusesWhatItCannotDo()
-{
+void TestDeviceLink::ptyRefusesWhatItCannotDo() {
   QFETCH(int, baud);
   QFETCH(int, dataBits);
   QFETCH(int, parityIndex);
@@ -514,8 +499,7 @@ void TestDeviceLink::ptyRefusesWhatItCannotDo()
   QCOMPARE(lost.count(), 0);
 }
 
-void TestDeviceLink::missingDeviceFailsToOpen()
-{
+void TestDeviceLink::missingDeviceFailsToOpen() {
   QtSerialPortLink port;
   QSignalSpy lost(&port, &SerialPort::deviceLost);
   QCOMPARE(port.Open({"/dev/k7v-no-such-port", 9600, 8, 1, 0}).kind, OpenResult::Kind::OpenFailed);

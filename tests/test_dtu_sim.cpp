@@ -68,7 +68,9 @@ public:
       spy.wait(int(qMax<qint64>(1, deadline.remainingTime())));
     }
   }
-  std::uint16_t RxBytesWaiting() override { return std::uint16_t(qMin<qint64>(port.bytesAvailable(), 0xFFFF)); }
+  std::uint16_t RxBytesWaiting() override {
+    return std::uint16_t(qMin<qint64>(port.bytesAvailable(), 0xFFFF));
+  }
   std::uint16_t ReadPort(std::uint8_t* dest, std::uint16_t n) override {
     const qint64 got = port.read(reinterpret_cast<char*>(dest), n);
     rawReceived += int(qMax<qint64>(got, 0));
@@ -97,8 +99,7 @@ private:
       qWarning() << sim.errorString();
       return false;
     }
-    if (!pc.open(sim.devicePath()))
-      return false;
+    if (!pc.open(sim.devicePath())) return false;
     pc.send(kSwitch);
     return pc.nextFrame().startsWith(Hex("AA01"));
   }
@@ -202,8 +203,7 @@ private slots:
     pc.send(FrameBytes(quint8(command)));
     const QByteArray f = pc.nextFrame(frameLength ? 2000 : 700);
     QCOMPARE(f.size(), frameLength);
-    if (frameLength)
-      QCOMPARE(quint8(f.at(1)), quint8(command));
+    if (frameLength) QCOMPARE(quint8(f.at(1)), quint8(command));
     QVERIFY2(pc.rawReceived >= rawAtLeast, qPrintable(QString::number(pc.rawReceived)));
   }
 
@@ -231,8 +231,7 @@ private slots:
     QVERIFY(connectTo(sim, pc, args));
 
     QByteArray body(bodySize, '\0');
-    for (int i = 0; i < bodySize; ++i)
-      body[i] = char((i * 7 + i / 256) & 0xFF);
+    for (int i = 0; i < bodySize; ++i) body[i] = char((i * 7 + i / 256) & 0xFF);
     pc.send(DownloadStart("fw", "V3.00", quint32(body.size()), quint16(Sum16Of(body) + sumError)));
 
     QStringList asked;
@@ -270,8 +269,8 @@ private slots:
     pc.send(DownloadStart("fw", "V1", 40, Sum16Of(body)));
     const QByteArray request = FrameBytes(0xE2, Hex("000000002800"));
     QCOMPARE(pc.nextFrame(), request);
-    QCOMPARE(pc.nextFrame(), request);                  // unanswered: asked again
-    pc.send(ChunkAnswer(0, body.left(39)));              // wrong count: ignored
+    QCOMPARE(pc.nextFrame(), request);      // unanswered: asked again
+    pc.send(ChunkAnswer(0, body.left(39))); // wrong count: ignored
     QCOMPARE(pc.nextFrame(), request);
     QCOMPARE(pc.nextFrame(), Hex("AAE4060094BB")); // retries used up
     QVERIFY(sim.stateImage().isEmpty());
@@ -302,15 +301,12 @@ private slots:
     for (int round = 0; round < 2; ++round) {
       for (int i = 0; i < 40; ++i) {
         QByteArray junk(512, '\0');
-        for (char& c : junk)
-          c = char(rng.bounded(256));
-        if (i % 5 == 0)
-          junk[int(rng.bounded(500))] = char(0xAA);
+        for (char& c : junk) c = char(rng.bounded(256));
+        if (i % 5 == 0) junk[int(rng.bounded(500))] = char(0xAA);
         pc.send(junk);
       }
       pc.send(Hex("AA020600B2BB")); // leave configuration mode if still in it
-      while (!pc.nextFrame(400).isEmpty()) {
-      }
+      while (!pc.nextFrame(400).isEmpty()) {}
     }
     QVERIFY(sim.isRunning());
     pc.send(kSwitch);

@@ -67,14 +67,16 @@ void TestFactoryDefaults::sameResultFromAnyStart() {
   w.setText("ed_dtuid", kDtuId);
   if (start == "wakeup") {
     w.choose("cb_workmode", 1);
-    QVERIFY(Shown(w, "ed_idletime") && Shown(w, "ckbDropWakedata") && !Shown(w, "ed_reconnecttime"));
+    QVERIFY(Shown(w, "ed_idletime") && Shown(w, "ckbDropWakedata") &&
+            !Shown(w, "ed_reconnecttime"));
   } else if (start == "far") {
     w.form().DecodeParams(FarRecord());
   }
 
   w.click("SpeedButton15");
   const TAppParams once = w.encoded();
-  QVERIFY2(once == FactoryRecord(kDtuId), qPrintable(RecordDifferences(once, FactoryRecord(kDtuId))));
+  QVERIFY2(once == FactoryRecord(kDtuId),
+           qPrintable(RecordDifferences(once, FactoryRecord(kDtuId))));
   // The button's steps and the record the simulator and the command line use agree.
   TAppParams core = FactoryParams();
   core.SetText(F::dtu_id, kDtuId);
@@ -87,8 +89,8 @@ void TestFactoryDefaults::sameResultFromAnyStart() {
   QVERIFY(w.boxes.isEmpty());
 
   // Every dependent row matches the factory selections.
-  for (const char* shown : {"ed_packet_length", "ed_delay", "Panel13", "ed_reconnecttime", "Label39",
-                            "edAuto_cnt_interval"})
+  for (const char* shown : {"ed_packet_length", "ed_delay", "Panel13", "ed_reconnecttime",
+                            "Label39", "edAuto_cnt_interval"})
     QVERIFY2(Shown(w, shown), shown);
   for (const char* hidden : {"ed_idletime", "Label42", "ckbDropWakedata", "ePcreconnectinterval"})
     QVERIFY2(!Shown(w, hidden), hidden);
@@ -107,15 +109,16 @@ void TestFactoryDefaults::boxRulesRunAsByAClick() {
   w.form().DecodeParams(FarRecord());
   for (const char* on : {"ck_enable_heart", "ck_enable_heart_ack", "cb_insert_enable"})
     QVERIFY2(w.get<QCheckBox>(on)->isChecked(), on);
-  for (const char* enabled : {"m_heart", "m_heart_ack", "ck_enable_heart_ack", "cb_insert_enable", "ed_insert_pos"})
+  for (const char* enabled :
+       {"m_heart", "m_heart_ack", "ck_enable_heart_ack", "cb_insert_enable", "ed_insert_pos"})
     QVERIFY2(Enabled(w, enabled), enabled);
 
   w.click("SpeedButton15");
-  for (const char* box : {"ck_enable_heart", "ck_enable_heart_ack", "cb_insert_enable", "ckbDropWakedata",
-                          "ck_enable_recv_sms"})
+  for (const char* box : {"ck_enable_heart", "ck_enable_heart_ack", "cb_insert_enable",
+                          "ckbDropWakedata", "ck_enable_recv_sms"})
     QVERIFY2(!w.get<QCheckBox>(box)->isChecked(), box);
-  for (const char* disabled : {"m_heart", "Label33", "m_heart_ack", "Label34", "ck_enable_heart_ack",
-                               "cb_insert_enable", "ed_insert_pos"})
+  for (const char* disabled : {"m_heart", "Label33", "m_heart_ack", "Label34",
+                               "ck_enable_heart_ack", "cb_insert_enable", "ed_insert_pos"})
     QVERIFY2(!Enabled(w, disabled), disabled);
 }
 

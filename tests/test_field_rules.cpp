@@ -2,15 +2,15 @@
 // parameter pages, driven through the window as the technician drives it.
 
 #include <QApplication>
-#include <QHash>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QHash>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QScrollArea>
-#include <QStringDecoder>
 #include <QScrollBar>
+#include <QStringDecoder>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -31,7 +31,7 @@ const char* PageButton(const QString& page) {
 // A field on the same page without an exit rule, to move the focus to.
 const char* Elsewhere(const QString& page) {
   static const QHash<QString, const char*> others = {
-      {"pSerial", "cb_baudrate"}, {"sbDial", "ed_apn"},   {"pConnection", "ed_hostname1"},
+      {"pSerial", "cb_baudrate"}, {"sbDial", "ed_apn"},      {"pConnection", "ed_hostname1"},
       {"sbPtcl", "ed_dtuid"},     {"pWorkmode", "ed_phone"}, {"pRemote", "edMasterHostName"},
   };
   return others.value(page, nullptr);
@@ -104,20 +104,42 @@ void TestFieldRules::keyFilters_data() {
   QTest::addColumn<QString>("typed");
   QTest::addColumn<QString>("expected");
   // Numbers: digits only among the printable characters.
-  QTest::newRow("port letters, point") << "ed_port1" << "4a0.0b9" << "4009";
-  QTest::newRow("packet length signs") << "ed_packet_length" << "-1+2 3" << "123";
-  QTest::newRow("heart interval") << "ed_heart" << "6_0:" << "60";
-  QTest::newRow("ping interval") << "edPingIvl" << "1~5" << "15";
+  QTest::newRow("port letters, point") << "ed_port1"
+                                       << "4a0.0b9"
+                                       << "4009";
+  QTest::newRow("packet length signs") << "ed_packet_length"
+                                       << "-1+2 3"
+                                       << "123";
+  QTest::newRow("heart interval") << "ed_heart"
+                                  << "6_0:"
+                                  << "60";
+  QTest::newRow("ping interval") << "edPingIvl"
+                                 << "1~5"
+                                 << "15";
   // Addresses: the point passes as well, the minus does not.
-  QTest::newRow("ip letters") << "ed_ip1" << "1x0.0.-0.1" << "10.0.0.1";
-  QTest::newRow("master ip") << "edMasterIP" << "1/2.3,4" << "12.34";
-  QTest::newRow("dns") << "edSecondaryDNS" << "8 .8" << "8.8";
+  QTest::newRow("ip letters") << "ed_ip1"
+                              << "1x0.0.-0.1"
+                              << "10.0.0.1";
+  QTest::newRow("master ip") << "edMasterIP"
+                             << "1/2.3,4"
+                             << "12.34";
+  QTest::newRow("dns") << "edSecondaryDNS"
+                       << "8 .8"
+                       << "8.8";
   // Phone and PIN: plus and digits.
-  QTest::newRow("phone plus") << "ed_phone" << "+86 138-a" << "+86138";
-  QTest::newRow("pin") << "edPincode" << "1a2+" << "12+";
+  QTest::newRow("phone plus") << "ed_phone"
+                              << "+86 138-a"
+                              << "+86138";
+  QTest::newRow("pin") << "edPincode"
+                       << "1a2+"
+                       << "12+";
   // Heartbeat memos: hex digits and blanks.
-  QTest::newRow("heart hex") << "m_heart" << "0g1 aB xF" << "01 aB F";
-  QTest::newRow("heart ack hex") << "m_heart_ack" << "FF,ee" << "FFee";
+  QTest::newRow("heart hex") << "m_heart"
+                             << "0g1 aB xF"
+                             << "01 aB F";
+  QTest::newRow("heart ack hex") << "m_heart_ack"
+                                 << "FF,ee"
+                                 << "FFee";
 }
 
 void TestFieldRules::keyFilters() {
@@ -158,8 +180,10 @@ void TestFieldRules::filterKeepsEditingKeys() {
   // Ctrl+V types a control character: numbers and addresses let it through,
   // the phone filter discards it and with it the paste.
   QApplication::clipboard()->setText("77");
-  struct { const char* field; const char* expected; } cases[] = {
-      {"ed_phone", ""}, {"edPincode", ""}, {"ed_port1", "77"}, {"ed_ip1", "77"}};
+  struct {
+    const char* field;
+    const char* expected;
+  } cases[] = {{"ed_phone", ""}, {"edPincode", ""}, {"ed_port1", "77"}, {"ed_ip1", "77"}};
   for (const auto& c : cases) {
     w.showPageOf(c.field);
     auto* edit = w.get<QLineEdit>(c.field);
@@ -173,10 +197,14 @@ void TestFieldRules::filterKeepsEditingKeys() {
 void TestFieldRules::inputMethodTextIsFiltered() {
   Window w;
   w.get<QCheckBox>("ck_enable_heart")->setChecked(true);
-  struct { const char* field; QString commit; QString expected; } cases[] = {
-      {"ed_phone", "1中2a", "12"},           // phone: digits only
-      {"m_heart", "0x1F 中", "01F "},         // memo: hex digits and blanks
-      {"ed_port1", "5中", "5中"},              // numbers: codes above 127 pass
+  struct {
+    const char* field;
+    QString commit;
+    QString expected;
+  } cases[] = {
+      {"ed_phone", "1中2a", "12"},    // phone: digits only
+      {"m_heart", "0x1F 中", "01F "}, // memo: hex digits and blanks
+      {"ed_port1", "5中", "5中"},     // numbers: codes above 127 pass
   };
   for (const auto& c : cases) {
     w.showPageOf(c.field);
@@ -197,16 +225,22 @@ void TestFieldRules::textFieldsHoldDeviceBytes_data() {
   QTest::addColumn<int>("keptCharacters");
   QTest::addColumn<QString>("tooltip");
   const QString chinese44(44, QChar(0x57DF)); // 域, two bytes in GBK
-  QTest::newRow("host name typed") << "ed_hostname1" << "type" << chinese44 << 32 << "64 / 64 bytes";
-  QTest::newRow("host name pasted") << "ed_hostname1" << "paste" << chinese44 << 32 << "64 / 64 bytes";
-  QTest::newRow("identifier typed") << "ed_dtuid" << "type" << chinese44.left(14) << 8 << "16 / 16 bytes";
-  QTest::newRow("identifier by input method") << "ed_dtuid" << "input method" << chinese44.left(14) << 8
-                                              << "16 / 16 bytes";
+  QTest::newRow("host name typed") << "ed_hostname1"
+                                   << "type" << chinese44 << 32 << "64 / 64 bytes";
+  QTest::newRow("host name pasted") << "ed_hostname1"
+                                    << "paste" << chinese44 << 32 << "64 / 64 bytes";
+  QTest::newRow("identifier typed") << "ed_dtuid"
+                                    << "type" << chinese44.left(14) << 8 << "16 / 16 bytes";
+  QTest::newRow("identifier by input method")
+      << "ed_dtuid"
+      << "input method" << chinese44.left(14) << 8 << "16 / 16 bytes";
   // One byte short of a whole character: the character is left out, not split.
-  QTest::newRow("identifier pasted, odd start") << "ed_dtuid" << "paste" << "a" + chinese44.left(14) << 8
-                                                << "15 / 16 bytes";
-  QTest::newRow("ascii keeps the character limit") << "ed_apn" << "paste" << QString(70, QLatin1Char('x')) << 63
-                                                   << "63 / 64 bytes";
+  QTest::newRow("identifier pasted, odd start") << "ed_dtuid"
+                                                << "paste"
+                                                << "a" + chinese44.left(14) << 8 << "15 / 16 bytes";
+  QTest::newRow("ascii keeps the character limit")
+      << "ed_apn"
+      << "paste" << QString(70, QLatin1Char('x')) << 63 << "63 / 64 bytes";
 }
 
 void TestFieldRules::textFieldsHoldDeviceBytes() {
@@ -222,7 +256,8 @@ void TestFieldRules::textFieldsHoldDeviceBytes() {
   edit->clear();
   edit->setFocus(Qt::TabFocusReason);
   if (how == "type") {
-    for (const QChar ch : text) QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+    for (const QChar ch : text)
+      QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(ch), Qt::NoModifier);
   } else if (how == "paste") {
     QGuiApplication::clipboard()->setText(text);
     QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
@@ -250,20 +285,39 @@ void TestFieldRules::exitRules_data() {
   QTest::addColumn<bool>("refused");
   QTest::addColumn<QString>("presetName"); // a control to set first, for the row to be there
   QTest::addColumn<QString>("presetValue");
-  struct Row { const char* field; const char* text; bool refused; const char* preset = ""; const char* value = ""; };
+  struct Row {
+    const char* field;
+    const char* text;
+    bool refused;
+    const char* preset = "";
+    const char* value = "";
+  };
   const Row rows[] = {
-      {"ed_port1", "65535", false}, {"ed_port1", "65536", true}, {"ed_port1", "0", false},
-      {"ed_port2", "65536", true}, {"ed_port3", "65536", true}, {"edMasterPort", "65536", true},
-      {"ed_heart", "65536", true}, {"ed_heart", "65535", false},
-      {"ePcreconnectinterval", "65535", false}, {"ePcreconnectinterval", "65536", true},
-      {"ed_packet_length", "0", true}, {"ed_packet_length", "1", false},
-      {"ed_packet_length", "1024", false}, {"ed_packet_length", "1025", true},
+      {"ed_port1", "65535", false},
+      {"ed_port1", "65536", true},
+      {"ed_port1", "0", false},
+      {"ed_port2", "65536", true},
+      {"ed_port3", "65536", true},
+      {"edMasterPort", "65536", true},
+      {"ed_heart", "65536", true},
+      {"ed_heart", "65535", false},
+      {"ePcreconnectinterval", "65535", false},
+      {"ePcreconnectinterval", "65536", true},
+      {"ed_packet_length", "0", true},
+      {"ed_packet_length", "1", false},
+      {"ed_packet_length", "1024", false},
+      {"ed_packet_length", "1025", true},
       {"ed_packet_length", "-5", false}, // no lower bound below zero
-      {"ed_delay", "99", true}, {"ed_delay", "100", false}, {"ed_delay", "1000", false},
-      {"ed_delay", "1001", true}, {"ed_delay", "-5", true},
-      {"ed_idletime", "4", true, "cb_workmode", "1"}, {"ed_idletime", "5", false, "cb_workmode", "1"},
+      {"ed_delay", "99", true},
+      {"ed_delay", "100", false},
+      {"ed_delay", "1000", false},
+      {"ed_delay", "1001", true},
+      {"ed_delay", "-5", true},
+      {"ed_idletime", "4", true, "cb_workmode", "1"},
+      {"ed_idletime", "5", false, "cb_workmode", "1"},
       {"ed_idletime", "65536", true, "cb_workmode", "1"},
-      {"ed_reconnecttime", "4", true}, {"ed_reconnecttime", "65535", false},
+      {"ed_reconnecttime", "4", true},
+      {"ed_reconnecttime", "65535", false},
       {"edAuto_cnt_interval", "0", false, "cbPconlinemode", "1"},
       {"edAuto_cnt_interval", "1", true, "cbPconlinemode", "1"},
       {"edAuto_cnt_interval", "9", true, "cbPconlinemode", "1"},
@@ -272,16 +326,25 @@ void TestFieldRules::exitRules_data() {
       {"ed_insert_pos", "24", false, "cb_insert_enable", "1"},
       {"ed_insert_pos", "25", true, "cb_insert_enable", "1"},
       {"ed_insert_pos", "-1", false, "cb_insert_enable", "1"},
-      {"edPingIvl", "255", false}, {"edPingIvl", "256", true},
-      {"edConf", "#####", true}, {"edConf", "######", false}, {"edConf", "#######", true},
-      {"edConf", "中文中", false},     // six bytes in the device's code page
+      {"edPingIvl", "255", false},
+      {"edPingIvl", "256", true},
+      {"edConf", "#####", true},
+      {"edConf", "######", false},
+      {"edConf", "#######", true},
+      {"edConf", "中文中", false},      // six bytes in the device's code page
       {"edConf", "中文中文中文", true}, // twelve bytes would not fit the record
       // What inet_addr takes: test_core_ini; here that the rule uses it.
-      {"ed_ip1", "255.255.255.255", true}, {"ed_ip1", "0.0.0.0", false}, {"ed_ip1", "10.1", false},
+      {"ed_ip1", "255.255.255.255", true},
+      {"ed_ip1", "0.0.0.0", false},
+      {"ed_ip1", "10.1", false},
       {"ed_ip1", "", true},
-      {"ed_ip2", "1.2.3.4.5", true}, {"ed_ip3", "192.168.1.2", false}, {"edMasterIP", "1..2", true},
-      {"edprimaryDNS", "8.8.8.8", false}, {"edprimaryDNS", "255.255.255.255", true},
-      {"edPingIP", "1.2.3.4", false}, {"edPingIP", "x", true},
+      {"ed_ip2", "1.2.3.4.5", true},
+      {"ed_ip3", "192.168.1.2", false},
+      {"edMasterIP", "1..2", true},
+      {"edprimaryDNS", "8.8.8.8", false},
+      {"edprimaryDNS", "255.255.255.255", true},
+      {"edPingIP", "1.2.3.4", false},
+      {"edPingIP", "x", true},
       {"edSecondaryDNS", "10.0.0.2", true, "edprimaryDNS", "0.0.0.0"},
       {"edSecondaryDNS", "0.0.0.0", false, "edprimaryDNS", "0.0.0.0"},
       {"edSecondaryDNS", "10.0.0.2", false, "edprimaryDNS", "10.0.0.1"},
@@ -289,7 +352,8 @@ void TestFieldRules::exitRules_data() {
       {"edSecondaryDNS", "255.255.255.255", true, "edprimaryDNS", "10.0.0.1"},
   };
   for (const Row& r : rows)
-    QTest::addRow("%s %s %s", r.field, r.text, r.value) << r.field << QString(r.text) << r.refused << r.preset << r.value;
+    QTest::addRow("%s %s %s", r.field, r.text, r.value)
+        << r.field << QString(r.text) << r.refused << r.preset << r.value;
 }
 
 void TestFieldRules::exitRules() {
@@ -350,11 +414,16 @@ void TestFieldRules::exitRuleOnUnchangedTextAndTab() {
 void TestFieldRules::conversionFailure_data() {
   QTest::addColumn<QString>("field");
   QTest::addColumn<QString>("text");
-  QTest::newRow("empty delay") << "ed_delay" << "";
-  QTest::newRow("pasted letters") << "ed_port1" << "12a";
-  QTest::newRow("beyond 32 bits") << "ed_packet_length" << "2147483648";
-  QTest::newRow("blank inside") << "edPingIvl" << "1 2";
-  QTest::newRow("sign alone") << "ePcreconnectinterval" << "-";
+  QTest::newRow("empty delay") << "ed_delay"
+                               << "";
+  QTest::newRow("pasted letters") << "ed_port1"
+                                  << "12a";
+  QTest::newRow("beyond 32 bits") << "ed_packet_length"
+                                  << "2147483648";
+  QTest::newRow("blank inside") << "edPingIvl"
+                                << "1 2";
+  QTest::newRow("sign alone") << "ePcreconnectinterval"
+                              << "-";
 }
 
 void TestFieldRules::conversionFailure() {
@@ -405,7 +474,8 @@ void TestFieldRules::listRules_data() {
   QTest::newRow("remote online") << "cbPconlinemode" << 0 << online << timed;
   QTest::newRow("remote timed") << "cbPconlinemode" << 1 << timed << online;
 
-  const QStringList packet{"ed_packet_length", "ed_delay", "Label105", "Label108", "Label106", "Label107"};
+  const QStringList packet{"ed_packet_length", "ed_delay", "Label105",
+                           "Label108",         "Label106", "Label107"};
   QTest::newRow("serial transparent") << "cbdtuserialptcl" << 0 << packet << QStringList{};
   QTest::newRow("serial command") << "cbdtuserialptcl" << 1 << QStringList{} << packet;
 
@@ -477,16 +547,19 @@ void TestFieldRules::checkBoxChain() {
 
   QTest::mouseClick(heart, Qt::LeftButton, {}, QPoint(6, heart->height() / 2));
   QVERIFY(heart->isChecked());
-  for (const char* n : {"m_heart", "Label33", "ck_enable_heart_ack", "cb_insert_enable"}) QVERIFY2(enabled(n), n);
+  for (const char* n : {"m_heart", "Label33", "ck_enable_heart_ack", "cb_insert_enable"})
+    QVERIFY2(enabled(n), n);
   for (const char* n : {"m_heart_ack", "Label34", "ed_insert_pos"}) QVERIFY2(!enabled(n), n);
 
   ack->click();
   insert->click();
-  for (const char* n : {"m_heart_ack", "Label34", "ed_insert_pos", "Label96", "Label97"}) QVERIFY2(enabled(n), n);
+  for (const char* n : {"m_heart_ack", "Label34", "ed_insert_pos", "Label96", "Label97"})
+    QVERIFY2(enabled(n), n);
 
   heart->click(); // untick
   QVERIFY(!ack->isChecked());
-  for (const char* n : {"m_heart", "Label33", "ck_enable_heart_ack", "m_heart_ack", "Label34", "cb_insert_enable"})
+  for (const char* n :
+       {"m_heart", "Label33", "ck_enable_heart_ack", "m_heart_ack", "Label34", "cb_insert_enable"})
     QVERIFY2(!enabled(n), n);
   QVERIFY(insert->isChecked()); // its tick is kept, and so is its row
   for (const char* n : {"ed_insert_pos", "Label96", "Label97"}) QVERIFY2(enabled(n), n);
@@ -520,8 +593,8 @@ void TestFieldRules::wheelScrollsOneLine() {
   const int step = std::min(bar->singleStep(), bar->maximum());
   auto turn = [&](int delta) {
     const QPointF at(box->viewport()->width() / 2.0, box->viewport()->height() / 2.0);
-    QWheelEvent wheel(at, box->viewport()->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
-                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent wheel(at, box->viewport()->mapToGlobal(at), QPoint(), QPoint(0, delta),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(box->viewport(), &wheel);
   };
   turn(-120); // towards the technician: down

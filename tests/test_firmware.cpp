@@ -12,9 +12,9 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTextBlock>
-#include <QtEndian>
 #include <QTextDocument>
 #include <QTimer>
+#include <QtEndian>
 #include <QtTest>
 
 #include <functional>
@@ -54,9 +54,11 @@ int SumOf(const QByteArray& bytes) {
 }
 
 // An image file in the window's directory: 8 bytes of version, the body.
-QString WriteImage(const WindowFixture& fx, const QString& name, const QByteArray& version, const QByteArray& body) {
+QString WriteImage(const WindowFixture& fx, const QString& name, const QByteArray& version,
+                   const QByteArray& body) {
   const QString path = QDir(fx.dir()).filePath(name);
-  if (!WriteFile(path, version.leftJustified(8, '\0', true) + body)) qFatal("cannot write %s", qPrintable(path));
+  if (!WriteFile(path, version.leftJustified(8, '\0', true) + body))
+    qFatal("cannot write %s", qPrintable(path));
   return path;
 }
 
@@ -83,13 +85,15 @@ void Choose(WindowFixture& fx, const QString& path) {
 // Frames of one command code that the simulated DTU received.
 QList<QByteArray> SimReceived(const DtuSimProcess& sim, std::uint8_t command) {
   QList<QByteArray> frames = sim.framesReceived();
-  frames.removeIf([&](const QByteArray& f) { return f.size() < 2 || std::uint8_t(f[1]) != command; });
+  frames.removeIf(
+      [&](const QByteArray& f) { return f.size() < 2 || std::uint8_t(f[1]) != command; });
   return frames;
 }
 
 // The log of a download from its start line: "pos:" lines for these offsets,
 // then the end line.
-QList<ExpectedLine> DownloadLog(const QString& path, const QList<int>& offsets, const ExpectedLine& end) {
+QList<ExpectedLine> DownloadLog(const QString& path, const QList<int>& offsets,
+                                const ExpectedLine& end) {
   QList<ExpectedLine> lines{Progress("start_download", path)};
   for (int o : offsets) lines.append({QStringLiteral("pos:%1").arg(o), kLogGreen, 10});
   return lines << end;
@@ -122,9 +126,11 @@ DownloadTrace RunDownload(WindowFixture& fx, const std::function<void()>& onFirs
     trace.progress.append(bar ? bar->value() : -1);
     for (const auto& w : locked) trace.lockedOk &= w && !w->isEnabled();
     trace.lockedOk &= form && form->cursor().shape() == Qt::WaitCursor;
-    trace.lockedOk &= stop && stop->isEnabled() && stop->text() == WindowFixture::caption("stop_download");
+    trace.lockedOk &=
+        stop && stop->isEnabled() && stop->text() == WindowFixture::caption("stop_download");
     // Sent out of the total, then (once anything went) the rate and the time left.
-    static const QRegularExpression barText(QStringLiteral("^\\d+\\.\\d / \\d+\\.\\d KiB( · \\d+\\.\\d KiB/s · \\d+ s left)?$"));
+    static const QRegularExpression barText(
+        QStringLiteral("^\\d+\\.\\d / \\d+\\.\\d KiB( · \\d+\\.\\d KiB/s · \\d+ s left)?$"));
     trace.lockedOk &= bar && barText.match(bar->text()).hasMatch();
     if (trace.progress.size() == 1 && onFirstPos) QTimer::singleShot(0, &context, onFirstPos);
   });
@@ -190,7 +196,8 @@ void TestFirmware::descriptorShown() {
   Choose(fx, path);
   QCOMPARE(fx.get<QProgressBar>("ProgressBar1")->value(), 0);
 
-  const Descriptor expected{path, name, "V2.1", QString::number(body.size()), QString::number(SumOf(body))};
+  const Descriptor expected{path, name, "V2.1", QString::number(body.size()),
+                            QString::number(SumOf(body))};
   QCOMPARE(ShownDescriptor(fx), expected);
   QVERIFY(fx.form().ImageLoaded);
   QCOMPARE(TForm1Access::image(fx.form(), body.size()), body);
@@ -202,14 +209,18 @@ void TestFirmware::refusedFileKeepsEarlierImage_data() {
   QTest::addColumn<QByteArray>("content");
   QTest::addColumn<QString>("reason"); // as the red line gives it
 
-  QTest::newRow("body one byte over 102,400") << "file" << QByteArray("V2\0\0\0\0\0\0", 8) + RandomBytes(102401, 3)
-                                              << "too large: 102,401 bytes, at most 102,400";
-  QTest::newRow("body far over") << "file" << RandomBytes(300000, 8) << "too large: 299,992 bytes, at most 102,400";
-  QTest::newRow("8 bytes, no body") << "file" << QByteArray("V2.0\0\0\0\0", 8) << "no body: 8 bytes";
+  QTest::newRow("body one byte over 102,400")
+      << "file" << QByteArray("V2\0\0\0\0\0\0", 8) + RandomBytes(102401, 3)
+      << "too large: 102,401 bytes, at most 102,400";
+  QTest::newRow("body far over") << "file" << RandomBytes(300000, 8)
+                                 << "too large: 299,992 bytes, at most 102,400";
+  QTest::newRow("8 bytes, no body")
+      << "file" << QByteArray("V2.0\0\0\0\0", 8) << "no body: 8 bytes";
   QTest::newRow("empty file") << "file" << QByteArray() << "no body: 0 bytes";
-  QTest::newRow("file that does not exist") << "missing" << QByteArray() << "cannot read: no such file";
-  QTest::newRow("directory, not readable as a file") << "directory" << QByteArray()
-                                                     << "not a plain file: a directory";
+  QTest::newRow("file that does not exist")
+      << "missing" << QByteArray() << "cannot read: no such file";
+  QTest::newRow("directory, not readable as a file")
+      << "directory" << QByteArray() << "not a plain file: a directory";
 #ifdef Q_OS_UNIX
   // Opening a FIFO for reading would wait for a writer that never comes.
   QTest::newRow("FIFO, refused without waiting") << "fifo" << QByteArray() << "not a plain file";
@@ -237,8 +248,9 @@ void TestFirmware::refusedFileKeepsEarlierImage() {
   Choose(fx, bad);
 
   // The line names the refused file, why, and the image that stays.
-  const ExpectedLine refused{WindowFixture::caption("bin_error") + QDir::toNativeSeparators(bad) + " (" + reason +
-                                 "); " + WindowFixture::caption("bin_kept") + QDir::toNativeSeparators(before.path),
+  const ExpectedLine refused{WindowFixture::caption("bin_error") + QDir::toNativeSeparators(bad) +
+                                 " (" + reason + "); " + WindowFixture::caption("bin_kept") +
+                                 QDir::toNativeSeparators(before.path),
                              kLogRed, 10};
   QVERIFY(fx.logTailIs(linesBefore, {refused}));
   QCOMPARE(ShownDescriptor(fx), before); // name fields included
@@ -251,7 +263,8 @@ void TestFirmware::refusedFileWithoutEarlierImage() {
   const QString path = WriteImage(fx, "empty.bin", "V1", {});
   Choose(fx, path);
   // Nothing was loaded before, so nothing is said to stay.
-  const ExpectedLine refused{WindowFixture::caption("bin_error") + QDir::toNativeSeparators(path) + " (no body: 8 bytes)",
+  const ExpectedLine refused{WindowFixture::caption("bin_error") + QDir::toNativeSeparators(path) +
+                                 " (no body: 8 bytes)",
                              kLogRed, 10};
   QVERIFY(fx.logTailIs(0, {refused}));
   QCOMPARE(ShownDescriptor(fx), Descriptor{});
@@ -308,7 +321,8 @@ void TestFirmware::fullImageArrivesWhole() {
   QList<ExpectedLine> expected = DownloadLog(path, offsets, Success("download_completed"));
   expected.insert(1, Progress("download_name_cut", QStringLiteral("k7v_release_c")));
   QVERIFY(fx.logTailIs(before, expected));
-  QVERIFY(fx.get<QProgressBar>("ProgressBar1")->text().startsWith(QStringLiteral("100.0 / 100.0 KiB")));
+  QVERIFY(
+      fx.get<QProgressBar>("ProgressBar1")->text().startsWith(QStringLiteral("100.0 / 100.0 KiB")));
   QCOMPARE(fx.get<QAbstractButton>("bStart")->text(), QStringLiteral("开始升级"));
   QCOMPARE(fx.get<QProgressBar>("ProgressBar1")->value(), 100);
   QVERIFY(trace.lockedOk);
@@ -336,16 +350,16 @@ void TestFirmware::fullImageArrivesWhole() {
 void TestFirmware::exchanges_data() {
   QTest::addColumn<QStringList>("simArgs");
   QTest::addColumn<int>("bodySize");
-  QTest::addColumn<QList<int>>("pos");          // offsets of the pos: lines
-  QTest::addColumn<QList<int>>("answerSizes");  // chunk answers as the DTU received them
-  QTest::addColumn<QList<int>>("progress");     // ProgressBar1 at each pos: line
-  QTest::addColumn<bool>("completed");          // 0xE3 rather than 0xE4
-  QTest::addColumn<QString>("simEvent");        // a line the DTU logged, if any
+  QTest::addColumn<QList<int>>("pos");         // offsets of the pos: lines
+  QTest::addColumn<QList<int>>("answerSizes"); // chunk answers as the DTU received them
+  QTest::addColumn<QList<int>>("progress");    // ProgressBar1 at each pos: line
+  QTest::addColumn<bool>("completed");         // 0xE3 rather than 0xE4
+  QTest::addColumn<QString>("simEvent");       // a line the DTU logged, if any
 
   const QStringList chunk1024 = {"--chunk", "1024"};
   QTest::newRow("1,500 bytes in 1,024-byte requests")
-      << chunk1024 << 1500 << QList<int>{0, 1024} << QList<int>{1036, 488} << QList<int>{0, 68} << true
-      << "download received length=1500";
+      << chunk1024 << 1500 << QList<int>{0, 1024} << QList<int>{1036, 488} << QList<int>{0, 68}
+      << true << "download received length=1500";
   QTest::newRow("request repeated")
       << (chunk1024 + QStringList{"--repeat-chunk"}) << 1500 << QList<int>{0, 0, 1024}
       << QList<int>{1036, 1036, 488} << QList<int>{0, 0, 68} << true << "repeat piece at 0";
@@ -386,8 +400,9 @@ void TestFirmware::exchanges() {
 
   const qsizetype before = fx.logSize();
   const DownloadTrace trace = RunDownload(fx);
-  QVERIFY(fx.logTailIs(before, DownloadLog(path, pos, completed ? Success("download_completed")
-                                                               : Failure("download_failed"))));
+  QVERIFY(fx.logTailIs(
+      before, DownloadLog(path, pos,
+                          completed ? Success("download_completed") : Failure("download_failed"))));
   QCOMPARE(trace.progress, progress);
 
   // Every answer: the request's offset, count = length - 12, and the body's
@@ -398,7 +413,8 @@ void TestFirmware::exchanges() {
     QCOMPARE(int(qFromLittleEndian<quint16>(a.constData() + 2)), int(a.size()));
     const int count = qFromLittleEndian<quint16>(a.constData() + 8);
     QCOMPARE(count, int(a.size()) - 12);
-    QCOMPARE(a.mid(10, count), body.mid(qsizetype(qFromLittleEndian<quint32>(a.constData() + 4)), count));
+    QCOMPARE(a.mid(10, count),
+             body.mid(qsizetype(qFromLittleEndian<quint32>(a.constData() + 4)), count));
   }
   QCOMPARE(sizes, answerSizes);
   QVERIFY2(sim.logText().contains(simEvent.toUtf8()), qPrintable(simEvent));
@@ -465,9 +481,12 @@ void TestFirmware::downloadEndings_data() {
   QTest::addColumn<bool>("pressStop"); // 停止升级 at the first pos: line
   QTest::addColumn<QString>("ending");
 
-  QTest::newRow("unit silent after the start frame") << QStringList{"--silent", "0xE1"} << false << "download_stalled";
-  QTest::newRow("unit asking one piece for ever") << QStringList{"--stuck-chunk"} << false << "download_repeated";
-  QTest::newRow("stopped by the technician") << QStringList{"--chunk", "256"} << true << "download_stopped";
+  QTest::newRow("unit silent after the start frame")
+      << QStringList{"--silent", "0xE1"} << false << "download_stalled";
+  QTest::newRow("unit asking one piece for ever")
+      << QStringList{"--stuck-chunk"} << false << "download_repeated";
+  QTest::newRow("stopped by the technician")
+      << QStringList{"--chunk", "256"} << true << "download_stopped";
 }
 
 void TestFirmware::downloadEndings() {
@@ -495,7 +514,8 @@ void TestFirmware::downloadEndings() {
   QTRY_COMPARE(SimReceived(sim, 0xE2).size(), posLines);
   if (ending == QLatin1String("download_repeated")) {
     QCOMPARE(posLines, qsizetype(k7v::kRepeatedPieceLimit - 1));
-    QVERIFY(fx.logTexts().mid(before + 1, posLines).filter(QStringLiteral("pos:0")).size() == posLines);
+    QVERIFY(fx.logTexts().mid(before + 1, posLines).filter(QStringLiteral("pos:0")).size() ==
+            posLines);
   }
   if (pressStop) QVERIFY(posLines < 400);
 

@@ -61,11 +61,21 @@ void TestFormMapping::decodeShowsFieldsOnTheirControls() {
   Window w;
   w.form().DecodeParams(DistinctRecord());
   const std::pair<const char*, QString> texts[] = {
-      {"ed_packet_length", "777"},   {"ed_delay", "450"},       {"edprimaryDNS", "8.8.8.8"},
-      {"edSecondaryDNS", "8.8.4.4"}, {"edPingIP", "1.2.3.4"},   {"ed_ip1", "192.168.1.2"},
-      {"ed_ip3", "255.255.255.254"}, {"ed_port1", "40009"},     {"ed_pw", "Pa55密码"},
-      {"ed_hostname3", QString(64, 'x')}, {"ed_dtuid", "DTU-000000000001"}, {"edConf", "$k7v$#"},
-      {"m_heart", "01 AB 00 FF 7E "}, {"edMasterIP", "10.20.30.40"}, {"edPincode", "12345"},
+      {"ed_packet_length", "777"},
+      {"ed_delay", "450"},
+      {"edprimaryDNS", "8.8.8.8"},
+      {"edSecondaryDNS", "8.8.4.4"},
+      {"edPingIP", "1.2.3.4"},
+      {"ed_ip1", "192.168.1.2"},
+      {"ed_ip3", "255.255.255.254"},
+      {"ed_port1", "40009"},
+      {"ed_pw", "Pa55密码"},
+      {"ed_hostname3", QString(64, 'x')},
+      {"ed_dtuid", "DTU-000000000001"},
+      {"edConf", "$k7v$#"},
+      {"m_heart", "01 AB 00 FF 7E "},
+      {"edMasterIP", "10.20.30.40"},
+      {"edPincode", "12345"},
   };
   for (const auto& [name, expected] : texts) QCOMPARE(w.text(name), expected);
   QCOMPARE(w.get<QComboBox>("cb_baudrate")->currentText(), QString("9600"));
@@ -73,9 +83,9 @@ void TestFormMapping::decodeShowsFieldsOnTheirControls() {
   QCOMPARE(w.index("cbPtcl_select"), 2);
   QCOMPARE(w.index("cb_connecttype2"), 0);
   // The list rules were applied along the way.
-  QVERIFY(w.get<QWidget>("ed_packet_length")->isHidden()); // command mode
-  QVERIFY(w.get<QWidget>("Panel13")->isHidden());          // a named protocol
-  QVERIFY(!w.get<QWidget>("ed_idletime")->isHidden());     // wake-up mode
+  QVERIFY(w.get<QWidget>("ed_packet_length")->isHidden());     // command mode
+  QVERIFY(w.get<QWidget>("Panel13")->isHidden());              // a named protocol
+  QVERIFY(!w.get<QWidget>("ed_idletime")->isHidden());         // wake-up mode
   QVERIFY(!w.get<QWidget>("edAuto_cnt_interval")->isHidden()); // timed remote mode
   QVERIFY(w.get<QWidget>("m_heart")->isEnabled() && w.get<QWidget>("ed_insert_pos")->isEnabled());
 }
@@ -106,9 +116,11 @@ void TestFormMapping::ktspForcesUdpAndShortPackets() {
   w.setText("ed_packet_length", packetText);
   const TAppParams out = w.encoded();
   QCOMPARE(int(out.Get(F::packet_len)), stored);
-  for (F f : {F::connection_type1, F::connection_type2, F::connection_type3}) QCOMPARE(int(out.Get(f)), transport);
+  for (F f : {F::connection_type1, F::connection_type2, F::connection_type3})
+    QCOMPARE(int(out.Get(f)), transport);
   // The pages keep what they showed.
-  for (const char* list : {"cb_connecttype1", "cb_connecttype2", "cb_connecttype3"}) QCOMPARE(w.index(list), 0);
+  for (const char* list : {"cb_connecttype1", "cb_connecttype2", "cb_connecttype3"})
+    QCOMPARE(w.index(list), 0);
   QCOMPARE(w.text("ed_packet_length"), packetText);
 }
 
@@ -117,13 +129,20 @@ void TestFormMapping::numbersKeepTheFieldWidth_data() {
   QTest::addColumn<QString>("text");
   QTest::addColumn<int>("field");
   QTest::addColumn<uint>("stored");
-  QTest::newRow("port low 16 bits") << "ed_port1" << "70000" << int(F::port1) << 4464u;
-  QTest::newRow("negative packet") << "ed_packet_length" << "-5" << int(F::packet_len) << 65531u;
-  QTest::newRow("insert position 8 bits") << "ed_insert_pos" << "300" << int(F::dtuinsertid_pos) << 44u;
-  QTest::newRow("ping interval 8 bits") << "edPingIvl" << "256" << int(F::ping_interval) << 0u;
-  QTest::newRow("plus sign") << "edMasterPort" << "+80" << int(F::master_port) << 80u;
-  QTest::newRow("bad address") << "ed_ip2" << "not an address" << int(F::ip2) << 0xFFFFFFFFu;
-  QTest::newRow("short address") << "edMasterIP" << "10.1" << int(F::master_ip) << 0x0A000001u;
+  QTest::newRow("port low 16 bits") << "ed_port1"
+                                    << "70000" << int(F::port1) << 4464u;
+  QTest::newRow("negative packet") << "ed_packet_length"
+                                   << "-5" << int(F::packet_len) << 65531u;
+  QTest::newRow("insert position 8 bits") << "ed_insert_pos"
+                                          << "300" << int(F::dtuinsertid_pos) << 44u;
+  QTest::newRow("ping interval 8 bits") << "edPingIvl"
+                                        << "256" << int(F::ping_interval) << 0u;
+  QTest::newRow("plus sign") << "edMasterPort"
+                             << "+80" << int(F::master_port) << 80u;
+  QTest::newRow("bad address") << "ed_ip2"
+                               << "not an address" << int(F::ip2) << 0xFFFFFFFFu;
+  QTest::newRow("short address") << "edMasterIP"
+                                 << "10.1" << int(F::master_ip) << 0x0A000001u;
 }
 
 void TestFormMapping::numbersKeepTheFieldWidth() {
@@ -143,7 +162,8 @@ void TestFormMapping::firstBadNumberEndsEncoding_data() {
   QTest::newRow("empty heart interval") << QStringList{"ed_heart="} << "";
   QTest::newRow("delay before port") << QStringList{"ed_port1=p", "ed_delay=d"} << "d";
   QTest::newRow("ping interval before port") << QStringList{"ed_port3=p", "edPingIvl=i"} << "i";
-  QTest::newRow("insert position before idle") << QStringList{"ed_idletime=x", "ed_insert_pos=y"} << "y";
+  QTest::newRow("insert position before idle")
+      << QStringList{"ed_idletime=x", "ed_insert_pos=y"} << "y";
   QTest::newRow("master port before reconnect")
       << QStringList{"ePcreconnectinterval=r", "edMasterPort=m"} << "m";
   QTest::newRow("last field") << QStringList{"ePcreconnectinterval=1e3"} << "1e3";
@@ -240,7 +260,12 @@ void TestFormMapping::overlongHeartbeatShowsOnlyItsField() {
 void TestFormMapping::deviceTextsInTheirCodePage() {
   Window w;
   w.form().DecodeParams(DistinctRecord());
-  struct Case { const char* control; F field; QString text; std::string bytes; };
+  struct Case {
+    const char* control;
+    F field;
+    QString text;
+    std::string bytes;
+  };
   const Case cases[] = {
       {"ed_apn", F::apn, "中文", Gbk("D6D0CEC4")},
       // A double-byte character that would straddle the field's end is left out.
@@ -255,7 +280,8 @@ void TestFormMapping::deviceTextsInTheirCodePage() {
   for (const Case& c : cases) {
     QCOMPARE(out.GetText(c.field), c.bytes);
     const auto raw = out.FieldBytes(c.field);
-    QVERIFY(std::all_of(raw.begin() + c.bytes.size(), raw.end(), [](std::uint8_t b) { return b == 0; }));
+    QVERIFY(std::all_of(raw.begin() + c.bytes.size(), raw.end(),
+                        [](std::uint8_t b) { return b == 0; }));
   }
   // And back onto the pages as the same characters.
   w.form().DecodeParams(out);
@@ -268,8 +294,9 @@ void TestFormMapping::listValuesOutsideTheirLists() {
   Window w;
   TAppParams p = DistinctRecord();
   const std::pair<F, const char*> lists[] = {
-      {F::paritybit, "cb_paritybit"},         {F::com_ptcl, "cbdtuserialptcl"}, {F::debug, "cb_report"},
-      {F::connection_type1, "cb_connecttype1"}, {F::select_ptcl, "cbPtcl_select"}, {F::run_mode, "cb_workmode"},
+      {F::paritybit, "cb_paritybit"},    {F::com_ptcl, "cbdtuserialptcl"},
+      {F::debug, "cb_report"},           {F::connection_type1, "cb_connecttype1"},
+      {F::select_ptcl, "cbPtcl_select"}, {F::run_mode, "cb_workmode"},
       {F::run_type, "cbPconlinemode"},
   };
   for (const auto& [f, list] : lists) p.Set(f, std::uint32_t(w.get<QComboBox>(list)->count()));

@@ -100,8 +100,8 @@ private slots:
     QVERIFY(!image.isNull());
     QCOMPARE(image.format(), QImage::Format_RGB888);
     for (const QPoint p : {QPoint(0, 0), QPoint(image.width() - 1, image.height() - 1)})
-      QVERIFY2(Near(image.pixel(p), expected),
-               qPrintable(QString::number(image.pixel(p), 16) + " vs " + QString::number(expected, 16)));
+      QVERIFY2(Near(image.pixel(p), expected), qPrintable(QString::number(image.pixel(p), 16) +
+                                                          " vs " + QString::number(expected, 16)));
   }
 
   void badDataGivesNullImage_data() {
@@ -145,9 +145,9 @@ private slots:
 
   // Every icon the buttons use is built in with its own disabled look.
   void iconsHaveNormalAndDisabledPictures() {
-    for (const char* name : {"serial", "dial", "channel", "ptcl", "workmode", "remote", "update", "info",
-                             "connect_setup", "connect", "disconnect", "import", "export", "default",
-                             "get", "set", "folder_open"}) {
+    for (const char* name : {"serial", "dial", "channel", "ptcl", "workmode", "remote", "update",
+                             "info", "connect_setup", "connect", "disconnect", "import", "export",
+                             "default", "get", "set", "folder_open"}) {
       const QIcon icon = LoadIcon(QString::fromLatin1(name));
       QVERIFY2(!icon.isNull(), name);
       const QImage normal = icon.pixmap(QSize(24, 24), QIcon::Normal).toImage();

@@ -19,9 +19,9 @@ QByteArray Gbk(const QString& text) {
   return enc.encode(text);
 }
 
-const QString kCaptionText = QStringLiteral(
-    "[connect_setup]\r\ntitle=设置连接串口参数\r\nparitybit3= \"偶\" \r\n"
-    "[serial]\r\ncom=串口1\r\n");
+const QString kCaptionText =
+    QStringLiteral("[connect_setup]\r\ntitle=设置连接串口参数\r\nparitybit3= \"偶\" \r\n"
+                   "[serial]\r\ncom=串口1\r\n");
 
 } // namespace
 
@@ -67,8 +67,10 @@ void TestLinkSettings::encodingsDecodeAlike_data() {
   QTest::newRow("UTF-8") << kCaptionText.toUtf8() << int(IniTextFile::Encoding::Utf8);
   QTest::newRow("UTF-8 with BOM") << QByteArray("\xEF\xBB\xBF") + kCaptionText.toUtf8()
                                   << int(IniTextFile::Encoding::Utf8);
-  QTest::newRow("UTF-16 LE") << Utf16File(kCaptionText, false) << int(IniTextFile::Encoding::Utf16Le);
-  QTest::newRow("UTF-16 BE") << Utf16File(kCaptionText, true) << int(IniTextFile::Encoding::Utf16Be);
+  QTest::newRow("UTF-16 LE") << Utf16File(kCaptionText, false)
+                             << int(IniTextFile::Encoding::Utf16Le);
+  QTest::newRow("UTF-16 BE") << Utf16File(kCaptionText, true)
+                             << int(IniTextFile::Encoding::Utf16Be);
   // One line added in a GBK editor must not turn the UTF-8 lines into mojibake.
   QTest::newRow("UTF-8 with one GBK line")
       << Gbk(QStringLiteral("; 串口参数\r\n")) + kCaptionText.toUtf8()
@@ -179,12 +181,14 @@ void TestLinkSettings::loadIndexes_data() {
   // key reaching its list, and a value that is no whole integer, not even
   // "2x", giving the default.
   QTest::newRow("baud index 4 is 9600") << QByteArray("baudrate=4") << "cbbaudrate" << 4 << "";
-  QTest::newRow("baud outside the list") << QByteArray("baudrate=10") << "cbbaudrate" << -1 << "baudrate=10>";
-  QTest::newRow("baud with trailing text") << QByteArray("baudrate=2x") << "cbbaudrate" << 0
-                                           << "baudrate=2x>115200";
+  QTest::newRow("baud outside the list")
+      << QByteArray("baudrate=10") << "cbbaudrate" << -1 << "baudrate=10>";
+  QTest::newRow("baud with trailing text")
+      << QByteArray("baudrate=2x") << "cbbaudrate" << 0 << "baudrate=2x>115200";
   QTest::newRow("data bits 7") << QByteArray("databit=1") << "cbDatabit" << 1 << "";
   QTest::newRow("two stop bits") << QByteArray("stopbit=0") << "cgStopbit" << 0 << "";
-  QTest::newRow("negative stop bits") << QByteArray("stopbit=-1") << "cgStopbit" << -1 << "stopbit=-1>";
+  QTest::newRow("negative stop bits")
+      << QByteArray("stopbit=-1") << "cgStopbit" << -1 << "stopbit=-1>";
   QTest::newRow("quoted odd parity") << QByteArray("PARITYBIT = '1'") << "cbParitybit" << 1 << "";
 }
 
@@ -336,7 +340,8 @@ void TestLinkSettings::switchCommandKeptOrRefused() {
   form.open();
   QTest::mouseClick(form.BitBtn1, Qt::LeftButton);
   QCOMPARE(form.isVisible(), fault != 0);
-  QCOMPARE(refused.isEmpty() ? 0 : int(refused.first().at(0).value<TForm3::SwitchCommandFault>()), fault);
+  QCOMPARE(refused.isEmpty() ? 0 : int(refused.first().at(0).value<TForm3::SwitchCommandFault>()),
+           fault);
   if (fault) return;
   // What the dialog lets through comes back from parcfg.ini whole, and
   // typing cannot lengthen it past six characters or its own length.

@@ -52,10 +52,10 @@ struct Pages {
   QList<QWidget*> roots() {
     return {&serial, &dial, &connection, &ptcl, &workmode, &remote, &update, &version};
   }
-  template <class T = QWidget> T* find(const QString& name) {
+  template <class T = QWidget>
+  T* find(const QString& name) {
     for (QWidget* root : roots())
-      if (auto* w = root->findChild<T*>(name))
-        return w;
+      if (auto* w = root->findChild<T*>(name)) return w;
     return nullptr;
   }
 };
@@ -65,11 +65,9 @@ struct Pages {
 void collectFormWidgets(QWidget* container, QList<QWidget*>& out) {
   for (QObject* child : container->children()) {
     auto* w = qobject_cast<QWidget*>(child);
-    if (!w || w->objectName().startsWith("qt_"))
-      continue;
+    if (!w || w->objectName().startsWith("qt_")) continue;
     out << w;
-    if (w->property("group").toBool())
-      collectFormWidgets(w, out);
+    if (w->property("group").toBool()) collectFormWidgets(w, out);
   }
 }
 
@@ -79,8 +77,7 @@ QList<QWidget*> formWidgets(Pages& pages) {
     out << root;
     auto* scroll = qobject_cast<QScrollArea*>(root);
     QWidget* container = scroll ? scroll->widget() : root;
-    if (scroll)
-      out << container;
+    if (scroll) out << container;
     collectFormWidgets(container, out);
   }
   return out;
@@ -108,7 +105,8 @@ void TestPages::namesAreUniqueAndDescriptive() {
   // name: a clash or a designer default name would break both.
   Pages pages;
   const QRegularExpression designerDefault(
-      "^(label|frame|widget|lineEdit|comboBox|checkBox|pushButton|toolButton|progressBar|plainTextEdit|"
+      "^(label|frame|widget|lineEdit|comboBox|checkBox|pushButton|toolButton|progressBar|"
+      "plainTextEdit|"
       "scrollAreaWidgetContents|verticalLayout|horizontalLayout|gridLayout)(_\\d+)?$");
   QSet<QString> seen;
   const QList<QWidget*> widgets = formWidgets(pages);
@@ -130,14 +128,18 @@ void TestPages::limitsAndLists() {
       {2, {"ed_insert_pos"}},
       {3, {"edPingIvl"}},
       {4, {"ed_packet_length", "ed_delay", "edPincode"}},
-      {5, {"ed_port1", "ed_port2", "ed_port3", "ed_heart", "ed_reconnecttime", "ed_idletime",
-           "ePcreconnectinterval", "edAuto_cnt_interval", "edMasterPort"}},
+      {5,
+       {"ed_port1", "ed_port2", "ed_port3", "ed_heart", "ed_reconnecttime", "ed_idletime",
+        "ePcreconnectinterval", "edAuto_cnt_interval", "edMasterPort"}},
       {6, {"edConf"}},
-      {15, {"edPingIP", "edprimaryDNS", "edSecondaryDNS", "ed_ip1", "ed_ip2", "ed_ip3", "ed_dtuid", "edMasterIP"}},
+      {15,
+       {"edPingIP", "edprimaryDNS", "edSecondaryDNS", "ed_ip1", "ed_ip2", "ed_ip3", "ed_dtuid",
+        "edMasterIP"}},
       {31, {"ed_phone"}},
       {48, {"m_heart", "m_heart_ack"}},
-      {63, {"ed_apn", "ed_pppname", "ed_pw", "edPinghost", "ed_hostname1", "ed_hostname2", "ed_hostname3",
-            "edMasterHostName"}},
+      {63,
+       {"ed_apn", "ed_pppname", "ed_pw", "edPinghost", "ed_hostname1", "ed_hostname2",
+        "ed_hostname3", "edMasterHostName"}},
   };
   for (const auto& [limit, names] : limits)
     for (const QString& name : names) {
@@ -155,7 +157,9 @@ void TestPages::limitsAndLists() {
     QStringList items;
     int current;
   } lists[] = {
-      {"cb_baudrate", {"115200", "57600", "38400", "19200", "9600", "4800", "2400", "1200", "600", "300"}, 1},
+      {"cb_baudrate",
+       {"115200", "57600", "38400", "19200", "9600", "4800", "2400", "1200", "600", "300"},
+       1},
       {"cb_databit", {"8", "7"}, 0},
       {"cb_stopbit", {"1", "2"}, 0},
       {"cb_paritybit", {"无", "奇", "偶"}, 0},
@@ -171,8 +175,7 @@ void TestPages::limitsAndLists() {
   for (const auto& l : lists) {
     auto* list = pages.find<QComboBox>(l.name);
     QStringList items;
-    for (int i = 0; i < list->count(); ++i)
-      items << list->itemText(i);
+    for (int i = 0; i < list->count(); ++i) items << list->itemText(i);
     QCOMPARE(items, l.items);
     QCOMPARE(list->currentIndex(), l.current);
     QVERIFY(!list->isEditable());
@@ -243,12 +246,12 @@ void TestPages::limitedEditKeepsWhatFitsAndLetsLongTextShrink() {
   edit.setText("123");
   edit.end(false);
   QGuiApplication::clipboard()->setText("abc");
-  QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(2, 2), edit.mapToGlobal(QPoint(2, 2)));
+  QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(2, 2),
+                              edit.mapToGlobal(QPoint(2, 2)));
   QApplication::sendEvent(&edit, &menuEvent);
   QMenu* menu = nullptr;
   for (QWidget* top : QApplication::topLevelWidgets())
-    if (top->objectName() == "qt_edit_menu" && top->isVisible())
-      menu = qobject_cast<QMenu*>(top);
+    if (top->objectName() == "qt_edit_menu" && top->isVisible()) menu = qobject_cast<QMenu*>(top);
   QVERIFY(menu);
   const QList<QAction*> actions = menu->actions();
   const auto paste = std::find_if(actions.begin(), actions.end(),
@@ -301,8 +304,10 @@ void TestPages::memoLimitsTypingAndPasting() {
 
 void TestPages::displayFieldsTakeNoFocus() {
   Pages pages;
-  const QStringList updateFields = {"edSelectfile", "edDlFilename", "edDlversion", "edDllength", "edDlchecksum"};
-  const QStringList versionFields = {"edProductType", "edProductModel", "edSerialType", "ed_ver", "edsn"};
+  const QStringList updateFields = {"edSelectfile", "edDlFilename", "edDlversion", "edDllength",
+                                    "edDlchecksum"};
+  const QStringList versionFields = {"edProductType", "edProductModel", "edSerialType", "ed_ver",
+                                     "edsn"};
   for (const QString& name : updateFields + versionFields) {
     auto* field = pages.find<QLineEdit>(name);
     QVERIFY2(!field->isEnabled(), qPrintable(name));
@@ -327,13 +332,12 @@ void TestPages::connectionTabOrderGoesCentreByCentre() {
   QWidget* w = pages.find("ed_ip1");
   for (int i = 0; i < 12; ++i) {
     order << w->objectName();
-    do
-      w = w->nextInFocusChain();
+    do w = w->nextInFocusChain();
     while (!(w->focusPolicy() & Qt::TabFocus) || w->objectName().isEmpty());
   }
-  QCOMPARE(order, (QStringList{"ed_ip1", "ed_port1", "cb_connecttype1", "ed_hostname1", "ed_ip2", "ed_port2",
-                               "cb_connecttype2", "ed_hostname2", "ed_ip3", "ed_port3", "cb_connecttype3",
-                               "ed_hostname3"}));
+  QCOMPARE(order, (QStringList{"ed_ip1", "ed_port1", "cb_connecttype1", "ed_hostname1", "ed_ip2",
+                               "ed_port2", "cb_connecttype2", "ed_hostname2", "ed_ip3", "ed_port3",
+                               "cb_connecttype3", "ed_hostname3"}));
 }
 
 void TestPages::contentFitsAndScrolls() {

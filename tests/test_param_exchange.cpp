@@ -2,9 +2,9 @@
 // DTU over a pseudo-terminal, through the main window's buttons.
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QApplication>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -58,9 +58,12 @@ public:
         continue;
       s << e->objectName() + u'=' + e->text();
     }
-    for (const QComboBox* c : stack->findChildren<QComboBox*>()) s << c->objectName() + u'#' + QString::number(c->currentIndex());
-    for (const QCheckBox* c : stack->findChildren<QCheckBox*>()) s << c->objectName() + (c->isChecked() ? u'+' : u'-');
-    for (const QPlainTextEdit* m : stack->findChildren<QPlainTextEdit*>()) s << m->objectName() + u'=' + m->toPlainText();
+    for (const QComboBox* c : stack->findChildren<QComboBox*>())
+      s << c->objectName() + u'#' + QString::number(c->currentIndex());
+    for (const QCheckBox* c : stack->findChildren<QCheckBox*>())
+      s << c->objectName() + (c->isChecked() ? u'+' : u'-');
+    for (const QPlainTextEdit* m : stack->findChildren<QPlainTextEdit*>())
+      s << m->objectName() + u'=' + m->toPlainText();
     return s;
   }
 
@@ -146,7 +149,8 @@ void TestParamExchange::untouchedTextsGoBackAsTheyCame() {
   DtuSimProcess sim;
   QVERIFY2(sim.startWithRecord(RecordBytes(unit)), qPrintable(sim.errorString()));
   WindowFixture w;
-  QVERIFY(w.connectTo(sim.devicePath(), QString::fromStdString(unit.GetText(AppField::switch_cmd))));
+  QVERIFY(
+      w.connectTo(sim.devicePath(), QString::fromStdString(unit.GetText(AppField::switch_cmd))));
   w.click("sb_getpar");
   w.click("sb_setpar");
   QVERIFY(w.lastLineIs(Success("app_par_save_completed")));
@@ -162,15 +166,19 @@ void TestParamExchange::readFailures_data() {
 
   // Product fields not held whole by a short answer are emptied rather than
   // left showing another unit's values.
-  QTest::newRow("no answer to command 3") << QStringList{"--silent", "3"} << false << QStringList{} << false
-                                          << "app_par_read_failed";
-  QTest::newRow("command 3 answer with a bad checksum") << QStringList{"--bad-checksum", "3"} << false << QStringList{}
-                                                        << false << "app_par_read_failed";
-  QTest::newRow("command 3 answer too short for the record") << QStringList{"--short", "3"} << false << QStringList{}
-                                                             << false << "app_par_read_incomplete";
-  QTest::newRow("no answer to command 7") << QStringList{"--silent", "7"} << true << QStringList{} << true << "";
-  QTest::newRow("command 7 answer of 20 bytes") << QStringList{"--short", "7"} << true
-                                                << QStringList{"DTU1", "K7-GPRS-SIM1", "232", ""} << true << "";
+  QTest::newRow("no answer to command 3")
+      << QStringList{"--silent", "3"} << false << QStringList{} << false << "app_par_read_failed";
+  QTest::newRow("command 3 answer with a bad checksum")
+      << QStringList{"--bad-checksum", "3"} << false << QStringList{} << false
+      << "app_par_read_failed";
+  QTest::newRow("command 3 answer too short for the record")
+      << QStringList{"--short", "3"} << false << QStringList{} << false
+      << "app_par_read_incomplete";
+  QTest::newRow("no answer to command 7")
+      << QStringList{"--silent", "7"} << true << QStringList{} << true << "";
+  QTest::newRow("command 7 answer of 20 bytes")
+      << QStringList{"--short", "7"} << true << QStringList{"DTU1", "K7-GPRS-SIM1", "232", ""}
+      << true << "";
 }
 
 void TestParamExchange::readFailures() {
@@ -210,8 +218,10 @@ void TestParamExchange::writeFailures_data() {
   QTest::addColumn<QString>("key");
   QTest::addColumn<bool>("stored"); // whether the DTU kept the record anyway
 
-  QTest::newRow("no answer") << QStringList{"--silent", "4"} << "app_par_save_failed_with_timeout" << true;
-  QTest::newRow("refused") << QStringList{"--refuse-writes"} << "app_par_save_failed_with_checksum_error" << false;
+  QTest::newRow("no answer") << QStringList{"--silent", "4"} << "app_par_save_failed_with_timeout"
+                             << true;
+  QTest::newRow("refused") << QStringList{"--refuse-writes"}
+                           << "app_par_save_failed_with_checksum_error" << false;
   QTest::newRow("answer without a result byte")
       << QStringList{"--short", "4"} << "app_par_save_failed_with_checksum_error" << true;
 }
@@ -262,12 +272,24 @@ void TestParamExchange::refusedEditSendsNothing_data() {
   QTest::addColumn<QString>("typed");
   QTest::addColumn<QString>("allowed");
   QTest::addColumn<QString>("valid");
-  QTest::newRow("port the record cannot hold") << "ed_port1" << "Label26" << "pConnection" << "70000" << "0~65535"
+  QTest::newRow("port the record cannot hold") << "ed_port1"
+                                               << "Label26"
+                                               << "pConnection"
+                                               << "70000"
+                                               << "0~65535"
                                                << "8080";
-  QTest::newRow("delay the record holds but the rule refuses")
-      << "ed_delay" << "Label106" << "pSerial" << "99" << "100~1000" << "500";
-  QTest::newRow("address the conversion fails on") << "edMasterIP" << "Label55" << "pRemote" << "300.1.1.1"
-                                                   << "a.b.c.d" << "10.1.1.1";
+  QTest::newRow("delay the record holds but the rule refuses") << "ed_delay"
+                                                               << "Label106"
+                                                               << "pSerial"
+                                                               << "99"
+                                                               << "100~1000"
+                                                               << "500";
+  QTest::newRow("address the conversion fails on") << "edMasterIP"
+                                                   << "Label55"
+                                                   << "pRemote"
+                                                   << "300.1.1.1"
+                                                   << "a.b.c.d"
+                                                   << "10.1.1.1";
 }
 
 void TestParamExchange::refusedEditSendsNothing() {
@@ -284,7 +306,8 @@ void TestParamExchange::refusedEditSendsNothing() {
   DtuSimProcess sim;
   QVERIFY2(sim.startWithRecord(RecordBytes(unit)), qPrintable(sim.errorString()));
   WindowFixture w;
-  QVERIFY(w.connectTo(sim.devicePath(), QString::fromStdString(unit.GetText(AppField::switch_cmd))));
+  QVERIFY(
+      w.connectTo(sim.devicePath(), QString::fromStdString(unit.GetText(AppField::switch_cmd))));
   w.form().activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(&w.form()));
   w.click("sb_getpar");
@@ -303,11 +326,13 @@ void TestParamExchange::refusedEditSendsNothing() {
   const QString exportPath = QDir(w.dir()).filePath(QStringLiteral("refused.bin"));
   for (const char* button : {"sb_setpar", "SpeedButton12"}) {
     typeInto(typed);
-    if (QLatin1String(button) == QLatin1String("SpeedButton12")) w.dialogAnswers.push_back(exportPath);
+    if (QLatin1String(button) == QLatin1String("SpeedButton12"))
+      w.dialogAnswers.push_back(exportPath);
     const qsizetype frames = sim.framesReceived().size();
     const qsizetype before = w.logSize();
     w.click(button);
-    const QString line = w.get<QLabel>(qPrintable(label))->text() + ": " + typed + " (" + allowed + ")";
+    const QString line =
+        w.get<QLabel>(qPrintable(label))->text() + ": " + typed + " (" + allowed + ")";
     QVERIFY(w.logTailIs(before, {Refusal("par_error"), {line, kLogRed, 9}}));
     QCOMPARE(w.get<QStackedWidget>("PageStack")->currentWidget()->objectName(), page);
     QCOMPARE(QApplication::focusWidget(), w.get<QWidget>(qPrintable(field)));
@@ -321,7 +346,10 @@ void TestParamExchange::refusedEditSendsNothing() {
   w.click("sb_setpar");
   QVERIFY(w.lastLineIs(Success("app_par_save_completed")));
   // Exactly the edited field changed.
-  QCOMPARE(RecordDifferences(RecordFrom(sim.stateRecord()), unit).split(u'\n', Qt::SkipEmptyParts).size(), 1);
+  QCOMPARE(RecordDifferences(RecordFrom(sim.stateRecord()), unit)
+               .split(u'\n', Qt::SkipEmptyParts)
+               .size(),
+           1);
 }
 
 void TestParamExchange::windowClosedDuringReadWait_data() { AddCloseRows(); }
@@ -367,7 +395,8 @@ void TestParamExchange::disconnectDuringReadWait() {
   QVERIFY(!s.w.form().link().CommHandle().IsOpen());
   QCOMPARE(s.w.linkButtons(), QStringLiteral("10000"));
   QTRY_COMPARE_WITH_TIMEOUT(s.sim.framesReceived().size(), 3, 3000);
-  QCOMPARE(s.sim.framesReceived(), (QList<QByteArray>{kReadRequest, kSysInfoRequest, FrameBytes(2)}));
+  QCOMPARE(s.sim.framesReceived(),
+           (QList<QByteArray>{kReadRequest, kSysInfoRequest, FrameBytes(2)}));
 }
 
 void TestParamExchange::closingWhileConnectedDoesNotTellTheDtu() {

@@ -34,16 +34,18 @@ QMap<QString, QByteArray> Snapshot(const QString& dir) {
                   QDirIterator::Subdirectories);
   while (it.hasNext()) {
     const QFileInfo info(it.next());
-    entries.insert(info.filePath(), info.isDir()    ? QByteArray("<dir>")
-                                    : info.isFile() ? ReadFile(info.filePath())
-                                                    : QByteArray("<special>")); // a pipe would block
+    entries.insert(info.filePath(), info.isDir() ? QByteArray("<dir>")
+                                    : info.isFile()
+                                        ? ReadFile(info.filePath())
+                                        : QByteArray("<special>")); // a pipe would block
   }
   return entries;
 }
 
 // How the log names a file, and the reason a file was refused.
 QString Named(const QString& path, const QString& reason = {}) {
-  return QStringLiteral("：") + QDir::toNativeSeparators(path) + (reason.isEmpty() ? QString() : "，" + reason);
+  return QStringLiteral("：") + QDir::toNativeSeparators(path) +
+         (reason.isEmpty() ? QString() : "，" + reason);
 }
 
 class Window : public WindowFixture {
@@ -150,9 +152,10 @@ void TestParamFiles::importUsesTheFirstRecordOfALongerFile() {
   const qsizetype lines = w.logSize();
   w.importFrom(path);
   // Read as before, but the technician is told the file is not just a record.
-  QVERIFY(w.logTailIs(lines, {Progress("imported", Named(path)),
-                              {WindowFixture::caption("param_file_long").arg(kRecordSize).arg(kRecordSize + 307),
-                               kLogBlack, 9}}));
+  QVERIFY(w.logTailIs(
+      lines, {Progress("imported", Named(path)),
+              {WindowFixture::caption("param_file_long").arg(kRecordSize).arg(kRecordSize + 307),
+               kLogBlack, 9}}));
   QCOMPARE(w.encoded(), DistinctRecord());
 }
 
@@ -182,12 +185,14 @@ void TestParamFiles::profilesByTheirName() {
   const qsizetype lines = w.logSize();
   w.importFrom(file("bad.ini"));
   QCOMPARE(w.logSize(), lines + 3);
-  QVERIFY(w.logTailIs(lines, {{WindowFixture::caption("profile_error") + file("bad.ini") + ":2: port1: 70000: " +
-                                   "too large for the record: allowed 0~65535",
-                               kLogRed, 9},
-                              {WindowFixture::caption("profile_error") + file("bad.ini") + ":3: nosuch: 1: unknown name",
-                               kLogRed, 9},
-                              Failure("import_failed", Named(file("bad.ini")))}));
+  QVERIFY(w.logTailIs(
+      lines,
+      {{WindowFixture::caption("profile_error") + file("bad.ini") +
+            ":2: port1: 70000: " + "too large for the record: allowed 0~65535",
+        kLogRed, 9},
+       {WindowFixture::caption("profile_error") + file("bad.ini") + ":3: nosuch: 1: unknown name",
+        kLogRed, 9},
+       Failure("import_failed", Named(file("bad.ini")))}));
   QCOMPARE(w.encoded(), expected);
 }
 
@@ -245,7 +250,8 @@ void TestParamFiles::importRefusals() {
   if (reasons.contains(kind))
     QVERIFY(w.logTailIs(lines, {Failure("import_failed", Named(path, reasons.value(kind)))}));
   else
-    QVERIFY(w.logSize() == lines + 1 && w.logTexts().last().startsWith(Failure("import_failed", Named(path)).text));
+    QVERIFY(w.logSize() == lines + 1 &&
+            w.logTexts().last().startsWith(Failure("import_failed", Named(path)).text));
   QCOMPARE(w.encoded(), pages);
   QCOMPARE(Snapshot(dir()), before);
   QVERIFY(w.boxes.isEmpty());
@@ -274,9 +280,12 @@ void TestParamFiles::exportFailures() {
   QVERIFY(WriteFile(file("notes.txt"), "a file, not a directory"));
   QVERIFY(QDir(dir()).mkdir("folder"));
   const QMap<QString, QString> paths = {
-      {"noparent", file("missing/unit.par")}, {"fileparent", file("notes.txt/unit.par")},
-      {"directory", file("folder")},          {"proc", "/proc/k7v-unit.par"},
-      {"full", file("old.par")},            {"fifo", file("pipe.par")},
+      {"noparent", file("missing/unit.par")},
+      {"fileparent", file("notes.txt/unit.par")},
+      {"directory", file("folder")},
+      {"proc", "/proc/k7v-unit.par"},
+      {"full", file("old.par")},
+      {"fifo", file("pipe.par")},
   };
   const QString path = paths.value(kind);
 #ifndef _WIN32
@@ -306,9 +315,11 @@ void TestParamFiles::exportFailures() {
 #endif
 
   if (kind == "directory" || kind == "fifo")
-    QVERIFY(w.logTailIs(lines, {Failure("export_failed", Named(path, WindowFixture::caption("not_plain_file")))}));
+    QVERIFY(w.logTailIs(
+        lines, {Failure("export_failed", Named(path, WindowFixture::caption("not_plain_file")))}));
   else
-    QVERIFY(w.logSize() == lines + 1 && w.logTexts().last().startsWith(Failure("export_failed", Named(path)).text));
+    QVERIFY(w.logSize() == lines + 1 &&
+            w.logTexts().last().startsWith(Failure("export_failed", Named(path)).text));
   QCOMPARE(Snapshot(dir()), before);
   QVERIFY(!QFileInfo::exists("/proc/k7v-unit.par"));
   QCOMPARE(w.encoded(), pages);
@@ -339,10 +350,14 @@ void TestParamFiles::unconvertibleFieldWritesNothing() {
 void TestParamFiles::nothingHappens_data() {
   QTest::addColumn<QString>("button");
   QTest::addColumn<QString>("answer");
-  QTest::newRow("import cancelled") << "SpeedButton11" << "";
-  QTest::newRow("export cancelled") << "SpeedButton12" << "";
-  QTest::newRow("import of a missing file") << "SpeedButton11" << "nowhere.par";
-  QTest::newRow("import under a missing directory") << "SpeedButton11" << "missing/nowhere.par";
+  QTest::newRow("import cancelled") << "SpeedButton11"
+                                    << "";
+  QTest::newRow("export cancelled") << "SpeedButton12"
+                                    << "";
+  QTest::newRow("import of a missing file") << "SpeedButton11"
+                                            << "nowhere.par";
+  QTest::newRow("import under a missing directory") << "SpeedButton11"
+                                                    << "missing/nowhere.par";
 }
 
 void TestParamFiles::nothingHappens() {

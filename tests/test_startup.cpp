@@ -11,8 +11,8 @@
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QStackedWidget>
 #include <QScopeGuard>
+#include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -31,8 +31,10 @@ namespace {
 // Files to place in the working directory before the window starts.
 WindowFixture::Prepare Files(QByteArray parcfg, QByteArray caption = {}) {
   return [parcfg, caption](const QDir& dir) {
-    if (!parcfg.isNull() && !WriteFile(dir.filePath("parcfg.ini"), parcfg)) qFatal("cannot write parcfg.ini");
-    if (!caption.isNull() && !WriteFile(dir.filePath("caption.ini"), caption)) qFatal("cannot write caption.ini");
+    if (!parcfg.isNull() && !WriteFile(dir.filePath("parcfg.ini"), parcfg))
+      qFatal("cannot write parcfg.ini");
+    if (!caption.isNull() && !WriteFile(dir.filePath("caption.ini"), caption))
+      qFatal("cannot write caption.ini");
   };
 }
 
@@ -112,11 +114,13 @@ void TestStartup::windowFontUnderTheStyleSheet() {
   for (QWidget* w : s.fx.get<QWidget>("StatusBar1")->findChildren<QLabel*>()) shown << w;
   for (QWidget* w : s.fx.get<QWidget>("Panel4")->findChildren<QAbstractButton*>()) shown << w;
   for (QWidget* w : shown)
-    QVERIFY2(QFontInfo(w->font()).pixelSize() == 13 && QFontInfo(w->font()).family() == family, qPrintable(w->objectName()));
+    QVERIFY2(QFontInfo(w->font()).pixelSize() == 13 && QFontInfo(w->font()).family() == family,
+             qPrintable(w->objectName()));
   QVERIFY(s.fx.get<QWidget>("sb_com_open")->font().bold());
   RunLinkDialog(s.fx, false, [](TForm3& d) { // its controls and their drop-down lists
     for (QWidget* w : d.findChildren<QWidget*>())
-      if ((!w->objectName().isEmpty() && !w->objectName().startsWith("qt_")) || qobject_cast<QAbstractItemView*>(w))
+      if ((!w->objectName().isEmpty() && !w->objectName().startsWith("qt_")) ||
+          qobject_cast<QAbstractItemView*>(w))
         QVERIFY2(QFontInfo(w->font()).pixelSize() == 11, qPrintable(w->objectName()));
   });
 }
@@ -136,24 +140,31 @@ void TestStartup::savedSettingsSurviveCaptionRebuild_data() {
   QTest::addColumn<QString>("summary");
   QTest::addColumn<QString>("note"); // after the start-up line's text; empty: no line
   const QByteArray even = "[serial]\r\nparitybit=2\r\n";
-  QTest::newRow("built-in texts") << even << QByteArray() << 2 << "COM1,115200-8-偶-1-######" << QString();
+  QTest::newRow("built-in texts") << even << QByteArray() << 2 << "COM1,115200-8-偶-1-######"
+                                  << QString();
   QTest::newRow("texts from caption.ini")
-      << even << QByteArray("[connect_setup]\r\nparitybit3=Even\r\n") << 2 << "COM1,115200-8-Even-1-######" << QString();
+      << even << QByteArray("[connect_setup]\r\nparitybit3=Even\r\n") << 2
+      << "COM1,115200-8-Even-1-######" << QString();
   QTest::newRow("layout texts (lang=1)") << even << QByteArray("[lang]\r\nlang=1\r\n") << 2
                                          << "COM1,115200-8-偶-1-######" << QString();
   QTest::newRow("every key, Linux port")
-      << QByteArray("[serial]\r\ncom=ttyUSB0\r\nbaudrate=4\r\ndatabit=1\r\nstopbit=0\r\nparitybit=1\r\nconf=+++ABC\r\n")
+      << QByteArray("[serial]\r\ncom=ttyUSB0\r\nbaudrate=4\r\ndatabit=1\r\nstopbit=0\r\nparitybit="
+                    "1\r\nconf=+++ABC\r\n")
       << QByteArray() << 1 << "ttyUSB0,9600-7-奇-2-+++ABC" << QString();
   QTest::newRow("index outside the list")
-      << QByteArray("[serial]\r\nparitybit=7\r\n") << QByteArray() << -1 << "COM1,115200-8--1-######"
+      << QByteArray("[serial]\r\nparitybit=7\r\n") << QByteArray() << -1
+      << "COM1,115200-8--1-######"
       << "paritybit=7 → " + WindowFixture::caption("parcfg_no_selection");
   QTest::newRow("words where positions belong, one line for both")
       << QByteArray("[serial]\r\nbaudrate=fast\r\nparitybit=even\r\n") << QByteArray() << 0
-      << "COM1,115200-8-无-1-######" << "baudrate=fast → 115200; paritybit=even → 无";
+      << "COM1,115200-8-无-1-######"
+      << "baudrate=fast → 115200; paritybit=even → 无";
   QTest::newRow("switch command longer than six, kept whole")
-      << QByteArray("[serial]\r\nconf=+++AT+ENTER\r\n") << QByteArray() << 0 << "COM1,115200-8-无-1-+++AT+ENTER" << QString();
-  QTest::newRow("UTF-16 BE file") << Utf16File(QStringLiteral("[serial]\r\ncom=COM4\r\nbaudrate=4\r\nparitybit=2\r\n"), true)
-                                  << QByteArray() << 2 << "COM4,9600-8-偶-1-######" << QString();
+      << QByteArray("[serial]\r\nconf=+++AT+ENTER\r\n") << QByteArray() << 0
+      << "COM1,115200-8-无-1-+++AT+ENTER" << QString();
+  QTest::newRow("UTF-16 BE file")
+      << Utf16File(QStringLiteral("[serial]\r\ncom=COM4\r\nbaudrate=4\r\nparitybit=2\r\n"), true)
+      << QByteArray() << 2 << "COM4,9600-8-偶-1-######" << QString();
 }
 
 void TestStartup::savedSettingsSurviveCaptionRebuild() {
@@ -172,19 +183,23 @@ void TestStartup::savedSettingsSurviveCaptionRebuild() {
 }
 
 void TestStartup::utf16SettingsFileStaysUtf16File() {
-  Started s(Files(Utf16File(QStringLiteral("; 连接\r\n[serial]\r\ncom=COM4\r\nbaudrate=4\r\n"), false)));
+  Started s(
+      Files(Utf16File(QStringLiteral("; 连接\r\n[serial]\r\ncom=COM4\r\nbaudrate=4\r\n"), false)));
   RunLinkDialog(s.fx, true, [](TForm3& d) { d.cbbaudrate->setCurrentIndex(2); });
   const QString dir = s.fx.dir();
   s.fx.form().close();
   QVERIFY(s.fx.boxes.isEmpty());
-  QCOMPARE(ReadFile(QDir(dir).filePath("parcfg.ini")),
-           Utf16File(QStringLiteral("; 连接\r\n[serial]\r\ncom=COM4\r\nbaudrate=2\r\ndatabit=0\r\nstopbit=1\r\n"
-                                "paritybit=0\r\nconf=######\r\n"),
-                 false));
+  QCOMPARE(
+      ReadFile(QDir(dir).filePath("parcfg.ini")),
+      Utf16File(QStringLiteral(
+                    "; 连接\r\n[serial]\r\ncom=COM4\r\nbaudrate=2\r\ndatabit=0\r\nstopbit=1\r\n"
+                    "paritybit=0\r\nconf=######\r\n"),
+                false));
 }
 
 void TestStartup::unwritableSettingsFileSaysWhy() {
-  Started s([](const QDir& dir) { dir.mkdir(QStringLiteral("parcfg.ini")); }); // unwritable even by root
+  Started s(
+      [](const QDir& dir) { dir.mkdir(QStringLiteral("parcfg.ini")); }); // unwritable even by root
   const QString path = QDir::toNativeSeparators(QDir(s.fx.dir()).absoluteFilePath("parcfg.ini"));
   s.fx.form().close();
   QCOMPARE(s.fx.boxes.size(), 1);
@@ -205,13 +220,15 @@ void TestStartup::linkDialogOkRewritesSummary() {
   QCOMPARE(s.port->openCount(), 0); // choosing settings opens nothing
 
   // A path too long for the panel is shortened on screen only.
-  const QString longPort = QStringLiteral("/dev/serial/by-id/usb-Prolific_Technology_USB-Serial_Controller-if00-port0");
+  const QString longPort =
+      QStringLiteral("/dev/serial/by-id/usb-Prolific_Technology_USB-Serial_Controller-if00-port0");
   RunLinkDialog(s.fx, true, [&](TForm3& d) { d.cb_com->setEditText(longPort); });
   const QString full = longPort + QStringLiteral(",57600-8-偶-1, ######");
   auto* panel = s.fx.get<QLabel>("StatusPanel1");
   QCOMPARE(s.fx.form().StatusPanel(1), full);
   QCOMPARE(panel->toolTip(), full);
-  QVERIFY(panel->text().contains(QChar(0x2026)) && panel->text().endsWith(QStringLiteral("######")));
+  QVERIFY(panel->text().contains(QChar(0x2026)) &&
+          panel->text().endsWith(QStringLiteral("######")));
 }
 
 void TestStartup::linkDialogCancelKeepsSummaryButNotChoices() {
@@ -315,8 +332,8 @@ void TestStartup::dependentControlsFollowFirstShow() {
 
   form.show();
   QVERIFY(QTest::qWaitForWindowExposed(&form));
-  for (const char* shown : {"Panel13", "Label30", "ed_packet_length", "ed_delay", "Label108", "Label107",
-                            "ed_reconnecttime", "Label39", "Label41"})
+  for (const char* shown : {"Panel13", "Label30", "ed_packet_length", "ed_delay", "Label108",
+                            "Label107", "ed_reconnecttime", "Label39", "Label41"})
     QVERIFY2(!hidden(shown), shown);
   for (const char* gone : {"ed_idletime", "Label42", "Label70", "ckbDropWakedata"})
     QVERIFY2(hidden(gone), gone);

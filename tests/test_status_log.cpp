@@ -14,8 +14,7 @@ namespace {
 QTextCharFormat FormatOf(const QTextBlock& block) {
   for (auto it = block.begin(); !it.atEnd(); ++it) {
     const QTextFragment f = it.fragment();
-    if (f.isValid() && f.length() > 0)
-      return f.charFormat();
+    if (f.isValid() && f.length() > 0) return f.charFormat();
   }
   return block.charFormat();
 }
@@ -66,8 +65,7 @@ void TestStatusLog::linesKeepTheirOwnFormat() {
 
   LogView view;
   StatusLog& log = *view.log;
-  for (const Line& l : lines)
-    log.Append(l.text, l.colour, l.size, l.style);
+  for (const Line& l : lines) log.Append(l.text, l.colour, l.size, l.style);
 
   QCOMPARE(log.LineCount(), int(std::size(lines)));
   QTextBlock block = view.doc->firstBlock();
@@ -83,8 +81,8 @@ void TestStatusLog::linesKeepTheirOwnFormat() {
     block = block.next();
   }
   QVERIFY(!block.isValid());
-  QCOMPARE(view.plainText(), QStringList({lines[0].text, lines[1].text, lines[2].text,
-                                            lines[3].text}).join(u'\n'));
+  QCOMPARE(view.plainText(),
+           QStringList({lines[0].text, lines[1].text, lines[2].text, lines[3].text}).join(u'\n'));
 }
 
 void TestStatusLog::emptyTextAddsEmptyLine() {
@@ -143,8 +141,7 @@ void TestStatusLog::scrollsToNewestLine() {
   view.widget->resize(300, 80);
   view.widget->show();
   QVERIFY(QTest::qWaitForWindowExposed(view.widget.get()));
-  for (int i = 0; i < 40; ++i)
-    log.Append(QStringLiteral("line %1").arg(i), clBlack, 9, {});
+  for (int i = 0; i < 40; ++i) log.Append(QStringLiteral("line %1").arg(i), clBlack, 9, {});
 
   QScrollBar* bar = view.widget->verticalScrollBar();
   QVERIFY(bar->maximum() > 0);

@@ -75,20 +75,26 @@ struct Row {
   std::function<bool()> check;
 };
 
-const std::filesystem::path kScratch = std::filesystem::temp_directory_path() / "k7v_core_runner.ini";
+const std::filesystem::path kScratch =
+    std::filesystem::temp_directory_path() / "k7v_core_runner.ini";
 
 const Row kRows[] = {
     // Profile INI files as a Windows editor leaves them.
-    {"ini: CRLF lines, names in any case, quotes and blanks dropped", [] {
+    {"ini: CRLF lines, names in any case, quotes and blanks dropped",
+     [] {
        const ProfileIni ini("[Serial]\r\nCOM = \"COM3\" \r\nbaudrate=4\r\n");
-       return ini.GetString("serial", "com", "x") == "COM3" && ini.GetInt("SERIAL", "BaudRate", -1) == 4;
+       return ini.GetString("serial", "com", "x") == "COM3" &&
+              ini.GetInt("SERIAL", "BaudRate", -1) == 4;
      }},
-    {"ini: no final line end", [] { return ProfileIni("[s]\r\nk=1").GetString("s", "k", "") == "1"; }},
-    {"ini: a set keeps the other CRLF lines byte for byte", [] {
+    {"ini: no final line end",
+     [] { return ProfileIni("[s]\r\nk=1").GetString("s", "k", "") == "1"; }},
+    {"ini: a set keeps the other CRLF lines byte for byte",
+     [] {
        ProfileIni ini("[a]\r\nk=1\r\n[b]\r\nk=2\r\n");
        return ini.SetString("a", "k", "v") && ini.content() == "[a]\r\nk=v\r\n[b]\r\nk=2\r\n";
      }},
-    {"ini: written file holds CRLF once, not CR CR LF", [] {
+    {"ini: written file holds CRLF once, not CR CR LF",
+     [] {
        std::filesystem::remove(kScratch);
        const std::string path = kScratch.string();
        const bool ok = WriteProfileString(path, "serial", "com", "COM7") &&
@@ -98,7 +104,8 @@ const Row kRows[] = {
        return ok && bytes.find("\r\r") == std::string::npos &&
               bytes.find("com=COM7") != std::string::npos;
      }},
-    {"ini: read back what was written", [] {
+    {"ini: read back what was written",
+     [] {
        const std::string path = kScratch.string();
        const bool ok = WriteProfileString(path, "serial", "baudrate", "3");
        const std::string value = ReadProfileString(path, "Serial", "BAUDRATE", "x");
@@ -106,36 +113,43 @@ const Row kRows[] = {
        return ok && value == "3";
      }},
     // Records and frames are little-endian whatever the host.
-    {"record: 16-bit field low byte first", [] {
+    {"record: 16-bit field low byte first",
+     [] {
        TAppParams p;
        p.Set(AppField::port1, 0x1F90);
        const auto b = p.FieldBytes(AppField::port1);
        return b[0] == 0x90 && b[1] == 0x1F && p.Get(AppField::port1) == 0x1F90;
      }},
-    {"record: IPv4 stored last octet first", [] {
+    {"record: IPv4 stored last octet first",
+     [] {
        TAppParams p;
        p.Set(AppField::ip1, 0xC0A80102); // 192.168.1.2
        const auto b = p.FieldBytes(AppField::ip1);
        return b[0] == 2 && b[1] == 1 && b[2] == 168 && b[3] == 192;
      }},
-    {"record: bytes round trip, 693 of them", [] {
+    {"record: bytes round trip, 693 of them",
+     [] {
        Bytes raw(TAppParams::kSize + 7);
        for (std::size_t i = 0; i < raw.size(); ++i) raw[i] = std::uint8_t(i * 7 + 3);
        const TAppParams p = TAppParams::FromBytes(raw);
-       return p.bytes().size() == 693 && std::equal(p.bytes().begin(), p.bytes().end(), raw.begin());
+       return p.bytes().size() == 693 &&
+              std::equal(p.bytes().begin(), p.bytes().end(), raw.begin());
      }},
-    {"frame: length field little-endian, checksum, end byte", [] {
+    {"frame: length field little-endian, checksum, end byte",
+     [] {
        const Bytes f = Frame(3, Bytes(300, 0x11));
        return f.size() == 306 && f[0] == 0xAA && f[2] == 0x32 && f[3] == 0x01 &&
               f[304] == Checksum8(f.data(), 304) && f[305] == 0xBB;
      }},
-    {"checksums: 8-bit frame sum and 16-bit image sum wrap", [] {
+    {"checksums: 8-bit frame sum and 16-bit image sum wrap",
+     [] {
        const Bytes ff(300, 0xFF);
        return Checksum8(ff.data(), 300) == std::uint8_t(300 * 0xFF) &&
               Sum16(ff.data(), ff.size()) == std::uint16_t(300 * 0xFF);
      }},
     // The receive parser on a stream that arrives in pieces.
-    {"parser: noise, a bad checksum, then two frames one byte at a time", [] {
+    {"parser: noise, a bad checksum, then two frames one byte at a time",
+     [] {
        Bytes stream = {0x00, 0xBB, 0xAA, 0x99};
        Bytes bad = Frame(7, {1, 2, 3});
        bad[bad.size() - 2] ^= 0x5A;
@@ -144,32 +158,38 @@ const Row kRows[] = {
          stream.insert(stream.end(), f.begin(), f.end());
        return FramesIn(stream, 1) == std::vector<int>{1, 3};
      }},
-    {"parser: a 699-byte answer in 64-byte pieces", [] {
-       return FramesIn(Frame(3, Bytes(693, 0xAA)), 64) == std::vector<int>{3};
-     }},
-    {"parser: a length beyond the limit is skipped, the next frame found", [] {
+    {"parser: a 699-byte answer in 64-byte pieces",
+     [] { return FramesIn(Frame(3, Bytes(693, 0xAA)), 64) == std::vector<int>{3}; }},
+    {"parser: a length beyond the limit is skipped, the next frame found",
+     [] {
        Bytes stream = {0xAA, 0x03, 0xDD, 0x05}; // claims 1501 bytes
        const Bytes good = Frame(2, {});
        stream.insert(stream.end(), good.begin(), good.end());
        return FramesIn(stream, 16) == std::vector<int>{2};
      }},
     // Code page 936 (GBK): iconv on Linux, the system's code page functions on Windows.
-    {"gbk: Chinese text both ways", [] {
+    {"gbk: Chinese text both ways",
+     [] {
        const cp936::Encoded gbk = cp936::FromUtf8("设备 ID");
        const cp936::Decoded back = cp936::ToUtf8(gbk.bytes);
-       return gbk.clean && gbk.bytes == "\xC9\xE8\xB1\xB8 ID" && back.clean && back.utf8 == "设备 ID";
+       return gbk.clean && gbk.bytes == "\xC9\xE8\xB1\xB8 ID" && back.clean &&
+              back.utf8 == "设备 ID";
      }},
-    {"gbk: a limit never splits a character", [] {
+    {"gbk: a limit never splits a character",
+     [] {
        const cp936::Encoded cut = cp936::FromUtf8("设备", 3);
        return cut.cut && cut.bytes == "\xC9\xE8" && cp936::ByteLength("设备") == 4;
      }},
-    {"gbk: a lone lead byte and a character GBK lacks are reported", [] {
+    {"gbk: a lone lead byte and a character GBK lacks are reported",
+     [] {
        const cp936::Decoded lone = cp936::ToUtf8("A\xC9");
        const cp936::Encoded emoji = cp936::FromUtf8("x\xF0\x9F\x98\x80");
        return !lone.clean && lone.utf8.rfind("A", 0) == 0 && !emoji.clean && emoji.bytes == "x?";
      }},
-    {"gbk: byte 0xFF is U+F8F5, as Windows has it", [] {
-       return cp936::ToUtf8("\xFF").utf8 == "\xEF\xA3\xB5" && cp936::FromUtf8("\xEF\xA3\xB5").bytes == "\xFF";
+    {"gbk: byte 0xFF is U+F8F5, as Windows has it",
+     [] {
+       return cp936::ToUtf8("\xFF").utf8 == "\xEF\xA3\xB5" &&
+              cp936::FromUtf8("\xEF\xA3\xB5").bytes == "\xFF";
      }},
 };
 

@@ -22,9 +22,10 @@ inline QByteArray ToBytes(std::span<const std::uint8_t> bytes) {
 // (which test_core_frames checks byte by byte); empty when it cannot be built.
 inline QByteArray FrameBytes(std::uint8_t command, const QByteArray& payload = {}) {
   QByteArray out(payload.size() + qsizetype(k7v::kFrameOverhead), '\0');
-  const auto n = BuildFrame(command,
-                            {reinterpret_cast<const std::uint8_t*>(payload.constData()), std::size_t(payload.size())},
-                            {reinterpret_cast<std::uint8_t*>(out.data()), std::size_t(out.size())});
+  const auto n = BuildFrame(
+      command,
+      {reinterpret_cast<const std::uint8_t*>(payload.constData()), std::size_t(payload.size())},
+      {reinterpret_cast<std::uint8_t*>(out.data()), std::size_t(out.size())});
   out.truncate(qsizetype(n));
   return out;
 }

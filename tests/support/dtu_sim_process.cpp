@@ -36,8 +36,7 @@ bool DtuSimProcess::start(const QStringList& extraArgs, const QString& stateDir)
   }
   // One temporary directory per helper, kept across restarts: a test may
   // restart the simulator on the state directory of its previous run.
-  if (!tmp_)
-    tmp_ = std::make_unique<QTemporaryDir>();
+  if (!tmp_) tmp_ = std::make_unique<QTemporaryDir>();
   if (!tmp_->isValid()) {
     error_ = QStringLiteral("no temporary directory");
     return false;
@@ -66,8 +65,7 @@ bool DtuSimProcess::start(const QStringList& extraArgs, const QString& stateDir)
   while (!process_->canReadLine()) {
     if (process_->state() != QProcess::Running || deadline.hasExpired() ||
         !process_->waitForReadyRead(int(deadline.remainingTime()))) {
-      if (process_->canReadLine())
-        break;
+      if (process_->canReadLine()) break;
       error_ = QStringLiteral("dtu-sim printed no device path");
       stop();
       return false;
@@ -85,8 +83,7 @@ bool DtuSimProcess::start(const QStringList& extraArgs, const QString& stateDir)
 }
 
 void DtuSimProcess::stop() {
-  if (!process_)
-    return;
+  if (!process_) return;
   if (process_->state() != QProcess::NotRunning) {
     process_->terminate();
     if (!process_->waitForFinished(3000)) {
@@ -97,8 +94,7 @@ void DtuSimProcess::stop() {
 }
 
 bool DtuSimProcess::startWithRecord(const QByteArray& record, const QStringList& extraArgs) {
-  if (!tmp_)
-    tmp_ = std::make_unique<QTemporaryDir>();
+  if (!tmp_) tmp_ = std::make_unique<QTemporaryDir>();
   const QString path = tmp_->filePath(QStringLiteral("initial-record.bin"));
   if (!WriteFile(path, record)) {
     error_ = QStringLiteral("cannot write ") + path;
@@ -107,9 +103,7 @@ bool DtuSimProcess::startWithRecord(const QByteArray& record, const QStringList&
   return start(QStringList(extraArgs) << QStringLiteral("--record") << path);
 }
 
-bool DtuSimProcess::isRunning() const {
-  return process_ && process_->state() == QProcess::Running;
-}
+bool DtuSimProcess::isRunning() const { return process_ && process_->state() == QProcess::Running; }
 
 QByteArray DtuSimProcess::stateRecord() const {
   return ReadFile(QDir(stateDir_).filePath(QStringLiteral("record.bin")));

@@ -5,9 +5,9 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QLineEdit>
-#include <QTextBlock>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QTextBlock>
 #include <QTimer>
 
 #include "app/app_texts.h"
@@ -47,7 +47,8 @@ void AddCloseRows() {
   QTest::newRow("closed and destroyed") << true;
 }
 
-WindowFixture::WindowFixture(std::unique_ptr<SerialPort> port, bool withCaptions, const Prepare& prepare) {
+WindowFixture::WindowFixture(std::unique_ptr<SerialPort> port, bool withCaptions,
+                             const Prepare& prepare) {
   oldCwd_ = QDir::currentPath();
   if (withCaptions) QFile::copy(ShippedCaptions(), dir_.filePath(QStringLiteral("caption.ini")));
   if (prepare) prepare(QDir(dir_.path()));
@@ -89,7 +90,8 @@ QList<LogLine> WindowFixture::logLines() const {
     lines.append(line);
   }
   // The document always holds one block; an empty log has no lines.
-  if (lines.size() == 1 && lines.front().text.isEmpty() && log->document()->characterCount() <= 1) lines.clear();
+  if (lines.size() == 1 && lines.front().text.isEmpty() && log->document()->characterCount() <= 1)
+    lines.clear();
   return lines;
 }
 
@@ -100,7 +102,8 @@ QStringList WindowFixture::logTexts() const {
 }
 
 QString WindowFixture::caption(const char* key) {
-  return QString::fromStdString(ReadProfileString(ShippedCaptions().toStdString(), "built_in", key, ""));
+  return QString::fromStdString(
+      ReadProfileString(ShippedCaptions().toStdString(), "built_in", key, ""));
 }
 
 bool WindowFixture::logTailIs(qsizetype from, const QList<ExpectedLine>& expected) const {
@@ -111,13 +114,17 @@ bool WindowFixture::logTailIs(qsizetype from, const QList<ExpectedLine>& expecte
     same = lines[i].text == expected[i].text && lines[i].colour == expected[i].colour &&
            qRound(lines[i].pointSize) == expected[i].size;
   if (!same) {
-    for (const ExpectedLine& e : expected) qWarning().noquote() << "expected:" << e.text << e.colour.name() << e.size;
-    for (const LogLine& l : all) qWarning().noquote() << "log:" << l.text << l.colour.name() << l.pointSize;
+    for (const ExpectedLine& e : expected)
+      qWarning().noquote() << "expected:" << e.text << e.colour.name() << e.size;
+    for (const LogLine& l : all)
+      qWarning().noquote() << "log:" << l.text << l.colour.name() << l.pointSize;
   }
   return same;
 }
 
-bool WindowFixture::lastLineIs(const ExpectedLine& expected) const { return logTailIs(logSize() - 1, {expected}); }
+bool WindowFixture::lastLineIs(const ExpectedLine& expected) const {
+  return logTailIs(logSize() - 1, {expected});
+}
 
 QString WindowFixture::text(const char* name) const {
   if (auto* memo = qobject_cast<TMemo*>(get<QWidget>(name))) return memo->text();
@@ -139,7 +146,8 @@ void WindowFixture::choose(const char* list, int index) {
 
 void WindowFixture::click(const char* name) { get<QAbstractButton>(name)->click(); }
 
-int WindowFixture::clickSampling(const char* name, const std::function<void()>& sample, int everyMs) {
+int WindowFixture::clickSampling(const char* name, const std::function<void()>& sample,
+                                 int everyMs) {
   QObject context;
   bool active = true;
   int runs = 0;
@@ -178,7 +186,8 @@ void WindowFixture::setPort(const QString& devicePath, const QString& switchComm
 bool WindowFixture::connectTo(const QString& devicePath, const QString& switchCommand) {
   setPort(devicePath, switchCommand);
   click("sb_com_open"); // returns once the DTU has answered or the wait has ended
-  if (!form_->link().LinkConnected) qWarning().noquote() << "not connected:" << logTexts().join(u'\n');
+  if (!form_->link().LinkConnected)
+    qWarning().noquote() << "not connected:" << logTexts().join(u'\n');
   return form_->link().LinkConnected;
 }
 

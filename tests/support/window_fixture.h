@@ -35,7 +35,9 @@ inline const QColor kLogRed(0xFF, 0, 0);
 // The message of a key (with suffix appended) in the look of its kind.
 ExpectedLine Progress(const char* key, const QString& suffix = {}); // black, 9 points
 ExpectedLine Success(const char* key);                              // green, 10 points
-ExpectedLine Failure(const char* key, const QString& suffix = {}); // a device or file operation failed: red, 10 points
+ExpectedLine
+Failure(const char* key,
+        const QString& suffix = {});   // a device or file operation failed: red, 10 points
 ExpectedLine Refusal(const char* key); // a port or field error: red, 9 points
 
 // The toolkit's box for a number field whose text is not a number.
@@ -43,9 +45,9 @@ QString ConversionError(const QString& text);
 
 // The navigation buttons and their pages, in the order the column shows them.
 inline constexpr std::pair<const char*, const char*> kPageButtons[] = {
-    {"SpeedButton1", "pSerial"},   {"SpeedButton2", "sbDial"},    {"SpeedButton3", "pConnection"},
-    {"SpeedButton4", "sbPtcl"},    {"SpeedButton5", "pWorkmode"}, {"SpeedButton6", "pRemote"},
-    {"SpeedButton8", "pUpdate"},   {"SpeedButton7", "pVersion"},
+    {"SpeedButton1", "pSerial"}, {"SpeedButton2", "sbDial"},    {"SpeedButton3", "pConnection"},
+    {"SpeedButton4", "sbPtcl"},  {"SpeedButton5", "pWorkmode"}, {"SpeedButton6", "pRemote"},
+    {"SpeedButton8", "pUpdate"}, {"SpeedButton7", "pVersion"},
 };
 
 // The window's protocol limits in tests: long enough for a loaded machine
@@ -69,7 +71,8 @@ public:
   ~WindowFixture();
 
   TForm1& form() { return *form_; }
-  template <typename T> T* get(const char* name) const {
+  template <typename T>
+  T* get(const char* name) const {
     T* w = form_->findChild<T*>(QString::fromLatin1(name));
     if (!w) qFatal("no control named %s", name);
     return w;
