@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include "link/link_constants.h"
+#include "platform/code_page_936.h"
 #include "platform/ini_text.h"
 
 namespace {
@@ -205,9 +206,9 @@ CliOptions ParseCliOptions(const QStringList& args, const LineSettings& linkDefa
   if (o.ports.removeDuplicates() > 0) errors << QStringLiteral("a port is named twice");
   // Sent as six bytes, a shorter command padded with zero bytes, as the window does.
   if (o.switchCommand.isEmpty() ||
-      o.switchCommand.toUtf8().size() > qsizetype(k7v::kSwitchCommandLength))
+      cp936::ByteLength(o.switchCommand.toStdString()) > k7v::kSwitchCommandLength)
     errors << QStringLiteral(
-                  "switch command \"%1\" (--switch or parcfg.ini conf): 1 to %2 characters")
+                  "switch command \"%1\" (--switch or parcfg.ini conf): 1 to %2 bytes in GBK")
                   .arg(o.switchCommand)
                   .arg(k7v::kSwitchCommandLength);
   return o;

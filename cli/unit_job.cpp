@@ -5,6 +5,7 @@
 
 #include "link/device_session.h"
 #include "link/qt_serial_port.h"
+#include "platform/code_page_936.h"
 
 namespace {
 
@@ -77,7 +78,10 @@ UnitOutcome UnitJob::work(DeviceSession& session) {
     return out;
   }
   say(QStringLiteral("connecting"));
-  const VersionResult version = session.enterConfiguration(plan_.switchCommand.toUtf8());
+  // In the unit's code page, as the window sends it.
+  const std::string switchBytes = cp936::FromUtf8(plan_.switchCommand.toStdString()).bytes;
+  const VersionResult version =
+      session.enterConfiguration(QByteArray(switchBytes.data(), qsizetype(switchBytes.size())));
   if (!version.ok()) {
     fail(version);
     session.close();
