@@ -10,6 +10,7 @@
 
 #include "cli/cli_output.h"
 #include "cli/unit_job.h"
+#include "firmware/image_file.h"
 #include "params/factory_set.h"
 #include "params/record_file.h"
 #include "platform/code_page_936.h"
@@ -99,26 +100,23 @@ QString Fleet::OutputPathFor(const QString& port) const {
 // False with the reasons in errors; nothing has been opened then.
 bool Fleet::Prepare(QStringList& errors) {
   if (plan_.command == CliCommand::Write) {
-    QString reason;
     const QString path = options_.args.value(0);
-    const auto bytes = ReadPlainFile(path, reason);
-    if (!bytes) {
-      errors << QStringLiteral("%1: %2").arg(path, reason);
-      return false;
-    }
     if (!IsProfilePath(path)) {
       // A raw record names every field.
-      if (bytes->size() != qsizetype(TAppParams::kSize)) {
-        errors << QStringLiteral("%1: %2 bytes, a parameter file has %3")
-                      .arg(path)
-                      .arg(bytes->size())
-                      .arg(TAppParams::kSize);
+      std::vector<ProfileIssue> issues;
+      const auto raw = LoadRecordFile(path, FactoryParams(), ProfileChecks::RecordOnly, issues);
+      if (!raw) {
+        for (const ProfileIssue& i : issues) errors << QString::fromStdString(FormatIssue(i));
         return false;
       }
-      TAppParams raw = TAppParams::FromBytes(std::span(
-          reinterpret_cast<const std::uint8_t*>(bytes->constData()), std::size_t(bytes->size())));
-      plan_.profile.push_back({path.toStdString(), WriteProfile(raw), false});
+      plan_.profile.push_back({path.toStdString(), WriteProfile(*raw), false});
     } else {
+      QString reason;
+      const auto bytes = ReadPlainFile(path, reason);
+      if (!bytes) {
+        errors << QStringLiteral("%1: %2").arg(path, reason);
+        return false;
+      }
       plan_.profile.push_back({path.toStdString(), bytes->toStdString(), false});
     }
     for (const QString& set : options_.sets)
@@ -137,30 +135,17 @@ bool Fleet::Prepare(QStringList& errors) {
       }
     }
   } else if (plan_.command == CliCommand::Flash) {
+    // The window's checks and wording.
     QString reason;
     const QString path = options_.args.value(0);
-    const auto bytes = ReadPlainFile(path, reason);
-    if (!bytes) {
+    const std::optional<ImageFile> image = ReadImageFile(path, reason);
+    if (!image) {
       errors << QStringLiteral("%1: %2").arg(path, reason);
       return false;
     }
-    const auto file = std::span(reinterpret_cast<const std::uint8_t*>(bytes->constData()),
-                                std::size_t(bytes->size()));
-    switch (DescribeImage(file, plan_.image)) {
-    case ImageError::None:
-      plan_.imageBody = bytes->mid(qsizetype(k7v::kImageVersionSize));
-      plan_.imageName = BareImageName(path.toStdString());
-      break;
-    case ImageError::NoBody:
-      errors << QStringLiteral("%1: no body: %2 bytes").arg(path).arg(bytes->size());
-      break;
-    case ImageError::TooLarge:
-      errors << QStringLiteral("%1: too large: %2 bytes, at most %3")
-                    .arg(path)
-                    .arg(bytes->size() - qsizetype(k7v::kImageVersionSize))
-                    .arg(k7v::kFirmwareImageSize);
-      break;
-    }
+    plan_.image = image->descriptor;
+    plan_.imageBody = image->body;
+    plan_.imageName = BareImageName(path.toStdString());
   } else if (plan_.command == CliCommand::Read && !options_.output.isEmpty()) {
     for (const QString& port : options_.ports) {
       const QFileInfo out(OutputPathFor(port));

@@ -1,10 +1,8 @@
 // Choosing a firmware file: its descriptor on the page and its body in memory.
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QLocale>
 #include <QLoggingCategory>
 #include <QProgressBar>
 #include <algorithm>
@@ -15,53 +13,11 @@
 #include "app/main_window.h"
 #include "firmware/download_frames.h"
 #include "firmware/firmware_image.h"
+#include "firmware/image_file.h"
 #include "params/device_text.h"
 #include "params/number_text.h"
 
 Q_LOGGING_CATEGORY(lcFirmware, "k7v.firmware")
-
-namespace {
-
-// Enough to tell an oversized body from one that fits, without reading a huge file whole.
-constexpr qint64 kLargestReadable = qint64(k7v::kImageVersionSize + k7v::kFirmwareImageSize + 1);
-
-// Reads at most limit bytes from the start of an open file, however the
-// system splits the reads. Returns false when a read fails (the bytes read so
-// far are then meaningless).
-bool ReadUpTo(QFile& file, qint64 limit, QByteArray& out) {
-  out.clear();
-  while (out.size() < limit) {
-    const QByteArray part = file.read(limit - out.size());
-    if (part.isEmpty()) return file.error() == QFileDevice::NoError;
-    out += part;
-  }
-  return true;
-}
-
-std::span<const std::uint8_t> AsBytes(const QByteArray& bytes) {
-  return {reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())};
-}
-
-// The number with thousands separated by commas, as the refusal lines show sizes.
-QString Grouped(qint64 n) { return QLocale(QLocale::English, QLocale::UnitedStates).toString(n); }
-
-// The system's reason, in the flow of a sentence.
-QString Lowered(QString reason) {
-  if (!reason.isEmpty()) reason[0] = reason[0].toLower();
-  return reason;
-}
-
-// Why path cannot be an image before it is opened; empty when it may be.
-// Only plain files are opened: opening a FIFO for reading waits for a writer,
-// and a device may never end.
-QString RefusalBeforeOpening(const QFileInfo& info) {
-  if (!info.exists()) return QStringLiteral("cannot read: no such file");
-  if (info.isDir()) return QStringLiteral("not a plain file: a directory");
-  if (!info.isFile()) return QStringLiteral("not a plain file");
-  return {};
-}
-
-} // namespace
 
 void TForm1::RefuseImage(const QString& path, const QString& reason) {
   qCInfo(lcFirmware) << "image refused:" << path << reason;
@@ -81,33 +37,13 @@ void TForm1::SpeedButton35Click() {
   // refused file never leaves its name beside another file's body, and the
   // body in memory is always the one the shown length and sum describe (a
   // second read could find the file changed or gone).
-  const QFileInfo info(path);
-  if (const QString refusal = RefusalBeforeOpening(info); !refusal.isEmpty()) {
-    RefuseImage(path, refusal);
+  QString reason;
+  const std::optional<ImageFile> image = ReadImageFile(path, reason);
+  if (!image) {
+    RefuseImage(path, reason);
     return;
   }
-  QFile file(path);
-  QByteArray bytes;
-  if (!file.open(QIODevice::ReadOnly) || !ReadUpTo(file, kLargestReadable, bytes)) {
-    RefuseImage(path, QStringLiteral("cannot read: ") + Lowered(file.errorString()));
-    return;
-  }
-  ImageDescriptor descriptor;
-  switch (DescribeImage(AsBytes(bytes), descriptor)) {
-  case ImageError::None:
-    break;
-  case ImageError::NoBody:
-    RefuseImage(path, QStringLiteral("no body: %1 bytes").arg(Grouped(bytes.size())));
-    return;
-  case ImageError::TooLarge: {
-    const qint64 body =
-        std::max<qint64>(file.size(), bytes.size()) - qint64(k7v::kImageVersionSize);
-    RefuseImage(path, QStringLiteral("too large: %1 bytes, at most %2")
-                          .arg(Grouped(body), Grouped(qint64(k7v::kFirmwareImageSize))));
-    return;
-  }
-  }
-  file.close();
+  const ImageDescriptor& descriptor = image->descriptor;
 
   edSelectfile->setText(path);
   edDlFilename->setText(QString::fromStdString(BareImageName(path.toStdString())));
@@ -115,8 +51,8 @@ void TForm1::SpeedButton35Click() {
       QString::fromLatin1(descriptor.version.data(), qsizetype(descriptor.version.size())));
   edDllength->setText(QString::number(descriptor.length));
   edDlchecksum->setText(QString::number(descriptor.checksum));
-  const auto body = AsBytes(bytes).subspan(k7v::kImageVersionSize);
-  std::copy(body.begin(), body.end(), firmwareImage_->begin()); // DescribeImage bounded it
+  std::copy(image->body.begin(), image->body.end(),
+            firmwareImage_->begin()); // DescribeImage bounded it
   ImageLoaded = true;
   ProgressBar1->setValue(0); // the bar told of the previous image
   qCDebug(lcFirmware) << "image chosen:" << path << "length" << descriptor.length << "sum"

@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QSaveFile>
 
 #include "app/app_texts.h"
 #include "app/file_dialogs.h"
@@ -104,9 +103,9 @@ void TForm1::SpeedButton12Click() {
   if (!CheckPagesBeforeEncode()) return;
   const std::optional<TAppParams> record = EncodeParams();
   if (!record) return;
-  // The file is replaced by renaming a new one over it: a FIFO or a device
-  // node in its place would become a regular file (and /dev/null, for root,
-  // would be gone). Only a plain file, or nothing, may be there.
+  // Only a plain file, or nothing, may be there: a FIFO or a device node would
+  // be renamed over (and /dev/null, for root, gone). SaveRecordFile refuses
+  // those too; asking here gives the reason in the caption file's words.
   const QFileInfo info(path);
   if (info.exists() && !info.isFile()) {
     qCInfo(lcParamFiles) << "export refused, not a plain file:" << path;
@@ -114,22 +113,11 @@ void TForm1::SpeedButton12Click() {
               10);
     return;
   }
-  // Written whole or not at all: an existing file is replaced, never left
-  // half-written or with a stale tail.
-  QSaveFile file(path);
-  const QByteArray bytes =
-      IsProfilePath(path)
-          ? QByteArray::fromStdString(WriteProfile(*record))
-          : QByteArray(reinterpret_cast<const char*>(record->bytes().data()), kRecordSize);
-  // The record sits in the file's buffer until it is flushed, and commit()
-  // does not notice a flush that fails (file system full, size limit): it
-  // would put a cut-off file in place of the old one. Flush first and check.
-  const bool ok = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() &&
-                  file.flush() && file.commit();
-  if (!ok) {
-    qCInfo(lcParamFiles) << "export failed:" << path << file.error() << file.errorString();
-    const QString reason = file.errorString();
-    file.cancelWriting();
+  // Written whole or not at all, as a profile or raw by the name: an existing
+  // file is replaced, never left half-written or with a stale tail.
+  QString reason;
+  if (!SaveRecordFile(path, *record, reason)) {
+    qCInfo(lcParamFiles) << "export failed:" << path << reason;
     LogStatus(FileLine("export_failed", path, reason), clRed, 10);
     return;
   }
