@@ -17,8 +17,7 @@
 #include <string>
 #include <vector>
 
-#include <sys/resource.h>
-
+#include "bench_support.h"
 #include "link/link_settings_dialog.h"
 #include "support/dtu_sim_process.h"
 #include "support/window_fixture.h"
@@ -26,22 +25,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Process CPU time (user + system) in microseconds; 0 when it cannot be read.
-long long CpuMicroseconds() {
-  rusage usage{};
-  if (::getrusage(RUSAGE_SELF, &usage) != 0) return 0;
-  auto us = [](const timeval& tv) { return tv.tv_sec * 1000000LL + tv.tv_usec; };
-  return us(usage.ru_utime) + us(usage.ru_stime);
-}
-
-// The value at fraction q of sorted values; 0 for none.
-double Percentile(std::vector<double> values, double q) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  const auto index = static_cast<std::size_t>(q * double(values.size() - 1) + 0.5);
-  return values[std::min(index, values.size() - 1)];
-}
 
 struct Step {
   std::vector<double> wallMs, cpuMs;

@@ -26,8 +26,7 @@
 #include <memory>
 #include <vector>
 
-#include <sys/resource.h>
-
+#include "bench_support.h"
 #include "link/link_settings_dialog.h"
 #include "link/qt_serial_port.h"
 #include "support/dtu_sim_process.h"
@@ -38,14 +37,6 @@ namespace {
 constexpr int kBaud = 115200;
 constexpr double kBitsPerByte = 10; // start, 8 data, stop
 constexpr int kBodySize = 102400;
-
-// Process CPU time (user + system) in microseconds; 0 when it cannot be read.
-long long CpuMicroseconds() {
-  rusage usage{};
-  if (::getrusage(RUSAGE_SELF, &usage) != 0) return 0;
-  auto us = [](const timeval& tv) { return tv.tv_sec * 1000000LL + tv.tv_usec; };
-  return us(usage.ru_utime) + us(usage.ru_stime);
-}
 
 // The real port, with every read and write counted and time-stamped.
 class TimedPort : public SerialPort {
@@ -107,11 +98,6 @@ private:
   qint64 lastNoticeNs_ = 0;
 };
 
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 double Max(const std::vector<double>& v) {
   return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
 }
@@ -197,7 +183,7 @@ int main(int argc, char** argv) {
                 i + 1, r.ok ? "yes" : "NO", r.bytesIn + r.bytesOut, r.bytesOut, r.bytesIn,
                 r.seconds, wireSeconds, ratio, (r.seconds - wireSeconds) * 1e3, programMs);
   }
-  std::printf("download_wire_ratio: %.3f (median of %d; goal <= 1.02)\n", Median(ratios),
+  std::printf("download_wire_ratio: %.3f (median of %d; goal <= 1.02)\n", Percentile(ratios, 0.5),
               pacedRuns);
 
   // (2) Unpaced: the program's own share.
@@ -214,12 +200,12 @@ int main(int argc, char** argv) {
   }
   std::printf("unpaced_runs: %d, all_ok: %s, chunks: %zu\n", unpacedRuns, allOk ? "yes" : "NO",
               toWrite.size());
-  std::printf("unpaced_download_ms_median: %.1f\n", Median(seconds) * 1e3);
-  std::printf("chunk_turnaround_median_ms: %.3f (goal <= 1)\n", Median(toWrite));
+  std::printf("unpaced_download_ms_median: %.1f\n", Percentile(seconds, 0.5) * 1e3);
+  std::printf("chunk_turnaround_median_ms: %.3f (goal <= 1)\n", Percentile(toWrite, 0.5));
   std::printf("chunk_turnaround_max_ms: %.3f\n", Max(toWrite));
-  std::printf("chunk_turnaround_incl_write_median_ms: %.3f\n", Median(toWritten));
-  std::printf("chunk_turnaround_from_port_notice_median_ms: %.3f\n", Median(fromNotice));
-  std::printf("download_cpu_ms_median: %.1f\n", Median(cpu));
+  std::printf("chunk_turnaround_incl_write_median_ms: %.3f\n", Percentile(toWritten, 0.5));
+  std::printf("chunk_turnaround_from_port_notice_median_ms: %.3f\n", Percentile(fromNotice, 0.5));
+  std::printf("download_cpu_ms_median: %.1f\n", Percentile(cpu, 0.5));
   return allOk ? 0 : 1;
 }
 

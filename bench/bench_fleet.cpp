@@ -16,22 +16,13 @@
 #include <memory>
 #include <vector>
 
-#include <sys/resource.h>
-
+#include "bench_support.h"
 #include "support/bytes.h"
 #include "support/dtu_sim_process.h"
 
 namespace {
 
 constexpr int kBodySize = 102400;
-
-// CPU time (user + system) of the finished children, in microseconds.
-long long ChildrenCpuMicroseconds() {
-  rusage usage{};
-  if (::getrusage(RUSAGE_CHILDREN, &usage) != 0) return 0;
-  auto us = [](const timeval& tv) { return tv.tv_sec * 1000000LL + tv.tv_usec; };
-  return us(usage.ru_utime) + us(usage.ru_stime);
-}
 
 struct Step {
   double wallSeconds = 0;
@@ -43,14 +34,14 @@ struct Step {
 Step RunCli(const QStringList& args) {
   QProcess cli;
   cli.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  const long long cpu0 = ChildrenCpuMicroseconds();
+  const long long cpu0 = CpuMicroseconds(RUSAGE_CHILDREN);
   QElapsedTimer clock;
   clock.start();
   cli.start(QStringLiteral(K7V_CLI), args);
   const bool finished = cli.waitForFinished(600000);
   Step s;
   s.wallSeconds = double(clock.nsecsElapsed()) / 1e9;
-  s.cpuMicros = ChildrenCpuMicroseconds() - cpu0;
+  s.cpuMicros = CpuMicroseconds(RUSAGE_CHILDREN) - cpu0;
   s.ok = finished && cli.exitStatus() == QProcess::NormalExit && cli.exitCode() == 0;
   cli.readAllStandardOutput();
   return s;

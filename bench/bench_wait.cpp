@@ -16,9 +16,9 @@
 #include <vector>
 
 #include <pty.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
+#include "bench_support.h"
 #include "link/device_link.h"
 #include "link/qt_serial_port.h"
 
@@ -26,24 +26,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Process CPU time (user + system) in microseconds; 0 when it cannot be read.
-long long CpuMicroseconds() {
-  rusage usage{};
-  if (::getrusage(RUSAGE_SELF, &usage) != 0) return 0;
-  auto us = [](const timeval& tv) { return tv.tv_sec * 1000000LL + tv.tv_usec; };
-  return us(usage.ru_utime) + us(usage.ru_stime);
-}
-
 long long NowNanoseconds() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
       .count();
-}
-
-// The value at fraction q of sorted values; 0 for none.
-double Percentile(const std::vector<double>& sorted, double q) {
-  if (sorted.empty()) return 0;
-  const auto index = static_cast<std::size_t>(q * double(sorted.size() - 1) + 0.5);
-  return sorted[std::min(index, sorted.size() - 1)];
 }
 
 } // namespace
