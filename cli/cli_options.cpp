@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include "link/link_constants.h"
+#include "link/link_settings_file.h"
 #include "platform/code_page_936.h"
 #include "platform/ini_text.h"
 
@@ -30,29 +31,19 @@ const CommandName* FindCommand(const QString& word) {
   return nullptr;
 }
 
-// parcfg.ini positions of the link settings dialog's lists.
-constexpr int kDataBitsByIndex[] = {8, 7};
-constexpr int kStopBitsIndexOne = 1; // the dialog lists "2" before "1"
-
 } // namespace
-
-// Never fails.
-const QList<int>& LinkBaudRates() {
-  static const QList<int> rates{115200, 57600, 38400, 19200, 9600, 4800, 2400, 1200, 600, 300};
-  return rates;
-}
 
 // The built-in defaults for a missing file or key; a value out of place is noted and skipped.
 LineSettings LinkDefaultsFromFile(const QString& path, QString& switchCommand, QStringList& notes) {
   LineSettings s;
-  s.baudRate = 115200;
-  s.dataBits = 8;
-  s.stopBitsIndex = kStopBitsIndexOne;
-  s.parityIndex = 0;
-  switchCommand = QStringLiteral("######");
+  s.baudRate = parcfg::kBaudRates[parcfg::kDefaultBaudIndex];
+  s.dataBits = parcfg::kDataBits[parcfg::kDefaultDataBitsIndex];
+  s.stopBitsIndex = parcfg::kDefaultStopBitsIndex;
+  s.parityIndex = parcfg::kDefaultParityIndex;
+  switchCommand = QString::fromLatin1(parcfg::kDefaultSwitch);
   const IniTextFile ini(path);
   if (!ini.exists()) return s;
-  const QString section = QStringLiteral("serial");
+  const QString section = QString::fromLatin1(parcfg::kSection);
   auto index = [&](const char* key, int count, int& into) {
     const QString k = QString::fromLatin1(key);
     const QString raw = ini.GetString(section, k, QString());
@@ -65,16 +56,17 @@ LineSettings LinkDefaultsFromFile(const QString& path, QString& switchCommand, Q
                    .arg(path, k, raw)
                    .arg(count - 1);
   };
-  int baud = 0, data = 0, stop = kStopBitsIndexOne, parity = 0;
-  index("baudrate", int(LinkBaudRates().size()), baud);
-  index("databit", 2, data);
-  index("stopbit", 2, stop);
-  index("paritybit", 3, parity);
-  s.baudRate = LinkBaudRates().at(baud);
-  s.dataBits = kDataBitsByIndex[data];
+  int baud = parcfg::kDefaultBaudIndex, data = parcfg::kDefaultDataBitsIndex;
+  int stop = parcfg::kDefaultStopBitsIndex, parity = parcfg::kDefaultParityIndex;
+  index(parcfg::kKeyBaud, int(parcfg::kBaudRates.size()), baud);
+  index(parcfg::kKeyDataBits, int(parcfg::kDataBits.size()), data);
+  index(parcfg::kKeyStopBits, parcfg::kStopBitsPositions, stop);
+  index(parcfg::kKeyParity, parcfg::kParityPositions, parity);
+  s.baudRate = parcfg::kBaudRates[std::size_t(baud)];
+  s.dataBits = parcfg::kDataBits[std::size_t(data)];
   s.stopBitsIndex = stop;
   s.parityIndex = parity;
-  switchCommand = ini.GetString(section, QStringLiteral("conf"), switchCommand);
+  switchCommand = ini.GetString(section, QString::fromLatin1(parcfg::kKeySwitch), switchCommand);
   return s;
 }
 
@@ -139,7 +131,7 @@ CliOptions ParseCliOptions(const QStringList& args, const LineSettings& linkDefa
     } else if (opt == QLatin1String("--stop")) {
       if (auto v = value()) {
         if (*v == QLatin1String("1") || *v == QLatin1String("2"))
-          o.line.stopBitsIndex = *v == QLatin1String("1") ? kStopBitsIndexOne : 0;
+          o.line.stopBitsIndex = *v == QLatin1String("1") ? parcfg::kStopBitsOne : 0;
         else
           errors << QStringLiteral("--stop %1: allowed 1 | 2").arg(*v);
         linkGiven = true;

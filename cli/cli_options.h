@@ -51,7 +51,3 @@ QString CliUsage();
 // defaults for what is missing (115200 8 none 1 ######). Values the file
 // holds but cannot be used are reported in notes.
 LineSettings LinkDefaultsFromFile(const QString& path, QString& switchCommand, QStringList& notes);
-
-// Baud rates the link settings dialog offers, in its list order (parcfg.ini
-// stores the position).
-const QList<int>& LinkBaudRates();

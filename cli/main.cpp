@@ -13,6 +13,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_output.h"
 #include "cli/fleet.h"
+#include "link/link_settings_file.h"
 #include "params/factory_set.h"
 #include "params/record_file.h"
 #include "platform/interrupt_notifier.h"
@@ -122,7 +123,7 @@ int main(int argc, char** argv) {
   QStringList notes, errors;
   QString switchDefault;
   const LineSettings linkDefaults = LinkDefaultsFromFile(
-      QDir::current().filePath(QStringLiteral("parcfg.ini")), switchDefault, notes);
+      QDir::current().filePath(QString::fromLatin1(parcfg::kFileName)), switchDefault, notes);
   const CliOptions o = ParseCliOptions(app.arguments().mid(1), linkDefaults, switchDefault, errors);
   if (o.command == CliCommand::Help) {
     PrintOut(CliUsage());

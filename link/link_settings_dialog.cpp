@@ -6,28 +6,14 @@
 #include <QShowEvent>
 #include <algorithm>
 
+#include "link/link_settings_file.h"
 #include "platform/ini_text.h"
 
 Q_LOGGING_CATEGORY(lcLinkSettings, "k7v.link.settings")
 
 namespace {
 
-constexpr const char* kSection = "serial";
-
-// Keys of section "serial", in the order they are read and written.
-constexpr const char* kKeyCom = "com";
-constexpr const char* kKeyBaud = "baudrate";
-constexpr const char* kKeyDataBits = "databit";
-constexpr const char* kKeyStopBits = "stopbit";
-constexpr const char* kKeyParity = "paritybit";
-constexpr const char* kKeySwitch = "conf";
-
-constexpr const char* kDefaultPort = "COM1";
-constexpr int kDefaultBaudIndex = 0;     // 115200
-constexpr int kDefaultDataBitsIndex = 0; // 8
-constexpr int kDefaultStopBitsIndex = 1; // one stop bit: the list holds "2" before "1"
-constexpr int kDefaultParityIndex = 0;   // none
-constexpr const char* kDefaultSwitch = "######";
+using namespace parcfg;
 
 // An index outside the list leaves the list without a selection.
 void SelectIndex(QComboBox* list, int index) {

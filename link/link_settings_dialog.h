@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+#include "link/link_settings_file.h"
 #include "link/serial_port.h"
 #include "ui_link_settings_dialog.h"
 
@@ -57,7 +58,7 @@ struct LinkSettingsNote {
 };
 
 // parcfg.ini in the working directory.
-inline constexpr const char* kLinkSettingsFile = "parcfg.ini";
+inline constexpr const char* kLinkSettingsFile = parcfg::kFileName;
 
 // Reads the six keys of section "serial" into the dialog's controls. Returns
 // the list positions that were out of range or not a number, in key order.
