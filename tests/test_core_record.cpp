@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "params/app_params.h"
-#include "params/field_checks.h"
 #include "params/hex_text.h"
 #include "params/param_profile.h"
 #include "params/sys_info.h"
@@ -70,9 +69,6 @@ private slots:
   // ---------------------------------------------------------------- device texts, field checks
   void codePageAgreesWithWindowCodec_data();
   void codePageAgreesWithWindowCodec();
-  void encodingStopsBeforeHalfACharacter();
-  void storable_data();
-  void storable();
 };
 
 void TestCoreRecord::layoutMatchesDeviceRecord() {
@@ -492,14 +488,24 @@ void TestCoreRecord::profileValues_data() {
                                << QByteArray("IPv4");
   QTest::newRow("unknown name") << QByteArray("port9 = 1") << true << QByteArray()
                                 << QByteArray("unknown name");
-  QTest::newRow("id too long") << QByteArray("dtu_id = 12345678901234567") << true << QByteArray()
-                               << QByteArray("too long");
   QTest::newRow("chinese too long")
       << QByteArray("dtu_id = 一二三四五六七八九") << true << QByteArray() << QByteArray("18");
   QTest::newRow("packet too long") << QByteArray("custom_heart_packet = ") + QByteArray(25 * 2, 'a')
                                    << true << QByteArray() << QByteArray("24");
   QTest::newRow("switch command short")
       << QByteArray("switch_cmd = #####") << false << QByteArray() << QByteArray("6");
+  QTest::newRow("negative port") << QByteArray("port2 = -1") << true << QByteArray()
+                                 << QByteArray("0~65535");
+  QTest::newRow("ping interval beyond 8 bits")
+      << QByteArray("ping_interval = 300") << true << QByteArray() << QByteArray("0~255");
+  QTest::newRow("not a number") << QByteArray("delay = 3OO") << true << QByteArray()
+                                << QByteArray("not a whole number");
+  QTest::newRow("broadcast is itself") << QByteArray("master_ip = 255.255.255.255") << true
+                                       << QByteArray("ffffffff") << QByteArray();
+  QTest::newRow("identifier of 16 bytes") << QByteArray("dtu_id = 中中中中中中中中") << true
+                                          << QByteArray("d6d0").repeated(8) << QByteArray();
+  QTest::newRow("text outside GBK")
+      << QByteArray("apn = \xF0\x9F\x98\x80") << true << QByteArray() << QByteArray("GBK");
 }
 
 void TestCoreRecord::profileValues() {
@@ -578,51 +584,6 @@ void TestCoreRecord::codePageAgreesWithWindowCodec() {
     QStringEncoder qtBack("GBK", QStringConverter::Flag::Stateless);
     QCOMPARE(QByteArray(qtBack.encode(expected)), device);
   }
-}
-
-void TestCoreRecord::encodingStopsBeforeHalfACharacter() {
-  const std::string text = "ab\u4E2D\u6587"; // ab中文: 2 + 2 + 2 bytes
-  const cp936::Encoded five = cp936::FromUtf8(text, 5);
-  QCOMPARE(five.bytes.size(), std::size_t(4));
-  QVERIFY(five.cut && five.clean);
-  QCOMPARE(cp936::ByteLength(text), std::size_t(6));
-  const cp936::Encoded emoji = cp936::FromUtf8("x\U0001F600");
-  QCOMPARE(emoji.bytes, std::string("x?"));
-  QVERIFY(!emoji.clean);
-}
-
-void TestCoreRecord::storable_data() {
-  QTest::addColumn<int>("field");
-  QTest::addColumn<QString>("text");
-  QTest::addColumn<int>("outcome"); // FieldCheck::Outcome
-  QTest::addColumn<QString>("allowed");
-  using F = AppField;
-  const int ok = 0, nan = 1, refused = 2;
-  QTest::newRow("port at the top") << int(F::port1) << "65535" << ok << "0~65535";
-  QTest::newRow("port cut to 16 bits") << int(F::port1) << "70000" << refused << "0~65535";
-  QTest::newRow("negative port") << int(F::port2) << "-1" << refused << "0~65535";
-  QTest::newRow("ping interval cut to 8 bits")
-      << int(F::ping_interval) << "300" << refused << "0~255";
-  QTest::newRow("not a number") << int(F::delay) << "3OO" << nan << "0~65535";
-  QTest::newRow("address") << int(F::ip1) << "10.0.0.1" << ok << "a.b.c.d";
-  QTest::newRow("address out of range") << int(F::ip1) << "300.1.1.1" << refused << "a.b.c.d";
-  QTest::newRow("broadcast is itself") << int(F::master_ip) << "255.255.255.255" << ok << "a.b.c.d";
-  QTest::newRow("identifier of 16 bytes")
-      << int(F::dtu_id) << QString(8, QChar(0x4E2D)) << ok << "0~16 bytes";
-  QTest::newRow("identifier of 18 bytes")
-      << int(F::dtu_id) << QString(9, QChar(0x4E2D)) << refused << "0~16 bytes";
-  QTest::newRow("text outside GBK")
-      << int(F::apn) << QString::fromUtf8("\xF0\x9F\x98\x80") << refused << "0~64 bytes";
-}
-
-void TestCoreRecord::storable() {
-  QFETCH(int, field);
-  QFETCH(QString, text);
-  QFETCH(int, outcome);
-  QFETCH(QString, allowed);
-  const FieldCheck check = CheckStorable(AppField(field), text.toStdString());
-  QCOMPARE(int(check.outcome), outcome);
-  QCOMPARE(QString::fromStdString(check.allowed), allowed);
 }
 
 QTEST_GUILESS_MAIN(TestCoreRecord)

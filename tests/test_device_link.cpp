@@ -236,8 +236,6 @@ void TestDeviceLink::sessionOperations_data() {
       << "read" << FrameBytes(3, record.left(100)) << "" << int(SessionReason::IncompleteAnswer);
   QTest::newRow("read: device lost")
       << "read" << QByteArray() << "lost" << int(SessionReason::LinkLost);
-  QTest::newRow("read: cancelled")
-      << "read" << QByteArray() << "cancel" << int(SessionReason::Cancelled);
   QTest::newRow("info: answer") << "info" << FrameBytes(7, QByteArray(49, 'I')) << ""
                                 << int(SessionReason::Ok);
   QTest::newRow("info: silence") << "info" << FrameBytes(3) << "" << int(SessionReason::NoAnswer);

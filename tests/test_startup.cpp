@@ -162,9 +162,6 @@ void TestStartup::savedSettingsSurviveCaptionRebuild_data() {
   QTest::newRow("switch command longer than six, kept whole")
       << QByteArray("[serial]\r\nconf=+++AT+ENTER\r\n") << QByteArray() << 0
       << "COM1,115200-8-无-1-+++AT+ENTER" << QString();
-  QTest::newRow("UTF-16 BE file")
-      << Utf16File(QStringLiteral("[serial]\r\ncom=COM4\r\nbaudrate=4\r\nparitybit=2\r\n"), true)
-      << QByteArray() << 2 << "COM4,9600-8-偶-1-######" << QString();
 }
 
 void TestStartup::savedSettingsSurviveCaptionRebuild() {
