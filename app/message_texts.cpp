@@ -33,10 +33,6 @@ constexpr std::array kAddedMessages = std::to_array<std::pair<const char*, const
     {"download_name_cut", "文件名超过 13 字节，设备将收到的文件名："},
     {"stop_download", "停止升级"},
     {"open_serial_group", "；当前用户需加入以下用户组才能使用串口："},
-    {"not_plain_file", "不是普通文件"},
-    {"param_file_short", "%1 字节，参数文件有 %2 字节"},
-    {"param_file_long", "只用了文件的前 %1 字节，文件共有 %2 字节"},
-    {"value_not_shown", "读到的值页面无法显示："},
     {"profile_error", "参数配置文件有误："},
 });
 
