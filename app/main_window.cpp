@@ -21,7 +21,7 @@
 #include "app/message_box.h"
 #include "app/style.h"
 #include "k7v_build_info.h"
-#include "link/link_settings_dialog.h"
+#include "app/link_settings_dialog.h"
 #include "link/qt_serial_port.h"
 
 Q_LOGGING_CATEGORY(lcWindow, "k7v.window")

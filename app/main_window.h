@@ -4,15 +4,15 @@
 // whose generated classes are private bases, so each control is a member here.
 //
 // The handlers are implemented next to the concern they belong to:
-//   app/main_window.cpp        start-up, shutdown, navigation, status bar
-//   link/connect_handlers.cpp  OpenSerial, SendSwitchCommand, connect, disconnect
-//   params/field_rules.cpp     key filters, exit rules, dependent controls, wheel
-//   params/form_mapping.cpp    DecodeParams, EncodeParams
-//   params/param_exchange.cpp  read and write with the DTU, ShowSysInfo
-//   params/factory_defaults.cpp  SpeedButton15Click
-//   params/param_files.cpp     import and export
-//   firmware/firmware_page.cpp SpeedButton35Click, DownloadDescriptor
-//   firmware/download.cpp      bStartClick, the progress text
+//   app/main_window.cpp         start-up, shutdown, navigation, status bar
+//   app/connect_handlers.cpp    OpenSerial, SendSwitchCommand, connect, disconnect
+//   app/field_rules.cpp         key filters, exit rules, dependent controls, wheel
+//   app/form_mapping.cpp        DecodeParams, EncodeParams
+//   app/param_exchange.cpp      read and write with the DTU, ShowSysInfo
+//   app/factory_defaults.cpp    SpeedButton15Click
+//   app/param_files.cpp         import and export
+//   app/firmware_page.cpp       SpeedButton35Click, DownloadDescriptor
+//   app/firmware_download.cpp   bStartClick, the progress text
 //
 // Every conversation with the unit goes through DeviceSession (link/); the
 // handlers here call it and show the result.
@@ -29,7 +29,7 @@
 #include "app/status_log.h"
 #include "link/device_session.h"
 #include "link/link_constants.h"
-#include "link/link_settings_dialog.h"
+#include "app/link_settings_dialog.h"
 #include "params/app_params.h"
 
 #include "ui_main_window.h"
@@ -90,7 +90,7 @@ public:
   void SpeedButton7Click();
   void SpeedButton8Click();
 
-  // ---- link (link/connect_handlers.cpp)
+  // ---- link (app/connect_handlers.cpp)
   void SpeedButton30Click();
   bool OpenSerial();
   // Logs "conneting", sends the switch command and waits for the unit;
@@ -103,7 +103,7 @@ public:
   // The port reported that the device is gone: back to Not connected.
   void OnDeviceLost();
 
-  // ---- field rules (params/field_rules.cpp)
+  // ---- field rules (app/field_rules.cpp)
   // Key filters: set key to 0 to discard the typed character.
   void ed_packet_lengthKeyPress(QObject* sender, char16_t& key);
   void ed_ip1KeyPress(QObject* sender, char16_t& key);
@@ -134,7 +134,7 @@ public:
   void sbDialMouseWheel(QObject* sender, int wheelDelta);
   void sbPtclMouseWheel(QObject* sender, int wheelDelta);
 
-  // ---- record and pages (params/form_mapping.cpp)
+  // ---- record and pages (app/form_mapping.cpp)
   void DecodeParams(const TAppParams& params);
   // nullopt after the conversion error box has been shown.
   std::optional<TAppParams> EncodeParams();
@@ -144,7 +144,7 @@ public:
   // shown, focused and selected, with "par_error" and a line naming it.
   bool CheckPagesBeforeEncode();
 
-  // ---- reading and writing (params/param_exchange.cpp)
+  // ---- reading and writing (app/param_exchange.cpp)
   void sb_getparClick();
   void sb_setparClick();
   // Checks and encodes the pages and writes them to the unit, waiting for
@@ -158,7 +158,7 @@ public:
   void SpeedButton11Click();
   void SpeedButton12Click();
 
-  // ---- firmware (firmware/)
+  // ---- firmware (app/firmware_page.cpp, app/firmware_download.cpp)
   void SpeedButton35Click();
   // The loaded image as the download announces and serves it.
   DownloadImage DownloadDescriptor() const;
@@ -182,7 +182,7 @@ protected:
 private:
   void BuildPages();
   void ConnectHandlers();
-  void InstallFieldRules(); // params/field_rules.cpp: filters, exit rules, wheel
+  void InstallFieldRules(); // app/field_rules.cpp: filters, exit rules, wheel
   void ShowPage(QWidget* page, QAbstractButton* button);
   void SetWaitCursor(bool on);
   // Runs one session step. nullopt when the window was closed or destroyed

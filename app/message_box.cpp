@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <utility>
 
-#include "params/number_text.h"
+#include "app/number_text.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "link/link_settings_dialog.h"
+#include "app/link_settings_dialog.h"
 #include "support/dtu_sim_process.h"
 #include "support/window_fixture.h"
 

@@ -21,7 +21,7 @@
 #include "app/fonts.h"
 #include "app/main_window.h"
 #include "app/style.h"
-#include "link/link_settings_dialog.h"
+#include "app/link_settings_dialog.h"
 #include "platform/ini_text.h"
 #include "support/bytes.h"
 

@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "link/link_settings_dialog.h"
+#include "app/link_settings_dialog.h"
 #include "params/app_params.h"
 #include "support/bytes.h"
 #include "support/dtu_sim_process.h"

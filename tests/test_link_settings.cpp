@@ -8,7 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "link/link_settings_dialog.h"
+#include "app/link_settings_dialog.h"
 #include "platform/ini_text.h"
 #include "support/bytes.h"
 

@@ -20,7 +20,7 @@
 
 #include "app/fonts.h"
 #include "app/style.h"
-#include "link/link_settings_dialog.h"
+#include "app/link_settings_dialog.h"
 #include "platform/profile_ini.h"
 #include "support/bytes.h"
 #include "support/fake_serial_port.h"

@@ -14,7 +14,7 @@
 #include "app/file_dialogs.h"
 #include "app/limited_edit.h"
 #include "app/message_box.h"
-#include "link/link_settings_dialog.h"
+#include "app/link_settings_dialog.h"
 #include "link/serial_port.h"
 #include "platform/profile_ini.h"
 

@@ -6,7 +6,7 @@
 
 #include "app/app_texts.h"
 #include "app/main_window.h"
-#include "params/device_text.h"
+#include "app/device_text.h"
 #include "params/sys_info.h"
 
 // How a wait for the unit ended, as the technician reads it: a disconnect

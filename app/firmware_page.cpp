@@ -14,8 +14,8 @@
 #include "firmware/download_frames.h"
 #include "firmware/firmware_image.h"
 #include "firmware/image_file.h"
-#include "params/device_text.h"
-#include "params/number_text.h"
+#include "app/device_text.h"
+#include "app/number_text.h"
 
 Q_LOGGING_CATEGORY(lcFirmware, "k7v.firmware")
 

@@ -10,7 +10,7 @@
 #include "app/limited_edit.h"
 #include "app/main_window.h"
 #include "app/message_box.h"
-#include "params/device_text.h"
+#include "app/device_text.h"
 #include "params/field_checks.h"
 #include "params/hex_text.h"
 #include "platform/ipv4.h"

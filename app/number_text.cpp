@@ -1,4 +1,4 @@
-#include "params/number_text.h"
+#include "app/number_text.h"
 
 #include "params/field_checks.h"
 

@@ -1,4 +1,4 @@
-#include "link/link_settings_dialog.h"
+#include "app/link_settings_dialog.h"
 
 #include <QAbstractItemView>
 #include <QLoggingCategory>

@@ -13,7 +13,7 @@
 
 #include "app/app_texts.h"
 #include "app/main_window.h"
-#include "params/device_text.h"
+#include "app/device_text.h"
 
 namespace {
 // The bar's text: bytes sent out of the total, the rate and the time left,

@@ -1,4 +1,4 @@
-#include "params/device_text.h"
+#include "app/device_text.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>
