@@ -49,10 +49,10 @@ quint16 Sum16Of(const QByteArray& bytes) {
 // tool's own receive parser.
 class PcEnd : public RxSource {
 public:
-  bool open(const QString& path) {
+  // The simulator hears only a PC at its own speed.
+  bool open(const QString& path, qint32 baud = 115200) {
     port.setPortName(path);
-    port.setBaudRate(115200);
-    return port.open(QIODevice::ReadWrite);
+    return port.open(QIODevice::ReadWrite) && port.setBaudRate(baud);
   }
   void send(const QByteArray& bytes) {
     port.write(bytes);
@@ -99,7 +99,9 @@ private:
       qWarning() << sim.errorString();
       return false;
     }
-    if (!pc.open(sim.devicePath())) return false;
+    const qsizetype baudAt = args.indexOf(QStringLiteral("--baud"));
+    if (!pc.open(sim.devicePath(), baudAt >= 0 ? args.value(baudAt + 1).toInt() : 115200))
+      return false;
     pc.send(kSwitch);
     return pc.nextFrame().startsWith(Hex("AA01"));
   }
