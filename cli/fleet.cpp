@@ -88,8 +88,10 @@ QString FramingText(const LineSettings& line) {
 }
 
 // Never fails; Prepare does the checking.
-Fleet::Fleet(const CliOptions& options, QObject* parent) : QObject(parent), options_(options) {
+Fleet::Fleet(const CliOptions& options, InterruptNotifier& stopRequests, QObject* parent)
+    : QObject(parent), options_(options) {
   qRegisterMetaType<UnitOutcome>();
+  connect(&stopRequests, &InterruptNotifier::interrupted, this, &Fleet::OnStopRequest);
   plan_.command = options.command;
   plan_.switchBytes = options.switchBytes;
   plan_.line = options.line;
@@ -264,19 +266,17 @@ void Fleet::StopAll() {
 }
 
 // A stop request cancels every running unit; the first one names the stop.
-void Fleet::WatchStopRequests(InterruptNotifier& notifier) {
-  connect(&notifier, &InterruptNotifier::interrupted, this, [this](const QString& what) {
-    if (!stoppedBy_.isEmpty()) return;
-    stoppedBy_ = what;
-    const QString line = what + QStringLiteral(": stopping every unit");
-    if (live_) {
-      liveNotes_ << line;
-      DrawLive(true);
-    } else if (!recordOnly_ || !options_.json) {
-      Status(line);
-    }
-    CancelRunning();
-  });
+void Fleet::OnStopRequest(const QString& what) {
+  if (!stoppedBy_.isEmpty()) return;
+  stoppedBy_ = what;
+  const QString line = what + QStringLiteral(": stopping every unit");
+  if (live_) {
+    liveNotes_ << line;
+    DrawLive(true);
+  } else if (!recordOnly_ || !options_.json) {
+    Status(line);
+  }
+  CancelRunning();
 }
 
 // Never fails.
@@ -479,8 +479,6 @@ void Fleet::PrintSummary() {
 
 // False when any unit failed or was stopped, or a stop was requested.
 bool Fleet::Run() {
-  InterruptNotifier interrupt;
-  WatchStopRequests(interrupt);
   if (plan_.command == CliCommand::Flash) {
     // What is about to go into every unit, for a last look in the log.
     const QString what = ImageDescription(options_.args.value(0), plan_.image);
@@ -522,8 +520,6 @@ std::optional<TAppParams> Fleet::ReadOne() {
   statusToStderr_ = true;
   live_ = false;
   recordOnly_ = true;
-  InterruptNotifier interrupt;
-  WatchStopRequests(interrupt);
   StartAll();
   QCoreApplication::exec();
   StopAll();

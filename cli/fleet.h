@@ -18,6 +18,7 @@
 #include "params/param_profile.h"
 #include "params/sys_info.h"
 
+class InterruptNotifier;
 class QThread;
 class UnitJob;
 
@@ -69,7 +70,9 @@ QString FramingText(const LineSettings& line);
 class Fleet : public QObject {
   Q_OBJECT
 public:
-  explicit Fleet(const CliOptions& options, QObject* parent = nullptr);
+  // stopRequests: the process's one notifier, alive for the whole run so a
+  // signal between two steps is never the system's default end.
+  Fleet(const CliOptions& options, InterruptNotifier& stopRequests, QObject* parent = nullptr);
   ~Fleet() override;
 
   // Loads and checks everything the command needs (ports, profile, --set
@@ -109,7 +112,7 @@ private:
   QString OutputPathFor(const QString& port) const;
   QString Details(const UnitOutcome& o) const;
   void Status(const QString& line);
-  void WatchStopRequests(class InterruptNotifier& notifier);
+  void OnStopRequest(const QString& what);
 
   CliOptions options_;
   UnitPlan plan_;

@@ -157,7 +157,7 @@ int Diff(const CliOptions& o, Fleet& fleet) {
 }
 
 // The exit status of the whole command.
-int RunCommand(const QCoreApplication& app, CliCommand& command) {
+int RunCommand(const QCoreApplication& app, InterruptNotifier& stopRequests, CliCommand& command) {
   QStringList errors;
   CliOptions o = ParseCliOptions(app.arguments().mid(1), errors);
   command = o.command;
@@ -195,7 +195,7 @@ int RunCommand(const QCoreApplication& app, CliCommand& command) {
     for (const QString& n : notes) PrintError(n);
   }
 
-  Fleet fleet(o);
+  Fleet fleet(o, stopRequests);
   switch (o.command) {
   case CliCommand::Ports:
     return ListPorts(o);
@@ -243,8 +243,11 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
     QLoggingCategory::setFilterRules(QStringLiteral("k7v.*=false"));
 
+  // From here to the end a stop request is ours to handle: one arriving
+  // between two units' steps or during the summary must not kill the process.
+  InterruptNotifier stopRequests;
   CliCommand command = CliCommand::None;
-  const int status = RunCommand(app, command);
+  const int status = RunCommand(app, stopRequests, command);
   // Results that did not reach stdout are a failure, whatever the units did.
   if (FinishOutput() && status != cli_exit::kUsage)
     return command == CliCommand::Diff ? cli_exit::kDiffNoUnit : cli_exit::kFailed;

@@ -50,10 +50,13 @@ QString StepFailureText(UnitStep step, const SessionResult& r) {
   case SessionReason::Ok:
     return {};
   case SessionReason::NoAnswer:
-    return step == UnitStep::Switch
-               ? QStringLiteral("no answer to the switch command (check speed, framing, switch "
-                                "command and cable)")
-               : QStringLiteral("no answer to the ") + noun;
+    if (step == UnitStep::Switch)
+      return QStringLiteral("no answer to the switch command (check speed, framing, switch "
+                            "command and cable)");
+    if (step == UnitStep::Write)
+      return QStringLiteral("no answer to the write (the unit may have stored the record; "
+                            "--retries reads it back to tell)");
+    return QStringLiteral("no answer to the ") + noun;
   case SessionReason::IncompleteAnswer:
     return QStringLiteral("incomplete answer to the ") + noun;
   case SessionReason::Refused:

@@ -387,7 +387,9 @@ void TestCli::retriesOnFirstAttemptFaults_data() {
   row("announcement ignored", "0xE1", "flash", 2, "");
   row("switch ignored, no retries", "1", "info", 0,
       "no answer to the switch command (check speed, framing, switch command and cable)");
-  row("write answer lost, no retries", "4", "write", 0, "no answer to the write");
+  row("write answer lost, no retries", "4", "write", 0,
+      "no answer to the write (the unit may have stored the record; --retries reads it back to "
+      "tell)");
 }
 
 void TestCli::retriesOnFirstAttemptFaults() {
