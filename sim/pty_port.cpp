@@ -11,6 +11,8 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
+
+#include "platform/serial_line_state.h"
 #include <unistd.h>
 
 namespace {
@@ -73,24 +75,16 @@ std::string LineText(const PtyLine& line) {
 std::optional<PtyLine> PtyPort::LineNow() const {
   termios t{};
   if (slave_ < 0 || tcgetattr(slave_, &t) != 0) return std::nullopt;
+  const std::optional<LineFraming> framing = ReadLineFraming(slave_);
+  if (!framing) return std::nullopt;
   PtyLine line;
   line.baud = SpeedNumber(cfgetospeed(&t));
-  switch (t.c_cflag & CSIZE) {
-  case CS5:
-    line.dataBits = 5;
-    break;
-  case CS6:
-    line.dataBits = 6;
-    break;
-  case CS7:
-    line.dataBits = 7;
-    break;
-  default:
-    line.dataBits = 8;
-    break;
-  }
-  line.parity = (t.c_cflag & PARENB) ? ((t.c_cflag & PARODD) ? 'O' : 'E') : 'N';
-  line.stopBits = (t.c_cflag & CSTOPB) ? 2 : 1;
+  line.dataBits = framing->dataBits;
+  line.parity = framing->parity == LineFraming::Parity::None   ? 'N'
+                : framing->parity == LineFraming::Parity::Odd  ? 'O'
+                : framing->parity == LineFraming::Parity::Even ? 'E'
+                                                               : '?';
+  line.stopBits = framing->twoStopBits ? 2 : 1;
   return line;
 }
 
