@@ -433,15 +433,16 @@ void Fleet::PrintSummary() {
   }
   const int total = int(units_.size());
   if (options_.json) {
+    // A scan is judged by what it found: ports without a unit are its normal case.
+    const bool scan = plan_.command == CliCommand::Scan;
     const QString result = !stoppedBy_.isEmpty() ? QStringLiteral("stopped")
-                           : failed > 0          ? QStringLiteral("failed")
-                           : plan_.command == CliCommand::Scan && found == 0
-                               ? QStringLiteral("none")
-                               : QStringLiteral("ok");
+                           : scan && found == 0  ? QStringLiteral("none")
+                           : !scan && failed > 0 ? QStringLiteral("failed")
+                                                 : QStringLiteral("ok");
     QString reason;
     if (!stoppedBy_.isEmpty())
       reason = QStringLiteral("stopped by %1").arg(stoppedBy_);
-    else if (failed > 0)
+    else if (!scan && failed > 0)
       reason = QStringLiteral("%1 of %2 unit(s) failed").arg(failed).arg(total);
     QJsonObject json = JsonLine(QString(), CommandWord(plan_.command), result, reason);
     json[QStringLiteral("summary")] = true;
@@ -505,13 +506,14 @@ bool Fleet::Run() {
   }
   StopAll();
   PrintSummary();
-  const bool allOk = std::all_of(units_.begin(), units_.end(), [](const Unit& u) {
-    return u.outcome && (u.outcome->result == UnitOutcome::Result::Ok ||
-                         u.outcome->result == UnitOutcome::Result::NotFound);
+  if (!stoppedBy_.isEmpty()) return false;
+  // A scan is judged by what it found: ports without a unit are its normal case.
+  if (plan_.command == CliCommand::Scan)
+    return std::any_of(units_.begin(), units_.end(),
+                       [](const Unit& u) { return u.outcome && u.outcome->foundAt; });
+  return std::all_of(units_.begin(), units_.end(), [](const Unit& u) {
+    return u.outcome && u.outcome->result == UnitOutcome::Result::Ok;
   });
-  const bool anyFound = std::any_of(units_.begin(), units_.end(),
-                                    [](const Unit& u) { return u.outcome && u.outcome->foundAt; });
-  return allOk && stoppedBy_.isEmpty() && (plan_.command != CliCommand::Scan || anyFound);
 }
 
 // nullopt when the unit failed or a stop was requested; the reason is on stderr.

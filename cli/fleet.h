@@ -81,8 +81,8 @@ public:
   // output file that cannot be made) with every problem in errors.
   int Prepare(QStringList& errors);
   // Runs the command on every port at once and prints the results and the
-  // summary. True when every unit succeeded (scan: some unit was found and
-  // no port failed).
+  // summary. True when every unit succeeded (scan: some unit was found) and
+  // no stop was requested.
   bool Run();
   // Reads the record of the one port (diff with "device"); nullopt when the
   // unit failed or the run was stopped, with the reason printed.
