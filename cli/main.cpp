@@ -56,7 +56,8 @@ int FileResult(const CliOptions& o, int status, const QString& reason, QJsonObje
 
 // Always 0: no ports is an empty list.
 int ListPorts(const CliOptions& o) {
-  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+  const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+  for (const QSerialPortInfo& info : ports) {
     if (o.json) {
       QJsonObject json = JsonLine(info.portName(), CommandWord(o.command), QStringLiteral("found"));
       json[QStringLiteral("path")] = info.systemLocation();
@@ -68,6 +69,12 @@ int ListPorts(const CliOptions& o) {
       if (!info.description().isEmpty()) line += QStringLiteral("  ") + info.description();
       PrintOut(line);
     }
+  }
+  if (o.json) {
+    QJsonObject json = JsonLine(QString(), CommandWord(o.command), QStringLiteral("ok"));
+    json[QStringLiteral("summary")] = true;
+    json[QStringLiteral("ports")] = int(ports.size());
+    PrintJson(json);
   }
   return cli_exit::kOk;
 }
