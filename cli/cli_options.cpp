@@ -1,7 +1,5 @@
 #include "cli/cli_options.h"
 
-#include <QFileInfo>
-
 #include "link/link_constants.h"
 #include "link/link_settings_file.h"
 #include "platform/code_page_936.h"
@@ -17,11 +15,12 @@ struct CommandName {
 };
 
 constexpr CommandName kCommands[] = {
-    {"ports", CliCommand::Ports, 0, 0, false}, {"info", CliCommand::Info, 0, 0, true},
-    {"read", CliCommand::Read, 0, 0, true},    {"write", CliCommand::Write, 1, 1, true},
-    {"flash", CliCommand::Flash, 1, 1, true},  {"defaults", CliCommand::Defaults, 0, 0, false},
-    {"diff", CliCommand::Diff, 2, 2, false},   {"convert", CliCommand::Convert, 2, 2, false},
-    {"help", CliCommand::Help, 0, 0, false},
+    {"ports", CliCommand::Ports, 0, 0, false},     {"info", CliCommand::Info, 0, 0, true},
+    {"read", CliCommand::Read, 0, 0, true},        {"write", CliCommand::Write, 1, 1, true},
+    {"flash", CliCommand::Flash, 1, 1, true},      {"defaults", CliCommand::Defaults, 0, 0, false},
+    {"diff", CliCommand::Diff, 2, 2, false},       {"convert", CliCommand::Convert, 2, 2, false},
+    {"scan", CliCommand::Scan, 0, 0, true},        {"help", CliCommand::Help, 0, 0, false},
+    {"version", CliCommand::Version, 0, 0, false},
 };
 
 // nullptr for a word that is no command.
@@ -31,52 +30,108 @@ const CommandName* FindCommand(const QString& word) {
   return nullptr;
 }
 
-} // namespace
-
-// The built-in defaults for a missing file or key; a value out of place is noted and skipped.
-LineSettings LinkDefaultsFromFile(const QString& path, QString& switchCommand, QStringList& notes) {
-  LineSettings s;
-  s.baudRate = parcfg::kBaudRates[parcfg::kDefaultBaudIndex];
-  s.dataBits = parcfg::kDataBits[parcfg::kDefaultDataBitsIndex];
-  s.stopBitsIndex = parcfg::kDefaultStopBitsIndex;
-  s.parityIndex = parcfg::kDefaultParityIndex;
-  switchCommand = QString::fromLatin1(parcfg::kDefaultSwitch);
-  const IniTextFile ini(path);
-  if (!ini.exists()) return s;
-  const QString section = QString::fromLatin1(parcfg::kSection);
-  auto index = [&](const char* key, int count, int& into) {
-    const QString k = QString::fromLatin1(key);
-    const QString raw = ini.GetString(section, k, QString());
-    if (raw.isEmpty()) return;
-    const auto v = ini.GetInt(section, k);
-    if (v && *v >= 0 && *v < count)
-      into = *v;
-    else
-      notes << QStringLiteral("%1: %2=%3 is not a position 0~%4, ignored")
-                   .arg(path, k, raw)
-                   .arg(count - 1);
-  };
-  int baud = parcfg::kDefaultBaudIndex, data = parcfg::kDefaultDataBitsIndex;
-  int stop = parcfg::kDefaultStopBitsIndex, parity = parcfg::kDefaultParityIndex;
-  index(parcfg::kKeyBaud, int(parcfg::kBaudRates.size()), baud);
-  index(parcfg::kKeyDataBits, int(parcfg::kDataBits.size()), data);
-  index(parcfg::kKeyStopBits, parcfg::kStopBitsPositions, stop);
-  index(parcfg::kKeyParity, parcfg::kParityPositions, parity);
-  s.baudRate = parcfg::kBaudRates[std::size_t(baud)];
-  s.dataBits = parcfg::kDataBits[std::size_t(data)];
-  s.stopBitsIndex = stop;
-  s.parityIndex = parity;
-  switchCommand = ini.GetString(section, QString::fromLatin1(parcfg::kKeySwitch), switchCommand);
-  return s;
+// nullptr for None.
+const CommandName* FindCommand(CliCommand command) {
+  for (const CommandName& c : kCommands)
+    if (c.command == command) return &c;
+  return nullptr;
 }
 
-CliOptions ParseCliOptions(const QStringList& args, const LineSettings& linkDefaults,
-                           const QString& switchDefault, QStringList& errors) {
+bool DiffWithDevice(const CliOptions& o) {
+  return o.command == CliCommand::Diff && o.args.contains(QStringLiteral("device"));
+}
+
+} // namespace
+
+// Empty for None.
+QString CommandWord(CliCommand command) {
+  const CommandName* c = FindCommand(command);
+  return c ? QString::fromLatin1(c->name) : QString();
+}
+
+// False for None.
+bool TalksToUnits(const CliOptions& o) {
+  const CommandName* c = FindCommand(o.command);
+  return (c && c->talksToUnits) || DiffWithDevice(o);
+}
+
+// Never fails.
+bool UsesPortName(const CliOptions& o) {
+  const QLatin1String mark("{port}");
+  if (o.output.contains(mark)) return true;
+  for (const QString& s : o.sets)
+    if (s.contains(mark)) return true;
+  return false;
+}
+
+// Problems in the file go to notes; the file's values are used where sound.
+void ResolveLink(CliOptions& o, const QString& parcfgPath, QStringList& notes,
+                 QStringList& errors) {
+  LineSettings s;
+  int baud = parcfg::kDefaultBaudIndex, data = parcfg::kDefaultDataBitsIndex;
+  int stop = parcfg::kDefaultStopBitsIndex, parity = parcfg::kDefaultParityIndex;
+  QString fileSwitch = QString::fromLatin1(parcfg::kDefaultSwitch);
+  const IniTextFile ini(parcfgPath);
+  if (ini.exists()) {
+    const QString section = QString::fromLatin1(parcfg::kSection);
+    auto index = [&](const char* key, int count, int& into) {
+      const QString k = QString::fromLatin1(key);
+      const QString raw = ini.GetString(section, k, QString());
+      if (raw.isEmpty()) return;
+      const auto v = ini.GetInt(section, k);
+      if (v && *v >= 0 && *v < count)
+        into = *v;
+      else
+        notes << QStringLiteral("%1: %2=%3 is not a position 0~%4, ignored")
+                     .arg(parcfgPath, k, raw)
+                     .arg(count - 1);
+    };
+    index(parcfg::kKeyBaud, int(parcfg::kBaudRates.size()), baud);
+    index(parcfg::kKeyDataBits, int(parcfg::kDataBits.size()), data);
+    index(parcfg::kKeyStopBits, parcfg::kStopBitsPositions, stop);
+    index(parcfg::kKeyParity, parcfg::kParityPositions, parity);
+    fileSwitch = ini.GetString(section, QString::fromLatin1(parcfg::kKeySwitch), fileSwitch);
+  }
+  s.baudRate = o.given.baud.value_or(parcfg::kBaudRates[std::size_t(baud)]);
+  s.dataBits = o.given.dataBits.value_or(parcfg::kDataBits[std::size_t(data)]);
+  s.stopBitsIndex = o.given.stopBitsIndex.value_or(stop);
+  s.parityIndex = o.given.parityIndex.value_or(parity);
+  o.line = s;
+
+  if (o.given.switchText) {
+    // Typed for this run: a command that does not fit is a mistake to point out.
+    const QString& text = *o.given.switchText;
+    const cp936::Encoded e = cp936::FromUtf8(text.toStdString());
+    if (text.isEmpty() || e.bytes.size() > k7v::kSwitchCommandLength || !e.clean)
+      errors << QStringLiteral("--switch \"%1\": 1 to %2 bytes in GBK")
+                    .arg(text)
+                    .arg(k7v::kSwitchCommandLength);
+    o.switchText = text;
+    o.switchBytes = QByteArray::fromStdString(e.bytes);
+    return;
+  }
+  // The window sends what its field holds, cut to six bytes in the unit's
+  // code page; a file the window works with must work here too.
+  const cp936::Encoded e = cp936::FromUtf8(fileSwitch.toStdString(), k7v::kSwitchCommandLength);
+  o.switchText = fileSwitch;
+  o.switchBytes = QByteArray::fromStdString(e.bytes);
+  if (e.cut)
+    notes << QStringLiteral("%1: conf=%2 is longer than %3 bytes; the units get %4, as from the "
+                            "window (--switch overrides it)")
+                 .arg(parcfgPath, fileSwitch)
+                 .arg(k7v::kSwitchCommandLength)
+                 .arg(QString::fromStdString(cp936::ToUtf8(e.bytes).utf8));
+  if (fileSwitch.isEmpty())
+    notes << QStringLiteral("%1: conf is empty; the units get six zero bytes, as from the window "
+                            "(--switch overrides it)")
+                 .arg(parcfgPath);
+}
+
+CliOptions ParseCliOptions(const QStringList& args, QStringList& errors) {
   CliOptions o;
-  o.line = linkDefaults;
-  o.switchCommand = switchDefault;
   const CommandName* command = nullptr;
-  bool linkGiven = false;
+  bool outputGiven = false;
+  CliCommand asked = CliCommand::None; // --help, --version: whatever else the line holds
   for (qsizetype i = 0; i < args.size(); ++i) {
     const QString& a = args[i];
     // Options take their value as the next word or after '='.
@@ -98,24 +153,28 @@ CliOptions ParseCliOptions(const QStringList& args, const LineSettings& linkDefa
       const int n = v.toInt(&ok);
       return ok ? std::optional<int>(n) : std::nullopt;
     };
+    auto flag = [&](const char* name) { return opt == QLatin1String(name) && !hasInline; };
     if (opt == QLatin1String("--port")) {
-      if (auto v = value()) o.ports << *v;
+      if (auto v = value()) {
+        if (v->trimmed().isEmpty())
+          errors << QStringLiteral("--port \"%1\": a port name, not an empty text").arg(*v);
+        else
+          o.ports << *v;
+      }
     } else if (opt == QLatin1String("--baud")) {
       if (auto v = value()) {
         const auto n = number(*v);
         if (n && *n > 0)
-          o.line.baudRate = *n;
+          o.given.baud = *n;
         else
           errors << QStringLiteral("--baud %1: a positive number of bit/s").arg(*v);
-        linkGiven = true;
       }
     } else if (opt == QLatin1String("--data")) {
       if (auto v = value()) {
         if (*v == QLatin1String("8") || *v == QLatin1String("7"))
-          o.line.dataBits = v->toInt();
+          o.given.dataBits = v->toInt();
         else
           errors << QStringLiteral("--data %1: allowed 8 | 7").arg(*v);
-        linkGiven = true;
       }
     } else if (opt == QLatin1String("--parity")) {
       if (auto v = value()) {
@@ -123,24 +182,19 @@ CliOptions ParseCliOptions(const QStringList& args, const LineSettings& linkDefa
                                 QStringLiteral("even")};
         const qsizetype k = words.indexOf(v->toLower());
         if (k >= 0)
-          o.line.parityIndex = int(k);
+          o.given.parityIndex = int(k);
         else
           errors << QStringLiteral("--parity %1: allowed none | odd | even").arg(*v);
-        linkGiven = true;
       }
     } else if (opt == QLatin1String("--stop")) {
       if (auto v = value()) {
         if (*v == QLatin1String("1") || *v == QLatin1String("2"))
-          o.line.stopBitsIndex = *v == QLatin1String("1") ? parcfg::kStopBitsOne : 0;
+          o.given.stopBitsIndex = *v == QLatin1String("1") ? parcfg::kStopBitsOne : 0;
         else
           errors << QStringLiteral("--stop %1: allowed 1 | 2").arg(*v);
-        linkGiven = true;
       }
     } else if (opt == QLatin1String("--switch")) {
-      if (auto v = value()) {
-        o.switchCommand = *v;
-        linkGiven = true;
-      }
+      if (auto v = value()) o.given.switchText = *v;
     } else if (opt == QLatin1String("--timeout")) {
       if (auto v = value()) {
         const auto n = number(*v);
@@ -149,17 +203,39 @@ CliOptions ParseCliOptions(const QStringList& args, const LineSettings& linkDefa
         else
           errors << QStringLiteral("--timeout %1: a positive number of milliseconds").arg(*v);
       }
-    } else if (opt == QLatin1String("--json") && !hasInline) {
+    } else if (opt == QLatin1String("--retries")) {
+      if (auto v = value()) {
+        const auto n = number(*v);
+        if (n && *n >= 0 && *n <= kMaxRetries)
+          o.retries = *n;
+        else
+          errors << QStringLiteral("--retries %1: 0 to %2").arg(*v).arg(kMaxRetries);
+      }
+    } else if (opt == QLatin1String("--format")) {
+      if (auto v = value()) {
+        if (*v == QLatin1String("ini"))
+          o.format = FileFormat::Profile;
+        else if (*v == QLatin1String("bin"))
+          o.format = FileFormat::Raw;
+        else
+          errors << QStringLiteral("--format %1: allowed ini | bin").arg(*v);
+      }
+    } else if (flag("--json")) {
       o.json = true;
-    } else if (opt == QLatin1String("--force") && !hasInline) {
+    } else if (flag("--force")) {
       o.force = true;
     } else if (opt == QLatin1String("--set")) {
       if (auto v = value()) o.sets << *v;
     } else if (opt == QLatin1String("-o") || opt == QLatin1String("--output")) {
-      if (auto v = value()) o.output = *v;
-    } else if (opt == QLatin1String("-h") || opt == QLatin1String("--help")) {
-      o.command = CliCommand::Help;
-      return o;
+      if (auto v = value()) {
+        o.output = *v;
+        outputGiven = true;
+        if (v->isEmpty()) errors << QStringLiteral("-o needs a file name, or - for stdout");
+      }
+    } else if (flag("-h") || flag("--help")) {
+      asked = CliCommand::Help;
+    } else if (flag("-V") || flag("--version")) {
+      asked = CliCommand::Version;
     } else if (a.startsWith(u'-') && a.size() > 1) {
       errors << QStringLiteral("unknown option %1").arg(a);
     } else if (!command) {
@@ -169,40 +245,50 @@ CliOptions ParseCliOptions(const QStringList& args, const LineSettings& linkDefa
       o.args << a;
     }
   }
+  if (command && (command->command == CliCommand::Help || command->command == CliCommand::Version))
+    asked = command->command;
+  if (asked != CliCommand::None) {
+    o.command = asked;
+    errors.clear();
+    return o;
+  }
   if (!command) {
     if (errors.isEmpty()) errors << QStringLiteral("no command given");
     return o;
   }
   o.command = command->command;
+  const QString name = QLatin1String(command->name);
   if (o.args.size() < command->minArgs || o.args.size() > command->maxArgs)
     errors << QStringLiteral("%1 takes %2 argument(s), %3 given")
-                  .arg(QLatin1String(command->name))
+                  .arg(name)
                   .arg(command->maxArgs)
                   .arg(o.args.size());
-  const bool diffWithDevice =
-      o.command == CliCommand::Diff && o.args.contains(QStringLiteral("device"));
-  if ((command->talksToUnits || diffWithDevice) && o.ports.isEmpty())
-    errors << QStringLiteral("%1 needs --port").arg(QLatin1String(command->name));
-  if (!command->talksToUnits && !diffWithDevice && (!o.ports.isEmpty() || linkGiven))
-    errors << QStringLiteral("%1 talks to no unit: no --port or line settings")
-                  .arg(QLatin1String(command->name));
-  if (diffWithDevice && o.ports.size() > 1)
+  const bool units = TalksToUnits(o);
+  if (units && o.ports.isEmpty() && o.command != CliCommand::Scan)
+    errors << QStringLiteral("%1 needs --port").arg(name);
+  if (!units && (!o.ports.isEmpty() || o.given.any()))
+    errors << QStringLiteral("%1 talks to no unit: no --port or line settings").arg(name);
+  if (!units && o.retries > 0)
+    errors << QStringLiteral("--retries belongs to commands that talk to units");
+  if (DiffWithDevice(o) && o.ports.size() > 1)
     errors << QStringLiteral("diff reads one unit: one --port");
-  if (o.command != CliCommand::Write && (!o.sets.isEmpty() || o.force))
-    errors << QStringLiteral("--set and --force belong to write");
-  if (!o.output.isEmpty() && o.command != CliCommand::Read && o.command != CliCommand::Defaults)
+  if (!o.sets.isEmpty() && o.command != CliCommand::Write)
+    errors << QStringLiteral("--set belongs to write");
+  if (o.force && o.command != CliCommand::Write && o.command != CliCommand::Flash)
+    errors << QStringLiteral("--force belongs to write and flash");
+  if (outputGiven && o.command != CliCommand::Read && o.command != CliCommand::Defaults)
     errors << QStringLiteral("-o belongs to read and defaults");
-  if (o.command == CliCommand::Read && o.ports.size() > 1 &&
+  const bool formatFits = o.command == CliCommand::Read || o.command == CliCommand::Defaults ||
+                          o.command == CliCommand::Write || o.command == CliCommand::Diff ||
+                          o.command == CliCommand::Convert;
+  if (o.format != FileFormat::ByName && !formatFits)
+    errors << QStringLiteral("--format belongs to read, defaults, write, diff and convert");
+  if (o.output == QLatin1String("-")) o.output.clear(); // stdout, as without -o
+  // One stdout cannot hold several profiles apart; JSON lines can.
+  if (o.command == CliCommand::Read && o.ports.size() > 1 && !o.json &&
       !o.output.contains(QLatin1String("{port}")))
-    errors << QStringLiteral("read on several ports: -o FILE must contain {port}");
+    errors << QStringLiteral("read on several ports: -o FILE must contain {port} (or use --json)");
   if (o.ports.removeDuplicates() > 0) errors << QStringLiteral("a port is named twice");
-  // Sent as six bytes, a shorter command padded with zero bytes, as the window does.
-  if (o.switchCommand.isEmpty() ||
-      cp936::ByteLength(o.switchCommand.toStdString()) > k7v::kSwitchCommandLength)
-    errors << QStringLiteral(
-                  "switch command \"%1\" (--switch or parcfg.ini conf): 1 to %2 bytes in GBK")
-                  .arg(o.switchCommand)
-                  .arg(k7v::kSwitchCommandLength);
   return o;
 }
 
@@ -211,26 +297,43 @@ QString CliUsage() {
   return QStringLiteral(
       "Usage:\n"
       "  k7vconf-cli ports\n"
+      "  k7vconf-cli [LINK] scan                (every port the system knows without --port)\n"
       "  k7vconf-cli [LINK] info\n"
-      "  k7vconf-cli [LINK] read   [-o FILE]\n"
+      "  k7vconf-cli [LINK] read   [-o FILE|-]\n"
       "  k7vconf-cli [LINK] write  FILE [--set NAME=VALUE]... [--force]\n"
-      "  k7vconf-cli [LINK] flash  IMAGE\n"
-      "  k7vconf-cli defaults [-o FILE]\n"
+      "  k7vconf-cli [LINK] flash  IMAGE [--force]\n"
+      "  k7vconf-cli defaults [-o FILE|-]\n"
       "  k7vconf-cli diff A B        (A, B: a .bin file, a profile, defaults, or device)\n"
       "  k7vconf-cli convert IN OUT  (.ini/.txt is a profile, anything else a raw record)\n"
+      "  k7vconf-cli help | --help | -h      k7vconf-cli version | --version | -V\n"
       "\n"
       "LINK:\n"
       "  --port P      serial port; repeat it to work on several units at once\n"
       "  --baud N  --data 8|7  --parity none|odd|even  --stop 1|2  --switch TEXT\n"
       "                (defaults: parcfg.ini in the working directory, else 115200 8 none 1 "
       "######)\n"
-      "  --json        one JSON object per unit per result on stdout\n"
       "  --timeout MS  wait MS for each answer (and for each piece while flashing)\n"
+      "  --retries N   repeat a step that got no answer up to N times (default 0); a\n"
+      "                download is announced again only after the unit answers the\n"
+      "                switch command again\n"
+      "\n"
+      "Everywhere:\n"
+      "  --json        one JSON object per line on stdout, each with port, command,\n"
+      "                result and reason\n"
+      "  --format ini|bin  the kind of FILE, -o and OUT, whatever their names say\n"
+      "  -o -          stdout\n"
       "\n"
       "read with several ports: FILE must contain {port}, the port's base name;\n"
       "{port} in a --set value gives each unit its own (--set dtu_id=SITE-{port}).\n"
       "write checks the profile and every --set first; --force lets through values\n"
-      "the window's rules refuse but the record can hold.\n"
-      "Exit status: 0 all units succeeded, 1 a unit failed or diff found differences,\n"
-      "2 usage or profile error (nothing was sent).\n");
+      "the window's rules refuse but the record can hold. flash refuses a parameter\n"
+      "record, a profile or a text file unless --force is given.\n"
+      "\n"
+      "Exit status: 0 every unit succeeded (scan: a unit was found; diff: A and B are\n"
+      "  the same);\n"
+      "1 a unit failed, or an output (stdout, -o, OUT) could not be written\n"
+      "  (diff: A and B differ);\n"
+      "2 usage or profile error, nothing was sent;\n"
+      "3 diff: the unit could not be read, the run was stopped, or the output failed.\n"
+      "Ctrl+C, SIGTERM and SIGHUP stop every unit cleanly (exit status 1; diff 3).\n");
 }

@@ -3,19 +3,31 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include "cli/port_checks.h"
+#include "cli/unit_steps.h"
 #include "link/device_session.h"
 #include "link/qt_serial_port.h"
 #include "platform/code_page_936.h"
 
 namespace {
 
-// The session's reason in the command line's words, with the system's own
-// when it gave some.
-QString ReasonText(const SessionResult& r) {
-  QString text = QString::fromLatin1(SessionReasonName(r.reason));
-  if (!r.systemText.isEmpty()) text += QStringLiteral(": ") + r.systemText;
-  if (r.systemError != 0) text += QStringLiteral(" (%1)").arg(r.systemError);
-  return text;
+// The switch command a record makes the unit listen for, as text.
+QString SwitchCommandOf(const TAppParams& record) {
+  const auto bytes = record.FieldBytes(AppField::switch_cmd);
+  const auto end = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
+  return QString::fromStdString(cp936::ToUtf8(std::string(bytes.begin(), end)).utf8);
+}
+
+bool SameSwitchCommand(const TAppParams& a, const TAppParams& b) {
+  const auto x = a.FieldBytes(AppField::switch_cmd), y = b.FieldBytes(AppField::switch_cmd);
+  return std::equal(x.begin(), x.end(), y.begin(), y.end());
+}
+
+// True when a write may have reached the unit's memory: it went out and the
+// unit did not say no.
+bool WriteMayHaveTaken(SessionReason r) {
+  return r != SessionReason::Refused && r != SessionReason::Cancelled &&
+         r != SessionReason::NotOpen;
 }
 
 } // namespace
@@ -25,10 +37,11 @@ UnitJob::UnitJob(int index, QString port, const UnitPlan& plan)
 
 UnitJob::~UnitJob() = default;
 
-// Never fails; the session may not exist yet or any more.
+// Never fails; before run() the cancel is remembered, after it nothing is left to stop.
 void UnitJob::cancel() {
+  const std::lock_guard lock(sessionMutex_);
   cancelled_ = true;
-  if (DeviceSession* s = session_.load()) s->cancel();
+  if (session_) session_->cancel();
 }
 
 // Never fails.
@@ -42,46 +55,62 @@ void UnitJob::run() {
   clock.start();
   SessionTimings timings;
   if (plan_.timeout) timings.connect = timings.params = timings.downloadStall = *plan_.timeout;
-  DeviceSession session(std::make_unique<QtSerialPortLink>(), timings);
-  session_ = &session;
-  if (cancelled_) session.cancel();
-  UnitOutcome outcome = work(session);
-  session_ = nullptr;
+  DeviceSession* session = nullptr;
+  {
+    const std::lock_guard lock(sessionMutex_);
+    session_ = std::make_unique<DeviceSession>(std::make_unique<QtSerialPortLink>(), timings);
+    if (cancelled_) session_->cancel();
+    session = session_.get();
+  }
+  UnitSteps steps(*session, plan_.retries, plan_.switchBytes,
+                  [this](const QString& line) { emit note(index_, line); });
+  UnitOutcome outcome = work(steps);
+  outcome.retries = steps.retriesUsed();
+  {
+    // A cancel from another thread either finished with the session or
+    // finds none: never one half destroyed.
+    const std::lock_guard lock(sessionMutex_);
+    session_.reset();
+  }
   outcome.seconds = double(clock.elapsed()) / 1000.0;
   emit finished(index_, outcome);
 }
 
 // Failed or Stopped with the reason when a step did not succeed.
-UnitOutcome UnitJob::work(DeviceSession& session) {
+UnitOutcome UnitJob::work(UnitSteps& steps) {
+  DeviceSession& session = steps.session();
   UnitOutcome out;
   auto fail = [&](const SessionResult& r) {
     out.result = r.reason == SessionReason::Cancelled ? UnitOutcome::Result::Stopped
                                                       : UnitOutcome::Result::Failed;
-    out.reason = r.reason == SessionReason::Cancelled ? QStringLiteral("interrupted (Ctrl+C)")
-                                                      : ReasonText(r);
+    out.reason = steps.failureText(r);
   };
   // Leaves configuration mode whatever happened before; a stop must not keep
   // the unit from being told.
   auto leave = [&] {
     if (!out.reachedConfiguration) return;
     say(QStringLiteral("leaving configuration"));
-    session.clearCancel();
-    const SessionResult r = session.leaveConfiguration();
+    const SessionResult r = steps.leave();
     if (!r.ok() && out.result == UnitOutcome::Result::Ok) fail(r);
   };
 
+  if (const QString why = NotASerialPort(port_); !why.isEmpty()) {
+    out.reason = QStringLiteral("cannot open: ") + why;
+    return out;
+  }
+  if (plan_.command == CliCommand::Scan) {
+    scan(steps, out);
+    return out;
+  }
   say(QStringLiteral("opening"));
   LineSettings line = plan_.line;
   line.portName = port_;
-  if (const SessionResult r = session.open(line); !r.ok()) {
+  if (const SessionResult r = steps.open(line); !r.ok()) {
     fail(r);
     return out;
   }
   say(QStringLiteral("connecting"));
-  // In the unit's code page, as the window sends it.
-  const std::string switchBytes = cp936::FromUtf8(plan_.switchCommand.toStdString()).bytes;
-  const VersionResult version =
-      session.enterConfiguration(QByteArray(switchBytes.data(), qsizetype(switchBytes.size())));
+  const VersionResult version = steps.enter();
   if (!version.ok()) {
     fail(version);
     session.close();
@@ -94,7 +123,7 @@ UnitOutcome UnitJob::work(DeviceSession& session) {
   switch (plan_.command) {
   case CliCommand::Info: {
     say(QStringLiteral("reading product information"));
-    const SysInfoResult info = session.readSysInfo();
+    const SysInfoResult info = steps.readSysInfo();
     if (info.ok())
       out.sysInfo = info.info;
     else
@@ -103,7 +132,7 @@ UnitOutcome UnitJob::work(DeviceSession& session) {
   }
   case CliCommand::Read: {
     say(QStringLiteral("reading parameters"));
-    const ParamsResult params = session.readParams();
+    const ParamsResult params = steps.readParams();
     if (params.ok())
       out.record = params.params;
     else
@@ -112,7 +141,7 @@ UnitOutcome UnitJob::work(DeviceSession& session) {
   }
   case CliCommand::Write: {
     say(QStringLiteral("reading parameters"));
-    const ParamsResult current = session.readParams();
+    const ParamsResult current = steps.readParams();
     if (!current.ok()) {
       fail(current);
       break;
@@ -127,13 +156,25 @@ UnitOutcome UnitJob::work(DeviceSession& session) {
                    QString::fromStdString(FormatIssue(applied.errors.front()));
       break;
     }
+    out.fieldsChanged = int(CompareRecords(current.params, applied.record).size());
+    const bool switchChanges = !SameSwitchCommand(current.params, applied.record);
     say(QStringLiteral("writing parameters"));
-    if (const SessionResult r = session.writeParams(applied.record); !r.ok()) {
-      fail(r);
+    const SessionResult written = steps.write(applied.record);
+    // Told at once and again in the summary: the next session needs it.
+    if (switchChanges && WriteMayHaveTaken(written.reason)) {
+      out.newSwitchCommand = SwitchCommandOf(applied.record);
+      emit note(index_,
+                QStringLiteral("warning: the unit's switch command is %1 \"%2\"; the "
+                               "next session must use --switch '%2'")
+                    .arg(written.ok() ? QStringLiteral("now") : QStringLiteral("perhaps now"),
+                         *out.newSwitchCommand));
+    }
+    if (!written.ok()) {
+      fail(written);
       break;
     }
     say(QStringLiteral("reading back"));
-    const ParamsResult back = session.readParams();
+    const ParamsResult back = steps.readParams(UnitStep::ReadBack);
     if (!back.ok()) {
       fail(back);
       break;
@@ -160,11 +201,12 @@ UnitOutcome UnitJob::work(DeviceSession& session) {
     image.version = plan_.image.version;
     image.checksum = plan_.image.checksum;
     int shown = -1;
-    const SessionResult r = session.download(image, [&](const DownloadProgress& p) {
+    const SessionResult r = steps.download(image, [&](const DownloadProgress& p) {
       const std::uint64_t total = std::uint64_t(std::max(p.total, 1));
       const std::uint64_t reached = std::min<std::uint64_t>(p.reached, total);
       const int percent = int(reached * 100 / total);
-      if (percent == shown) return; // one step per percent is plenty
+      if (percent == shown) return;         // one step per percent is plenty
+      if (percent < shown) clock.restart(); // announced again: the time left starts afresh
       shown = percent;
       int left = -1;
       if (reached > 0 && reached < total)
@@ -180,4 +222,53 @@ UnitOutcome UnitJob::work(DeviceSession& session) {
   leave();
   session.close();
   return out;
+}
+
+// Tries each of the scan's settings until a unit answers; Found leaves the
+// unit at once. NotFound when none answered, Failed when the port is unusable.
+void UnitJob::scan(UnitSteps& steps, UnitOutcome& out) {
+  DeviceSession& session = steps.session();
+  const std::vector<LineSettings> tries = ScanSettings(plan_.line);
+  for (LineSettings line : tries) {
+    line.portName = port_;
+    say(QStringLiteral("trying ") + FramingText(line));
+    if (const SessionResult r = steps.open(line); !r.ok()) {
+      if (r.reason == SessionReason::SettingsRefused) continue; // the next may suit the port
+      out.reason = steps.failureText(r);
+      return;
+    }
+    // Every setting is a try of its own: no repeats here.
+    const VersionResult v = session.enterConfiguration(plan_.switchBytes);
+    if (v.ok()) {
+      out.reachedConfiguration = true;
+      out.version = v.version;
+      out.foundAt = line;
+      out.result = UnitOutcome::Result::Ok;
+      say(QStringLiteral("reading product information"));
+      const SysInfoResult info = steps.readSysInfo();
+      if (info.ok()) {
+        out.sysInfo = info.info;
+      } else {
+        out.result = info.reason == SessionReason::Cancelled ? UnitOutcome::Result::Stopped
+                                                             : UnitOutcome::Result::Failed;
+        out.reason = steps.failureText(info);
+      }
+      say(QStringLiteral("leaving configuration"));
+      steps.leave();
+      session.close();
+      return;
+    }
+    session.close();
+    if (v.reason == SessionReason::Cancelled) {
+      out.result = UnitOutcome::Result::Stopped;
+      out.reason = QStringLiteral("stopped during the scan");
+      return;
+    }
+    if (v.reason == SessionReason::LinkLost) {
+      out.reason = StepFailureText(UnitStep::Switch, v);
+      return;
+    }
+  }
+  out.result = UnitOutcome::Result::NotFound;
+  out.reason = QStringLiteral("no unit answered at %1 settings").arg(tries.size());
 }

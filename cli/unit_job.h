@@ -3,11 +3,13 @@
 // port, enter configuration, do the command, leave configuration, close.
 
 #include <QObject>
-#include <atomic>
+#include <memory>
+#include <mutex>
 
 #include "cli/fleet.h"
 
 class DeviceSession;
+class UnitSteps;
 
 class UnitJob : public QObject {
   Q_OBJECT
@@ -15,8 +17,10 @@ public:
   UnitJob(int index, QString port, const UnitPlan& plan);
   ~UnitJob() override;
 
-  // Stops the unit's work at the next wait, from any thread. A unit in
-  // configuration mode is still told to leave it. Never fails.
+  // Stops the unit's work at the next wait, from any thread, at any time
+  // until the job is destroyed: the session it reaches stays alive for the
+  // length of the call. A unit in configuration mode is still told to leave
+  // it. Never fails.
   void cancel();
 
 public slots:
@@ -26,17 +30,23 @@ public slots:
 signals:
   // percent and secondsLeft are -1 when the step has none.
   void step(int unit, const QString& text, int percent, int secondsLeft);
+  // A line for the log that is not a step: a retry, a warning.
+  void note(int unit, const QString& line);
   void finished(int unit, const UnitOutcome& outcome);
 
 private:
-  UnitOutcome work(DeviceSession& session);
+  UnitOutcome work(UnitSteps& steps);
+  void scan(UnitSteps& steps, UnitOutcome& out);
   void say(const QString& text, int percent = -1, int secondsLeft = -1);
 
   const int index_;
   const QString port_;
   const UnitPlan& plan_;
-  std::atomic<bool> cancelled_{false};
-  std::atomic<DeviceSession*> session_{nullptr};
+  // Guards session_ and cancelled_: run() creates and destroys the session
+  // under it, cancel() reaches it under it.
+  std::mutex sessionMutex_;
+  std::unique_ptr<DeviceSession> session_;
+  bool cancelled_ = false;
 };
 
 Q_DECLARE_METATYPE(UnitOutcome)

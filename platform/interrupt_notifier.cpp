@@ -3,6 +3,7 @@
 #include <QLoggingCategory>
 #include <QMetaObject>
 #include <atomic>
+#include <iterator>
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -12,6 +13,7 @@
 #include <windows.h>
 #else
 #include <QSocketNotifier>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -23,6 +25,11 @@ Q_LOGGING_CATEGORY(lcInterrupt, "k7v.platform.interrupt")
 
 namespace {
 std::atomic<InterruptNotifier*> gNotifier{nullptr};
+#ifdef _WIN32
+constexpr DWORD kCloseGraceMs = 4000; // Windows allows a closing console about 5 s
+#else
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+#endif
 } // namespace
 
 #ifdef _WIN32
@@ -30,11 +37,31 @@ std::atomic<InterruptNotifier*> gNotifier{nullptr};
 struct InterruptNotifier::Impl {};
 
 namespace {
+// The request's name; nullptr for events that are not a request to stop.
+const char* ConsoleEventName(DWORD type) {
+  switch (type) {
+  case CTRL_C_EVENT:
+    return "Ctrl+C";
+  case CTRL_BREAK_EVENT:
+    return "Ctrl+Break";
+  case CTRL_CLOSE_EVENT:
+    return "console closed";
+  default:
+    return nullptr;
+  }
+}
+
 // Runs on a thread of its own that the console creates; hands over to the loop.
 BOOL WINAPI ConsoleHandler(DWORD type) {
-  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+  const char* what = ConsoleEventName(type);
+  if (!what) return FALSE;
   if (InterruptNotifier* n = gNotifier.load()) {
-    QMetaObject::invokeMethod(n, &InterruptNotifier::interrupted, Qt::QueuedConnection);
+    const QString name = QString::fromLatin1(what);
+    QMetaObject::invokeMethod(
+        n, [n, name] { emit n->interrupted(name); }, Qt::QueuedConnection);
+    // After a close event Windows ends the process once this returns; the
+    // grace it allows is spent here so the loop can tell every unit.
+    if (type == CTRL_CLOSE_EVENT) Sleep(kCloseGraceMs);
     return TRUE;
   }
   return FALSE;
@@ -72,18 +99,35 @@ bool StdoutIsLiveTerminal() {
 struct InterruptNotifier::Impl {
   int fds[2] = {-1, -1};
   std::unique_ptr<QSocketNotifier> notifier;
-  struct sigaction previous {};
+  struct sigaction previous[std::size(kStopSignals)]{};
 };
 
 namespace {
 std::atomic<int> gWriteFd{-1};
 
-// Async-signal-safe; a full pipe drops the byte (an interrupt is already pending).
-void OnSignal(int) {
+// Async-signal-safe; the byte is the signal's number. A full pipe drops it
+// (a request is already pending).
+void OnSignal(int sig) {
+  const int saved = errno;
   const int fd = gWriteFd.load();
   if (fd >= 0) {
-    const char byte = 1;
+    const char byte = char(sig);
     [[maybe_unused]] const ssize_t n = ::write(fd, &byte, 1);
+  }
+  errno = saved;
+}
+
+// Never fails.
+QString SignalName(int sig) {
+  switch (sig) {
+  case SIGINT:
+    return QStringLiteral("Ctrl+C");
+  case SIGTERM:
+    return QStringLiteral("SIGTERM");
+  case SIGHUP:
+    return QStringLiteral("SIGHUP");
+  default:
+    return QStringLiteral("signal %1").arg(sig);
   }
 }
 } // namespace
@@ -101,9 +145,8 @@ InterruptNotifier::InterruptNotifier(QObject* parent)
   impl_->notifier = std::make_unique<QSocketNotifier>(impl_->fds[0], QSocketNotifier::Read);
   connect(impl_->notifier.get(), &QSocketNotifier::activated, this, [this] {
     char buf[16];
-    bool any = false;
-    while (::read(impl_->fds[0], buf, sizeof buf) > 0) any = true;
-    if (any) emit interrupted();
+    for (ssize_t n; (n = ::read(impl_->fds[0], buf, sizeof buf)) > 0;)
+      for (ssize_t i = 0; i < n; ++i) emit interrupted(SignalName(buf[i]));
   });
   gWriteFd.store(impl_->fds[1]);
   gNotifier.store(this);
@@ -111,13 +154,15 @@ InterruptNotifier::InterruptNotifier(QObject* parent)
   sa.sa_handler = OnSignal;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESTART;
-  ::sigaction(SIGINT, &sa, &impl_->previous);
+  for (std::size_t i = 0; i < std::size(kStopSignals); ++i)
+    ::sigaction(kStopSignals[i], &sa, &impl_->previous[i]);
 }
 
 // Never fails.
 InterruptNotifier::~InterruptNotifier() {
   if (impl_->fds[0] < 0) return;
-  ::sigaction(SIGINT, &impl_->previous, nullptr);
+  for (std::size_t i = 0; i < std::size(kStopSignals); ++i)
+    ::sigaction(kStopSignals[i], &impl_->previous[i], nullptr);
   gWriteFd.store(-1);
   gNotifier.store(nullptr);
   impl_->notifier.reset();

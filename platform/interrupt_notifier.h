@@ -1,22 +1,26 @@
 #pragma once
-// Ctrl+C (SIGINT, or the Windows console's Ctrl+C / Ctrl+Break) as a Qt
-// signal on the thread that created the notifier, so a command-line program
-// can stop its work cleanly instead of being killed mid-conversation.
+// The requests to stop a command-line program as a Qt signal on the thread
+// that created the notifier, so it can stop its work cleanly instead of being
+// killed mid-conversation: Ctrl+C (SIGINT), SIGTERM (a CI job cancelled,
+// `timeout`, a service stopped) and SIGHUP (the terminal closed); on Windows
+// the console's Ctrl+C, Ctrl+Break and close events.
 
 #include <QObject>
+#include <QString>
 #include <memory>
 
 class InterruptNotifier : public QObject {
   Q_OBJECT
 public:
-  // Takes over the interrupt for the process; only one may exist at a time.
+  // Takes over the stop requests for the process; only one may exist at a time.
   explicit InterruptNotifier(QObject* parent = nullptr);
-  // Gives the interrupt back to the system's default handling.
+  // Gives them back to the system's default handling.
   ~InterruptNotifier() override;
 
 signals:
-  // Emitted once per interrupt, from the event loop.
-  void interrupted();
+  // Emitted once per request, from the event loop. what names it as a
+  // technician knows it: "Ctrl+C", "SIGTERM", "SIGHUP", "console closed".
+  void interrupted(const QString& what);
 
 private:
   struct Impl;

@@ -90,7 +90,10 @@ DtuDevice::DtuDevice(const SimOptions& options, const TAppParams& record, WireWr
                      SimLog& log)
     : opt_(options), record_(record), out_(out), log_(log) {}
 
-bool DtuDevice::Silent(std::uint8_t command) const { return opt_.silent.count(command) > 0; }
+bool DtuDevice::Silent(std::uint8_t command) {
+  if (opt_.silent.count(command)) return true;
+  return opt_.silentOnce.count(command) && silencedOnce_.insert(command).second;
+}
 bool DtuDevice::Short(std::uint8_t command) const { return opt_.shortAnswer.count(command) > 0; }
 
 void DtuDevice::OnBytes(std::span<const std::uint8_t> bytes, Clock::time_point now) {
@@ -99,6 +102,20 @@ void DtuDevice::OnBytes(std::span<const std::uint8_t> bytes, Clock::time_point n
   log_.Bytes("RX bytes", bytes.first(kept));
   lastInput_ = now;
   Process(now, false);
+}
+
+void DtuDevice::OnNoise(std::span<const std::uint8_t> bytes, Clock::time_point now) {
+  if (unplugged_ || bytes.empty()) return;
+  log_.Bytes("RX noise", bytes);
+  if (!opt_.garbage) return;
+  // What a UART at another speed makes of a byte: framing errors and stray
+  // bits. No 0xAA among them, so the PC's parser never waits on a false start.
+  static const std::uint8_t kMisread[] = {0xF0, 0x00, 0x80, 0xFE, 0xE0, 0x1C, 0x78, 0xFF};
+  std::vector<std::uint8_t> noise;
+  for (std::size_t i = 0; i < std::min<std::size_t>(bytes.size(), 64); ++i)
+    noise.push_back(kMisread[(bytes[i] + i) % std::size(kMisread)]);
+  log_.Bytes("TX noise", noise);
+  out_.Queue(std::move(noise), 0ms, now);
 }
 
 void DtuDevice::OnTimer(Clock::time_point now) {
@@ -164,9 +181,14 @@ bool DtuDevice::PushSwitchByte(std::uint8_t b) {
 
 void DtuDevice::OnSwitch(Clock::time_point now) {
   log_.Bytes("RX switch", window_);
+  if (opt_.silentOnce.count(k7v::kCmdSwitchAnswer) &&
+      silencedOnce_.insert(k7v::kCmdSwitchAnswer).second) {
+    log_.Event("first switch command ignored (--silent-once)");
+    return;
+  }
   if (!configMode_) log_.Event("configuration mode");
   configMode_ = true;
-  if (Silent(k7v::kCmdSwitchAnswer)) {
+  if (opt_.silent.count(k7v::kCmdSwitchAnswer)) {
     log_.Event("switch command not answered (--silent)");
     return;
   }
@@ -217,7 +239,7 @@ void DtuDevice::HandleFrame(const std::vector<std::uint8_t>& frame, Clock::time_
 
 void DtuDevice::AnswerReadParams(Clock::time_point now) {
   if (Silent(k7v::kCmdReadParams)) {
-    log_.Event("command 3 not answered (--silent)");
+    log_.Event("command 3 not answered (--silent, --silent-once)");
     return;
   }
   const auto& bytes = record_.bytes();
@@ -238,7 +260,7 @@ void DtuDevice::AnswerWriteParams(std::span<const std::uint8_t> payload, Clock::
     result = 1;
   }
   if (Silent(k7v::kCmdWriteParams)) {
-    log_.Event("command 4 not answered (--silent)");
+    log_.Event("command 4 not answered (--silent, --silent-once)");
     return;
   }
   const std::uint8_t answer[1] = {result};
@@ -247,7 +269,7 @@ void DtuDevice::AnswerWriteParams(std::span<const std::uint8_t> payload, Clock::
 
 void DtuDevice::AnswerSysInfo(Clock::time_point now) {
   if (Silent(k7v::kCmdSysInfo)) {
-    log_.Event("command 7 not answered (--silent)");
+    log_.Event("command 7 not answered (--silent, --silent-once)");
     return;
   }
   const std::vector<std::uint8_t> block = SysInfoBlock(opt_.serialNumber);
@@ -257,7 +279,7 @@ void DtuDevice::AnswerSysInfo(Clock::time_point now) {
 
 void DtuDevice::StartDownload(std::span<const std::uint8_t> payload, Clock::time_point now) {
   if (Silent(k7v::kCmdDownloadStart)) {
-    log_.Event("download start ignored (--silent)");
+    log_.Event("download start ignored (--silent, --silent-once)");
     return;
   }
   // Name 13, version 9, length 4, sum 2.
@@ -407,7 +429,7 @@ void DtuDevice::FinishDownload(Clock::time_point now) {
 void DtuDevice::EndDownload(std::uint8_t command, Clock::time_point now) {
   dl_ = Download{};
   if (Silent(command)) {
-    log_.Event("end of download not sent (--silent)");
+    log_.Event("end of download not sent (--silent, --silent-once)");
     return;
   }
   Emit(command, {}, now);

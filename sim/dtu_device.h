@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -35,6 +36,9 @@ public:
 
   // Takes bytes read from the wire; only InputRoom() bytes are kept.
   void OnBytes(std::span<const std::uint8_t> bytes, Clock::time_point now);
+  // Bytes that arrived while the PC's line settings differ from the unit's:
+  // the UART makes nothing of them. With --garbage, noise goes back.
+  void OnNoise(std::span<const std::uint8_t> bytes, Clock::time_point now);
   // Runs the chunk-answer and stale-frame time-outs that are due.
   void OnTimer(Clock::time_point now);
   // The earliest time OnTimer has work; nullopt when nothing waits for time.
@@ -91,7 +95,9 @@ private:
 
   // Sends one frame, applying --bad-checksum, --garbage and --split-pause.
   void Emit(std::uint8_t command, std::span<const std::uint8_t> payload, Clock::time_point now);
-  bool Silent(std::uint8_t command) const;
+  // True when this request of command goes unanswered (--silent, or the
+  // first one with --silent-once); counts the request.
+  bool Silent(std::uint8_t command);
   bool Short(std::uint8_t command) const;
   void SaveState(const char* name, std::span<const std::uint8_t> bytes);
 
@@ -107,5 +113,6 @@ private:
   bool unplugged_ = false;
   Clock::time_point lastInput_{};
   std::size_t noiseIndex_ = 0;
+  std::set<std::uint8_t> silencedOnce_; // --silent-once commands already left unanswered
   Download dl_;
 };

@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "k7v_build_info.h"
 #include "params/app_params.h"
 #include "params/factory_set.h"
 #include "sim/dtu_device.h"
@@ -97,6 +98,10 @@ int main(int argc, char** argv) {
     std::fputs(SimUsage(), stdout);
     return 0;
   }
+  if (opt.showVersion) {
+    std::printf("dtu-sim %s\n", K7V_VERSION);
+    return 0;
+  }
 
   if (!opt.stateDir.empty()) {
     std::error_code ec;
@@ -124,7 +129,7 @@ int main(int argc, char** argv) {
   }
 
   PtyPort pty;
-  if (!pty.Open(opt.baud, error)) {
+  if (!pty.Open(opt.baud, opt.stopBits, error)) {
     std::fprintf(stderr, "dtu-sim: %s\n", error.c_str());
     return 1;
   }
@@ -132,7 +137,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "dtu-sim: %s\n", error.c_str());
     return 1;
   }
-  log.Event("start " + pty.slavePath());
+  // The unit's own line: the speed as the pty took it (a rate termios has no
+  // constant for falls back), the framing as asked.
+  PtyLine own{pty.LineNow() ? pty.LineNow()->baud : opt.baud, opt.dataBits, opt.parity,
+              opt.stopBits};
+  bool heardNoise = false; // the PC's settings differed at the last read
+  log.Event("start " + pty.slavePath() + " at " + LineText(own));
   std::printf("dtu-sim: %s\n", pty.slavePath().c_str());
   std::fflush(stdout);
 
@@ -185,7 +195,19 @@ int main(int argc, char** argv) {
         inPacer.Spend(got, now, inputBacklog);
         // More was waiting than the wire let through: the next read continues it.
         inputBacklog = got == limit && source.RxBytesWaiting() > 0;
-        device.OnBytes(std::span(buffer.data(), got), now);
+        // A real line at other settings carries only garbage: read what the
+        // PC's end was set to when its bytes are taken in.
+        const std::optional<PtyLine> pc = pty.LineNow();
+        const bool mismatch = pc && !(*pc == own);
+        if (mismatch != heardNoise)
+          log.Event(mismatch ? "line mismatch: PC at " + LineText(*pc) + ", unit at " +
+                                   LineText(own) + ": noise"
+                             : "line settings match again");
+        heardNoise = mismatch;
+        if (mismatch)
+          device.OnNoise(std::span(buffer.data(), got), now);
+        else
+          device.OnBytes(std::span(buffer.data(), got), now);
       } else if (fds[1].revents & (POLLHUP | POLLERR)) {
         // We hold the slave open, so this should not happen; if it does,
         // do not spin on it.

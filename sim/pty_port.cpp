@@ -11,6 +11,8 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
+
+#include "platform/serial_line_state.h"
 #include <unistd.h>
 
 namespace {
@@ -32,13 +34,23 @@ speed_t SpeedConstant(std::uint32_t baud) {
   return B115200;
 }
 
-// Raw 8N1 at the given speed. Without this the slave would echo what the
-// simulator writes straight back into its own input.
-bool MakeRaw(int fd, std::uint32_t baud) {
+// The rate of a termios constant; 0 for one the table lacks.
+std::uint32_t SpeedNumber(speed_t speed) {
+  for (const std::uint32_t baud :
+       {50u,   75u,   110u,  134u,   150u,   200u,   300u,    600u,    1200u,   1800u,
+        2400u, 4800u, 9600u, 19200u, 38400u, 57600u, 115200u, 230400u, 460800u, 921600u})
+    if (SpeedConstant(baud) == speed) return baud;
+  return 0;
+}
+
+// Raw 8 bits at the given speed and stop bits. Without this the slave would
+// echo what the simulator writes straight back into its own input.
+bool MakeRaw(int fd, std::uint32_t baud, int stopBits) {
   termios t{};
   if (tcgetattr(fd, &t) != 0) return false;
   cfmakeraw(&t);
   t.c_cflag |= CLOCAL | CREAD;
+  if (stopBits == 2) t.c_cflag |= CSTOPB;
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
   cfsetispeed(&t, SpeedConstant(baud));
@@ -55,7 +67,28 @@ PtyPort::~PtyPort() {
   Close();
 }
 
-bool PtyPort::Open(std::uint32_t baud, std::string& error) {
+std::string LineText(const PtyLine& line) {
+  return std::to_string(line.baud) + ' ' + std::to_string(line.dataBits) + line.parity +
+         std::to_string(line.stopBits);
+}
+
+std::optional<PtyLine> PtyPort::LineNow() const {
+  termios t{};
+  if (slave_ < 0 || tcgetattr(slave_, &t) != 0) return std::nullopt;
+  const std::optional<LineFraming> framing = ReadLineFraming(slave_);
+  if (!framing) return std::nullopt;
+  PtyLine line;
+  line.baud = SpeedNumber(cfgetospeed(&t));
+  line.dataBits = framing->dataBits;
+  line.parity = framing->parity == LineFraming::Parity::None   ? 'N'
+                : framing->parity == LineFraming::Parity::Odd  ? 'O'
+                : framing->parity == LineFraming::Parity::Even ? 'E'
+                                                               : '?';
+  line.stopBits = framing->twoStopBits ? 2 : 1;
+  return line;
+}
+
+bool PtyPort::Open(std::uint32_t baud, int stopBits, std::string& error) {
   master_ = posix_openpt(O_RDWR | O_NOCTTY);
   if (master_ < 0) {
     error = Errno("posix_openpt");
@@ -79,7 +112,7 @@ bool PtyPort::Open(std::uint32_t baud, std::string& error) {
     Close();
     return false;
   }
-  if (!MakeRaw(slave_, baud)) {
+  if (!MakeRaw(slave_, baud, stopBits)) {
     error = Errno("tcsetattr");
     Close();
     return false;

@@ -12,6 +12,19 @@
 
 #include "link/rx_buffer.h"
 
+// The line settings a pseudo-terminal carries: both ends share them, so the
+// simulator sees what the PC's end was set to.
+struct PtyLine {
+  std::uint32_t baud = 0; // 0: a speed termios has no number for
+  int dataBits = 8;
+  char parity = 'N'; // 'N', 'O', 'E'
+  int stopBits = 1;
+  bool operator==(const PtyLine&) const = default;
+};
+
+// "9600 8N1".
+std::string LineText(const PtyLine& line);
+
 class PtyPort {
 public:
   PtyPort() = default;
@@ -19,10 +32,15 @@ public:
   PtyPort& operator=(const PtyPort&) = delete;
   ~PtyPort();
 
-  // Creates the pair, both sides raw at the given speed, master non-blocking.
-  // The slave stays open here too, so the tool can close and reopen it without
-  // the master seeing a hang-up. False with a reason in error on failure.
-  bool Open(std::uint32_t baud, std::string& error);
+  // Creates the pair, both sides raw with the given speed and stop bits (a
+  // pty keeps 8 bits without parity), master non-blocking. The slave stays
+  // open here too, so the tool can close and reopen it without the master
+  // seeing a hang-up. False with a reason in error on failure.
+  bool Open(std::uint32_t baud, int stopBits, std::string& error);
+
+  // The settings the line has now, as the PC's end last set them; nullopt
+  // when they cannot be read.
+  std::optional<PtyLine> LineNow() const;
 
   // Points a symlink at the slave, replacing an older symlink; refuses to
   // replace anything that is not a symlink. False with a reason on failure.

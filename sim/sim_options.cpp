@@ -25,7 +25,7 @@ const char* SimUsage() {
   return R"(Usage: dtu-sim [options]
 
 Simulated K7v DTU on a pseudo-terminal. Prints "dtu-sim: /dev/pts/N" as its
-first line on stdout and runs until SIGTERM or SIGINT.
+first line on stdout and runs until SIGTERM, SIGINT or SIGHUP.
 
 Device:
   --record FILE        start with this 693-byte parameter record
@@ -33,7 +33,7 @@ Device:
   --state DIR          keep record.bin (written by command 4) and image.bin (the
                        body of the last verified download) in DIR; record.bin is
                        loaded at start when present and wins over --record
-  --version TEXT       software version sent with command 1, at most 8
+  --unit-version TEXT  software version sent with command 1, at most 8
                        characters (default V2.01)
   --sn TEXT            serial number sent with command 7, at most 16 characters
   --link PATH          create a symlink PATH -> pty slave (an old link is
@@ -46,6 +46,12 @@ Device:
                          TX noise ..   noise bytes sent (--garbage)
                          EV text       what the device did
   --baud N             line speed (default 115200); set on the pty
+  --framing DPS        data bits, parity and stop bits (default 8N1; 7|8,
+                       N|O|E, 1|2). The pty shares its settings with the PC's
+                       end: when the PC's speed or framing differs, what it
+                       sends is heard as noise and nothing is answered (with
+                       --garbage, noise is sent back). A pty always carries 8
+                       bits without parity, so only 8N1 and 8N2 can be met.
   --pace               move bytes at N/10 bytes per second in both directions,
                        so transfers take real wire time
 
@@ -59,13 +65,19 @@ Download:
 
 Faults (CMD is a command code, decimal or 0x.., e.g. 1, 3, 4, 7, 0xE1):
   --silent CMD         never answer CMD (repeatable); 0xE1: ignore downloads
+  --silent-once CMD    leave only the first CMD unanswered (repeatable), as a
+                       real unit now and then does: 1 the first switch command
+                       is ignored, 3 and 7 the first request, 4 the first
+                       record is stored but its answer lost, 0xE1 the first
+                       announcement is ignored
   --bad-checksum CMD   send frames of command CMD with a wrong checksum
                        (repeatable; 0xE2 spoils chunk requests)
   --short CMD          answer CMD with a truncated payload (repeatable):
                        1: 3 bytes of the version, 3: 100 bytes, 4: no byte,
                        7: 20 bytes, 0xE2: chunk requests of 4 bytes
   --split-pause MS     send every frame in two halves with MS between them
-  --garbage            send noise bytes, stray 0xAA included, before each frame
+  --garbage            send noise bytes, stray 0xAA included, before each frame,
+                       and noise back for what a PC at other settings sends
   --refuse-writes      answer command 4 with result 0 and store nothing
   --drop-after N       when the N-th frame arrives (N >= 1), close the pty
                        master without answering and exit, like an unplugged
@@ -78,6 +90,7 @@ Faults (CMD is a command code, decimal or 0x.., e.g. 1, 3, 4, 7, 0xE1):
   --stuck-chunk        ask for the first piece again after every answer and
                        never move on (a unit stuck on one offset)
 
+  --version            print the program's version and exit
   --help               show this text
 )";
 }
@@ -125,9 +138,11 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& out, std::string& error)
       if (!needValue()) return false;
       out.logFile = value;
     } else if (opt == "--version") {
+      out.showVersion = true;
+    } else if (opt == "--unit-version") {
       if (!needValue()) return false;
       if (std::strlen(value) > 8) {
-        error = "--version: at most 8 characters";
+        error = "--unit-version: at most 8 characters";
         return false;
       }
       out.version = value;
@@ -150,10 +165,24 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& out, std::string& error)
     } else if (opt == "--baud") {
       if (!number(50, 4000000)) return false;
       out.baud = static_cast<std::uint32_t>(n);
+    } else if (opt == "--framing") {
+      if (!needValue()) return false;
+      const std::string_view f = value;
+      if (f.size() != 3 || (f[0] != '7' && f[0] != '8') ||
+          std::string_view("NOE").find(f[1]) == std::string_view::npos ||
+          (f[2] != '1' && f[2] != '2')) {
+        error = "--framing: bad value '" + std::string(f) + "' (e.g. 8N1, 8N2, 7E1)";
+        return false;
+      }
+      out.dataBits = f[0] - '0';
+      out.parity = f[1];
+      out.stopBits = f[2] - '0';
     } else if (opt == "--pace") {
       out.pace = true;
     } else if (opt == "--silent") {
       if (!command(out.silent)) return false;
+    } else if (opt == "--silent-once") {
+      if (!command(out.silentOnce)) return false;
     } else if (opt == "--bad-checksum") {
       if (!command(out.badChecksum)) return false;
     } else if (opt == "--short") {

@@ -20,24 +20,32 @@ struct SimOptions {
   std::chrono::milliseconds chunkTimeout{1000}; // wait for a chunk answer
   unsigned maxRetries = 10;                     // requests per piece before 0xE4
 
+  // The unit's configuration port. A PC whose port is set otherwise is heard
+  // as noise (a pseudo-terminal shares its settings between both ends).
   std::uint32_t baud = 115200;
+  int dataBits = 8;
+  char parity = 'N'; // 'N', 'O' or 'E'
+  int stopBits = 1;
   bool pace = false; // both directions move at baud / 10 bytes per second
 
   // Fault injection.
   std::set<std::uint8_t> silent;           // commands never answered
+  std::set<std::uint8_t> silentOnce;       // commands whose first request is not answered
   std::set<std::uint8_t> badChecksum;      // commands whose frames carry a wrong checksum
   std::set<std::uint8_t> shortAnswer;      // commands answered with a truncated payload
   std::chrono::milliseconds splitPause{0}; // > 0: every frame in two halves with this pause
-  bool garbage = false;                    // noise bytes, stray 0xAA included, before every frame
-  bool refuseWrites = false;               // command 4 answered with 0, nothing stored
-  unsigned dropAfter = 0;                  // > 0: the N-th received frame unplugs the device
-  bool repeatChunk = false;                // the first piece is requested twice
-  bool requestBeyond = false;              // requests at offset L and L + 100 before finishing
-  bool endFail = false;                    // every download ends with 0xE4
-  bool noiseFrame = false;                 // a stray command 3 frame during the download
-  bool stuckChunk = false; // the first piece is requested again after every answer, for ever
+  bool garbage = false;       // noise bytes, stray 0xAA included, before every frame; noise back
+                              // for what a PC at other line settings sends
+  bool refuseWrites = false;  // command 4 answered with 0, nothing stored
+  unsigned dropAfter = 0;     // > 0: the N-th received frame unplugs the device
+  bool repeatChunk = false;   // the first piece is requested twice
+  bool requestBeyond = false; // requests at offset L and L + 100 before finishing
+  bool endFail = false;       // every download ends with 0xE4
+  bool noiseFrame = false;    // a stray command 3 frame during the download
+  bool stuckChunk = false;    // the first piece is requested again after every answer, for ever
 
   bool help = false;
+  bool showVersion = false; // --version: the program's own
 };
 
 // Parses argv[1..argc-1]. Returns false with a one-line reason in error on an

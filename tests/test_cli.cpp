@@ -1,7 +1,14 @@
 // k7vconf-cli end to end against simulated DTUs: profiles through real units,
-// several units at once, a muted unit, Ctrl+C, and checks before anything is sent.
+// several units at once, a muted unit, stop signals, retries, scan, JSON,
+// exit statuses, and checks before anything is sent.
 
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -21,12 +28,19 @@ struct CliRun {
   QString out, err;
 };
 
-// Runs the program to its end with short answer waits.
-CliRun RunCli(QStringList args, const QString& dir = {}) {
+// Runs the program to its end with short answer waits; redirect (a shell's
+// "> /dev/full", ">&-") is applied to it by sh.
+CliRun RunCli(QStringList args, const QString& dir = {}, const QString& redirect = {}) {
   QProcess p;
   if (!dir.isEmpty()) p.setWorkingDirectory(dir);
-  p.start(QStringLiteral(K7V_CLI),
-          QStringList{QStringLiteral("--timeout"), QStringLiteral("400")} + args);
+  args = QStringList{QStringLiteral("--timeout"), QStringLiteral("400")} + args;
+  if (redirect.isEmpty())
+    p.start(QStringLiteral(K7V_CLI), args);
+  else
+    p.start(QStringLiteral("/bin/sh"),
+            QStringList{QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$@\" ") + redirect,
+                        QStringLiteral(K7V_CLI)} +
+                args);
   p.waitForFinished(60000);
   return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
           QString::fromUtf8(p.readAllStandardOutput()),
@@ -62,6 +76,31 @@ bool SentLeave(const DtuSimProcess& sim) {
   return false;
 }
 
+// Every stdout line as a JSON object; a line that is not one fails the test.
+QList<QJsonObject> JsonLines(const QString& out) {
+  QList<QJsonObject> objects;
+  for (const QString& line : out.split(u'\n', Qt::SkipEmptyParts)) {
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
+    if (!doc.isObject()) qWarning() << "not a JSON object:" << line;
+    objects << doc.object();
+  }
+  return objects;
+}
+
+// Placeholders in a table's words: @0 @1 the units' ports, @l0 @l1 links
+// named bay1/tty and bay2/tty to them, @d the test's folder.
+QStringList Expanded(QStringList words, const Units& u, const QString& dir) {
+  for (QString& w : words) {
+    for (int i = 0; i < int(u.sims.size()); ++i) {
+      w.replace(QStringLiteral("@l%1").arg(i), QStringLiteral("%1/bay%2/tty").arg(dir).arg(i + 1));
+      w.replace(QStringLiteral("@%1").arg(i), u.sims[std::size_t(i)]->devicePath());
+    }
+    w.replace(QStringLiteral("@d"), dir);
+  }
+  return words;
+}
+
 } // namespace
 
 class TestCli : public QObject {
@@ -72,7 +111,15 @@ private slots:
   void perUnitValueOnFourUnitsAtOnceAfterABadProfile();
   void flashFourUnitsAtOnce();
   void mutedUnitAmongFour();
+  void interruptMidFlashTellsEveryUnitToLeave_data();
   void interruptMidFlashTellsEveryUnitToLeave();
+  void singleRuns_data();
+  void singleRuns();
+  void retriesOnFirstAttemptFaults_data();
+  void retriesOnFirstAttemptFaults();
+  void everyCommandSpeaksJson_data();
+  void everyCommandSpeaksJson();
+  void scanFindsUnitsAtFourSpeedsAtOnce();
 };
 
 void TestCli::readEditWriteChangesOnlyThatField() {
@@ -89,6 +136,13 @@ void TestCli::readEditWriteChangesOnlyThatField() {
 
   r = RunCli(u.ports + QStringList{QStringLiteral("write"), edited});
   QVERIFY2(r.exitCode == 0, qPrintable(r.err + r.out));
+  // The raw record on stdout: --format overrides what "-" cannot say.
+  QProcess raw;
+  raw.start(QStringLiteral(K7V_CLI),
+            u.ports + QStringList{QStringLiteral("read"), QStringLiteral("-o"), QStringLiteral("-"),
+                                  QStringLiteral("--format"), QStringLiteral("bin")});
+  QVERIFY(raw.waitForFinished(20000));
+  QCOMPARE(raw.readAllStandardOutput(), u.sims[0]->stateRecord());
   r = RunCli(u.ports + QStringList{QStringLiteral("diff"), first, QStringLiteral("device")});
   QCOMPARE(r.exitCode, 1);
   QCOMPARE(r.out, QStringLiteral("port1: 51001 → 40123\n"));
@@ -157,37 +211,289 @@ void TestCli::mutedUnitAmongFour() {
   }
 }
 
+void TestCli::interruptMidFlashTellsEveryUnitToLeave_data() {
+  QTest::addColumn<int>("sig");
+  QTest::addColumn<QString>("trigger"); // the line after which the signal goes
+  QTest::addColumn<bool>("everyUnit");  // ... once every unit showed it, else once one did
+  QTest::addColumn<int>("imageSize");
+  QTest::newRow("Ctrl+C mid-flash") << int(SIGINT) << ": flashing 25 %" << true << 60000;
+  QTest::newRow("SIGTERM mid-flash") << int(SIGTERM) << ": flashing 25 %" << true << 60000;
+  QTest::newRow("SIGHUP mid-flash") << int(SIGHUP) << ": flashing 25 %" << true << 60000;
+  // The stop races the first unit's session being torn down.
+  QTest::newRow("SIGTERM as a unit ends")
+      << int(SIGTERM) << ": leaving configuration" << false << 3000;
+}
+
 void TestCli::interruptMidFlashTellsEveryUnitToLeave() {
+  QFETCH(int, sig);
+  QFETCH(QString, trigger);
+  QFETCH(bool, everyUnit);
+  QFETCH(int, imageSize);
   Units u;
   const QStringList paced{QStringLiteral("--baud"), QStringLiteral("115200"),
                           QStringLiteral("--pace")};
   QVERIFY(u.start({paced, paced, paced, paced}));
   QTemporaryDir dir;
   WriteFile(dir.filePath(QStringLiteral("fw.bin")),
-            QByteArray("V1\0\0\0\0\0\0", 8) + QByteArray(60000, '\x5A'));
+            QByteArray("V1\0\0\0\0\0\0", 8) + QByteArray(imageSize, '\x5A'));
   QProcess p;
   p.start(QStringLiteral(K7V_CLI),
           u.ports + QStringList{QStringLiteral("flash"), dir.filePath(QStringLiteral("fw.bin"))});
-  // Interrupt once every unit has taken a quarter of the image.
+  const pid_t pid = pid_t(p.processId());
   QString out;
-  auto allFlashing = [&] {
-    for (const auto& sim : u.sims)
-      if (!out.contains(sim->devicePath() + QStringLiteral(": flashing 25 %"))) return false;
-    return true;
+  auto triggered = [&] {
+    int seen = 0;
+    for (const auto& sim : u.sims) seen += out.contains(sim->devicePath() + trigger);
+    return everyUnit ? seen == int(u.sims.size()) : seen > 0;
   };
-  while (!allFlashing() && p.waitForReadyRead(10000))
+  while (!triggered() && p.waitForReadyRead(10000))
     out += QString::fromUtf8(p.readAllStandardOutput());
-  QVERIFY2(allFlashing(), qPrintable(out));
-  ::kill(pid_t(p.processId()), SIGINT);
+  QVERIFY2(triggered(), qPrintable(out));
+  if (p.state() == QProcess::Running) ::kill(pid, sig);
   QVERIFY(p.waitForFinished(20000));
   out += QString::fromUtf8(p.readAllStandardOutput());
-  QCOMPARE(p.exitCode(), 1);
+  QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+  QVERIFY2(everyUnit ? p.exitCode() == 1 : p.exitCode() <= 1, qPrintable(out));
   for (const auto& sim : u.sims) {
-    QVERIFY2(SummaryRow(out, sim->devicePath()).contains(QLatin1String("stopped")),
-             qPrintable(out));
+    const QString row = SummaryRow(out, sim->devicePath());
+    QVERIFY2(everyUnit ? row.contains(QLatin1String("stopped")) : !row.isEmpty(), qPrintable(out));
     // A paced unit reads the leave frame after the answer it was taking in.
     QTRY_VERIFY_WITH_TIMEOUT(SentLeave(*sim), 5000);
   }
+}
+
+void TestCli::singleRuns_data() {
+  QTest::addColumn<QString>("parcfg"); // parcfg.ini in the working folder, when not empty
+  QTest::addColumn<QStringList>("args");
+  QTest::addColumn<QString>("redirect");
+  QTest::addColumn<int>("status");
+  QTest::addColumn<QString>("expected"); // in stdout or stderr
+  QTest::addColumn<bool>("touches");     // false: no unit may hear a byte
+  const QString none;
+  auto row = [&](const char* name, const QStringList& args, int status, const char* expected,
+                 bool touches, const QString& redirect = {}, const QString& parcfg = {}) {
+    QTest::newRow(name) << parcfg << args << redirect << status << QString::fromUtf8(expected)
+                        << touches;
+  };
+  row("flash a parameter record", {"--port", "@0", "flash", "@d/record.bin"}, 2,
+      "a parameter record (693 bytes), not a firmware image", false);
+  row("flash a profile", {"--port", "@0", "flash", "@d/profile.bin"}, 2, "a parameter profile",
+      false);
+  row("flash a text", {"--port", "@0", "flash", "@d/notes.bin"}, 2, "notes.bin: text (", false);
+  row("flash a text, forced", {"--port", "@0", "flash", "@d/notes.bin", "--force"}, 0,
+      "flashing notes.bin: version Release , ", true);
+  row("{port} the same for two ports",
+      {"--port", "@l0", "--port", "@l1", "write", "@d/site.ini", "--set", "dtu_id=X-{port}"}, 2,
+      "{port} would be \"tty\" for both", false);
+  row("one port under two names", {"--port", "@0", "--port", "@l0", "info"}, 2, "are the same port",
+      false);
+  row("a profile that sets nothing", {"--port", "@0", "write", "@d/empty.ini"}, 2,
+      "empty.ini sets no field: nothing to write", false);
+  row("an empty port name", {"--port", "", "info"}, 2, "a port name, not an empty text", false);
+  row("a plain file as port", {"--port", "@d/site.ini", "info"}, 1,
+      "cannot open: not a serial port", false);
+  row("a port held by another program", {"--port", "@0", "--port", "@1", "info"}, 1,
+      "cannot open: in use by another program", true);
+  row("read into a full disk", {"--port", "@0", "read"}, 1,
+      "standard output: No space left on device", true, "> /dev/full");
+  row("defaults into a full disk", {"defaults"}, 1, "No space left on device", false,
+      "> /dev/full");
+  row("diff into a full disk", {"diff", "defaults", "@d/site.ini"}, 3, "No space left on device",
+      false, "> /dev/full");
+  row("read with stdout closed", {"--port", "@0", "read"}, 1,
+      "standard output: Bad file descriptor", false, ">&-");
+  row("read into a missing folder", {"--port", "@0", "read", "-o", "@d/no/x.ini"}, 1,
+      "no such directory", false);
+  row("defaults into a missing folder", {"defaults", "-o", "@d/no/x.ini"}, 1, "x.ini", false);
+  row("convert into a missing folder", {"convert", "@d/site.ini", "@d/no/x.bin"}, 1, "x.bin",
+      false);
+  row("an empty value in diff", {"diff", "defaults", "@d/site.ini"}, 1, "dtu_id: \"\" → SITE-1",
+      false);
+  row("version", {"-V"}, 0, "k7vconf-cli 1.", false);
+  row("write changes one field", {"--port", "@0", "write", "@d/site.ini"}, 0, "1 field(s) changed",
+      true);
+  row("write of what the unit holds", {"--port", "@0", "write", "@d/same.ini"}, 0,
+      "already so: 0 fields changed", true);
+  row("write of a new switch command",
+      {"--port", "@0", "write", "@d/same.ini", "--set", "switch_cmd=$$$$$$"}, 0,
+      "warning: @0: the unit's switch command is now \"$$$$$$\"; the next session must use "
+      "--switch '$$$$$$'",
+      true);
+  // The window accepts a switch command of 7 characters and sends 6.
+  const QString longConf = QStringLiteral("[serial]\nconf=#######\n");
+  row("parcfg.ini no matter to defaults", {"defaults", "-o", "@d/d.ini"}, 0, "", false, none,
+      longConf);
+  row("parcfg.ini no matter to diff", {"diff", "@d/site.ini", "defaults"}, 1, "dtu_id: SITE-1",
+      false, none, longConf);
+  row("parcfg.ini switch taken as the window does", {"--port", "@0", "info"}, 0, "is longer than 6",
+      true, none, longConf);
+  row("--switch wins over parcfg.ini", {"--port", "@0", "--switch", "######", "info"}, 0,
+      "version V2.01", true, none, QStringLiteral("[serial]\nconf=wrong-one-too-long\n"));
+}
+
+void TestCli::singleRuns() {
+  QFETCH(QString, parcfg);
+  QFETCH(QStringList, args);
+  QFETCH(QString, redirect);
+  QFETCH(int, status);
+  QFETCH(QString, expected);
+  QFETCH(bool, touches);
+  Units u;
+  QVERIFY(u.start({{}, {}}));
+  QTemporaryDir tmp;
+  const QString dir = tmp.path();
+  for (int i = 0; i < 2; ++i) {
+    QDir(dir).mkdir(QStringLiteral("bay%1").arg(i + 1));
+    QFile::link(u.sims[std::size_t(i)]->devicePath(),
+                QStringLiteral("%1/bay%2/tty").arg(dir).arg(i + 1));
+  }
+  WriteFile(dir + QStringLiteral("/record.bin"), RecordBytes(DistinctRecord()));
+  WriteFile(dir + QStringLiteral("/profile.bin"), "; exported\n[params]\nport1 = 5\n");
+  QByteArray notes("Release notes\n");
+  for (int i = 0; i < 66; ++i) notes += "- fixed something, line " + QByteArray::number(i) + "\n";
+  WriteFile(dir + QStringLiteral("/notes.bin"), notes);
+  WriteFile(dir + QStringLiteral("/site.ini"), "[params]\ndtu_id = SITE-1\n");
+  WriteFile(dir + QStringLiteral("/same.ini"), "[params]\nport1 = 51001\n");
+  WriteFile(dir + QStringLiteral("/empty.ini"), "; nothing decided yet\n[params]\n");
+  if (!parcfg.isEmpty()) WriteFile(dir + QStringLiteral("/parcfg.ini"), parcfg.toUtf8());
+  // Another program holds the second unit's port.
+  QSerialPort holder;
+  if (QTest::currentDataTag() == QByteArray("a port held by another program")) {
+    holder.setPortName(u.sims[1]->devicePath());
+    QVERIFY(holder.open(QIODevice::ReadWrite));
+  }
+  const CliRun r = RunCli(Expanded(args, u, dir), dir, redirect);
+  const QString all = r.out + r.err;
+  QVERIFY2(r.exitCode == status, qPrintable(QString::number(r.exitCode) + u'\n' + all));
+  QVERIFY2(all.contains(Expanded({expected}, u, dir).front()), qPrintable(all));
+  if (!touches)
+    for (const auto& sim : u.sims) QVERIFY(sim->bytesReceived().isEmpty());
+}
+
+void TestCli::retriesOnFirstAttemptFaults_data() {
+  QTest::addColumn<QString>("fault"); // --silent-once CMD
+  QTest::addColumn<QString>("command");
+  QTest::addColumn<int>("retries");
+  QTest::addColumn<QString>("reason"); // empty: the unit succeeds after one retry
+  auto row = [](const char* name, const char* fault, const char* command, int retries,
+                const char* reason) {
+    QTest::newRow(name) << QString::fromLatin1(fault) << QString::fromLatin1(command) << retries
+                        << QString::fromLatin1(reason);
+  };
+  row("switch ignored", "1", "info", 2, "");
+  row("read unanswered", "3", "read", 2, "");
+  row("write answer lost", "4", "write", 2, "");
+  row("product information unanswered", "7", "info", 2, "");
+  row("announcement ignored", "0xE1", "flash", 2, "");
+  row("switch ignored, no retries", "1", "info", 0,
+      "no answer to the switch command (check speed, framing, switch command and cable)");
+  row("write answer lost, no retries", "4", "write", 0,
+      "no answer to the write (the unit may have stored the record; --retries reads it back to "
+      "tell)");
+}
+
+void TestCli::retriesOnFirstAttemptFaults() {
+  QFETCH(QString, fault);
+  QFETCH(QString, command);
+  QFETCH(int, retries);
+  QFETCH(QString, reason);
+  Units u;
+  QVERIFY(u.start({{QStringLiteral("--silent-once"), fault}, {}}));
+  QTemporaryDir dir;
+  const QString file = dir.filePath(command == QLatin1String("flash") ? "fw.bin" : "site.ini");
+  WriteFile(file, command == QLatin1String("flash")
+                      ? QByteArray("V5\0\0\0\0\0\0", 8) + QByteArray(4000, '\x81')
+                      : QByteArray("[params]\nport1 = 40404\n"));
+  QStringList args = u.ports + QStringList{QStringLiteral("--json"), QStringLiteral("--retries"),
+                                           QString::number(retries), command};
+  if (command == QLatin1String("write") || command == QLatin1String("flash")) args << file;
+  const CliRun r = RunCli(args);
+  const QList<QJsonObject> lines = JsonLines(r.out);
+  const auto faulty = std::find_if(lines.begin(), lines.end(), [&](const QJsonObject& o) {
+    return o[QStringLiteral("port")] == u.sims[0]->devicePath();
+  });
+  QVERIFY2(faulty != lines.end() && r.exitCode != 2, qPrintable(r.err));
+  QCOMPARE((*faulty)[QStringLiteral("reason")].toString(), reason);
+  QCOMPARE((*faulty)[QStringLiteral("retries")].toInt(), reason.isEmpty() ? 1 : 0);
+  QCOMPARE(lines.back()[QStringLiteral("retries")].toInt(), reason.isEmpty() ? 1 : 0); // summary
+  QCOMPARE(r.exitCode, reason.isEmpty() ? 0 : 1);
+  if (reason.isEmpty())
+    QVERIFY2(r.err.contains(QLatin1String(": retry 1 of 2: ")), qPrintable(r.err));
+  if (command == QLatin1String("write")) QCOMPARE(u.record(0).Get(AppField::port1), 40404u);
+}
+
+void TestCli::everyCommandSpeaksJson_data() {
+  QTest::addColumn<QStringList>("sim");
+  QTest::addColumn<QStringList>("args");
+  QTest::addColumn<int>("status");
+  const QStringList ok, muted{"--silent", "1"};
+  QTest::newRow("ports") << ok << QStringList{"ports"} << 0;
+  QTest::newRow("scan") << ok << QStringList{"--port", "@0", "scan"} << 0;
+  QTest::newRow("info") << ok << QStringList{"--port", "@0", "info"} << 0;
+  QTest::newRow("info, muted unit") << muted << QStringList{"--port", "@0", "info"} << 1;
+  QTest::newRow("read") << ok << QStringList{"--port", "@0", "read"} << 0;
+  QTest::newRow("write") << ok << QStringList{"--port", "@0", "write", "@d/site.ini"} << 0;
+  QTest::newRow("flash") << ok << QStringList{"--port", "@0", "flash", "@d/fw.bin"} << 0;
+  QTest::newRow("defaults") << ok << QStringList{"defaults"} << 0;
+  QTest::newRow("diff files") << ok << QStringList{"diff", "@d/site.ini", "defaults"} << 1;
+  QTest::newRow("diff device") << ok << QStringList{"--port", "@0", "diff", "device", "defaults"}
+                               << 0;
+  QTest::newRow("diff, muted unit")
+      << muted << QStringList{"--port", "@0", "diff", "device", "defaults"} << 3;
+  QTest::newRow("convert") << ok << QStringList{"convert", "@d/site.ini", "@d/site.bin"} << 0;
+  QTest::newRow("help") << ok << QStringList{"help"} << 0;
+  QTest::newRow("version") << ok << QStringList{"version"} << 0;
+  QTest::newRow("usage error") << ok << QStringList{"read", "--set", "x=1"} << 2;
+}
+
+void TestCli::everyCommandSpeaksJson() {
+  QFETCH(QStringList, sim);
+  QFETCH(QStringList, args);
+  QFETCH(int, status);
+  Units u;
+  QVERIFY(u.start({sim}));
+  QTemporaryDir dir;
+  WriteFile(dir.filePath(QStringLiteral("site.ini")), "[params]\ndtu_id = SITE-2\n");
+  WriteFile(dir.filePath(QStringLiteral("fw.bin")),
+            QByteArray("V6\0\0\0\0\0\0", 8) + QByteArray(2000, '\xC3'));
+  const CliRun r = RunCli(Expanded(args, u, dir.path()) << QStringLiteral("--json"));
+  QCOMPARE(r.exitCode, status);
+  const QList<QJsonObject> lines = JsonLines(r.out);
+  QVERIFY2(!lines.isEmpty(), qPrintable(r.err));
+  for (const QJsonObject& o : lines) {
+    QVERIFY2(o[QStringLiteral("port")].isString() || o[QStringLiteral("port")].isNull(),
+             qPrintable(r.out));
+    for (const char* key : {"command", "result", "reason"})
+      QVERIFY2(o[QLatin1String(key)].isString(), qPrintable(r.out));
+  }
+}
+
+void TestCli::scanFindsUnitsAtFourSpeedsAtOnce() {
+  const QList<int> speeds{115200, 57600, 19200, 9600};
+  Units u;
+  QList<QStringList> args;
+  for (int baud : speeds) args << QStringList{QStringLiteral("--baud"), QString::number(baud)};
+  QVERIFY(u.start(args));
+  QElapsedTimer wall;
+  wall.start();
+  const CliRun r = RunCli(u.ports + QStringList{QStringLiteral("scan"), QStringLiteral("--json")});
+  const double wallSeconds = double(wall.elapsed()) / 1000.0;
+  QVERIFY2(r.exitCode == 0, qPrintable(r.err + r.out));
+  double sum = 0;
+  const QList<QJsonObject> lines = JsonLines(r.out);
+  for (int i = 0; i < speeds.size(); ++i) {
+    const auto unit = std::find_if(lines.begin(), lines.end(), [&](const QJsonObject& o) {
+      return o[QStringLiteral("port")] == u.sims[std::size_t(i)]->devicePath();
+    });
+    QVERIFY(unit != lines.end());
+    QCOMPARE((*unit)[QStringLiteral("baud")].toInt(), speeds[i]);
+    QCOMPARE((*unit)[QStringLiteral("framing")].toString(), QStringLiteral("8N1"));
+    QCOMPARE((*unit)[QStringLiteral("sn")].toString(), QStringLiteral("K7S0000000000001"));
+    sum += (*unit)[QStringLiteral("seconds")].toDouble();
+  }
+  // The ports are tried in parallel, each at wire settings of its own.
+  QVERIFY2(wallSeconds < sum,
+           qPrintable(QStringLiteral("%1 s, units %2 s").arg(wallSeconds).arg(sum)));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

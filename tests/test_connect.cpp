@@ -57,7 +57,7 @@ void TestConnect::connectShowsVersionAndDisconnectLeaves_data() {
 
   QTest::newRow("plain") << QStringList{} << QByteArray() << "V2.01";
   QTest::newRow("eight characters, no terminator")
-      << QStringList{"--version", "K7V-2.10"} << QByteArray() << "K7V-2.10";
+      << QStringList{"--unit-version", "K7V-2.10"} << QByteArray() << "K7V-2.10";
   QTest::newRow("short answer: only the bytes it holds")
       << QStringList{"--short", "1"} << QByteArray() << "V2.";
   QTest::newRow("noise before the answer") << QStringList{"--garbage"} << QByteArray() << "V2.01";

@@ -49,10 +49,10 @@ quint16 Sum16Of(const QByteArray& bytes) {
 // tool's own receive parser.
 class PcEnd : public RxSource {
 public:
-  bool open(const QString& path) {
+  // The simulator hears only a PC at its own speed.
+  bool open(const QString& path, qint32 baud = 115200) {
     port.setPortName(path);
-    port.setBaudRate(115200);
-    return port.open(QIODevice::ReadWrite);
+    return port.open(QIODevice::ReadWrite) && port.setBaudRate(baud);
   }
   void send(const QByteArray& bytes) {
     port.write(bytes);
@@ -99,7 +99,9 @@ private:
       qWarning() << sim.errorString();
       return false;
     }
-    if (!pc.open(sim.devicePath())) return false;
+    const qsizetype baudAt = args.indexOf(QStringLiteral("--baud"));
+    if (!pc.open(sim.devicePath(), baudAt >= 0 ? args.value(baudAt + 1).toInt() : 115200))
+      return false;
     pc.send(kSwitch);
     return pc.nextFrame().startsWith(Hex("AA01"));
   }
@@ -257,6 +259,83 @@ private slots:
     QCOMPARE(asked.join(' '), requests);
     QCOMPARE(endCommand, end);
     QCOMPARE(sim.stateImage(), end == 0xE3 ? body : QByteArray());
+  }
+
+  // --silent-once: only the first request goes unanswered, as with a real
+  // unit now and then; a lost write answer still stores the record.
+  void firstAttemptFaults_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<int>("answerLength");
+    QByteArray rec(693, '\x2E');
+    rec.replace(607, 6, "######");
+    QTest::newRow("switch command") << "1" << kSwitch << 14;
+    QTest::newRow("read") << "3" << FrameBytes(3) << 699;
+    QTest::newRow("write") << "4" << FrameBytes(4, rec) << 7;
+  }
+  void firstAttemptFaults() {
+    QFETCH(QString, command);
+    QFETCH(QByteArray, request);
+    QFETCH(int, answerLength);
+    DtuSimProcess sim;
+    PcEnd pc;
+    if (command == QLatin1String("1")) {
+      QVERIFY(sim.start({"--silent-once", command}));
+      QVERIFY(pc.open(sim.devicePath()));
+    } else {
+      QVERIFY(connectTo(sim, pc, {"--silent-once", command}));
+    }
+    pc.send(request);
+    QVERIFY(pc.nextFrame(400).isEmpty());
+    if (command == QLatin1String("4")) QCOMPARE(sim.stateRecord(), request.mid(4, 693));
+    pc.send(request);
+    QCOMPARE(pc.nextFrame().size(), answerLength);
+  }
+
+  // The pty's settings are shared by both ends: a PC at other settings is
+  // heard as noise and gets no answer (with --garbage, noise back); at the
+  // unit's settings it is answered again.
+  void lineSettingsMustMatch_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("pcBaud");
+    QTest::addColumn<int>("pcStopBits");
+    QTest::addColumn<bool>("answered");
+    QTest::addColumn<bool>("noiseBack");
+    QTest::newRow("other speed") << QStringList{} << 9600 << 1 << false << false;
+    QTest::newRow("other speed, garbage")
+        << QStringList{"--garbage"} << 57600 << 1 << false << true;
+    QTest::newRow("other stop bits") << QStringList{} << 115200 << 2 << false << false;
+    QTest::newRow("both 8N2 at 19200")
+        << QStringList{"--baud", "19200", "--framing", "8N2"} << 19200 << 2 << true << false;
+  }
+  void lineSettingsMustMatch() {
+    QFETCH(QStringList, args);
+    QFETCH(int, pcBaud);
+    QFETCH(int, pcStopBits);
+    QFETCH(bool, answered);
+    QFETCH(bool, noiseBack);
+    DtuSimProcess sim;
+    QVERIFY(sim.start(args));
+    PcEnd pc;
+    QVERIFY(pc.open(sim.devicePath(), pcBaud));
+    QVERIFY(pc.port.setStopBits(pcStopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop));
+    pc.send(kSwitch);
+    QCOMPARE(pc.nextFrame(answered ? 2000 : 400).startsWith(Hex("AA01")), answered);
+    QCOMPARE(pc.rawReceived > 0, answered || noiseBack);
+    if (answered) return;
+    pc.port.close(); // the port's own settings come back
+    PcEnd right;
+    QVERIFY(right.open(sim.devicePath()));
+    right.send(kSwitch);
+    QCOMPARE(right.nextFrame(), kVersionAnswer);
+  }
+
+  void versionIsTheProgramsOwn() {
+    QProcess p;
+    p.start(QStringLiteral(K7V_DTU_SIM), {QStringLiteral("--version")});
+    QVERIFY(p.waitForFinished(5000));
+    QVERIFY(p.readAllStandardOutput().startsWith("dtu-sim 1."));
+    QCOMPARE(p.exitCode(), 0);
   }
 
   // Missing and wrong answers are asked for again after the time-out, and a
