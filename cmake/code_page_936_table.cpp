@@ -27,7 +27,7 @@ constexpr unsigned kSingleByte = 0x80; // the euro sign in Microsoft's code page
 // One conversion of a whole input; empty when iconv refuses any of it.
 std::string Convert(iconv_t cd, const std::string& in) {
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  char out[16];
+  char out[16]; // a pair gives one character: 4 bytes of UTF-32
   char* inPtr = const_cast<char*>(in.data());
   std::size_t inLeft = in.size();
   char* outPtr = out;
@@ -36,24 +36,16 @@ std::string Convert(iconv_t cd, const std::string& in) {
   return std::string(out, sizeof out - outLeft);
 }
 
-// The code point of one UTF-8 character; 0 when it is not exactly one BMP character.
-std::uint32_t CodePoint(const std::string& utf8) {
-  const auto b = [&](std::size_t i) { return std::uint32_t(std::uint8_t(utf8[i])); };
-  if (utf8.size() == 2) return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
-  if (utf8.size() == 3) return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
-  return 0;
+// The code point of a UTF-32LE result; 0 when it is not exactly one BMP character.
+std::uint32_t CodePoint(const std::string& utf32) {
+  if (utf32.size() != 4) return 0;
+  std::uint32_t cp = 0;
+  for (int i = 3; i >= 0; --i) cp = (cp << 8) | std::uint8_t(utf32[std::size_t(i)]);
+  return cp <= 0xFFFF ? cp : 0;
 }
 
-std::string Utf8(std::uint32_t cp) {
-  std::string s;
-  if (cp < 0x800) {
-    s += char(0xC0 | (cp >> 6));
-  } else {
-    s += char(0xE0 | (cp >> 12));
-    s += char(0x80 | ((cp >> 6) & 0x3F));
-  }
-  s += char(0x80 | (cp & 0x3F));
-  return s;
+std::string Utf32(std::uint32_t cp) {
+  return {char(cp & 0xFF), char((cp >> 8) & 0xFF), char((cp >> 16) & 0xFF), char(cp >> 24)};
 }
 
 } // namespace
@@ -63,9 +55,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: code_page_936_table OUTPUT.inc\n");
     return 1;
   }
-  const iconv_t toUtf8 = iconv_open("UTF-8", "CP936");
-  const iconv_t toGbk = iconv_open("CP936", "UTF-8");
-  if (toUtf8 == iconv_t(-1) || toGbk == iconv_t(-1)) {
+  const iconv_t toUnicode = iconv_open("UTF-32LE", "CP936");
+  const iconv_t toGbk = iconv_open("CP936", "UTF-32LE");
+  if (toUnicode == iconv_t(-1) || toGbk == iconv_t(-1)) {
     std::fprintf(stderr, "code_page_936_table: this system's iconv has no CP936\n");
     return 1;
   }
@@ -75,9 +67,9 @@ int main(int argc, char** argv) {
   for (unsigned lead = kLeadFirst; lead <= kLeadLast; ++lead)
     for (unsigned trail = kTrailFirst; trail <= kTrailLast; ++trail)
       pairs.push_back(
-          std::uint16_t(CodePoint(Convert(toUtf8, std::string{char(lead), char(trail)}))));
+          std::uint16_t(CodePoint(Convert(toUnicode, std::string{char(lead), char(trail)}))));
   const std::uint16_t single =
-      std::uint16_t(CodePoint(Convert(toUtf8, std::string(1, char(kSingleByte)))));
+      std::uint16_t(CodePoint(Convert(toUnicode, std::string(1, char(kSingleByte)))));
 
   // What the table alone would encode each character as: the single byte, else the lowest pair.
   std::map<std::uint32_t, std::uint16_t> derived;
@@ -90,7 +82,7 @@ int main(int argc, char** argv) {
   std::vector<std::pair<std::uint16_t, std::uint16_t>> exceptions;
   for (std::uint32_t cp = 0x80; cp <= 0xFFFF; ++cp) {
     if (cp >= 0xD800 && cp <= 0xDFFF) continue;
-    const std::string gbk = Convert(toGbk, Utf8(cp));
+    const std::string gbk = Convert(toGbk, Utf32(cp));
     std::uint16_t code = 0;
     if (gbk.size() == 1) code = std::uint8_t(gbk[0]);
     if (gbk.size() == 2) code = std::uint16_t((std::uint8_t(gbk[0]) << 8) | std::uint8_t(gbk[1]));
