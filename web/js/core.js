@@ -77,6 +77,8 @@
  * @typedef {Object} RawCore
  * @property {string} version      the program's version
  * @property {number} recordSize   693
+ * @property {number} largestImageBody  bytes a firmware image's body may have at most
+ * @property {number} imageVersionSize  bytes of version text before an image's body
  * @property {() => Uint8Array} factoryRecord
  * @property {() => string[]} recordFieldNames   profile names in record order
  * @property {(record: Uint8Array) => Object<string, string>} recordValues

@@ -32,6 +32,7 @@
  * @property {ShownWhen|null} [shownWhen]
  */
 
+// A check box's words when the field names none: unticked, ticked.
 const CHECK_WORDS = ['off', 'on'];
 
 /**
@@ -92,6 +93,11 @@ function renderRow(field, captions, core) {
   }
   control.id = id;
   control.dataset.field = field.name;
+  if (field.kind === 'check') {
+    const [off, on] = field.words?.length === 2 ? field.words.map((w) => w.word) : CHECK_WORDS;
+    control.dataset.off = off;
+    control.dataset.on = on;
+  }
   control.dataset.kind = field.kind;
   if (field.kind === 'check') {
     row.classList.add('check');
@@ -129,7 +135,7 @@ export function fillFields(root, values) {
     if (!(name in values)) continue;
     const value = values[name];
     if (control instanceof HTMLInputElement && control.type === 'checkbox') {
-      control.checked = value === CHECK_WORDS[1];
+      control.checked = value === control.dataset.on;
     } else if (control instanceof HTMLInputElement || control instanceof HTMLSelectElement) {
       control.value = value;
     }
@@ -147,7 +153,7 @@ export function readFields(root) {
   for (const control of root.querySelectorAll('[data-field]')) {
     const name = /** @type {HTMLElement} */ (control).dataset.field ?? '';
     if (control instanceof HTMLInputElement && control.type === 'checkbox') {
-      values[name] = CHECK_WORDS[control.checked ? 1 : 0];
+      values[name] = (control.checked ? control.dataset.on : control.dataset.off) ?? '';
     } else if (control instanceof HTMLInputElement || control instanceof HTMLSelectElement) {
       values[name] = control.value;
     }

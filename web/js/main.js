@@ -226,7 +226,11 @@ async function start() {
     const bytes = new Uint8Array(await file.arrayBuffer());
     const described = core.describeImage(bytes);
     if (described.error) {
-      log.add(`${captions.message('bin_error')}${file.name}: ${described.error}`, 'failure');
+      // The reasons as the window gives them.
+      const reason = described.error === 'no_body'
+        ? `no body: ${bytes.length} bytes`
+        : `too large: ${bytes.length - core.imageVersionSize} bytes, at most ${core.largestImageBody}`;
+      log.add(`${captions.message('bin_error')}${file.name}: ${reason}`, 'failure');
       return;
     }
     image = { bytes, name: file.name };

@@ -259,6 +259,8 @@ EMSCRIPTEN_BINDINGS(k7v_core) {
   using namespace emscripten;
   constant("version", std::string(K7V_VERSION));
   constant("recordSize", unsigned(TAppParams::kSize));
+  constant("largestImageBody", unsigned(k7v::kFirmwareImageSize));
+  constant("imageVersionSize", unsigned(k7v::kImageVersionSize));
 
   function("factoryRecord", &FactoryRecord);
   function("recordFieldNames", &RecordFieldNames);
