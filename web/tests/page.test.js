@@ -8,7 +8,7 @@ import {
   captionTexts, launchBrowser, logLines, openPage, serveSite, waitForLogLine,
 } from './support/site.js';
 
-describe('page', () => {
+describe('page', { timeout: 120000 }, () => {
   /** @type {Awaited<ReturnType<typeof serveSite>>} */ let site;
   /** @type {Awaited<ReturnType<typeof launchBrowser>>} */ let chromium;
   /** @type {(section: string, key: string) => string} */ let zh;
@@ -81,6 +81,91 @@ describe('page', () => {
     await page.reload();
     await page.waitForSelector('body[data-ready]');
     assert.equal(await page.$eval('[data-page="dial"]', (b) => b.textContent?.trim()), en('menu', 'dial'));
+    await close();
+  });
+
+  test('the demo unit answers as dtu-sim does, to bytes fed one at a time and whole', async () => {
+    const { page, errors, close } = await openPage(chromium.browser, `${site.url}?demo=1`);
+    const result = await page.evaluate(async () => {
+      const { loadCore } = await import('./js/core.js');
+      const { DemoTransport } = await import('./js/demo_port.js');
+      const core = await loadCore();
+      /** Sends bytes through a demo unit and gathers its answer until it holds `want` bytes. */
+      const exchange = async (/** @type {string[]} */ args, /** @type {number[][]} */ pieces,
+        /** @type {number} */ want) => {
+        /** @type {number[]} */ const got = [];
+        /** @type {() => void} */ let whole = () => {};
+        const answered = new Promise((resolve) => { whole = () => resolve(undefined); });
+        const wire = new DemoTransport(core, {
+          onData: (bytes) => { got.push(...bytes); if (got.length >= want) whole(); },
+          onLost: () => {},
+        }, { args });
+        await wire.open({ baudRate: 115200, dataBits: 8, stopBits: 1, parity: 'none' });
+        for (const piece of pieces) await wire.write(new Uint8Array(piece));
+        await answered;
+        wire.release();
+        return got;
+      };
+      const switchCommand = [...new TextEncoder().encode('######')];
+      const readParams = [0xAA, 0x03, 0x06, 0x00, 0xB3, 0xBB];
+      const oneByOne = await exchange([], switchCommand.map((b) => [b]), 14);
+      // Enter configuration mode, then ask for the record: the unit sends each
+      // frame in two halves 30 ms apart, so the second half comes from its timer.
+      const split = await exchange(['--split-pause', '30'], [switchCommand, readParams], 14 + 699);
+      return { oneByOne, split, factory: [...core.factoryRecord()] };
+    });
+    assert.deepEqual(result.oneByOne.slice(0, 4), [0xAA, 0x01, 14, 0]);
+    assert.deepEqual(result.split.slice(0, 14), result.oneByOne);
+    const record = result.split.slice(14);
+    assert.deepEqual(record.slice(0, 4), [0xAA, 0x03, 699 & 0xFF, 699 >> 8]);
+    assert.deepEqual(record.slice(4, -2), result.factory);
+    assert.deepEqual(errors, []);
+    await close();
+  });
+
+  test('the core in the page: a record through profile text and back, GBK limits, an image', async () => {
+    const { page, close } = await openPage(chromium.browser, `${site.url}?demo=1`);
+    const result = await page.evaluate(async () => {
+      const { loadCore } = await import('./js/core.js');
+      const core = await loadCore();
+      const base = core.factoryRecord();
+      const set = core.applyProfile(base, [
+        { name: '--set', text: 'dtu_id = 设备甲', assignment: true },
+        { name: '--set', text: 'port1 = 70000', assignment: true },
+      ], 'rules');
+      const back = core.applyProfile(new Uint8Array(core.recordSize), [
+        { name: 'unit.ini', text: core.writeProfile(set.record) },
+      ], 'record');
+      const image = new Uint8Array(8 + 300).fill(2, 8);
+      image.set(new TextEncoder().encode('V2.02'));
+      return {
+        dtuId: core.recordValues(set.record).dtu_id,
+        refused: set.errors.map((e) => e.name),
+        roundTrip: back.errors.length === 0 && back.record.every((b, i) => b === set.record[i]),
+        cut: core.gbkEncode('设备甲', 5),
+        image: core.describeImage(image),
+      };
+    });
+    assert.equal(result.dtuId, '设备甲');
+    assert.deepEqual(result.refused, ['port1']);
+    assert.equal(result.roundTrip, true);
+    assert.deepEqual({ ...result.cut, bytes: Object.values(result.cut.bytes) },
+      { bytes: [0xC9, 0xE8, 0xB1, 0xB8], clean: true, cut: true });
+    assert.deepEqual(result.image, { error: '', version: 'V2.02', length: 300, checksum: 600 });
+    await close();
+  });
+
+  test('the link settings are kept in the browser and shown in the status bar', async () => {
+    const { page, close } = await openPage(chromium.browser, site.url, { languages: ['zh-CN'] });
+    await page.click('#link-settings');
+    await page.select('#link-baud', '9600');
+    await page.select('#link-parity', 'even');
+    await page.$eval('#link-switch', (input) => { /** @type {HTMLInputElement} */ (input).value = '@@@@@@'; });
+    await page.click('#link-dialog button[value="ok"]');
+    await page.reload();
+    await page.waitForSelector('body[data-ready]');
+    const shown = await page.$eval('#status-link', (s) => s.textContent ?? '');
+    assert.ok(shown.endsWith(`,9600-8-${zh('connect_setup', 'paritybit3')}-1, @@@@@@`), shown);
     await close();
   });
 

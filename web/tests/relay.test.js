@@ -9,7 +9,7 @@ import { startDtuSim } from './support/dtu_sim.js';
 import { startRelay } from './support/pty_relay.js';
 import { installSerialStandIn } from './support/serial_stand_in.js';
 
-describe('Web Serial through the relay', () => {
+describe('Web Serial through the relay', { timeout: 60000 }, () => {
   /** @type {Awaited<ReturnType<typeof serveSite>>} */ let site;
   /** @type {Awaited<ReturnType<typeof launchBrowser>>} */ let chromium;
   /** @type {(section: string, key: string) => string} */ let zh;
