@@ -98,8 +98,9 @@
  *   args: dtu-sim's options, e.g. ['--pace', '--refuse-writes']
  * @property {import('./session.js').EngineFactory} [ProtocolEngine]
  *   the protocol engine, once its binding is part of the module
- * @property {() => string} [fieldModelJson]
- *   the field model as `k7vconf-cli fields --json` prints it, once bound
+ * @property {() => import('./forms.js').FieldDescription[]} [fieldModel]
+ *   the core's field model, one description per field the pages show, in page
+ *   order, once its binding is part of the module
  */
 
 /** @type {Promise<RawCore>|null} */

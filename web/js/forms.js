@@ -13,9 +13,9 @@
  */
 
 /**
- * @typedef {Object} ShownWhen
+ * @typedef {Object} Condition
  * @property {string} field      the field whose value decides
- * @property {string[]} values   its profile values for which this row is shown
+ * @property {string[]} values   its profile values for which the condition holds
  */
 
 /**
@@ -24,12 +24,15 @@
  * @property {string} name       the record field's profile name
  * @property {string} page       the page: serial|dial|channel|ptcl|workmode|remote|update|info
  * @property {string} label      caption key "section.key" of the label
+ * @property {string} [group]    caption key of the heading of the group the row belongs to
+ * @property {string} [unit]     caption key of the range or unit right of the control
  * @property {FieldKind} kind
  * @property {FieldWord[]} [words]   list and check positions in order (check: off, on)
  * @property {number} [min]
  * @property {number} [max]
  * @property {number} [byteLimit]    text: bytes in the unit's code page, its zero byte not counted
- * @property {ShownWhen|null} [shownWhen]
+ * @property {Condition[]} [shownWhen]    all hold: the row is shown
+ * @property {Condition[]} [enabledWhen]  all hold: the control can be used
  */
 
 // A check box's words when the field names none: unticked, ticked.
@@ -44,8 +47,21 @@ const CHECK_WORDS = ['off', 'on'];
  * @param {import('./core.js').RawCore} core
  */
 export function renderFields(container, fields, page, captions, core) {
-  const rows = fields.filter((f) => f.page === page).map((f) => renderRow(f, captions, core));
-  container.replaceChildren(...rows);
+  /** @type {HTMLElement[]} */
+  const out = [];
+  let group = '';
+  for (const field of fields.filter((f) => f.page === page)) {
+    if (field.group && field.group !== group) {
+      const heading = document.createElement('h3');
+      heading.dataset.caption = field.group;
+      heading.dataset.group = field.group;
+      heading.textContent = captionOf(field.group, captions, '');
+      out.push(heading);
+    }
+    group = field.group ?? '';
+    out.push(renderRow(field, captions, core));
+  }
+  container.replaceChildren(...out);
 }
 
 /**
@@ -105,10 +121,15 @@ function renderRow(field, captions, core) {
   } else {
     row.append(label, control);
   }
-  if (field.min !== undefined && field.max !== undefined) {
+  if (field.unit || (field.min !== undefined && field.max !== undefined)) {
     const range = document.createElement('span');
     range.className = 'range';
-    range.textContent = `${field.min}~${field.max}`;
+    if (field.unit) {
+      range.dataset.caption = field.unit;
+      range.textContent = captionOf(field.unit, captions, '');
+    } else {
+      range.textContent = `${field.min}~${field.max}`;
+    }
     row.append(range);
   }
   return row;
@@ -162,16 +183,30 @@ export function readFields(root) {
 }
 
 /**
- * Shows each row whose shownWhen holds for the values now in the form, hides the others.
+ * Shows each row whose shownWhen holds for the values now in the form and
+ * lets its control be used when its enabledWhen holds; a group's heading is
+ * shown while any of its rows is.
  * @param {ParentNode} root
  * @param {FieldDescription[]} fields
  */
-export function applyShownWhen(root, fields) {
+export function applyConditions(root, fields) {
   const values = readFields(root);
+  const holds = (/** @type {Condition[]|undefined} */ conditions) =>
+    (conditions ?? []).every((c) => c.values.includes(values[c.field] ?? ''));
+  /** @type {Map<string, boolean>} */
+  const groupShown = new Map();
   for (const field of fields) {
     const row = root.querySelector(`[data-row="${CSS.escape(field.name)}"]`);
     if (!(row instanceof HTMLElement)) continue;
-    const rule = field.shownWhen;
-    row.hidden = Boolean(rule) && !rule?.values.includes(values[rule?.field ?? ''] ?? '');
+    row.hidden = !holds(field.shownWhen);
+    const control = row.querySelector('[data-field]');
+    if (control instanceof HTMLInputElement || control instanceof HTMLSelectElement) {
+      control.disabled = !holds(field.enabledWhen);
+    }
+    if (field.group) groupShown.set(field.group, (groupShown.get(field.group) ?? false) || !row.hidden);
+  }
+  for (const heading of root.querySelectorAll('[data-group]')) {
+    const key = /** @type {HTMLElement} */ (heading).dataset.group ?? '';
+    /** @type {HTMLElement} */ (heading).hidden = groupShown.get(key) === false;
   }
 }

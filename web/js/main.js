@@ -13,7 +13,7 @@ import { DemoTransport } from './demo_port.js';
 import {
   linkSummary, loadLinkSettings, readLinkSettings, saveLinkSettings, showLinkSettings,
 } from './link_settings.js';
-import { applyShownWhen, fillFields, renderFields } from './forms.js';
+import { applyConditions, fillFields, renderFields } from './forms.js';
 import { PLACEHOLDER_FIELDS } from './placeholder_fields.js'; // TEMPORARY: until the field model is bound
 import { Session } from './session.js';
 
@@ -39,9 +39,7 @@ const log = new StatusLog(byId('log', HTMLElement));
  * @returns {import('./forms.js').FieldDescription[]}
  */
 function pageFields(core) {
-  // The model's JSON is mapped onto FieldDescription here when it lands.
-  if (core.fieldModelJson) return JSON.parse(core.fieldModelJson());
-  return PLACEHOLDER_FIELDS;
+  return core.fieldModel ? core.fieldModel() : PLACEHOLDER_FIELDS;
 }
 
 async function start() {
@@ -77,8 +75,8 @@ async function start() {
     if (container instanceof HTMLElement) renderFields(container, fields, page, captions, core);
   }
   const main = document.querySelector('main');
-  main?.addEventListener('change', () => applyShownWhen(document, fields));
-  applyShownWhen(document, fields);
+  main?.addEventListener('change', () => applyConditions(document, fields));
+  applyConditions(document, fields);
 
   /** @param {string} page */
   const showPage = (page) => {
@@ -215,7 +213,7 @@ async function start() {
   // ------------------------------------------------------------ factory set
   byId('defaults', HTMLButtonElement).addEventListener('click', () => {
     fillFields(document, core.recordValues(core.factoryRecord()));
-    applyShownWhen(document, fields);
+    applyConditions(document, fields);
     log.add(captions.message('default_par'), 'progress');
   });
 

@@ -1,7 +1,7 @@
 // TEMPORARY, until the core's field model is bound into the module: three
 // hand-written rows so the form renderer has something to show. Not the
 // model, not complete, and used by nothing but main.js while
-// core.fieldModelJson is missing. No test may rely on these rows. Delete this
+// core.fieldModel is missing. No test may rely on these rows. Delete this
 // file when the model lands.
 
 /** @type {import('./forms.js').FieldDescription[]} */
