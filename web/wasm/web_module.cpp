@@ -52,6 +52,14 @@ val BytesTo(std::string_view bytes) {
 // file does.
 TAppParams RecordFrom(const val& bytes) { return TAppParams::FromBytes(BytesFrom(bytes)); }
 
+// A property that should be a string; empty when it is anything else.
+std::string StringOf(const val& v) { return v.isString() ? v.as<std::string>() : std::string(); }
+
+// The length of an array given by the page; 0 for anything that is not one.
+unsigned LengthOf(const val& v) {
+  return val::global("Array").call<bool>("isArray", v) ? v["length"].as<unsigned>() : 0;
+}
+
 template <typename T>
 val ArrayOf(const std::vector<T>& items) {
   val out = val::array();
@@ -86,12 +94,12 @@ ProfileChecks ChecksFrom(const std::string& name) {
 // sources: [{name, text, assignment}]; checks: "rules" | "named" | "record".
 val ApplyProfile(const val& base, const val& sources, const std::string& checks) {
   std::vector<ProfileSource> list;
-  const unsigned n = sources["length"].as<unsigned>();
+  const unsigned n = LengthOf(sources);
   for (unsigned i = 0; i < n; ++i) {
     const val s = sources[i];
     ProfileSource source;
     source.name = s["name"].isString() ? s["name"].as<std::string>() : std::string("profile");
-    source.text = s["text"].as<std::string>();
+    source.text = StringOf(s["text"]);
     source.assignment = s["assignment"].isTrue();
     list.push_back(std::move(source));
   }
@@ -219,8 +227,8 @@ class DemoUnitBinding {
 public:
   DemoUnitBinding(const val& args, const val& record) {
     std::vector<std::string> words = {"dtu-sim"};
-    const unsigned n = args.isUndefined() || args.isNull() ? 0 : args["length"].as<unsigned>();
-    for (unsigned i = 0; i < n; ++i) words.push_back(args[i].as<std::string>());
+    const unsigned n = LengthOf(args);
+    for (unsigned i = 0; i < n; ++i) words.push_back(StringOf(args[i]));
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     SimOptions options;
