@@ -10,13 +10,19 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#elif defined(K7V_CP936_TABLE)
+#include <algorithm>
+#include <array>
+#include <vector>
 #else
 #include <iconv.h>
 #endif
 
 namespace {
 
+#ifdef _WIN32
 constexpr unsigned kCodePage = 936;
+#endif
 constexpr char kReplacement[] = "\xEF\xBF\xBD"; // U+FFFD in UTF-8
 // Windows maps the byte 0xFF of code page 936 to U+F8F5, a private-use
 // character, and back; iconv knows no such byte. Done here for both.
@@ -79,6 +85,83 @@ std::string EncodeOne(std::string_view utf8) {
   const int m = WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, wide, n, out, int(sizeof out),
                                     nullptr, &usedDefault);
   return (m > 0 && !usedDefault) ? std::string(out, std::size_t(m)) : std::string();
+}
+
+#elif defined(K7V_CP936_TABLE)
+
+// WebAssembly: the C library there has no GBK, so the build compiles in a
+// table made from the build machine's iconv (cmake/code_page_936_table.cpp),
+// which behaves as iconv does on Linux.
+#include "code_page_936_table.inc"
+
+std::string Utf8Of(std::uint32_t cp) {
+  std::string s;
+  if (cp < 0x800) {
+    s += char(0xC0 | (cp >> 6));
+  } else {
+    s += char(0xE0 | (cp >> 12));
+    s += char(0x80 | ((cp >> 6) & 0x3F));
+  }
+  s += char(0x80 | (cp & 0x3F));
+  return s;
+}
+
+std::string DecodeOne(std::string_view gbk) {
+  using namespace cp936_table;
+  std::uint32_t cp = 0;
+  if (gbk.size() == 1 && std::uint8_t(gbk[0]) == 0x80) {
+    cp = kSingle80;
+  } else if (gbk.size() == 2) {
+    const unsigned lead = std::uint8_t(gbk[0]), trail = std::uint8_t(gbk[1]);
+    if (lead >= kLeadFirst && lead <= kLeadLast && trail >= kTrailFirst && trail <= kTrailLast)
+      cp = kPairs[(lead - kLeadFirst) * (kTrailLast - kTrailFirst + 1) + (trail - kTrailFirst)];
+  }
+  return cp ? Utf8Of(cp) : std::string();
+}
+
+// Code points with their code (0x80, or lead << 8 | trail), sorted; made
+// once from the decoding table; where several codes decode to one character
+// the single byte, else the lowest pair, is the one iconv encodes to.
+const std::vector<std::pair<std::uint16_t, std::uint16_t>>& EncodingIndex() {
+  static const auto index = [] {
+    using namespace cp936_table;
+    constexpr unsigned trails = kTrailLast - kTrailFirst + 1;
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> v;
+    // The single byte first, then the pairs in rising order: the stable sort
+    // keeps the first of several codes of one character in front.
+    if (kSingle80) v.emplace_back(kSingle80, std::uint16_t(0x80));
+    for (std::size_t i = 0; i < std::size(kPairs); ++i)
+      if (kPairs[i])
+        v.emplace_back(kPairs[i], std::uint16_t(((kLeadFirst + i / trails) << 8) |
+                                                (kTrailFirst + i % trails)));
+    std::stable_sort(v.begin(), v.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    return v;
+  }();
+  return index;
+}
+
+std::string EncodeOne(std::string_view utf8) {
+  using namespace cp936_table;
+  const auto b = [&](std::size_t i) { return std::uint32_t(std::uint8_t(utf8[i])); };
+  std::uint32_t cp = 0;
+  if (utf8.size() == 2) cp = ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
+  if (utf8.size() == 3) cp = ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
+  if (cp == 0) return {}; // beyond the BMP: not in the code page
+  std::uint16_t code = 0;
+  const auto exception = std::find_if(kEncodeExceptions.begin(), kEncodeExceptions.end(),
+                                      [&](const EncodeException& e) { return e.codePoint == cp; });
+  if (exception != kEncodeExceptions.end()) {
+    code = exception->code;
+  } else {
+    const auto& index = EncodingIndex();
+    const auto it = std::lower_bound(index.begin(), index.end(), cp,
+                                     [](const auto& e, std::uint32_t c) { return e.first < c; });
+    if (it != index.end() && it->first == cp) code = it->second;
+  }
+  if (code == 0) return {};
+  if (code == 0x80) return std::string(1, char(0x80));
+  return std::string{char(code >> 8), char(code & 0xFF)};
 }
 
 #else

@@ -1,6 +1,8 @@
 #pragma once
 // Code page 936 (GBK), the encoding of the texts inside device records, as
-// plain C++: iconv on POSIX systems, the Windows code page functions there.
+// plain C++: iconv on POSIX systems, the Windows code page functions there,
+// and in WebAssembly, whose C library has no GBK, a table made at build time
+// from the build machine's iconv.
 // Both directions work one character at a time, so a cut never falls inside
 // a double-byte character and every unclean spot is reported.
 

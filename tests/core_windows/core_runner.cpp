@@ -3,7 +3,8 @@
 // under Wine. What differs on the Windows ABI is what the rows look at: text
 // versus binary file I/O and CRLF, byte order of records and frames, the
 // sizes and signedness the parser's arithmetic relies on, and code page 936,
-// which goes through iconv here and the system's code page functions there.
+// which goes through iconv here, the system's code page functions there, and
+// a table made from iconv in WebAssembly, where Node runs these checks.
 //
 // Prints one line per failing row and a closing pass count; exits 1 when a
 // row failed.
@@ -178,6 +179,19 @@ const Row kRows[] = {
        const cp936::Decoded lone = cp936::ToUtf8("A\xC9");
        const cp936::Encoded emoji = cp936::FromUtf8("x\xF0\x9F\x98\x80");
        return !lone.clean && lone.utf8.rfind("A", 0) == 0 && !emoji.clean && emoji.bytes == "x?";
+     }},
+    {"gbk: every pair that is a character encodes back to the same two bytes",
+     [] {
+       int characters = 0;
+       for (int lead = 0x81; lead <= 0xFE; ++lead)
+         for (int trail = 0x40; trail <= 0xFE; ++trail) {
+           const std::string pair{char(lead), char(trail)};
+           const cp936::Decoded d = cp936::ToUtf8(pair);
+           if (!d.clean) continue;
+           ++characters;
+           if (cp936::FromUtf8(d.utf8).bytes != pair) return false;
+         }
+       return characters > 21000; // the code page's characters, not an empty table
      }},
     {"gbk: byte 0xFF is U+F8F5, as Windows has it",
      [] {

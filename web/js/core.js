@@ -1,0 +1,120 @@
+// The core in WebAssembly (k7v_core.js and k7v_core.wasm, built from
+// web/wasm/*.cpp with the same C++ as the window and the command line).
+// This file types what the module offers and is the only place the page
+// loads it from. Bytes are Uint8Array both ways, always copies; objects made
+// with `new` (CaptionFile, DemoUnit) hold module memory until delete().
+
+/**
+ * @typedef {Object} ProfileSource
+ * @property {string} name         shown in issues: a file name, or "--set"
+ * @property {string} text         UTF-8 profile text, or one `name = value` line
+ * @property {boolean} [assignment] true for a bare `name = value` line
+ */
+
+/**
+ * @typedef {Object} ProfileIssue
+ * @property {string} source
+ * @property {number} line        1-based; 0 for an assignment
+ * @property {string} name
+ * @property {string} value
+ * @property {string} reason      what is wrong and what is allowed
+ * @property {string} message     "source:line: name: value: reason"
+ */
+
+/**
+ * @typedef {Object} ProfileResult
+ * @property {Uint8Array} record  the base with every named field applied (also on errors)
+ * @property {string[]} named     fields some source set, in record order
+ * @property {ProfileIssue[]} errors  empty when the profile was accepted
+ */
+
+/** @typedef {'rules'|'named'|'record'} ProfileChecks
+ * rules: the window's field rules, then the record's widths; named: the rules
+ * that look only at named fields; record: only what the record can hold. */
+
+/**
+ * @typedef {Object} ImageDescription
+ * @property {''|'no_body'|'too_large'} error  '' when the file is an image
+ * @property {string} version     the first 8 bytes up to a zero, decoded as GBK
+ * @property {number} length      body length (file size - 8)
+ * @property {number} checksum    16-bit sum of the body
+ */
+
+/**
+ * @typedef {Object} LinkSettingsFacts
+ * @property {number[]} baudRates  in the link settings' list order
+ * @property {number[]} dataBits
+ * @property {number} defaultBaudRate
+ * @property {number} defaultDataBits
+ * @property {string} defaultSwitch
+ * @property {number} switchLength  bytes of the switch command on the wire
+ */
+
+/**
+ * A caption file as the window reads it (UTF-8, GBK, UTF-16, or UTF-8 with
+ * GBK lines; names without regard to case).
+ * @typedef {Object} RawCaptionFile
+ * @property {(section: string, key: string) => (string|null)} text  null when missing
+ * @property {() => void} delete
+ */
+
+/**
+ * dtu-sim's device logic. Times are the page's milliseconds (performance.now()).
+ * @typedef {Object} RawDemoUnit
+ * @property {() => string} error          why the options were refused; '' when usable
+ * @property {(bytes: Uint8Array, now: number) => void} write  bytes the page sends
+ * @property {(now: number) => void} tick  runs what is due
+ * @property {() => Uint8Array} take       bytes the unit sent since the last take
+ * @property {() => number} nextDeadline   when tick has work; < 0 when nothing waits
+ * @property {() => (Uint8Array|null)} record  the unit's stored parameter record
+ * @property {() => boolean} inConfigMode
+ * @property {() => boolean} downloadRunning
+ * @property {() => boolean} unplugged     true once --drop-after has fired
+ * @property {() => void} delete
+ */
+
+/**
+ * @typedef {Object} RawCore
+ * @property {string} version      the program's version
+ * @property {number} recordSize   693
+ * @property {number} largestImageBody  bytes a firmware image's body may have at most
+ * @property {number} imageVersionSize  bytes of version text before an image's body
+ * @property {() => Uint8Array} factoryRecord
+ * @property {() => string[]} recordFieldNames   profile names in record order
+ * @property {(record: Uint8Array) => Object<string, string>} recordValues
+ *   every field as a profile writes its value
+ * @property {(base: Uint8Array, sources: ProfileSource[], checks: ProfileChecks) => ProfileResult} applyProfile
+ * @property {(record: Uint8Array) => string} writeProfile  the whole record as a profile
+ * @property {(a: Uint8Array, b: Uint8Array) => {name: string, a: string, b: string}[]} compareRecords
+ * @property {(file: Uint8Array) => ImageDescription} describeImage
+ * @property {(path: string) => string} bareImageName  "dtu.new.bin" -> "dtu.new"
+ * @property {(text: string, maxBytes: number) => {bytes: Uint8Array, clean: boolean, cut: boolean}} gbkEncode
+ *   maxBytes < 0: no limit
+ * @property {(bytes: Uint8Array) => {text: string, clean: boolean}} gbkDecode
+ * @property {(text: string) => number} gbkLength
+ * @property {new (bytes: Uint8Array) => RawCaptionFile} CaptionFile
+ * @property {() => LinkSettingsFacts} linkSettingsFacts
+ * @property {new (args: string[], record: Uint8Array|null) => RawDemoUnit} DemoUnit
+ *   args: dtu-sim's options, e.g. ['--pace', '--refuse-writes']
+ * @property {import('./session.js').EngineFactory} [ProtocolEngine]
+ *   the protocol engine, once its binding is part of the module
+ * @property {() => import('./forms.js').FieldDescription[]} [fieldModel]
+ *   the core's field model, one description per field the pages show, in page
+ *   order, once its binding is part of the module
+ */
+
+/** @type {Promise<RawCore>|null} */
+let loading = null;
+
+/**
+ * Loads the module once; later calls get the same one.
+ * @returns {Promise<RawCore>} rejects when the files cannot be fetched or compiled
+ */
+export function loadCore() {
+  if (!loading) {
+    const url = new URL('../k7v_core.js', import.meta.url).href;
+    loading = import(url).then(
+      (m) => /** @type {(options?: object) => Promise<RawCore>} */ (m.default)());
+  }
+  return loading;
+}

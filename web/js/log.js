@@ -1,0 +1,39 @@
+// The status log (#log): one element per line, each with the colour of its
+// kind, as the window's log: black progress, green success, red failures.
+// Lines are exactly the text given, without time or prefix; the oldest line
+// goes when there are more than MAX_LINES; the newest line is always in view.
+
+/**
+ * progress: black, plain information; success: green; failure: red, a device
+ * operation that failed; error: red, port and field entry errors (smaller).
+ * @typedef {'progress'|'success'|'failure'|'error'} LineKind
+ */
+
+export const MAX_LINES = 10000;
+
+/** @type {Record<LineKind, string>} */
+const COLOUR = { progress: 'black', success: 'green', failure: 'red', error: 'red' };
+
+export class StatusLog {
+  /** @param {HTMLElement} element */
+  constructor(element) {
+    this.element = element;
+  }
+
+  /**
+   * Appends one line; an empty text still makes a line.
+   * @param {string} text
+   * @param {LineKind} kind
+   * @returns {HTMLElement} the new line
+   */
+  add(text, kind) {
+    const line = document.createElement('div');
+    line.className = `line ${COLOUR[kind]}`;
+    line.dataset.kind = kind;
+    line.textContent = text;
+    this.element.append(line);
+    if (this.element.childElementCount > MAX_LINES) this.element.firstElementChild?.remove();
+    this.element.scrollTop = this.element.scrollHeight;
+    return line;
+  }
+}

@@ -1,0 +1,107 @@
+// A WebSocket <-> serial device relay for the browser tests: the page's Web
+// Serial code talks to a stand-in port (serial_stand_in.js) whose bytes come
+// here and go to a device such as dtu-sim's pseudo-terminal, and back. The
+// first message of a connection is the port's open options as JSON; the
+// device is then set to that speed and framing, as a real adapter would be.
+// Closing the device's far end (dtu-sim exits) closes the connection, which
+// the stand-in reports as a lost device.
+//
+//   node pty_relay.js DEVICE   prints the relay's ws:// address
+
+import { WebSocketServer } from 'ws';
+import { execFile } from 'node:child_process';
+import { closeSync, constants, openSync, write } from 'node:fs';
+import { ReadStream } from 'node:tty';
+import { promisify } from 'node:util';
+
+const run = promisify(execFile);
+
+/**
+ * The stty words for Web Serial's open options.
+ * @param {{baudRate: number, dataBits?: number, stopBits?: number, parity?: string}} o
+ */
+export function sttyWords(o) {
+  return [
+    'raw', '-echo', String(o.baudRate),
+    o.dataBits === 7 ? 'cs7' : 'cs8',
+    o.stopBits === 2 ? 'cstopb' : '-cstopb',
+    ...(o.parity === 'odd' ? ['parenb', 'parodd'] : o.parity === 'even' ? ['parenb', '-parodd'] : ['-parenb']),
+  ];
+}
+
+/**
+ * Relays one WebSocket connection at a time to device.
+ * @param {string} device  a tty path, e.g. dtu-sim's /dev/pts/N
+ * @returns {Promise<{url: string, close: () => Promise<void>}>}
+ */
+export async function startRelay(device) {
+  const server = new WebSocketServer({ host: '127.0.0.1', port: 0 });
+  await new Promise((done) => server.once('listening', done));
+
+  server.on('connection', (socket) => {
+    /** @type {number|null} */ let fd = null;
+    /** @type {ReadStream|null} */ let input = null;
+    /** @type {Buffer[]} */ const pending = [];
+    let writing = false;
+    const shut = () => {
+      input?.destroy();
+      input = null;
+      if (fd !== null) closeSync(fd);
+      fd = null;
+      socket.close();
+    };
+    // Writes in order, one at a time: the device is a blocking descriptor.
+    const flush = () => {
+      if (writing || fd === null || !pending.length) return;
+      writing = true;
+      const chunk = /** @type {Buffer} */ (pending.shift());
+      write(fd, chunk, (error) => {
+        writing = false;
+        if (error) shut();
+        else flush();
+      });
+    };
+    socket.once('message', async (first) => {
+      try {
+        const { open } = JSON.parse(String(first));
+        fd = openSync(device, constants.O_RDWR | constants.O_NOCTTY);
+        await run('stty', ['-F', device, ...sttyWords(open)]);
+        input = new ReadStream(fd);
+        input.setRawMode(true);
+        input.on('data', (chunk) => socket.send(chunk));
+        input.on('error', shut); // EIO: the far end is gone
+        input.on('end', shut);
+        socket.send(JSON.stringify({ opened: true }));
+      } catch (error) {
+        socket.send(JSON.stringify({ error: String(error) }));
+        shut();
+        return;
+      }
+      socket.on('message', (data, isBinary) => {
+        if (!isBinary) return;
+        pending.push(Buffer.from(/** @type {Buffer} */ (data)));
+        flush();
+      });
+    });
+    socket.on('close', shut);
+  });
+
+  const address = /** @type {import('node:net').AddressInfo} */ (server.address());
+  return {
+    url: `ws://127.0.0.1:${address.port}`,
+    close: () => new Promise((done) => {
+      for (const client of server.clients) client.terminate();
+      server.close(() => done(undefined));
+    }),
+  };
+}
+
+if (import.meta.url === `file://${process.argv[1]}`) {
+  const device = process.argv[2];
+  if (!device) {
+    console.error('usage: node pty_relay.js DEVICE');
+    process.exit(2);
+  }
+  const relay = await startRelay(device);
+  console.log(relay.url);
+}

@@ -1,0 +1,155 @@
+// What the browser tests share: the built page served from a local port,
+// headless Debian chromium driven by puppeteer-core (never a browser of its
+// own), and small helpers to read the page as a person sees it.
+
+import { createServer } from 'node:http';
+import { mkdtemp, readFile, rm } from 'node:fs/promises';
+import { existsSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { dirname, extname, join, normalize, resolve } from 'node:path';
+import { fileURLToPath } from 'node:url';
+import puppeteer from 'puppeteer-core';
+
+export const REPO = resolve(dirname(fileURLToPath(import.meta.url)), '../../..');
+export const SITE = process.env.K7V_WEB_SITE ?? join(REPO, 'build-web/site');
+
+const TYPES = {
+  '.html': 'text/html; charset=utf-8',
+  '.js': 'text/javascript; charset=utf-8',
+  '.css': 'text/css; charset=utf-8',
+  '.wasm': 'application/wasm',
+  '.png': 'image/png',
+  '.ini': 'text/plain',
+};
+
+/**
+ * Serves the site folder on 127.0.0.1 (a secure context, as Web Serial needs).
+ * @returns {Promise<{url: string, close: () => Promise<void>}>}
+ */
+export async function serveSite() {
+  if (!existsSync(join(SITE, 'index.html'))) {
+    throw new Error(`${SITE} has no page: build it first (scripts/run-web or cmake --build build-web)`);
+  }
+  const server = createServer(async (request, response) => {
+    const path = normalize(decodeURIComponent(new URL(request.url ?? '/', 'http://x').pathname));
+    const file = join(SITE, path.endsWith('/') ? `${path}index.html` : path);
+    if (!file.startsWith(SITE)) {
+      response.writeHead(403).end();
+      return;
+    }
+    try {
+      const body = await readFile(file);
+      response.writeHead(200, { 'content-type': TYPES[extname(file)] ?? 'application/octet-stream' });
+      response.end(body);
+    } catch {
+      response.writeHead(404).end();
+    }
+  });
+  await new Promise((done) => server.listen(0, '127.0.0.1', () => done(undefined)));
+  const address = /** @type {import('node:net').AddressInfo} */ (server.address());
+  return {
+    url: `http://127.0.0.1:${address.port}/`,
+    close: () => new Promise((done) => server.close(() => done(undefined))),
+  };
+}
+
+/** Headless chromium from Debian with a fresh profile, removed again by close(). */
+export async function launchBrowser() {
+  const profile = await mkdtemp(join(tmpdir(), 'k7v-chromium-'));
+  const browser = await puppeteer.launch({
+    executablePath: process.env.K7V_CHROMIUM ?? '/usr/bin/chromium',
+    headless: true,
+    userDataDir: profile,
+    args: [
+      '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync',
+    ],
+  });
+  return {
+    browser,
+    close: async () => {
+      await browser.close();
+      await rm(profile, { recursive: true, force: true });
+    },
+  };
+}
+
+/**
+ * Opens the page in a new tab and waits until it says it is ready.
+ * @param {import('puppeteer-core').Browser} browser
+ * @param {string} url
+ * @param {{languages?: string[], noSerial?: boolean, before?: (page: import('puppeteer-core').Page) => Promise<void>}} [options]
+ */
+export async function openPage(browser, url, options = {}) {
+  const context = await browser.createBrowserContext(); // its own storage
+  const page = await context.newPage();
+  const errors = [];
+  page.on('pageerror', (error) => errors.push(String(error)));
+  if (options.languages) {
+    await page.evaluateOnNewDocument((languages) => {
+      Object.defineProperty(Navigator.prototype, 'languages', { get: () => languages });
+    }, options.languages);
+  }
+  if (options.noSerial) {
+    await page.evaluateOnNewDocument(() => {
+      delete (/** @type {any} */ (Navigator.prototype)).serial;
+    });
+  }
+  if (options.before) await options.before(page);
+  await page.goto(url);
+  await page.waitForSelector('body[data-ready]', { timeout: 15000 });
+  return { page, errors, close: () => context.close() };
+}
+
+/**
+ * The log's lines as a person sees them: text and colour class.
+ * @param {import('puppeteer-core').Page} page
+ * @returns {Promise<{text: string, colour: string}[]>}
+ */
+export function logLines(page) {
+  return page.$$eval('#log > *', (lines) => lines.map((line) => ({
+    text: line.textContent ?? '',
+    colour: ['black', 'green', 'red'].find((c) => line.classList.contains(c)) ?? '',
+  })));
+}
+
+/**
+ * Waits until the log has a line with this text (and colour, when given).
+ * @param {import('puppeteer-core').Page} page
+ * @param {string} text
+ * @param {string} [colour]
+ */
+export function waitForLogLine(page, text, colour) {
+  return page.waitForFunction((t, c) => [...document.querySelectorAll('#log > *')]
+    .some((line) => line.textContent === t && (!c || line.classList.contains(c))),
+  { timeout: 10000 }, text, colour ?? '');
+}
+
+/**
+ * A caption file's texts as the window reads them, for the expected texts of a test.
+ * @param {'caption.ini'|'caption-en.ini'} file
+ * @returns {Promise<(section: string, key: string) => string>}
+ */
+export async function captionTexts(file) {
+  const text = await readFile(join(REPO, 'resources', file), 'utf8');
+  /** @type {Map<string, string>} */
+  const values = new Map();
+  let section = '';
+  for (const raw of text.split(/\r?\n/)) {
+    const line = raw.trim();
+    if (line.startsWith(';') || !line) continue;
+    if (line.startsWith('[')) {
+      section = line.slice(1, -1).toLowerCase();
+      continue;
+    }
+    const at = line.indexOf('=');
+    if (at < 0) continue;
+    const key = `${section}/${line.slice(0, at).trim().toLowerCase()}`;
+    if (!values.has(key)) values.set(key, line.slice(at + 1).trim().replace(/^"(.*)"$/, '$1'));
+  }
+  return (section, key) => {
+    const value = values.get(`${section}/${key}`);
+    if (value === undefined) throw new Error(`${file} has no ${section}/${key}`);
+    return value;
+  };
+}
