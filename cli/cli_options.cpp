@@ -17,11 +17,11 @@ struct CommandName {
 };
 
 constexpr CommandName kCommands[] = {
-    {"ports", CliCommand::Ports, 0, 0, false}, {"info", CliCommand::Info, 0, 0, true},
-    {"read", CliCommand::Read, 0, 0, true},    {"write", CliCommand::Write, 1, 1, true},
-    {"flash", CliCommand::Flash, 1, 1, true},  {"defaults", CliCommand::Defaults, 0, 0, false},
-    {"diff", CliCommand::Diff, 2, 2, false},   {"convert", CliCommand::Convert, 2, 2, false},
-    {"help", CliCommand::Help, 0, 0, false},
+    {"ports", CliCommand::Ports, 0, 0, false},   {"info", CliCommand::Info, 0, 0, true},
+    {"read", CliCommand::Read, 0, 0, true},      {"write", CliCommand::Write, 1, 1, true},
+    {"flash", CliCommand::Flash, 1, 1, true},    {"defaults", CliCommand::Defaults, 0, 0, false},
+    {"diff", CliCommand::Diff, 2, 2, false},     {"convert", CliCommand::Convert, 2, 2, false},
+    {"fields", CliCommand::Fields, 0, 0, false}, {"help", CliCommand::Help, 0, 0, false},
 };
 
 // nullptr for a word that is no command.
@@ -218,6 +218,8 @@ QString CliUsage() {
       "  k7vconf-cli defaults [-o FILE]\n"
       "  k7vconf-cli diff A B        (A, B: a .bin file, a profile, defaults, or device)\n"
       "  k7vconf-cli convert IN OUT  (.ini/.txt is a profile, anything else a raw record)\n"
+      "  k7vconf-cli fields [--json]  every profile name: page / label, kind, what it takes,\n"
+      "                               its byte limit, when the window shows it\n"
       "\n"
       "LINK:\n"
       "  --port P      serial port; repeat it to work on several units at once\n"

@@ -19,6 +19,7 @@ enum class CliCommand {
   Defaults,
   Diff,
   Convert,
+  Fields,
   Help
 };
 

@@ -12,6 +12,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_output.h"
+#include "cli/field_list.h"
 #include "cli/fleet.h"
 #include "link/link_settings_file.h"
 #include "params/factory_set.h"
@@ -144,6 +145,8 @@ int main(int argc, char** argv) {
     return Defaults(o);
   case CliCommand::Convert:
     return Convert(o);
+  case CliCommand::Fields:
+    return PrintFieldModel(o.json);
   case CliCommand::Diff:
     return Diff(o, fleet);
   case CliCommand::Info:
