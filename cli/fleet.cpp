@@ -57,12 +57,12 @@ QString PadRight(const QString& s, int width) { return s.leftJustified(width, u'
 
 QString PortBaseName(const QString& port) { return QFileInfo(port).fileName(); }
 
-// Never fails; a plan without --set lines comes back as it is.
+// Never fails; a plan without {port} comes back as it is.
 std::vector<ProfileSource> ProfileForPort(const UnitPlan& plan, const QString& port) {
   std::vector<ProfileSource> out = plan.profile;
   const std::string base = PortBaseName(port).toStdString();
   for (ProfileSource& src : out) {
-    if (!src.assignment) continue;
+    if (src.fromRecord) continue; // a unit's own texts are not the technician's pattern
     for (std::size_t at; (at = src.text.find("{port}")) != std::string::npos;)
       src.text.replace(at, 6, base);
   }
@@ -109,7 +109,7 @@ bool Fleet::Prepare(QStringList& errors) {
         for (const ProfileIssue& i : issues) errors << QString::fromStdString(FormatIssue(i));
         return false;
       }
-      plan_.profile.push_back({path.toStdString(), WriteProfile(*raw), false});
+      plan_.profile.push_back({path.toStdString(), WriteProfile(*raw), false, true});
     } else {
       QString reason;
       const auto bytes = ReadPlainFile(path, reason);
@@ -117,7 +117,8 @@ bool Fleet::Prepare(QStringList& errors) {
         errors << QStringLiteral("%1: %2").arg(path, reason);
         return false;
       }
-      plan_.profile.push_back({path.toStdString(), bytes->toStdString(), false});
+      plan_.profile.push_back(
+          {path.toStdString(), ProfileTextFromFileBytes(bytes->toStdString()), false});
     }
     for (const QString& set : options_.sets)
       plan_.profile.push_back({"--set", set.toStdString(), true});

@@ -51,7 +51,8 @@ struct UnitPlan {
 
 // The port's base name, which {port} stands for in -o and --set values.
 QString PortBaseName(const QString& port);
-// The plan's profile for one unit: {port} in the --set values replaced.
+// The plan's profile for one unit: {port} in the profile file and the --set
+// values replaced (not in a raw record's texts).
 std::vector<ProfileSource> ProfileForPort(const UnitPlan& plan, const QString& port);
 
 class Fleet : public QObject {
