@@ -4,6 +4,7 @@
 
 #include "link/link_constants.h"
 #include "link/link_settings_file.h"
+#include "params/field_model.h"
 #include "platform/code_page_936.h"
 #include "platform/ini_text.h"
 
@@ -23,6 +24,20 @@ constexpr CommandName kCommands[] = {
     {"diff", CliCommand::Diff, 2, 2, false},     {"convert", CliCommand::Convert, 2, 2, false},
     {"fields", CliCommand::Fields, 0, 0, false}, {"help", CliCommand::Help, 0, 0, false},
 };
+
+// The position of a word or number among what the field model offers for a
+// unit's serial port; -1 when it is not offered.
+int Position(const QString& given, AppField field) {
+  const FieldRow& row = FieldRowOf(field);
+  for (std::size_t k = 0; k < row.words.size(); ++k)
+    if (given == QLatin1String(row.words[k].word.data(), qsizetype(row.words[k].word.size())))
+      return int(k);
+  for (std::size_t k = 0; k < row.values.size(); ++k)
+    if (given == QString::number(row.values[k])) return int(k);
+  return -1;
+}
+
+QString Allowed(AppField field) { return QString::fromStdString(AllowedText(field)); }
 
 // nullptr for a word that is no command.
 const CommandName* FindCommand(const QString& word) {
@@ -111,29 +126,27 @@ CliOptions ParseCliOptions(const QStringList& args, const LineSettings& linkDefa
       }
     } else if (opt == QLatin1String("--data")) {
       if (auto v = value()) {
-        if (*v == QLatin1String("8") || *v == QLatin1String("7"))
-          o.line.dataBits = v->toInt();
+        if (const int k = Position(*v, AppField::databit); k >= 0)
+          o.line.dataBits = int(kOfferedDataBits[std::size_t(k)]);
         else
-          errors << QStringLiteral("--data %1: allowed 8 | 7").arg(*v);
+          errors << QStringLiteral("--data %1: allowed %2").arg(*v, Allowed(AppField::databit));
         linkGiven = true;
       }
     } else if (opt == QLatin1String("--parity")) {
       if (auto v = value()) {
-        const QStringList words{QStringLiteral("none"), QStringLiteral("odd"),
-                                QStringLiteral("even")};
-        const qsizetype k = words.indexOf(v->toLower());
-        if (k >= 0)
-          o.line.parityIndex = int(k);
+        if (const int k = Position(v->toLower(), AppField::paritybit); k >= 0)
+          o.line.parityIndex = k;
         else
-          errors << QStringLiteral("--parity %1: allowed none | odd | even").arg(*v);
+          errors << QStringLiteral("--parity %1: allowed %2").arg(*v, Allowed(AppField::paritybit));
         linkGiven = true;
       }
     } else if (opt == QLatin1String("--stop")) {
       if (auto v = value()) {
-        if (*v == QLatin1String("1") || *v == QLatin1String("2"))
-          o.line.stopBitsIndex = *v == QLatin1String("1") ? parcfg::kStopBitsOne : 0;
+        // The link settings list the stop bits the other way round.
+        if (const int k = Position(*v, AppField::stopbit); k >= 0)
+          o.line.stopBitsIndex = parcfg::kStopBitsPositions - 1 - k;
         else
-          errors << QStringLiteral("--stop %1: allowed 1 | 2").arg(*v);
+          errors << QStringLiteral("--stop %1: allowed %2").arg(*v, Allowed(AppField::stopbit));
         linkGiven = true;
       }
     } else if (opt == QLatin1String("--switch")) {
