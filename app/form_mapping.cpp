@@ -241,6 +241,8 @@ bool TForm1::CheckPagesBeforeEncode() {
     if (!changed && deviceTexts_.contains(pf.edit)) continue;
     const std::string value = text.toStdString();
     FieldCheck check = CheckStorable(pf.field, value);
+    // A text the technician changed leaves the unit its zero byte.
+    if (check.accepted() && changed) check = CheckGivenText(pf.field, value);
     // A field hidden or disabled in this mode is held only to what the
     // record can store: the unit ignores it there, and the technician could
     // not reach it to mend it.

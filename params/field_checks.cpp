@@ -70,6 +70,12 @@ FieldCheck CheckExitRule(AppField field, std::string_view text,
   return Result(!refused, AllowedText(field));
 }
 
+FieldCheck CheckGivenText(AppField field, std::string_view text) {
+  const FieldRow& row = FieldRowOf(field);
+  if (row.kind != FieldKind::Text || row.exactBytes) return {Outcome::Accepted, {}};
+  return Result(cp936::ByteLength(text) <= row.maxBytes, AllowedText(field));
+}
+
 // 0 for Text, Bytes and values outside the table.
 std::uint32_t FieldMaximum(AppField field) {
   const AppFieldInfo& info = FieldInfo(field);

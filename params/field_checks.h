@@ -53,6 +53,12 @@ std::optional<std::int32_t> ParseInt32(std::string_view text);
 FieldCheck CheckExitRule(AppField field, std::string_view text,
                          std::string_view zeroWhileZeroText = {});
 
+// A text as a technician or a profile gives it, held to the field model's
+// byte limit: one byte short of the record field, so that the unit finds
+// the zero byte at its end (the switch command's exact length is its exit
+// rule's). Accepted for a field that is no such text.
+FieldCheck CheckGivenText(AppField field, std::string_view text);
+
 // Whether the record field can hold the text as shown, as the pages would
 // store it: numbers (U8, U16, U32, List, Flag) from 0 to the width's maximum;
 // Ipv4 an address of four parts (platform/ipv4.h), 255.255.255.255 included;

@@ -408,7 +408,8 @@ private:
     }
     if (rawText_[std::size_t(f)])
       return std::nullopt; // hex: is the raw escape, held to the width only
-    // The unit reads a text up to its zero byte: a technician's text leaves room for it.
+    // The unit reads a text up to its zero byte: a technician's text leaves
+    // room for it (the limit CheckGivenText holds a page's text to).
     if (row.kind == Kind::Text && !row.exactBytes) {
       const std::size_t bytes = WithoutPadding(r.FieldBytes(f)).size();
       if (bytes > row.maxBytes)

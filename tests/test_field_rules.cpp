@@ -20,6 +20,7 @@
 #include <algorithm>
 
 #include "app/limited_edit.h"
+#include "params/factory_set.h"
 #include "support/window_fixture.h"
 
 namespace {
@@ -90,6 +91,7 @@ private slots:
   void conversionFailure();
   void refusalKeepsThePage();
   void unreachableFieldsAreHeldOnlyToTheRecord();
+  void changedDeviceTextLeavesTheZeroByte();
 
   void listRules_data();
   void listRules();
@@ -507,6 +509,32 @@ void TestFieldRules::unreachableFieldsAreHeldOnlyToTheRecord() {
     QCOMPARE(w.logTexts().count(WindowFixture::caption("par_error")) - refusals, c.refused ? 1 : 0);
     QCOMPARE(QFile::exists(path), !c.refused);
   }
+}
+
+void TestFieldRules::changedDeviceTextLeavesTheZeroByte() {
+  // A unit's identifier of 16 bytes goes back as it came; overtyped, it is
+  // the technician's and must leave the unit its zero byte.
+  Window w;
+  TAppParams unit = FactoryParams();
+  unit.SetText(AppField::dtu_id, "0123456789ABCDEF");
+  w.form().DecodeParams(unit);
+  const QString path = QDir(w.dir()).filePath("id.bin");
+  w.dialogAnswers.push_back(path);
+  w.click("SpeedButton12");
+  QVERIFY(QFile::exists(path));
+  w.showPageOf("ed_dtuid");
+  auto* id = w.get<QLineEdit>("ed_dtuid");
+  id->setFocus(Qt::TabFocusReason);
+  id->setSelection(0, 1);
+  QTest::keyClicks(id, "x");
+  QCOMPARE(id->text(), QString("x123456789ABCDEF"));
+  w.dialogAnswers.push_back(QDir(w.dir()).filePath("changed.bin"));
+  const qsizetype before = w.logSize();
+  w.click("SpeedButton12");
+  QVERIFY(w.logTailIs(
+      before,
+      {Refusal("par_error"),
+       {w.get<QLabel>("Label99")->text() + ": x123456789ABCDEF (0~15 bytes (GBK))", kLogRed, 9}}));
 }
 
 // ---------------------------------------------------------------- dependent controls
