@@ -101,8 +101,10 @@ QJsonObject RowJson(const FieldRow& row) {
                  QJsonObject{{QStringLiteral("min"), r.gapMin}, {QStringLiteral("max"), r.gapMax}});
       // Which ends the window's exit rule compares (a pasted negative number
       // passes a rule without a lower bound).
-      o.insert(QStringLiteral("exit_checks_min"), r.exitChecksMin);
-      o.insert(QStringLiteral("exit_checks_max"), r.exitChecksMax);
+      if (HasExitRule(row.field)) {
+        o.insert(QStringLiteral("exit_checks_min"), r.exitChecksMin);
+        o.insert(QStringLiteral("exit_checks_max"), r.exitChecksMax);
+      }
     }
   }
   if (row.kind == FieldKind::Text || row.kind == FieldKind::HexPacket) {
