@@ -18,10 +18,10 @@
 #include "app/app_texts.h"
 #include "app/fonts.h"
 #include "app/jpeg_image.h"
-#include "app/link_settings_dialog.h"
 #include "app/message_box.h"
 #include "app/style.h"
 #include "k7v_build_info.h"
+#include "app/link_settings_dialog.h"
 #include "link/qt_serial_port.h"
 
 Q_LOGGING_CATEGORY(lcWindow, "k7v.window")

@@ -26,10 +26,10 @@
 #include <span>
 #include <vector>
 
-#include "app/link_settings_dialog.h"
 #include "app/status_log.h"
 #include "link/device_session.h"
 #include "link/link_constants.h"
+#include "app/link_settings_dialog.h"
 #include "params/app_params.h"
 
 #include "ui_main_window.h"
