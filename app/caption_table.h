@@ -1,6 +1,7 @@
 #pragma once
 // The control texts of caption.ini: which key of which section goes to which
 // control, with its built-in default. LoadCaptions walks this table in order.
+// The parameter pages' texts are the field model's (params/field_model.h).
 
 #include <array>
 #include <cstddef>
@@ -21,7 +22,7 @@ struct CaptionEntry {
   CaptionKind kind;
 };
 
-inline constexpr std::size_t kCaptionCount = 135;
+inline constexpr std::size_t kCaptionCount = 136;
 extern const std::array<CaptionEntry, kCaptionCount> kCaptionTable;
 
 // Built-in texts of the two status bar panels that name the maker.

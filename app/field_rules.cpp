@@ -17,26 +17,58 @@
 #include <QWheelEvent>
 
 #include "app/app_texts.h"
+#include "app/caption_table.h"
 #include "app/limited_edit.h"
 #include "app/main_window.h"
 #include "app/message_box.h"
 #include "params/field_checks.h"
+#include "params/field_model.h"
 
 namespace {
 
 using KeyFilter = void (TForm1::*)(QObject*, char16_t&);
-using ExitHandler = void (TForm1::*)(QObject*);
 
-// Per control: its key filter and its exit rule (either may be null).
+// Per control: its key filter (may be null) and the field whose exit rule
+// guards it (AppField::Count: none).
 struct FieldHandlers {
   KeyFilter key = nullptr;
-  ExitHandler exit = nullptr;
+  AppField exitField = AppField::Count;
 };
 
 QHash<const QObject*, FieldHandlers>& Handlers() {
   static QHash<const QObject*, FieldHandlers> table;
   return table;
 }
+
+// The key filter of what the field model lets a technician type.
+KeyFilter FilterFor(FieldTyping typing) {
+  switch (typing) {
+  case FieldTyping::Digits:
+    return &TForm1::ed_packet_lengthKeyPress;
+  case FieldTyping::Address:
+    return &TForm1::ed_ip1KeyPress;
+  case FieldTyping::Phone:
+    return &TForm1::ed_phoneKeyPress;
+  case FieldTyping::Hex:
+    return &TForm1::m_heartKeyPress;
+  case FieldTyping::Picked:
+  case FieldTyping::Any:
+    break;
+  }
+  return nullptr;
+}
+
+// The object name of the main-window control that shows a caption key of a
+// section; empty when none does.
+QString CaptionReceiver(std::string_view section, std::string_view key) {
+  if (key.empty()) return {};
+  for (const CaptionEntry& e : kCaptionTable)
+    if (e.kind == CaptionKind::Text && section == e.section && key == e.key)
+      return QString::fromLatin1(e.receiver);
+  return {};
+}
+
+QString Latin1(std::string_view s) { return QString::fromLatin1(s.data(), qsizetype(s.size())); }
 
 QString FieldText(QObject* field) {
   if (auto* edit = qobject_cast<QLineEdit*>(field)) return edit->text();
@@ -73,71 +105,70 @@ char16_t TypedCharacter(const QKeyEvent* event) {
 
 bool InRange(char16_t c, char16_t lo, char16_t hi) { return c >= lo && c <= hi; }
 
-void SetShown(std::initializer_list<QWidget*> widgets, bool shown) {
-  for (QWidget* w : widgets) w->setVisible(shown);
-}
-void SetEnabled(std::initializer_list<QWidget*> widgets, bool enabled) {
-  for (QWidget* w : widgets) w->setEnabled(enabled);
-}
-
 } // namespace
 
-void TForm1::InstallFieldRules() {
-  auto& table = Handlers();
-  auto add = [&](std::initializer_list<QWidget*> fields, KeyFilter key, ExitHandler exit) {
-    for (QWidget* field : fields) {
-      FieldHandlers& h = table[field];
-      if (key) h.key = key;
-      if (exit) h.exit = exit;
-      field->installEventFilter(this);
-      connect(field, &QObject::destroyed, this, [field] { Handlers().remove(field); });
+void TForm1::FindFieldWidgets() {
+  for (const FieldRow& row : kFieldRows) {
+    FieldWidgets& w = fieldWidgets_[std::size_t(row.field)];
+    const FieldPage& page = PageOf(row);
+    w.page = findChild<QWidget*>(Latin1(page.control));
+    if (!w.page || row.control.empty()) continue;
+    w.control = w.page->findChild<QWidget*>(Latin1(row.control));
+    if (!w.control)
+      qFatal("the page %s has no control %s", page.control.data(), row.control.data());
+    w.row = {w.control};
+    for (const Caption& c : {row.label, row.unit}) {
+      auto* label = w.page->findChild<QLabel*>(CaptionReceiver(page.section, c.key));
+      if (!label) continue;
+      w.row << label;
+      if (c.key == row.label.key) w.label = label;
     }
+  }
+}
+
+void TForm1::InstallFieldRules() {
+  FindFieldWidgets();
+  auto& table = Handlers();
+  for (const FieldRow& row : kFieldRows) {
+    QWidget* control = WidgetsOf(row.field).control;
+    if (!control) continue;
+    // What the technician may type, and what a field holding a record text
+    // takes: its bytes, one short of the record field, so the unit finds
+    // its zero byte.
+    if (auto* edit = qobject_cast<TLimitedEdit*>(control)) {
+      edit->setCharLimit(TypingLimit(row.field));
+      if (row.kind == FieldKind::Text) edit->setByteLimit(row.maxBytes);
+    } else if (auto* memo = qobject_cast<TMemo*>(control)) {
+      memo->setCharLimit(TypingLimit(row.field));
+    }
+    const KeyFilter key = FilterFor(row.typing);
+    const AppField exitField = HasExitRule(row.field) ? row.field : AppField::Count;
+    if (!key && exitField == AppField::Count) continue;
+    table[control] = {key, exitField};
+    control->installEventFilter(this);
+    connect(control, &QObject::destroyed, this, [control] { Handlers().remove(control); });
+  }
+
+  // Selectors: a list's rules run when the technician picks an item (code
+  // that sets a list runs them itself: activated is never emitted for changes
+  // from code); a box's on every change of its tick, from a click or from code.
+  auto governs = [](AppField f) {
+    for (const FieldGroup& g : kFieldGroups)
+      if (g.shownWhen.field == f) return true;
+    for (const FieldRow& r : kFieldRows)
+      if (r.shownWhen.field == f || r.enabledWhen.field == f) return true;
+    for (const ChangeRule& c : kChangeRules)
+      if (c.when.field == f) return true;
+    return false;
   };
-  // Key filters.
-  add({ed_packet_length, ed_delay, ed_port1, ed_port2, ed_port3, edMasterPort, ed_heart,
-       ed_reconnecttime, ed_idletime, edAuto_cnt_interval, ePcreconnectinterval, ed_insert_pos,
-       edPingIvl},
-      &TForm1::ed_packet_lengthKeyPress, nullptr);
-  add({ed_ip1, ed_ip2, ed_ip3, edMasterIP, edPingIP, edprimaryDNS, edSecondaryDNS},
-      &TForm1::ed_ip1KeyPress, nullptr);
-  add({ed_phone, edPincode}, &TForm1::ed_phoneKeyPress, nullptr);
-  add({m_heart, m_heart_ack}, &TForm1::m_heartKeyPress, nullptr);
-  // Exit rules.
-  add({ed_port1, ed_port2, ed_port3, edMasterPort, ed_heart}, nullptr, &TForm1::ed_port1Exit);
-  add({ed_ip1, ed_ip2, ed_ip3, edMasterIP}, nullptr, &TForm1::ed_ip1Exit);
-  add({edprimaryDNS, edPingIP}, nullptr, &TForm1::edprimaryDNSExit);
-  add({edSecondaryDNS}, nullptr, &TForm1::edSecondaryDNSExit);
-  add({ed_packet_length}, nullptr, &TForm1::ed_packet_lengthExit);
-  add({ed_delay}, nullptr, &TForm1::ed_delayExit);
-  add({ed_idletime, ed_reconnecttime}, nullptr, &TForm1::ed_idletimeExit);
-  add({edConf}, nullptr, &TForm1::edConfExit);
-  add({edAuto_cnt_interval}, nullptr, &TForm1::edAuto_cnt_intervalExit);
-  add({ed_insert_pos}, nullptr, &TForm1::ed_insert_posExit);
-  add({edPingIvl}, nullptr, &TForm1::edPingIvlExit);
-  add({ePcreconnectinterval}, nullptr, &TForm1::ePcreconnectintervalExit);
-
-  // Lists: the rules run when the technician picks an item; code that sets a
-  // list runs them itself (activated is never emitted for changes from code).
-  connect(cb_workmode, &QComboBox::activated, this, [this] { cb_workmodeChange(cb_workmode); });
-  connect(cbPconlinemode, &QComboBox::activated, this,
-          [this] { cbPconlinemodeChange(cbPconlinemode); });
-  connect(cbdtuserialptcl, &QComboBox::activated, this,
-          [this] { cbdtuserialptclClick(cbdtuserialptcl); });
-  connect(cbPtcl_select, &QComboBox::activated, this,
-          [this] { cbPtcl_selectChange(cbPtcl_select); });
-  // Check boxes: every change of the tick runs the rule, from a click or from code.
-  connect(ck_enable_heart, &QAbstractButton::toggled, this,
-          [this] { ck_enable_heartClick(ck_enable_heart); });
-  connect(ck_enable_heart_ack, &QAbstractButton::toggled, this,
-          [this] { ck_enable_heart_ackClick(ck_enable_heart_ack); });
-  connect(cb_insert_enable, &QAbstractButton::toggled, this,
-          [this] { cb_insert_enableClick(cb_insert_enable); });
-
-  // Fields holding record texts take no more than the record field holds.
-  for (const PageField& pf : PageFields())
-    if (auto* edit = qobject_cast<TLimitedEdit*>(pf.edit);
-        edit && FieldInfo(pf.field).encoding == FieldEncoding::Text)
-      edit->setByteLimit(FieldInfo(pf.field).size);
+  for (const FieldRow& row : kFieldRows) {
+    if (!governs(row.field)) continue;
+    const AppField f = row.field;
+    if (auto* list = qobject_cast<QComboBox*>(WidgetsOf(f).control))
+      connect(list, &QComboBox::activated, this, [this, f] { ApplySelectorRules(f); });
+    else if (auto* box = qobject_cast<QAbstractButton*>(WidgetsOf(f).control))
+      connect(box, &QAbstractButton::toggled, this, [this, f] { ApplySelectorRules(f); });
+  }
 
   sbDial->viewport()->installEventFilter(this);
   sbPtcl->viewport()->installEventFilter(this);
@@ -180,7 +211,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   }
   case QEvent::FocusOut: {
     const auto it = Handlers().constFind(watched);
-    if (it == Handlers().constEnd() || !it->exit) break;
+    if (it == Handlers().constEnd() || it->exitField == AppField::Count) break;
     // The field finishes its own focus-out first (a line edit drops its
     // selection there); a refusal then selects the text and stays in force.
     const bool handled = watched->event(event);
@@ -211,15 +242,25 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 
 bool TForm1::ExitRuleFor(QObject* field, QEvent* event) {
   const auto it = Handlers().constFind(field);
-  if (it == Handlers().constEnd() || !it->exit || refusing_ || closed_) return false;
+  if (it == Handlers().constEnd() || it->exitField == AppField::Count || refusing_ || closed_)
+    return false;
   // Only a move to another control of this window counts as leaving the
   // field; switching to another window or opening a popup does not.
   const auto reason = static_cast<QFocusEvent*>(event)->reason();
   if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) return false;
   QWidget* next = QApplication::focusWidget();
   if (!next || next == field || !isAncestorOf(next)) return false;
-  (this->*(it->exit))(field);
+  ApplyExitRule(field);
   return true;
+}
+
+bool TForm1::LeaveFocusedField() {
+  QWidget* focused = QApplication::focusWidget();
+  const auto it = Handlers().constFind(focused);
+  if (!focused || !isAncestorOf(focused) || it == Handlers().constEnd() ||
+      it->exitField == AppField::Count || closed_)
+    return true;
+  return ApplyExitRule(focused);
 }
 
 void TForm1::RefuseField(QWidget* field) {
@@ -256,83 +297,86 @@ void TForm1::m_heartKeyPress(QObject*, char16_t& key) {
 
 // ---------------------------------------------------------------- exit rules
 
-void TForm1::ApplyExitRule(QObject* sender, ExitRule rule) {
+bool TForm1::ApplyExitRule(QObject* sender) {
   auto* field = qobject_cast<QWidget*>(sender);
-  if (!field) return;
+  const auto it = Handlers().constFind(sender);
+  if (!field || it == Handlers().constEnd() || it->exitField == AppField::Count) return true;
+  const AppField other = FieldRowOf(it->exitField).zeroWhileZero;
+  const QString otherText =
+      other == AppField::Count ? QString() : FieldText(WidgetsOf(other).control);
   const QString text = FieldText(sender);
   const FieldCheck check =
-      CheckExitRule(rule, text.toStdString(), edprimaryDNS->text().toStdString());
+      CheckExitRule(it->exitField, text.toStdString(), otherText.toStdString());
   // A text that is not a number gets the conversion box and is neither
   // refused nor logged.
-  if (check.outcome == FieldCheck::Outcome::NotANumber)
+  if (check.outcome == FieldCheck::Outcome::NotANumber) {
     ShowErrorBox(this, InvalidIntegerMessage(text));
-  else if (!check.accepted())
+  } else if (!check.accepted()) {
     RefuseField(field);
-}
-
-void TForm1::ed_port1Exit(QObject* sender) { ApplyExitRule(sender, ExitRule::Port); }
-void TForm1::ed_ip1Exit(QObject* sender) { ApplyExitRule(sender, ExitRule::Address); }
-void TForm1::edprimaryDNSExit(QObject* sender) { ApplyExitRule(sender, ExitRule::NameServer); }
-void TForm1::edSecondaryDNSExit(QObject* sender) {
-  ApplyExitRule(sender, ExitRule::SecondaryNameServer);
-}
-void TForm1::ed_packet_lengthExit(QObject* sender) {
-  ApplyExitRule(sender, ExitRule::PacketLength);
-}
-void TForm1::ed_delayExit(QObject* sender) { ApplyExitRule(sender, ExitRule::Delay); }
-void TForm1::ed_idletimeExit(QObject* sender) { ApplyExitRule(sender, ExitRule::Interval); }
-// Counted in device bytes: a Chinese character takes two of the six.
-void TForm1::edConfExit(QObject* sender) { ApplyExitRule(sender, ExitRule::SwitchCommand); }
-void TForm1::edAuto_cnt_intervalExit(QObject* sender) {
-  ApplyExitRule(sender, ExitRule::StartInterval);
-}
-void TForm1::ed_insert_posExit(QObject* sender) { ApplyExitRule(sender, ExitRule::InsertPosition); }
-void TForm1::edPingIvlExit(QObject* sender) { ApplyExitRule(sender, ExitRule::PingInterval); }
-void TForm1::ePcreconnectintervalExit(QObject* sender) {
-  ApplyExitRule(sender, ExitRule::ManagementReconnect);
+    return false;
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------- dependent controls
 
-void TForm1::cb_workmodeChange(QObject*) {
-  const int mode = cb_workmode->currentIndex();
-  SetShown({ed_idletime, Label42, Label70, ckbDropWakedata}, mode == 1);
-  SetShown({ed_reconnecttime, Label39, Label41}, mode == 0);
-  ck_enable_recv_sms->setChecked(mode == 2);
+TAppParams TForm1::SelectorStates() const {
+  TAppParams state;
+  for (const FieldRow& row : kFieldRows) {
+    QWidget* control = WidgetsOf(row.field).control;
+    if (auto* list = qobject_cast<QComboBox*>(control); list && row.kind == FieldKind::List)
+      state.Set(row.field, std::uint32_t(list->currentIndex()) & 0xFF); // none: 0xFF
+    else if (auto* box = qobject_cast<QAbstractButton*>(control))
+      state.Set(row.field, box->isChecked() ? 1 : 0);
+  }
+  return state;
 }
 
-void TForm1::cbPconlinemodeChange(QObject*) {
-  const int mode = cbPconlinemode->currentIndex();
-  SetShown({ePcreconnectinterval, Label67, Label68}, mode == 0);
-  SetShown({edAuto_cnt_interval, Label53, Label54}, mode == 1);
+void TForm1::ApplySelectorRules(AppField selector) {
+  // The boxes the selector sets run their own rules as they change.
+  for (const ChangeRule& rule : kChangeRules) {
+    if (rule.when.field != selector) continue;
+    auto* box = qobject_cast<QAbstractButton*>(WidgetsOf(rule.field).control);
+    if (!box) continue;
+    if (rule.when.Holds(SelectorStates()))
+      box->setChecked(rule.then != 0);
+    else if (rule.otherwiseSet)
+      box->setChecked(rule.otherwise != 0);
+  }
+  const TAppParams state = SelectorStates();
+  for (const FieldGroup& group : kFieldGroups) {
+    if (group.shownWhen.field != selector) continue;
+    // The heading, and the box that holds the group's rows.
+    const bool shown = group.shownWhen.Holds(state);
+    const FieldPage& page = kFieldPages[group.page];
+    if (auto* heading = findChild<QLabel*>(CaptionReceiver(page.section, group.heading.key)))
+      heading->setVisible(shown);
+    for (const FieldRow& row : kFieldRows)
+      if (&GroupOf(row) == &group && WidgetsOf(row.field).control) {
+        WidgetsOf(row.field).control->parentWidget()->setVisible(shown);
+        break;
+      }
+  }
+  for (const FieldRow& row : kFieldRows) {
+    const FieldWidgets& w = WidgetsOf(row.field);
+    if (row.shownWhen.field == selector)
+      for (QWidget* widget : w.row) widget->setVisible(row.shownWhen.Holds(state));
+    if (row.enabledWhen.field == selector)
+      for (QWidget* widget : w.row) widget->setEnabled(row.enabledWhen.Holds(state));
+  }
 }
 
-void TForm1::cbdtuserialptclClick(QObject*) {
-  SetShown({ed_packet_length, ed_delay, Label105, Label108, Label106, Label107},
-           cbdtuserialptcl->currentIndex() == 0);
-}
-
-void TForm1::cbPtcl_selectChange(QObject*) {
-  SetShown({Label30, Panel13}, cbPtcl_select->currentIndex() == 0);
-}
-
+void TForm1::cb_workmodeChange(QObject*) { ApplySelectorRules(AppField::run_mode); }
+void TForm1::cbPconlinemodeChange(QObject*) { ApplySelectorRules(AppField::run_type); }
+void TForm1::cbdtuserialptclClick(QObject*) { ApplySelectorRules(AppField::com_ptcl); }
+void TForm1::cbPtcl_selectChange(QObject*) { ApplySelectorRules(AppField::select_ptcl); }
 void TForm1::ck_enable_heartClick(QObject*) {
-  const bool on = ck_enable_heart->isChecked();
-  SetEnabled({m_heart, Label33}, on);
-  if (!on) ck_enable_heart_ack->setChecked(false); // runs its own rule when it changes
-  ck_enable_heart_ack->setEnabled(on);
-  ck_enable_heart_ackClick(ck_enable_heart_ack);
-  cb_insert_enable->setEnabled(on);
-  cb_insert_enableClick(cb_insert_enable);
+  ApplySelectorRules(AppField::custom_heart_packet_en);
 }
-
 void TForm1::ck_enable_heart_ackClick(QObject*) {
-  SetEnabled({m_heart_ack, Label34}, ck_enable_heart_ack->isChecked());
+  ApplySelectorRules(AppField::custom_heart_packet_ack_en);
 }
-
-void TForm1::cb_insert_enableClick(QObject*) {
-  SetEnabled({ed_insert_pos, Label96, Label97}, cb_insert_enable->isChecked());
-}
+void TForm1::cb_insert_enableClick(QObject*) { ApplySelectorRules(AppField::dtuinsertid); }
 
 // ---------------------------------------------------------------- mouse wheel
 

@@ -7,21 +7,18 @@
 #include <QSignalBlocker>
 
 #include "app/app_texts.h"
+#include "app/device_text.h"
 #include "app/limited_edit.h"
 #include "app/main_window.h"
 #include "app/message_box.h"
-#include "app/device_text.h"
 #include "params/field_checks.h"
+#include "params/field_model.h"
 #include "params/hex_text.h"
 #include "platform/ipv4.h"
 
 namespace {
 
-constexpr int kHexTextCapacity = 130;      // characters of the heartbeat text buffer
-constexpr std::uint8_t kHeartbeatMax = 24; // bytes a heartbeat packet field holds
-constexpr std::uint16_t kKtspMaxPacket = 992;
-constexpr std::uint8_t kPtclKtsp = 1;
-constexpr std::uint8_t kUdp = 1;
+constexpr int kHexTextCapacity = 130; // characters of the heartbeat text buffer
 
 QString Decimal(std::uint32_t value) { return QString::number(value); }
 
@@ -43,9 +40,10 @@ void SelectByPosition(QComboBox* list, std::uint32_t value) {
   list->setCurrentIndex(value < std::uint32_t(list->count()) ? int(value) : -1);
 }
 
-QString HeartbeatText(const TAppParams& p, AppField lenField, AppField bytesField) {
+QString HeartbeatText(const TAppParams& p, AppField bytesField) {
   // A length above the field's 24 bytes would show bytes of the next fields.
-  const int count = std::min<std::uint32_t>(p.Get(lenField), kHeartbeatMax);
+  const int count =
+      int(std::min<std::size_t>(p.Get(ByteCountFieldOf(bytesField)), FieldInfo(bytesField).size));
   return QString::fromLatin1(
       BytesToHex(p.FieldBytes(bytesField).data(), count, kHexTextCapacity).c_str());
 }
@@ -72,15 +70,14 @@ public:
   }
   void Ipv4(AppField f, const QString& text) { record.Set(f, Ipv4FromText(text.toStdString())); }
   void Flag(AppField f, const QCheckBox* box) { record.Set(f, box->isChecked() ? 1 : 0); }
-  void Heartbeat(AppField en, AppField len, AppField bytes, const QCheckBox* box,
-                 const QString& text) {
-    if (!box->isChecked()) return; // flag, length and bytes stay zero
+  // The packet's bytes and their count; the store rules clear both while
+  // the packet is off.
+  void Packet(AppField bytes, const QString& text) {
     const QByteArray latin = text.toLatin1();
     const auto parsed = HexToBytes(std::string_view(latin.constData(), std::size_t(latin.size())),
                                    int(latin.size()));
-    const std::size_t n = std::min<std::size_t>(parsed.size(), kHeartbeatMax);
-    record.Set(en, 1);
-    record.Set(len, std::uint32_t(n));
+    const std::size_t n = std::min<std::size_t>(parsed.size(), FieldInfo(bytes).size);
+    record.Set(ByteCountFieldOf(bytes), std::uint32_t(n));
     std::copy_n(parsed.begin(), n, record.FieldBytes(bytes).begin());
   }
 
@@ -92,169 +89,106 @@ private:
 
 } // namespace
 
-void TForm1::DecodeParams(const TAppParams& p) {
-  using F = AppField;
-  auto text = [&](F f) { return DeviceBytesToText(p.GetText(f)); };
-  auto ip = [&](F f) { return QString::fromStdString(Ipv4ToText(p.Get(f))); };
-
-  SelectByPosition(cb_workmode, p.Get(F::run_mode));
-  cb_workmodeChange(nullptr);
-
-  SelectByText(cb_baudrate, p.Get(F::baudrate));
-  SelectByText(cb_databit, p.Get(F::databit));
-  SelectByText(cb_stopbit, p.Get(F::stopbit));
-  SelectByPosition(cb_paritybit, p.Get(F::paritybit));
-  SelectByPosition(cbdtuserialptcl, p.Get(F::com_ptcl));
-  cbdtuserialptclClick(nullptr);
-
-  ed_packet_length->setText(Decimal(p.Get(F::packet_len)));
-  ed_delay->setText(Decimal(p.Get(F::delay)));
-  SelectByPosition(cb_report, p.Get(F::debug));
-
-  ed_apn->setText(text(F::apn));
-  ed_pppname->setText(text(F::ppp_username));
-  ed_pw->setText(text(F::ppp_pw));
-  edprimaryDNS->setText(ip(F::main_dns));
-  edSecondaryDNS->setText(ip(F::second_dns));
-  edPingIP->setText(ip(F::ping_ip));
-  edPinghost->setText(text(F::ping_host));
-  edPingIvl->setText(Decimal(p.Get(F::ping_interval)));
-
-  for (const DataCentre& c : DataCentres()) {
-    c.ip->setText(ip(c.fip));
-    c.port->setText(Decimal(p.Get(c.fport)));
-    c.host->setText(text(c.fhost));
-    SelectByPosition(c.type, p.Get(c.ftype));
+void TForm1::FillPages(const TAppParams& p, AppField leave) {
+  for (const FieldRow& row : kFieldRows) {
+    QWidget* control = WidgetsOf(row.field).control;
+    if (!control || row.field == leave) continue;
+    const std::uint32_t value = p.Get(row.field);
+    auto* list = qobject_cast<QComboBox*>(control);
+    auto* edit = qobject_cast<QLineEdit*>(control);
+    switch (row.kind) {
+    case FieldKind::List:
+      SelectByPosition(list, value);
+      break;
+    case FieldKind::Number:
+      if (list)
+        SelectByText(list, value);
+      else
+        edit->setText(Decimal(value));
+      break;
+    case FieldKind::Ipv4:
+      edit->setText(QString::fromStdString(Ipv4ToText(value)));
+      break;
+    case FieldKind::Text:
+      edit->setText(DeviceBytesToText(p.GetText(row.field)));
+      break;
+    case FieldKind::HexPacket:
+      static_cast<TMemo*>(control)->setText(HeartbeatText(p, row.field));
+      break;
+    case FieldKind::Check:
+      break; // last, below
+    }
   }
+  // Selecting from code runs no list rule: each is applied here, so every
+  // row that depends on a list matches its new selection.
+  for (const FieldRow& row : kFieldRows)
+    if (row.kind == FieldKind::List && row.field != leave) ApplySelectorRules(row.field);
+  // Each box from its own field, after the rules that could change it, in
+  // record order (the heartbeat before its answer, whose tick it clears); a
+  // box that changes runs its rule as a click would.
+  for (const AppFieldInfo& info : kAppFields) {
+    const FieldRow& row = FieldRowOf(info.id);
+    auto* box = qobject_cast<QCheckBox*>(WidgetsOf(info.id).control);
+    if (!box || row.kind != FieldKind::Check || info.id == leave) continue;
+    const std::uint32_t value = p.Get(info.id);
+    box->setChecked(row.onWhenNonZero ? value != 0 : value == 1);
+  }
+}
 
-  ed_heart->setText(Decimal(p.Get(F::heart_interval)));
-  ed_dtuid->setText(text(F::dtu_id));
-
-  SelectByPosition(cbPtcl_select, p.Get(F::select_ptcl));
-  cbPtcl_selectChange(nullptr);
-
-  // Check boxes run their own rules when their tick changes.
-  cb_insert_enable->setChecked(p.Get(F::dtuinsertid) == 1);
-  ed_insert_pos->setText(Decimal(p.Get(F::dtuinsertid_pos)));
-  ck_enable_heart->setChecked(p.Get(F::custom_heart_packet_en) == 1);
-  m_heart->setText(HeartbeatText(p, F::custom_heart_packet_len, F::custom_heart_packet));
-  ck_enable_heart_ack->setChecked(p.Get(F::custom_heart_packet_ack_en) == 1);
-  m_heart_ack->setText(
-      HeartbeatText(p, F::custom_heart_packet_ack_len, F::custom_heart_packet_ack));
-
-  ed_idletime->setText(Decimal(p.Get(F::idle_interval)));
-  ed_reconnecttime->setText(Decimal(p.Get(F::reconnect_interval)));
-  ckbDropWakedata->setChecked(p.Get(F::drop_wakeup_data) == 1);
-  ed_phone->setText(text(F::phone_number));
-  ck_enable_recv_sms->setChecked(p.Get(F::recv_sms_en) != 0);
-
-  edConf->setText(text(F::switch_cmd));
-
-  edAuto_cnt_interval->setText(Decimal(p.Get(F::auto_interval)));
-  edMasterIP->setText(ip(F::master_ip));
-  edMasterPort->setText(Decimal(p.Get(F::master_port)));
-  edMasterHostName->setText(text(F::master_host));
-  SelectByPosition(cbPconlinemode, p.Get(F::run_type));
-  cbPconlinemodeChange(nullptr);
-  ePcreconnectinterval->setText(Decimal(p.Get(F::master_reconnect_interval)));
-  edPincode->setText(text(F::pin_code));
+void TForm1::DecodeParams(const TAppParams& p) {
+  FillPages(p);
   RememberFilledPages(&p);
 
   // A list left without a selection, or a box for a value that is neither
   // 0 nor 1, hides what the record holds: name it, with the raw value.
-  const struct {
-    QWidget* control;
-    QLabel* label; // null: the check box's own text
-    F field;
-  } shown[] = {
-      {cb_baudrate, Label74, F::baudrate},
-      {cb_databit, Label103, F::databit},
-      {cb_stopbit, Label91, F::stopbit},
-      {cb_paritybit, Label104, F::paritybit},
-      {cbdtuserialptcl, Label109, F::com_ptcl},
-      {cb_report, Label18, F::debug},
-      {cb_connecttype1, Label85, F::connection_type1},
-      {cb_connecttype2, Label86, F::connection_type2},
-      {cb_connecttype3, Label87, F::connection_type3},
-      {cbPtcl_select, Label32, F::select_ptcl},
-      {cb_insert_enable, nullptr, F::dtuinsertid},
-      {ck_enable_heart, nullptr, F::custom_heart_packet_en},
-      {ck_enable_heart_ack, nullptr, F::custom_heart_packet_ack_en},
-      {cb_workmode, Label49, F::run_mode},
-      {ckbDropWakedata, nullptr, F::drop_wakeup_data},
-      {ck_enable_recv_sms, nullptr, F::recv_sms_en},
-      {cbPconlinemode, Label48, F::run_type},
-  };
-  for (const auto& s : shown) {
-    const auto* list = qobject_cast<const QComboBox*>(s.control);
-    const bool hidden = list ? list->currentIndex() < 0 : p.Get(s.field) > 1;
+  for (const AppFieldInfo& info : kAppFields) {
+    const FieldWidgets& w = WidgetsOf(info.id);
+    const auto* list = qobject_cast<const QComboBox*>(w.control);
+    const auto* box = qobject_cast<const QCheckBox*>(w.control);
+    const bool hidden = list ? list->currentIndex() < 0 : box && p.Get(info.id) > 1;
     if (!hidden) continue;
-    const QString name =
-        s.label ? s.label->text() : static_cast<const QCheckBox*>(s.control)->text();
+    const QString name = w.label ? w.label->text() : box->text();
     LogStatus(GetCaption(QStringLiteral("value_not_shown")) + FieldName(name) + u' ' +
-                  Decimal(p.Get(s.field)),
+                  Decimal(p.Get(info.id)),
               clBlack, 9);
   }
 }
 
 std::optional<TAppParams> TForm1::EncodeParams() {
-  using F = AppField;
   RecordBuilder b(this);
-  if (!b.ListByText(F::baudrate, cb_baudrate) || !b.ListByText(F::databit, cb_databit) ||
-      !b.ListByText(F::stopbit, cb_stopbit))
-    return std::nullopt;
-  b.ListByPosition(F::paritybit, cb_paritybit);
-  b.ListByPosition(F::com_ptcl, cbdtuserialptcl);
-  if (!b.Decimal(F::packet_len, ed_packet_length->text()) || !b.Decimal(F::delay, ed_delay->text()))
-    return std::nullopt;
-  b.ListByPosition(F::debug, cb_report);
-  b.Text(F::apn, ed_apn->text());
-  b.Text(F::ppp_username, ed_pppname->text());
-  b.Text(F::ppp_pw, ed_pw->text());
-  b.Ipv4(F::main_dns, edprimaryDNS->text());
-  b.Ipv4(F::second_dns, edSecondaryDNS->text());
-  b.Ipv4(F::ping_ip, edPingIP->text());
-  if (!b.Decimal(F::ping_interval, edPingIvl->text())) return std::nullopt;
-  b.Text(F::ping_host, edPinghost->text());
-
-  for (const DataCentre& c : DataCentres()) {
-    b.Ipv4(c.fip, c.ip->text());
-    b.Text(c.fhost, c.host->text());
-    if (!b.Decimal(c.fport, c.port->text())) return std::nullopt;
-    b.ListByPosition(c.ftype, c.type);
+  // Record order: with several fields that are not numbers, the first one
+  // in the record is the one reported.
+  for (const AppFieldInfo& info : kAppFields) {
+    const FieldRow& row = FieldRowOf(info.id);
+    QWidget* control = WidgetsOf(info.id).control;
+    if (!control) continue; // stored from another field
+    auto* list = qobject_cast<QComboBox*>(control);
+    auto* edit = qobject_cast<QLineEdit*>(control);
+    switch (row.kind) {
+    case FieldKind::List:
+      b.ListByPosition(info.id, list);
+      break;
+    case FieldKind::Number:
+      if (list ? !b.ListByText(info.id, list) : !b.Decimal(info.id, edit->text()))
+        return std::nullopt;
+      break;
+    case FieldKind::Text:
+      b.Text(info.id, edit->text());
+      break;
+    case FieldKind::Ipv4:
+      b.Ipv4(info.id, edit->text());
+      break;
+    case FieldKind::Check:
+      b.Flag(info.id, static_cast<QCheckBox*>(control));
+      break;
+    case FieldKind::HexPacket:
+      b.Packet(info.id, static_cast<TMemo*>(control)->text());
+      break;
+    }
   }
-
-  if (!b.Decimal(F::heart_interval, ed_heart->text())) return std::nullopt;
-  b.Text(F::dtu_id, ed_dtuid->text());
-  b.ListByPosition(F::select_ptcl, cbPtcl_select);
-  if (b.record.Get(F::select_ptcl) == kPtclKtsp) {
-    // KTSP runs over UDP and carries at most 992 bytes a packet, whatever the pages show.
-    for (F f : {F::connection_type1, F::connection_type2, F::connection_type3})
-      b.record.Set(f, kUdp);
-    if (b.record.Get(F::packet_len) > kKtspMaxPacket) b.record.Set(F::packet_len, kKtspMaxPacket);
-  }
-  b.Flag(F::dtuinsertid, cb_insert_enable);
-  if (!b.Decimal(F::dtuinsertid_pos, ed_insert_pos->text())) return std::nullopt;
-  b.Heartbeat(F::custom_heart_packet_en, F::custom_heart_packet_len, F::custom_heart_packet,
-              ck_enable_heart, m_heart->text());
-  b.Heartbeat(F::custom_heart_packet_ack_en, F::custom_heart_packet_ack_len,
-              F::custom_heart_packet_ack, ck_enable_heart_ack, m_heart_ack->text());
-
-  b.ListByPosition(F::run_mode, cb_workmode);
-  if (!b.Decimal(F::idle_interval, ed_idletime->text()) ||
-      !b.Decimal(F::reconnect_interval, ed_reconnecttime->text()))
-    return std::nullopt;
-  b.Flag(F::drop_wakeup_data, ckbDropWakedata);
-  b.Text(F::phone_number, ed_phone->text());
-  b.Flag(F::recv_sms_en, ck_enable_recv_sms);
-  b.Text(F::switch_cmd, edConf->text());
-  if (!b.Decimal(F::auto_interval, edAuto_cnt_interval->text())) return std::nullopt;
-  b.Ipv4(F::master_ip, edMasterIP->text());
-  b.Text(F::master_host, edMasterHostName->text());
-  if (!b.Decimal(F::master_port, edMasterPort->text())) return std::nullopt;
-  b.ListByPosition(F::run_type, cbPconlinemode);
-  if (!b.Decimal(F::master_reconnect_interval, ePcreconnectinterval->text())) return std::nullopt;
-  b.Text(F::pin_code, edPincode->text());
+  // What the pages show is not all the record holds: KTSP runs over UDP
+  // whatever the transport lists show, a packet that is off is nothing.
+  ApplyStoreRules(b.record);
   // A text nobody touched goes back byte for byte, even where its bytes are
   // not clean GBK and would not survive decoding and encoding again.
   for (const PageField& pf : PageFields()) {
@@ -267,55 +201,17 @@ std::optional<TAppParams> TForm1::EncodeParams() {
   return b.record;
 }
 
-std::array<TForm1::DataCentre, 3> TForm1::DataCentres() const {
-  using F = AppField;
-  return {{
-      {ed_ip1, ed_port1, ed_hostname1, cb_connecttype1, F::ip1, F::port1, F::hostname1,
-       F::connection_type1},
-      {ed_ip2, ed_port2, ed_hostname2, cb_connecttype2, F::ip2, F::port2, F::hostname2,
-       F::connection_type2},
-      {ed_ip3, ed_port3, ed_hostname3, cb_connecttype3, F::ip3, F::port3, F::hostname3,
-       F::connection_type3},
-  }};
-}
-
 std::vector<TForm1::PageField> TForm1::PageFields() const {
-  using F = AppField;
+  // The navigation handlers of the model's pages, in the same order.
   using T = TForm1;
-  std::vector<PageField> fields{
-      {F::packet_len, ed_packet_length, Label105, &T::SpeedButton1Click},
-      {F::delay, ed_delay, Label106, &T::SpeedButton1Click},
-      {F::apn, ed_apn, Label2, &T::SpeedButton2Click},
-      {F::ppp_username, ed_pppname, Label3, &T::SpeedButton2Click},
-      {F::ppp_pw, ed_pw, Label5, &T::SpeedButton2Click},
-      {F::ping_ip, edPingIP, Label81, &T::SpeedButton2Click},
-      {F::ping_host, edPinghost, Label82, &T::SpeedButton2Click},
-      {F::ping_interval, edPingIvl, Label83, &T::SpeedButton2Click},
-      {F::main_dns, edprimaryDNS, Label24, &T::SpeedButton2Click},
-      {F::second_dns, edSecondaryDNS, Label6, &T::SpeedButton2Click},
-      {F::pin_code, edPincode, Label7, &T::SpeedButton2Click},
-      {F::ip1, ed_ip1, Label20, &T::SpeedButton3Click},
-      {F::port1, ed_port1, Label26, &T::SpeedButton3Click},
-      {F::hostname1, ed_hostname1, Label21, &T::SpeedButton3Click},
-      {F::ip2, ed_ip2, Label27, &T::SpeedButton3Click},
-      {F::port2, ed_port2, Label43, &T::SpeedButton3Click},
-      {F::hostname2, ed_hostname2, Label40, &T::SpeedButton3Click},
-      {F::ip3, ed_ip3, Label44, &T::SpeedButton3Click},
-      {F::port3, ed_port3, Label46, &T::SpeedButton3Click},
-      {F::hostname3, ed_hostname3, Label45, &T::SpeedButton3Click},
-      {F::dtu_id, ed_dtuid, Label99, &T::SpeedButton4Click},
-      {F::heart_interval, ed_heart, Label29, &T::SpeedButton4Click},
-      {F::dtuinsertid_pos, ed_insert_pos, Label96, &T::SpeedButton4Click},
-      {F::reconnect_interval, ed_reconnecttime, Label39, &T::SpeedButton5Click},
-      {F::idle_interval, ed_idletime, Label42, &T::SpeedButton5Click},
-      {F::phone_number, ed_phone, Label51, &T::SpeedButton5Click},
-      {F::switch_cmd, edConf, Label16, &T::SpeedButton5Click},
-      {F::master_reconnect_interval, ePcreconnectinterval, Label67, &T::SpeedButton6Click},
-      {F::auto_interval, edAuto_cnt_interval, Label53, &T::SpeedButton6Click},
-      {F::master_ip, edMasterIP, Label55, &T::SpeedButton6Click},
-      {F::master_port, edMasterPort, Label56, &T::SpeedButton6Click},
-      {F::master_host, edMasterHostName, Label57, &T::SpeedButton6Click},
-  };
+  static constexpr void (T::*kShowPage[])() = {&T::SpeedButton1Click, &T::SpeedButton2Click,
+                                               &T::SpeedButton3Click, &T::SpeedButton4Click,
+                                               &T::SpeedButton5Click, &T::SpeedButton6Click};
+  static_assert(std::size(kShowPage) == kFieldPages.size());
+  std::vector<PageField> fields;
+  for (const FieldRow& row : kFieldRows)
+    if (auto* edit = qobject_cast<QLineEdit*>(WidgetsOf(row.field).control))
+      fields.push_back({row.field, edit, WidgetsOf(row.field).label, kShowPage[GroupOf(row).page]});
   return fields;
 }
 
@@ -336,7 +232,7 @@ void TForm1::RememberFilledPages(const TAppParams* record) {
 }
 
 bool TForm1::CheckPagesBeforeEncode() {
-  const std::string primaryNameServer = edprimaryDNS->text().toStdString();
+  const TAppParams selectors = SelectorStates();
   for (const PageField& pf : PageFields()) {
     const QString text = pf.edit->text();
     const auto filled = filledTexts_.constFind(pf.edit);
@@ -345,9 +241,18 @@ bool TForm1::CheckPagesBeforeEncode() {
     if (!changed && deviceTexts_.contains(pf.edit)) continue;
     const std::string value = text.toStdString();
     FieldCheck check = CheckStorable(pf.field, value);
-    if (check.accepted() && changed)
-      if (const auto rule = ExitRuleOf(pf.field))
-        check = CheckExitRule(*rule, value, primaryNameServer);
+    // A text the technician changed leaves the unit its zero byte.
+    if (check.accepted() && changed) check = CheckGivenText(pf.field, value);
+    // A field hidden or disabled in this mode is held only to what the
+    // record can store: the unit ignores it there, and the technician could
+    // not reach it to mend it.
+    const AppField other = FieldRowOf(pf.field).zeroWhileZero;
+    if (check.accepted() && changed && HasExitRule(pf.field) && FieldReachable(pf.field, selectors))
+      check = CheckExitRule(
+          pf.field, value,
+          other == AppField::Count
+              ? std::string()
+              : static_cast<QLineEdit*>(WidgetsOf(other).control)->text().toStdString());
     // A text that is not a number is EncodeParams' to report, with its box.
     if (check.accepted() || check.outcome == FieldCheck::Outcome::NotANumber) continue;
     // Bringing the page up moves the focus; that is no exit of the field

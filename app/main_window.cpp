@@ -111,6 +111,7 @@ void TForm1::ConnectHandlers() {
     connect(button, &QAbstractButton::clicked, this, handler);
   }
   SpeedButton1->setChecked(true);
+  shownPageButton_ = SpeedButton1;
 
   const std::pair<QAbstractButton*, void (TForm1::*)()> tools[] = {
       {SpeedButton30, &TForm1::SpeedButton30Click}, {sb_com_open, &TForm1::sb_com_openClick},
@@ -251,9 +252,21 @@ void TForm1::SelectListIndex(QComboBox* list, int index) {
 // ---------------------------------------------------------------- navigation
 
 void TForm1::ShowPage(QWidget* page, QAbstractButton* button) {
+  // Leaving a field by its page is leaving it: a refusal keeps the page, and
+  // the button of the page shown stays pressed.
+  if (!refusing_ && page != PageStack->currentWidget() && !LeaveFocusedField()) {
+    if (shownPageButton_) shownPageButton_->setChecked(true);
+    return;
+  }
+  // The field was checked just now; the page switch moves the focus
+  // without leaving it a second time.
+  const bool wasRefusing = refusing_;
+  refusing_ = true;
+  shownPageButton_ = button;
   button->setChecked(true);
   PageStack->setCurrentWidget(page);
   page->setFocus(Qt::OtherFocusReason);
+  refusing_ = wasRefusing;
 }
 
 void TForm1::SpeedButton1Click() { ShowPage(pSerial, SpeedButton1); }

@@ -49,7 +49,6 @@ class QLabel;
 class QLineEdit;
 class QScrollArea;
 class SerialPort;
-enum class ExitRule : std::uint8_t; // params/field_checks.h
 
 class TForm1 : public QWidget,
                private Ui::Form1Frame,
@@ -109,20 +108,11 @@ public:
   void ed_ip1KeyPress(QObject* sender, char16_t& key);
   void ed_phoneKeyPress(QObject* sender, char16_t& key);
   void m_heartKeyPress(QObject* sender, char16_t& key);
-  // Exit rules: run when the focus leaves the field for another control.
-  void ed_port1Exit(QObject* sender);
-  void ed_ip1Exit(QObject* sender);
-  void edprimaryDNSExit(QObject* sender);
-  void edSecondaryDNSExit(QObject* sender);
-  void ed_packet_lengthExit(QObject* sender);
-  void ed_delayExit(QObject* sender);
-  void ed_idletimeExit(QObject* sender);
-  void edConfExit(QObject* sender);
-  void edAuto_cnt_intervalExit(QObject* sender);
-  void ed_insert_posExit(QObject* sender);
-  void edPingIvlExit(QObject* sender);
-  void ePcreconnectintervalExit(QObject* sender);
-  // Dependent controls.
+  // The exit rule of a field (params/field_model.h), run when the focus
+  // leaves it for another control: false when it refused the text, which
+  // then stays, selected, with the focus back in the field.
+  bool ApplyExitRule(QObject* sender);
+  // Dependent controls: each runs the field model's rules of its selector.
   void cb_workmodeChange(QObject* sender = nullptr);
   void cbPconlinemodeChange(QObject* sender = nullptr);
   void cbdtuserialptclClick(QObject* sender = nullptr);
@@ -183,6 +173,7 @@ private:
   void BuildPages();
   void ConnectHandlers();
   void InstallFieldRules(); // app/field_rules.cpp: filters, exit rules, wheel
+  // Shows the page; not while the focused field refuses to be left.
   void ShowPage(QWidget* page, QAbstractButton* button);
   void SetWaitCursor(bool on);
   // Runs one session step. nullopt when the window was closed or destroyed
@@ -204,7 +195,26 @@ private:
   static void SelectListIndex(QComboBox* list, int index);
   void RefuseField(QWidget* field); // "par_error", focus back, whole text selected
   bool ExitRuleFor(QObject* field, QEvent* event);
+  // Runs the exit rule of the focused field before its page is left; false
+  // when the field refused (the technician stays with it).
+  bool LeaveFocusedField();
+  // Runs the field model's rules of a selector (a list or a check box): the
+  // boxes it sets, then the rows and groups it shows or enables.
+  void ApplySelectorRules(AppField selector);
+  // The record's selectors as the pages show them: list positions (0xFF for
+  // none) and box ticks; the other fields are zero.
+  TAppParams SelectorStates() const;
 
+  // A record field's control on the pages and the labels of its row, as the
+  // field model names them; control null for a field stored from another.
+  struct FieldWidgets {
+    QWidget* control = nullptr;
+    QLabel* label = nullptr; // the name left of it; null for a check box
+    QList<QWidget*> row;     // the control and its labels
+    QWidget* page = nullptr;
+  };
+  void FindFieldWidgets();
+  const FieldWidgets& WidgetsOf(AppField field) const { return fieldWidgets_[std::size_t(field)]; }
   // An edit field that holds a record field, with its label and the
   // navigation handler of its page.
   struct PageField {
@@ -215,21 +225,13 @@ private:
   };
   // Every such field, in page order (pages as navigated, fields as tabbed).
   std::vector<PageField> PageFields() const;
-  struct DataCentre {
-    QLineEdit* ip;
-    QLineEdit* port;
-    QLineEdit* host;
-    QComboBox* type;
-    AppField fip, fport, fhost, ftype;
-  };
-  std::array<DataCentre, 3> DataCentres() const;
+  // Fills every control of the pages from record (but the one of leave),
+  // runs the list rules and sets the boxes last, each from its own field.
+  void FillPages(const TAppParams& record, AppField leave = AppField::Count);
   // The pages were just filled from a record (null: the factory set): what
   // they show counts as unchanged from now on, and each text field keeps the
   // record's bytes to write back while its text stays as shown.
   void RememberFilledPages(const TAppParams* record);
-  // Runs the core check of an exit rule on the field and refuses it, or
-  // shows the conversion box for a text that is not a number.
-  void ApplyExitRule(QObject* sender, ExitRule rule);
   // One black start-up line for parcfg.ini values that could not be used.
   void LogLinkSettingsNotes(const QList<LinkSettingsNote>& notes);
   // The link settings dialog's OK refused: a box on the dialog says why.
@@ -252,7 +254,9 @@ private:
   TForm3* form3_ = nullptr;
   bool shownOnce_ = false;
   bool closed_ = false;
-  bool refusing_ = false; // an exit rule is putting the focus back
+  bool refusing_ = false;                      // an exit rule is putting the focus back
+  QAbstractButton* shownPageButton_ = nullptr; // the navigation button of the page shown
+  std::array<FieldWidgets, std::size_t(AppField::Count)> fieldWidgets_;
 
   QHash<const QObject*, QString> filledTexts_;    // edit field -> text as last filled
   QHash<const QObject*, QByteArray> deviceTexts_; // text field -> record bytes it was filled from

@@ -2,6 +2,7 @@
 
 #include "link/link_constants.h"
 #include "link/link_settings_file.h"
+#include "params/field_model.h"
 #include "platform/code_page_936.h"
 #include "platform/ini_text.h"
 
@@ -19,9 +20,23 @@ constexpr CommandName kCommands[] = {
     {"read", CliCommand::Read, 0, 0, true},        {"write", CliCommand::Write, 1, 1, true},
     {"flash", CliCommand::Flash, 1, 1, true},      {"defaults", CliCommand::Defaults, 0, 0, false},
     {"diff", CliCommand::Diff, 2, 2, false},       {"convert", CliCommand::Convert, 2, 2, false},
-    {"scan", CliCommand::Scan, 0, 0, true},        {"help", CliCommand::Help, 0, 0, false},
-    {"version", CliCommand::Version, 0, 0, false},
+    {"scan", CliCommand::Scan, 0, 0, true},        {"fields", CliCommand::Fields, 0, 0, false},
+    {"help", CliCommand::Help, 0, 0, false},       {"version", CliCommand::Version, 0, 0, false},
 };
+
+// The position of a word or number among what the field model offers for a
+// unit's serial port; -1 when it is not offered.
+int Position(const QString& given, AppField field) {
+  const FieldRow& row = FieldRowOf(field);
+  for (std::size_t k = 0; k < row.words.size(); ++k)
+    if (given == QLatin1String(row.words[k].word.data(), qsizetype(row.words[k].word.size())))
+      return int(k);
+  for (std::size_t k = 0; k < row.values.size(); ++k)
+    if (given == QString::number(row.values[k])) return int(k);
+  return -1;
+}
+
+QString Allowed(AppField field) { return QString::fromStdString(AllowedText(field)); }
 
 // nullptr for a word that is no command.
 const CommandName* FindCommand(const QString& word) {
@@ -171,27 +186,25 @@ CliOptions ParseCliOptions(const QStringList& args, QStringList& errors) {
       }
     } else if (opt == QLatin1String("--data")) {
       if (auto v = value()) {
-        if (*v == QLatin1String("8") || *v == QLatin1String("7"))
-          o.given.dataBits = v->toInt();
+        if (const int k = Position(*v, AppField::databit); k >= 0)
+          o.given.dataBits = int(kOfferedDataBits[std::size_t(k)]);
         else
-          errors << QStringLiteral("--data %1: allowed 8 | 7").arg(*v);
+          errors << QStringLiteral("--data %1: allowed %2").arg(*v, Allowed(AppField::databit));
       }
     } else if (opt == QLatin1String("--parity")) {
       if (auto v = value()) {
-        const QStringList words{QStringLiteral("none"), QStringLiteral("odd"),
-                                QStringLiteral("even")};
-        const qsizetype k = words.indexOf(v->toLower());
-        if (k >= 0)
-          o.given.parityIndex = int(k);
+        if (const int k = Position(v->toLower(), AppField::paritybit); k >= 0)
+          o.given.parityIndex = k;
         else
-          errors << QStringLiteral("--parity %1: allowed none | odd | even").arg(*v);
+          errors << QStringLiteral("--parity %1: allowed %2").arg(*v, Allowed(AppField::paritybit));
       }
     } else if (opt == QLatin1String("--stop")) {
       if (auto v = value()) {
-        if (*v == QLatin1String("1") || *v == QLatin1String("2"))
-          o.given.stopBitsIndex = *v == QLatin1String("1") ? parcfg::kStopBitsOne : 0;
+        // The link settings list the stop bits the other way round.
+        if (const int k = Position(*v, AppField::stopbit); k >= 0)
+          o.given.stopBitsIndex = parcfg::kStopBitsPositions - 1 - k;
         else
-          errors << QStringLiteral("--stop %1: allowed 1 | 2").arg(*v);
+          errors << QStringLiteral("--stop %1: allowed %2").arg(*v, Allowed(AppField::stopbit));
       }
     } else if (opt == QLatin1String("--switch")) {
       if (auto v = value()) o.given.switchText = *v;
@@ -305,6 +318,8 @@ QString CliUsage() {
       "  k7vconf-cli defaults [-o FILE|-]\n"
       "  k7vconf-cli diff A B        (A, B: a .bin file, a profile, defaults, or device)\n"
       "  k7vconf-cli convert IN OUT  (.ini/.txt is a profile, anything else a raw record)\n"
+      "  k7vconf-cli fields [--json]  every profile name: page / label, kind, what it takes,\n"
+      "                               its byte limit, when the window shows it\n"
       "  k7vconf-cli help | --help | -h      k7vconf-cli version | --version | -V\n"
       "\n"
       "LINK:\n"

@@ -22,6 +22,7 @@ enum class CliCommand {
   Diff,
   Convert,
   Scan,
+  Fields,
   Help,
   Version
 };

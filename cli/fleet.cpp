@@ -50,12 +50,12 @@ QString UnitText(const std::string& s) { return QString::fromStdString(cp936::To
 
 } // namespace
 
-// Never fails; a plan without --set lines comes back as it is.
+// Never fails; a plan without {port} comes back as it is.
 std::vector<ProfileSource> ProfileForPort(const UnitPlan& plan, const QString& port) {
   std::vector<ProfileSource> out = plan.profile;
   const std::string base = PortBaseName(port).toStdString();
   for (ProfileSource& src : out) {
-    if (!src.assignment) continue;
+    if (src.fromRecord) continue; // a unit's own texts are not the technician's pattern
     for (std::size_t at; (at = src.text.find("{port}")) != std::string::npos;)
       src.text.replace(at, 6, base);
   }
@@ -133,7 +133,7 @@ int Fleet::Prepare(QStringList& errors) {
         for (const ProfileIssue& i : issues) errors << QString::fromStdString(FormatIssue(i));
         return cli_exit::kUsage;
       }
-      plan_.profile.push_back({path.toStdString(), WriteProfile(*raw), false});
+      plan_.profile.push_back({path.toStdString(), WriteProfile(*raw), false, true});
     } else {
       QString reason;
       const auto bytes = ReadPlainFile(path, reason);
@@ -141,8 +141,9 @@ int Fleet::Prepare(QStringList& errors) {
         errors << QStringLiteral("%1: %2").arg(path, reason);
         return cli_exit::kUsage;
       }
-      usesPortName = usesPortName || bytes->contains("{port}");
-      plan_.profile.push_back({path.toStdString(), bytes->toStdString(), false});
+      std::string text = ProfileTextFromFileBytes(bytes->toStdString());
+      usesPortName = usesPortName || text.find("{port}") != std::string::npos;
+      plan_.profile.push_back({path.toStdString(), std::move(text), false});
     }
     for (const QString& set : options_.sets)
       plan_.profile.push_back({"--set", set.toStdString(), true});

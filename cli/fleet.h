@@ -57,7 +57,8 @@ struct UnitPlan {
   std::string imageName; // flash: the name the unit is told
 };
 
-// The plan's profile for one unit: {port} in the --set values replaced.
+// The plan's profile for one unit: {port} in the profile file and the --set
+// values replaced (not in a raw record's texts).
 std::vector<ProfileSource> ProfileForPort(const UnitPlan& plan, const QString& port);
 
 // The settings scan tries, in order: the run's own first, then every speed

@@ -10,6 +10,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_output.h"
+#include "cli/field_list.h"
 #include "cli/fleet.h"
 #include "cli/record_io.h"
 #include "k7v_build_info.h"
@@ -210,6 +211,8 @@ int RunCommand(const QCoreApplication& app, InterruptNotifier& stopRequests, Cli
     return Defaults(o);
   case CliCommand::Convert:
     return Convert(o);
+  case CliCommand::Fields:
+    return PrintFieldModel(o.json);
   case CliCommand::Diff:
     return Diff(o, fleet);
   case CliCommand::Info:

@@ -6,6 +6,8 @@
 
 #include <array>
 
+#include "params/field_model.h"
+
 namespace parcfg {
 
 inline constexpr const char* kFileName = "parcfg.ini"; // in the working directory
@@ -19,13 +21,13 @@ inline constexpr const char* kKeyStopBits = "stopbit";
 inline constexpr const char* kKeyParity = "paritybit";
 inline constexpr const char* kKeySwitch = "conf";
 
-// What each list position stands for.
-inline constexpr std::array kBaudRates = {115200, 57600, 38400, 19200, 9600,
-                                          4800,   2400,  1200,  600,   300};
-inline constexpr std::array kDataBits = {8, 7};
-inline constexpr int kStopBitsPositions = 2; // "2", "1"
-inline constexpr int kStopBitsOne = 1;       // the list holds "2" before "1"
-inline constexpr int kParityPositions = 3;   // none, odd, even
+// What each list position stands for: the speeds, data bits and parity a
+// unit's serial port takes (the field model's), the stop bits reversed.
+inline constexpr const auto& kBaudRates = kOfferedBaudRates;
+inline constexpr const auto& kDataBits = kOfferedDataBits;
+inline constexpr int kStopBitsPositions = int(kOfferedStopBits.size()); // "2", "1"
+inline constexpr int kStopBitsOne = 1;                            // the list holds "2" before "1"
+inline constexpr int kParityPositions = int(kParityWords.size()); // none, odd, even
 
 // Used for a missing file or key.
 inline constexpr const char* kDefaultPort = "COM1";

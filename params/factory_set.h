@@ -1,6 +1,7 @@
 #pragma once
 // The factory parameter set of a DTU, once, as a record. The window's
-// 恢复出厂默认 fills the pages step by step; a test keeps the two in step.
+// 恢复出厂默认 fills the pages from it (all but the device identifier), the
+// command line's `defaults` prints it.
 
 #include "params/app_params.h"
 

@@ -1,80 +1,21 @@
 #include "params/field_checks.h"
 
-#include <array>
 #include <climits>
 
-#include "link/link_constants.h"
+#include "params/field_model.h"
 #include "platform/code_page_936.h"
 #include "platform/ipv4.h"
 
 namespace {
 
-using F = AppField;
 using Outcome = FieldCheck::Outcome;
 
-constexpr const char* kAddressForm = "a.b.c.d";
-constexpr const char* kNoAddress = "0.0.0.0";
-constexpr const char* kBroadcast = "255.255.255.255";
-
-// A number rule refuses n < min, n > max, and n in [gapMin, gapMax]. The
-// allowed texts name what both the rule and the record field let through.
-struct NumberRule {
-  ExitRule rule;
-  std::int64_t min, max;
-  std::int64_t gapMin, gapMax; // empty when gapMin > gapMax
-  const char* allowed;
-};
-
-constexpr std::int64_t kNoMin = INT32_MIN;
-constexpr std::int64_t kNoMax = INT32_MAX;
-
-constexpr std::array kNumberRules{
-    NumberRule{ExitRule::Port, kNoMin, 65535, 1, 0, "0~65535"},
-    NumberRule{ExitRule::PacketLength, kNoMin, 1024, 0, 0, "1~1024"},
-    NumberRule{ExitRule::Delay, 100, 1000, 1, 0, "100~1000"},
-    NumberRule{ExitRule::Interval, 5, 65535, 1, 0, "5~65535"},
-    NumberRule{ExitRule::StartInterval, kNoMin, kNoMax, 1, 9, "0, 10~65535"},
-    NumberRule{ExitRule::InsertPosition, kNoMin, 24, 1, 0, "0~24"},
-    NumberRule{ExitRule::PingInterval, kNoMin, 255, 1, 0, "0~255"},
-    NumberRule{ExitRule::ManagementReconnect, kNoMin, 65535, 1, 0, "0~65535"},
-};
-
-struct GuardedField {
-  AppField field;
-  ExitRule rule;
-};
-
-constexpr std::array kGuardedFields{
-    GuardedField{F::packet_len, ExitRule::PacketLength},
-    GuardedField{F::delay, ExitRule::Delay},
-    GuardedField{F::main_dns, ExitRule::NameServer},
-    GuardedField{F::second_dns, ExitRule::SecondaryNameServer},
-    GuardedField{F::ping_ip, ExitRule::NameServer},
-    GuardedField{F::ping_interval, ExitRule::PingInterval},
-    GuardedField{F::ip1, ExitRule::Address},
-    GuardedField{F::port1, ExitRule::Port},
-    GuardedField{F::ip2, ExitRule::Address},
-    GuardedField{F::port2, ExitRule::Port},
-    GuardedField{F::ip3, ExitRule::Address},
-    GuardedField{F::port3, ExitRule::Port},
-    GuardedField{F::heart_interval, ExitRule::Port},
-    GuardedField{F::dtuinsertid_pos, ExitRule::InsertPosition},
-    GuardedField{F::idle_interval, ExitRule::Interval},
-    GuardedField{F::reconnect_interval, ExitRule::Interval},
-    GuardedField{F::switch_cmd, ExitRule::SwitchCommand},
-    GuardedField{F::auto_interval, ExitRule::StartInterval},
-    GuardedField{F::master_ip, ExitRule::Address},
-    GuardedField{F::master_port, ExitRule::Port},
-    GuardedField{F::master_reconnect_interval, ExitRule::ManagementReconnect},
-};
+constexpr std::string_view kNoAddress = "0.0.0.0";
+constexpr std::uint32_t kBroadcast = 0xFFFFFFFFu;
 
 FieldCheck Result(bool accepted, std::string allowed) {
   return {accepted ? Outcome::Accepted : Outcome::Refused, std::move(allowed)};
 }
-
-// The platform conversion takes the text; 255.255.255.255 is its failure
-// value as well, so it counts as refused here.
-bool IsAddress(std::string_view text) { return Ipv4TextAccepted(std::string(text)); }
 
 std::string BytesUpTo(std::size_t width) { return "0~" + std::to_string(width) + " bytes"; }
 
@@ -101,38 +42,38 @@ std::optional<std::int32_t> ParseInt32(std::string_view text) {
   return std::int32_t(value);
 }
 
-// nullopt for fields without an exit rule.
-std::optional<ExitRule> ExitRuleOf(AppField field) {
-  for (const GuardedField& g : kGuardedFields)
-    if (g.field == field) return g.rule;
-  return std::nullopt;
-}
-
 // NotANumber for a number rule given a text that is not a number.
-FieldCheck CheckExitRule(ExitRule rule, std::string_view text, std::string_view primaryNameServer) {
-  switch (rule) {
-  case ExitRule::Address:
-  case ExitRule::NameServer:
-    return Result(IsAddress(text), kAddressForm);
-  case ExitRule::SecondaryNameServer:
+FieldCheck CheckExitRule(AppField field, std::string_view text,
+                         std::string_view zeroWhileZeroText) {
+  if (!HasExitRule(field)) return {Outcome::Accepted, AllowedText(field)};
+  const FieldRow& row = FieldRowOf(field);
+  switch (row.kind) {
+  case FieldKind::Ipv4: {
     // A secondary server without a primary one would never be asked.
-    if (primaryNameServer == kNoAddress) return Result(text == kNoAddress, kNoAddress);
-    return Result(IsAddress(text), kAddressForm);
-  case ExitRule::SwitchCommand: {
-    const std::string allowed = std::to_string(k7v::kSwitchCommandLength) + " bytes";
-    return Result(cp936::ByteLength(text) == k7v::kSwitchCommandLength, allowed);
+    if (row.zeroWhileZero != AppField::Count && zeroWhileZeroText == kNoAddress)
+      return Result(text == kNoAddress, std::string(kNoAddress));
+    // The old conversion's failure value stands for no address at all.
+    const auto address = ParseIpv4(text);
+    return Result(address && *address != kBroadcast, AllowedText(field));
   }
+  case FieldKind::Text:
+    // Counted in device bytes: a Chinese character takes two.
+    return Result(cp936::ByteLength(text) == row.maxBytes, AllowedText(field));
   default:
     break;
   }
-  for (const NumberRule& r : kNumberRules) {
-    if (r.rule != rule) continue;
-    const auto n = ParseInt32(text);
-    if (!n) return {Outcome::NotANumber, r.allowed};
-    const bool refused = *n < r.min || *n > r.max || (*n >= r.gapMin && *n <= r.gapMax);
-    return Result(!refused, r.allowed);
-  }
-  return {Outcome::Refused, {}};
+  const auto n = ParseInt32(text);
+  if (!n) return {Outcome::NotANumber, AllowedText(field)};
+  const NumberRange& r = row.range;
+  const bool refused = (r.exitChecksMin && *n < r.min) || (r.exitChecksMax && *n > r.max) ||
+                       (*n >= r.gapMin && *n <= r.gapMax);
+  return Result(!refused, AllowedText(field));
+}
+
+FieldCheck CheckGivenText(AppField field, std::string_view text) {
+  const FieldRow& row = FieldRowOf(field);
+  if (row.kind != FieldKind::Text || row.exactBytes) return {Outcome::Accepted, {}};
+  return Result(cp936::ByteLength(text) <= row.maxBytes, AllowedText(field));
 }
 
 // 0 for Text, Bytes and values outside the table.
@@ -150,7 +91,7 @@ FieldCheck CheckStorable(AppField field, std::string_view text) {
   if (info.size == 0) return {Outcome::Refused, {}};
   switch (info.encoding) {
   case FieldEncoding::Ipv4:
-    return Result(IsAddress(text) || text == kBroadcast, kAddressForm);
+    return Result(ParseIpv4(text).has_value(), std::string(kIpv4Form));
   case FieldEncoding::Text: {
     const cp936::Encoded e = cp936::FromUtf8(text, info.size);
     return Result(e.clean && !e.cut, BytesUpTo(info.size));

@@ -14,9 +14,11 @@
 //    refused); values the unit sent may still break it.
 //
 // Every result carries `allowed`, a short language-neutral description of
-// what the field takes ("0~65535", "a.b.c.d", "6 bytes", "0~64 bytes"), so
-// the window can print `端口1: 70000 (0~65535)` and the command line
-// `port1: 70000: allowed 0~65535` from the same result.
+// what the field takes ("0~65535", "192.168.1.10, four numbers 0–255",
+// "6 bytes (GBK)", "0~64 bytes"), so the window can print
+// `端口1: 70000 (0~65535)` and the command line `port1: 70000: allowed
+// 0~65535` from the same result. What a field takes is the field model's
+// (field_model.h).
 
 #include <cstdint>
 #include <optional>
@@ -37,41 +39,31 @@ struct FieldCheck {
   bool accepted() const { return outcome == Outcome::Accepted; }
 };
 
-// The exit rules of the pages, one per rule (several fields share some).
-enum class ExitRule : std::uint8_t {
-  Port,                // data-centre and management ports, heartbeat interval: at most 65535
-  Address,             // data-centre and management addresses: an IPv4 address
-  NameServer,          // primary name server and ping target: an IPv4 address
-  SecondaryNameServer, // an IPv4 address; only 0.0.0.0 while the primary is 0.0.0.0
-  PacketLength,        // 1 to 1024 (negative numbers pass)
-  Delay,               // 100 to 1000
-  Interval,            // idle and reconnect intervals: 5 to 65535
-  SwitchCommand,       // exactly 6 bytes in GBK
-  StartInterval,       // management start interval: anything but 1 to 9
-  InsertPosition,      // at most 24
-  PingInterval,        // at most 255
-  ManagementReconnect, // at most 65535
-};
-
 // The window's whole-number conversion; nullopt for an empty text, anything
 // but an optional sign and digits, and numbers outside signed 32 bits.
 std::optional<std::int32_t> ParseInt32(std::string_view text);
 
-// The exit rule that guards the field on the pages; nullopt for fields the
-// pages do not check when they are left (texts, lists, check boxes).
-std::optional<ExitRule> ExitRuleOf(AppField field);
+// Runs the field's exit rule (field_model.h: HasExitRule) on its text: the
+// range of a number, an address (255.255.255.255 refused), the exact byte
+// count of a text. zeroWhileZeroText is the text of the field the row names
+// in zeroWhileZero (the primary name server, for the secondary one). A number
+// rule given a text that is not a number returns NotANumber (the window shows
+// its conversion box for it, the command line an error). A field without an
+// exit rule is accepted.
+FieldCheck CheckExitRule(AppField field, std::string_view text,
+                         std::string_view zeroWhileZeroText = {});
 
-// Runs an exit rule on a field's text. primaryNameServer is the text of the
-// primary name server field, read by SecondaryNameServer only. A number rule
-// given a text that is not a number returns NotANumber (the window shows its
-// conversion box for it, the command line an error).
-FieldCheck CheckExitRule(ExitRule rule, std::string_view text,
-                         std::string_view primaryNameServer = {});
+// A text as a technician or a profile gives it, held to the field model's
+// byte limit: one byte short of the record field, so that the unit finds
+// the zero byte at its end (the switch command's exact length is its exit
+// rule's). Accepted for a field that is no such text.
+FieldCheck CheckGivenText(AppField field, std::string_view text);
 
 // Whether the record field can hold the text as shown, as the pages would
 // store it: numbers (U8, U16, U32, List, Flag) from 0 to the width's maximum;
-// Ipv4 any text the platform's conversion takes, and 255.255.255.255; Text
-// clean GBK of at most the field's width in bytes. Bytes fields (heartbeat
+// Ipv4 an address of four parts (platform/ipv4.h), 255.255.255.255 included;
+// Text clean GBK of at most the field's width in bytes (a text the unit sent
+// may fill it; a technician's is held one byte shorter by the field's rules). Bytes fields (heartbeat
 // packets) are always accepted: their length lives in a field of its own.
 // A field outside the table is refused with an empty `allowed`.
 FieldCheck CheckStorable(AppField field, std::string_view text);

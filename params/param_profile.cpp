@@ -2,146 +2,35 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <optional>
 
 #include "params/field_checks.h"
+#include "params/field_model.h"
 #include "platform/code_page_936.h"
 #include "platform/ipv4.h"
+#include "platform/profile_ini.h"
 
 namespace {
 
 using F = AppField;
+using Kind = FieldKind;
 
-// How a field's value is spelt in a profile.
-enum class Kind : std::uint8_t {
-  Number,  // decimal
-  Address, // dotted IPv4
-  Text,    // UTF-8 text, GBK in the record; hex:… when not clean
-  Packet,  // heartbeat bytes as hex pairs
-  List,    // an English word per list position
-  Flag,    // on / off
-};
+// Issues carry at most this many characters of a value or line, and a run
+// reports at most this many issues: a file of nonsense gives a few readable
+// lines, not a copy of itself.
+constexpr std::size_t kShownCharacters = 200;
+constexpr std::size_t kMaxIssues = 50;
 
-constexpr const char* kOnOff[] = {"off", "on"};
-constexpr const char* kParity[] = {"none", "odd", "even"};
-constexpr const char* kSerialMode[] = {"transparent", "command"};
-constexpr const char* kDebug[] = {"off", "status", "debug", "at"};
-constexpr const char* kTransport[] = {"tcp", "udp"};
-constexpr const char* kProtocol[] = {"transparent", "ktsp", "hd-ddp", "modbus-tcp-client",
-                                     "modbus-tcp-server"};
-constexpr const char* kRunMode[] = {"online", "wakeup", "sms"};
-constexpr const char* kRunType[] = {"online", "timed"};
-
-// Where a technician finds the field in the window, and the words of a list.
-struct ProfileField {
-  F id;
-  const char* where;                  // page / label as the window shows them
-  std::span<const char* const> words; // lists: one word per position
-};
-
-constexpr std::span<const char* const> kNoWords{};
-
-// Record order, one row per field of kAppFields; AddsUp below checks that.
-constexpr ProfileField kProfileFields[] = {
-    {F::baudrate, "串口设置 / 波特率", kNoWords},
-    {F::databit, "串口设置 / 数据位", kNoWords},
-    {F::stopbit, "串口设置 / 停止位", kNoWords},
-    {F::paritybit, "串口设置 / 校验位", kParity},
-    {F::com_ptcl, "串口设置 / 通讯协议", kSerialMode},
-    {F::packet_len, "串口设置 / 最大包长", kNoWords},
-    {F::delay, "串口设置 / 数据包间隔", kNoWords},
-    {F::debug, "工作模式 / 调试信息", kDebug},
-    {F::apn, "拨号设置 / 接入点", kNoWords},
-    {F::ppp_username, "拨号设置 / 用户名", kNoWords},
-    {F::ppp_pw, "拨号设置 / 密码", kNoWords},
-    {F::main_dns, "拨号设置 / 主DNS", kNoWords},
-    {F::second_dns, "拨号设置 / 备DNS", kNoWords},
-    {F::ping_ip, "拨号设置 / PING设置 / 地址", kNoWords},
-    {F::ping_host, "拨号设置 / PING设置 / 域名", kNoWords},
-    {F::ping_interval, "拨号设置 / PING设置 / 间隔", kNoWords},
-    {F::ip1, "数据中心 / IP1", kNoWords},
-    {F::hostname1, "数据中心 / 域名1", kNoWords},
-    {F::port1, "数据中心 / 端口1", kNoWords},
-    {F::connection_type1, "数据中心 / 连接类型1", kTransport},
-    {F::ip2, "数据中心 / IP2", kNoWords},
-    {F::hostname2, "数据中心 / 域名2", kNoWords},
-    {F::port2, "数据中心 / 端口2", kNoWords},
-    {F::connection_type2, "数据中心 / 连接类型2", kTransport},
-    {F::ip3, "数据中心 / IP3", kNoWords},
-    {F::hostname3, "数据中心 / 域名3", kNoWords},
-    {F::port3, "数据中心 / 端口3", kNoWords},
-    {F::connection_type3, "数据中心 / 连接类型3", kTransport},
-    {F::heart_interval, "通讯协议 / 心跳间隔", kNoWords},
-    {F::dtu_id, "通讯协议 / 设备 ID", kNoWords},
-    {F::select_ptcl, "通讯协议 / 选择协议", kProtocol},
-    {F::dtuinsertid, "通讯协议 / 插入ID", kNoWords},
-    {F::dtuinsertid_pos, "通讯协议 / ID插入位置", kNoWords},
-    {F::custom_heart_packet_en, "通讯协议 / 启用自定义心跳包", kNoWords},
-    {F::custom_heart_packet_len, "通讯协议 / 自定义心跳包的字节数", kNoWords},
-    {F::custom_heart_packet, "通讯协议 / 自定义心跳包", kNoWords},
-    {F::custom_heart_packet_ack_en, "通讯协议 / 启用自定义心跳应答包", kNoWords},
-    {F::custom_heart_packet_ack_len, "通讯协议 / 自定义心跳应答包的字节数", kNoWords},
-    {F::custom_heart_packet_ack, "通讯协议 / 自定义心跳应答包", kNoWords},
-    {F::run_mode, "工作模式 / 运行方式", kRunMode},
-    {F::idle_interval, "工作模式 / 空闲间隔", kNoWords},
-    {F::reconnect_interval, "工作模式 / 重连接间隔", kNoWords},
-    {F::drop_wakeup_data, "工作模式 / 丢弃唤醒数据包", kNoWords},
-    {F::phone_number, "工作模式 / 短信号码", kNoWords},
-    {F::recv_sms_en, "工作模式 / 允许转发接收到的短信", kNoWords},
-    {F::switch_cmd, "工作模式 / 切换命令", kNoWords},
-    {F::auto_interval, "远程管理 / 启动间隔", kNoWords},
-    {F::master_ip, "远程管理 / IP", kNoWords},
-    {F::master_host, "远程管理 / 域名", kNoWords},
-    {F::master_port, "远程管理 / 端口", kNoWords},
-    {F::pin_code, "拨号设置 / SIM PIN", kNoWords},
-    {F::run_type, "远程管理 / 上线方式", kRunType},
-    {F::master_reconnect_interval, "远程管理 / 重连间隔", kNoWords},
-};
-
-// One row per field, in enum order; lists, and only they, have words. The
-// record's table (kAppFields) holds the rest.
-constexpr bool AddsUp() {
-  if (std::size(kProfileFields) != std::size_t(F::Count)) return false;
-  for (std::size_t i = 0; i < std::size(kProfileFields); ++i) {
-    const ProfileField& p = kProfileFields[i];
-    if (std::size_t(p.id) != i) return false;
-  }
-  return true;
-}
-static_assert(AddsUp(), "one profile row per record field, in record order");
-
-// The spelling follows from the record's encoding.
-Kind KindOf(F f) {
-  switch (FieldInfo(f).encoding) {
-  case FieldEncoding::Ipv4:
-    return Kind::Address;
-  case FieldEncoding::Text:
-    return Kind::Text;
-  case FieldEncoding::Bytes:
-    return Kind::Packet;
-  case FieldEncoding::List:
-    return Kind::List;
-  case FieldEncoding::Flag:
-    return Kind::Flag;
-  case FieldEncoding::U8:
-  case FieldEncoding::U16:
-  case FieldEncoding::U32:
-    break;
-  }
-  return Kind::Number;
-}
-
-// Empty for fields that are neither lists nor flags.
-std::span<const char* const> WordsOf(F f) {
-  return KindOf(f) == Kind::Flag ? std::span<const char* const>(kOnOff)
-                                 : kProfileFields[std::size_t(f)].words;
-}
+std::span<const FieldWord> WordsOf(F f) { return FieldRowOf(f).words; }
 
 // The field that says how many bytes of a heartbeat packet are valid.
-F LengthOf(F packet) {
-  return packet == F::custom_heart_packet ? F::custom_heart_packet_len
-                                          : F::custom_heart_packet_ack_len;
+F LengthOf(F packet) { return ByteCountFieldOf(packet); }
+
+// The packet whose byte count the field holds; F::Count for any other field.
+F PacketCountedBy(F count) {
+  for (const StoreRule& rule : kStoreRules)
+    if (rule.effect == StoreEffect::ByteCountOf && rule.field == count) return rule.source;
+  return F::Count;
 }
 
 // ---------------------------------------------------------------- text helpers
@@ -170,16 +59,24 @@ std::string_view Unquote(std::string_view v) {
   return v;
 }
 
-// Decimal digits only, within 32 bits; nullopt for anything else.
-std::optional<std::uint32_t> ParseDecimal(std::string_view s) {
-  if (s.empty() || s.size() > 10) return std::nullopt;
+enum class DecimalError : std::uint8_t {
+  NotANumber, // anything but digits
+  TooLarge,   // digits beyond 32 bits
+};
+struct Decimal {
+  std::uint32_t value = 0;
+  std::optional<DecimalError> error;
+};
+// Decimal digits only, within 32 bits; the error says which rule failed.
+Decimal ParseDecimal(std::string_view s) {
+  if (s.empty()) return {0, DecimalError::NotANumber};
   std::uint64_t v = 0;
   for (char c : s) {
-    if (c < '0' || c > '9') return std::nullopt;
-    v = v * 10 + std::uint64_t(c - '0');
+    if (c < '0' || c > '9') return {0, DecimalError::NotANumber};
+    if (v <= 0xFFFFFFFFull) v = v * 10 + std::uint64_t(c - '0');
   }
-  if (v > 0xFFFFFFFFull) return std::nullopt;
-  return std::uint32_t(v);
+  if (v > 0xFFFFFFFFull) return {0, DecimalError::TooLarge};
+  return {std::uint32_t(v), std::nullopt};
 }
 
 // -1 for a character that is no hex digit.
@@ -229,12 +126,9 @@ std::span<const std::uint8_t> WithoutPadding(std::span<const std::uint8_t> field
 }
 
 // "0~max" of the field's width; never fails.
-std::string RecordRange(F f) {
-  const std::uint64_t max = (std::uint64_t(1) << (8 * FieldInfo(f).size)) - 1;
-  return "0~" + std::to_string(max);
-}
+std::string RecordRange(F f) { return "0~" + std::to_string(FieldMaximum(f)); }
 
-// ---------------------------------------------------------------- the window's rules
+// ---------------------------------------------------------------- device texts
 
 // GBK bytes as UTF-8 text; nullopt when they are not clean GBK.
 std::optional<std::string> DeviceTextToUtf8(const std::string& gbk) {
@@ -250,37 +144,30 @@ std::optional<std::string> DeviceTextFromUtf8Checked(std::string_view utf8) {
   return std::move(e.bytes);
 }
 
-// The values the pages' lists of numbers offer (the same on every unit).
-constexpr std::uint32_t kBaudRates[] = {115200, 57600, 38400, 19200, 9600,
-                                        4800,   2400,  1200,  600,   300};
-constexpr std::uint32_t kDataBits[] = {8, 7};
-constexpr std::uint32_t kStopBits[] = {1, 2};
-
-// Empty for fields the pages do not pick from a list of numbers.
-std::span<const std::uint32_t> OfferedNumbers(F f) {
-  switch (f) {
-  case F::baudrate:
-    return kBaudRates;
-  case F::databit:
-    return kDataBits;
-  case F::stopbit:
-    return kStopBits;
-  default:
-    return {};
+// Up to kShownCharacters characters of text, on one line and readable:
+// control characters and bytes that are not UTF-8 become \xNN, and a longer
+// text ends in "…". Never fails.
+std::string Shown(std::string_view text) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < text.size(); ++characters) {
+    if (characters == kShownCharacters) return out + "…";
+    const auto c = std::uint8_t(text[i]);
+    std::size_t length = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+    if (c >= 0x80 && (i + length > text.size() || !IsValidUtf8(text.substr(i, length))))
+      length = 0; // not a character of its own
+    if (length == 0 || c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out += kDigits[c >> 4];
+      out += kDigits[c & 0x0F];
+      ++i;
+      continue;
+    }
+    out.append(text.substr(i, length));
+    i += length;
   }
-}
-
-// What the window lets a technician enter for a number or text field;
-// nullopt when only the record's width limits it.
-std::optional<std::string> RuleAllowed(F f) {
-  if (const auto offered = OfferedNumbers(f); !offered.empty()) {
-    std::string out;
-    for (std::uint32_t v : offered) out += (out.empty() ? "" : " | ") + std::to_string(v);
-    return out;
-  }
-  if (const auto rule = ExitRuleOf(f)) return CheckExitRule(*rule, {}).allowed;
-  if (FieldInfo(f).encoding == FieldEncoding::Text) return CheckStorable(f, {}).allowed + " (GBK)";
-  return std::nullopt;
+  return out;
 }
 
 // ---------------------------------------------------------------- writing
@@ -310,21 +197,21 @@ struct WrittenValue {
 
 // Never fails: any bytes have a spelling.
 WrittenValue ValueOf(const TAppParams& record, F f) {
-  const Kind kind = KindOf(f);
+  const Kind kind = FieldRowOf(f).kind;
   const auto words = WordsOf(f);
   switch (kind) {
   case Kind::Number:
     return {std::to_string(record.Get(f))};
-  case Kind::Address:
+  case Kind::Ipv4:
     return {Ipv4ToText(record.Get(f))};
   case Kind::List:
-  case Kind::Flag: {
+  case Kind::Check: {
     const std::uint32_t v = record.Get(f);
-    if (v < words.size()) return {words[v]};
+    if (v < words.size()) return {std::string(words[v].word)};
     return {std::to_string(v), kind == Kind::List ? "outside the list, written as a number"
                                                   : "neither on nor off, written as a number"};
   }
-  case Kind::Packet: {
+  case Kind::HexPacket: {
     // As many bytes as its length field says, and any non-zero bytes beyond:
     // a packet may end in zero bytes of its own.
     const auto field = record.FieldBytes(f);
@@ -349,64 +236,38 @@ std::string Quoted(const std::string& v) {
   return needs ? '"' + v + '"' : v;
 }
 
-// Never fails.
-std::string AllowedText(F f) {
-  const Kind kind = KindOf(f);
-  const auto words = WordsOf(f);
-  switch (kind) {
-  case Kind::List:
-  case Kind::Flag: {
-    std::string out;
-    for (const char* w : words) out += (out.empty() ? "" : " | ") + std::string(w);
-    return out;
+// The comment above a field: where the window shows it, what it takes, when
+// it is shown and what the window stores into it.
+std::string FieldComment(F f) {
+  std::string out = WhereText(f) + " · " + AllowedText(f);
+  if (const std::string shown = ShownText(f); !shown.empty()) out += " · " + shown;
+  if (const std::string stored = StoredText(f); !stored.empty()) out += " · stored as " + stored;
+  return out;
+}
+
+// The whole profile; refused[i], when not empty, is why the window's rules
+// would refuse field i's value.
+std::string WriteProfileText(const TAppParams& record, std::span<const std::string> refused) {
+  std::string out =
+      "; K7v DTU parameter profile (UTF-8). Lines are `name = value`; lines starting with ';' are\n"
+      "; comments. A profile may name only some fields: the others keep the unit's values.\n"
+      "[params]\n";
+  for (const AppFieldInfo& info : kAppFields) {
+    const WrittenValue v = ValueOf(record, info.id);
+    out += "\n; " + FieldComment(info.id) + '\n';
+    if (v.note) out += std::string("; ") + v.note + '\n';
+    if (std::size_t(info.id) < refused.size() && !refused[std::size_t(info.id)].empty())
+      out += "; the window's rules refuse this value (" + refused[std::size_t(info.id)] +
+             "): writing it back needs --force\n";
+    out += info.name;
+    out += " = ";
+    out += Quoted(v.text);
+    out += '\n';
   }
-  case Kind::Address:
-    return "IPv4 address";
-  case Kind::Packet:
-    return "hex bytes, at most " + std::to_string(FieldInfo(f).size);
-  case Kind::Text:
-  case Kind::Number:
-    break;
-  }
-  if (auto rule = RuleAllowed(f)) return *rule;
-  if (kind == Kind::Text)
-    return "text, at most " + std::to_string(FieldInfo(f).size) + " GBK bytes";
-  return RecordRange(f);
+  return out;
 }
 
 // ---------------------------------------------------------------- reading
-
-// Well-formed UTF-8 (shortest forms, no surrogates, at most U+10FFFF).
-bool IsUtf8(std::string_view s) {
-  for (std::size_t i = 0; i < s.size();) {
-    const auto c = std::uint8_t(s[i]);
-    std::size_t more = 0;
-    std::uint32_t cp = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      more = 1, cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      more = 2, cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      more = 3, cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + more >= s.size()) return false;
-    for (std::size_t k = 1; k <= more; ++k) {
-      const auto b = std::uint8_t(s[i + k]);
-      if ((b & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (b & 0x3F);
-    }
-    if ((more == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-        (more == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
-      return false;
-    i += more + 1;
-  }
-  return true;
-}
 
 class Applier {
 public:
@@ -428,14 +289,15 @@ public:
       std::string_view line = rest.substr(0, nl);
       rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
       if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-      const int shownLine = src.assignment ? 0 : lineNo;
+      const int shownLine = src.assignment || src.fromRecord ? 0 : lineNo;
       line = Trim(line);
       if (line.empty() || line.front() == ';') {
         if (rest.empty()) break;
         continue;
       }
-      if (!IsUtf8(line)) {
-        Error(src, shownLine, "", "", "the line is not UTF-8 text");
+      if (!IsValidUtf8(line)) {
+        Error(src, shownLine, "", std::string(line),
+              "not UTF-8 text, and the file is not GBK or UTF-16 throughout");
       } else if (!src.assignment && line.front() == '[') {
         const std::string_view section = Trim(line.substr(1, line.find(']') - 1));
         inParams = line.back() == ']' && SameWord(section, "params");
@@ -456,7 +318,7 @@ public:
           Error(src, shownLine, std::string(name), std::string(value), "unknown name");
         } else if (firstLine[std::size_t(f)] != 0) {
           Error(src, shownLine, std::string(name), std::string(value),
-                "duplicate: already set on line " + std::to_string(firstLine[std::size_t(f)]));
+                "duplicate: already set " + Place(src, firstLine[std::size_t(f)]));
         } else {
           firstLine[std::size_t(f)] = lineNo;
           Set(src, shownLine, f, std::string(name), value);
@@ -469,13 +331,21 @@ public:
   ProfileResult Finish() {
     // A packet given without its length gets the length of what it gives,
     // as the window counts the bytes of its hex text.
-    for (F packet : {F::custom_heart_packet, F::custom_heart_packet_ack}) {
-      const std::size_t p = std::size_t(packet), len = std::size_t(LengthOf(packet));
+    for (const FieldRow& row : kFieldRows) {
+      if (row.kind != Kind::HexPacket) continue;
+      const std::size_t p = std::size_t(row.field), len = std::size_t(LengthOf(row.field));
       if (result_.named[p] && !failed_[p] && !result_.named[len])
-        result_.record.Set(LengthOf(packet), std::uint32_t(givenBytes_[p]));
+        result_.record.Set(LengthOf(row.field), std::uint32_t(givenBytes_[p]));
     }
-    // Rules run once everything is in place: some look at other fields.
     if (checks_ != ProfileChecks::RecordOnly) {
+      // What the window stores from a named selector follows it into the
+      // fields the profile leaves alone (KTSP makes the transports UDP).
+      for (const StoreRule& rule : kStoreRules)
+        if (!rule.when.always() && result_.named[std::size_t(rule.when.field)] &&
+            !result_.named[std::size_t(rule.field)] && rule.when.Holds(result_.record))
+          ApplyStoreRule(rule, result_.record);
+      // Rules run once everything is in place: some look at other fields.
+      finishing_ = true;
       for (std::size_t i = 0; i < std::size_t(F::Count); ++i) {
         if (!result_.named[i] || failed_[i]) continue;
         if (auto problem = RuleProblem(F(i))) {
@@ -493,53 +363,103 @@ public:
     });
     std::vector<ProfileIssue> sorted;
     for (std::size_t k : order) sorted.push_back(std::move(result_.errors[k]));
+    std::size_t more = dropped_;
+    if (sorted.size() > kMaxIssues) {
+      more += sorted.size() - kMaxIssues;
+      sorted.resize(kMaxIssues);
+    }
+    if (more > 0) sorted.push_back({{}, 0, {}, {}, "… and " + std::to_string(more) + " more"});
     result_.errors = std::move(sorted);
     return std::move(result_);
   }
 
 private:
-  // Why the window would not let this value through; nullopt when it would.
-  std::optional<std::string> RuleProblem(F f) const {
-    const TAppParams& r = result_.record;
-    if (const auto offered = OfferedNumbers(f); !offered.empty()) {
-      if (std::find(offered.begin(), offered.end(), r.Get(f)) != offered.end()) return std::nullopt;
-      return "allowed " + *RuleAllowed(f);
-    }
-    if (f == F::custom_heart_packet_len || f == F::custom_heart_packet_ack_len) {
-      const F packet =
-          f == F::custom_heart_packet_len ? F::custom_heart_packet : F::custom_heart_packet_ack;
-      const std::size_t max = FieldInfo(packet).size;
-      if (r.Get(f) > max) return "allowed 0~" + std::to_string(max);
-      if (result_.named[std::size_t(packet)] && r.Get(f) != givenBytes_[std::size_t(packet)])
-        return "the packet on line " + std::to_string(where_[std::size_t(packet)].line) + " has " +
-               std::to_string(givenBytes_[std::size_t(packet)]) + " bytes";
-      return std::nullopt;
-    }
-    if (rawText_[std::size_t(f)])
-      return std::nullopt; // hex: is the raw escape, held to the width only
-    const auto rule = ExitRuleOf(f);
-    if (!rule) return std::nullopt;
-    if (*rule == ExitRule::SecondaryNameServer && checks_ == ProfileChecks::FieldRulesNamedOnly &&
-        !result_.named[std::size_t(F::main_dns)])
-      return std::nullopt;
-    const FieldCheck c =
-        CheckExitRule(*rule, ProfileValueText(r, f), ProfileValueText(r, F::main_dns));
-    if (c.accepted()) return std::nullopt;
-    if (*rule == ExitRule::SecondaryNameServer && ProfileValueText(r, F::main_dns) == "0.0.0.0")
-      return "allowed " + c.allowed + " while main_dns is 0.0.0.0";
-    return "allowed " + c.allowed;
-  }
-
   struct Where {
     const ProfileSource* src = nullptr;
     int line = 0;
     std::string name, value;
   };
 
+  // "on line 4", "with --set", or nothing for a text written from a record.
+  static std::string Place(const ProfileSource& src, int line) {
+    if (src.fromRecord) return {};
+    if (src.assignment) return "with " + src.name;
+    return "on line " + std::to_string(line);
+  }
+
+  // Why the window would not let this value through; nullopt when it would.
+  std::optional<std::string> RuleProblem(F f) const {
+    const TAppParams& r = result_.record;
+    const FieldRow& row = FieldRowOf(f);
+    if (!row.values.empty()) {
+      if (std::find(row.values.begin(), row.values.end(), r.Get(f)) != row.values.end())
+        return std::nullopt;
+      return "allowed " + AllowedText(f);
+    }
+    if (const F packet = PacketCountedBy(f); packet != F::Count) {
+      const std::size_t p = std::size_t(packet);
+      if (r.Get(f) > FieldRowOf(packet).maxBytes) return "allowed " + AllowedText(f);
+      if (result_.named[p] && r.Get(f) != givenBytes_[p]) {
+        const std::string place = Place(*where_[p].src, where_[p].line);
+        return "the packet" + (place.empty() ? "" : " given " + place) + " has " +
+               std::to_string(givenBytes_[p]) + " bytes";
+      }
+      return std::nullopt;
+    }
+    if (rawText_[std::size_t(f)])
+      return std::nullopt; // hex: is the raw escape, held to the width only
+    // The unit reads a text up to its zero byte: a technician's text leaves
+    // room for it (the limit CheckGivenText holds a page's text to).
+    if (row.kind == Kind::Text && !row.exactBytes) {
+      const std::size_t bytes = WithoutPadding(r.FieldBytes(f)).size();
+      if (bytes > row.maxBytes)
+        return "too long: " + std::to_string(bytes) + " GBK bytes, allowed " + AllowedText(f);
+    }
+    for (const StoreRule* rule : StoreRulesChanging(f, r))
+      if (SelectorKnown(*rule)) return "the window stores " + StoredText(f);
+    // A field the window hides or disables in this mode is not checked by
+    // its rule: the unit ignores it there and the technician cannot reach it.
+    if (!HasExitRule(f) || !Reachable(f)) return std::nullopt;
+    const F other = row.zeroWhileZero;
+    if (other != F::Count && checks_ == ProfileChecks::FieldRulesNamedOnly &&
+        !result_.named[std::size_t(other)])
+      return std::nullopt;
+    const std::string otherText = other == F::Count ? std::string() : ProfileValueText(r, other);
+    const FieldCheck c = CheckExitRule(f, ProfileValueText(r, f), otherText);
+    if (c.accepted()) return std::nullopt;
+    if (other != F::Count && otherText == "0.0.0.0")
+      return "allowed " + c.allowed + " while " + FieldInfo(other).name + " is 0.0.0.0";
+    return "allowed " + c.allowed;
+  }
+
+  // A store rule binds a field the profile names only when the profile
+  // names its selector too: a unit's own selector leaves the field as given.
+  bool SelectorKnown(const StoreRule& rule) const {
+    return result_.named[std::size_t(rule.when.field)];
+  }
+
+  // Shown and enabled by the selectors; one the profile does not name counts
+  // as reaching the field until the unit's record is known.
+  bool Reachable(F f) const {
+    const FieldRow& row = FieldRowOf(f);
+    for (const FieldCondition& c : {GroupOf(row).shownWhen, row.shownWhen, row.enabledWhen}) {
+      if (c.always()) continue;
+      const bool known =
+          checks_ != ProfileChecks::FieldRulesNamedOnly || result_.named[std::size_t(c.field)];
+      if (known && !c.Holds(result_.record)) return false;
+    }
+    return true;
+  }
+
   void Error(const ProfileSource& src, int line, std::string name, std::string value,
              std::string reason) {
-    result_.errors.push_back(
-        {src.name, line, std::move(name), std::move(value), std::move(reason)});
+    // Issues of the reading come in order: past the limit, a later one could
+    // never be among the first shown, so only their number is kept.
+    if (!finishing_ && ++readingErrors_ > kMaxIssues) {
+      ++dropped_;
+      return;
+    }
+    result_.errors.push_back({src.name, line, Shown(name), Shown(value), std::move(reason)});
     sourceOf_.push_back(&src - sources_.data());
   }
 
@@ -557,39 +477,42 @@ private:
 
   // Stores value into the field; the reason when it cannot.
   std::optional<std::string> Store(F f, std::string_view value) {
-    const Kind kind = KindOf(f);
+    const Kind kind = FieldRowOf(f).kind;
     const auto words = WordsOf(f);
     const AppFieldInfo& info = FieldInfo(f);
     const bool rules = checks_ != ProfileChecks::RecordOnly;
     switch (kind) {
     case Kind::Number: {
-      const auto v = ParseDecimal(value);
-      if (!v) return "not a whole number: allowed " + AllowedText(f);
-      if (info.size < 4 && *v >> (8 * info.size))
+      const Decimal v = ParseDecimal(value);
+      if (v.error == DecimalError::NotANumber)
+        return "not a whole number: allowed " + AllowedText(f);
+      if (v.error || (info.size < 4 && v.value >> (8 * info.size)))
         return "too large for the record: allowed " + RecordRange(f);
-      result_.record.Set(f, *v);
+      result_.record.Set(f, v.value);
       return std::nullopt;
     }
     case Kind::List:
-    case Kind::Flag: {
+    case Kind::Check: {
       for (std::size_t k = 0; k < words.size(); ++k)
-        if (SameWord(value, words[k])) {
+        if (SameWord(value, words[k].word)) {
           result_.record.Set(f, std::uint32_t(k));
           return std::nullopt;
         }
-      const auto v = ParseDecimal(value);
-      if (!v || (rules && *v >= words.size())) return "allowed " + AllowedText(f);
-      if (*v > 0xFF) return "too large for the record: allowed " + AllowedText(f) + " or 0~255";
-      result_.record.Set(f, *v);
+      const Decimal v = ParseDecimal(value);
+      if (v.error == DecimalError::NotANumber || (!v.error && rules && v.value >= words.size()))
+        return "allowed " + AllowedText(f);
+      if (v.error || v.value > 0xFF)
+        return "too large for the record: allowed " + AllowedText(f) + " or 0~255";
+      result_.record.Set(f, v.value);
       return std::nullopt;
     }
-    case Kind::Address: {
+    case Kind::Ipv4: {
       const FieldCheck c = CheckStorable(f, value);
       if (!c.accepted()) return "not an IPv4 address: allowed " + c.allowed;
-      result_.record.Set(f, Ipv4FromText(std::string(value)));
+      result_.record.Set(f, Ipv4FromText(value));
       return std::nullopt;
     }
-    case Kind::Packet: {
+    case Kind::HexPacket: {
       const auto bytes = ParseHexBytes(value);
       if (!bytes) return "not hex bytes (pairs of 0-9 A-F, blanks between)";
       if (bytes->size() > info.size)
@@ -607,16 +530,16 @@ private:
         if (!parsed) return "not hex bytes after hex:";
         bytes = *parsed;
         rawText_.set(std::size_t(f));
-      } else if (CheckStorable(f, value).accepted()) {
-        bytes = *DeviceTextFromUtf8Checked(value);
       } else {
         const auto converted = DeviceTextFromUtf8Checked(value);
         if (!converted) return "has characters GBK cannot hold";
         bytes = *converted;
       }
-      if (bytes.size() > info.size)
+      if (bytes.size() > info.size) {
+        const bool typed = rules && !rawText_[std::size_t(f)];
         return "too long: " + std::to_string(bytes.size()) + " GBK bytes, allowed " +
-               CheckStorable(f, {}).allowed;
+               (typed ? AllowedText(f) : CheckStorable(f, {}).allowed);
+      }
       result_.record.SetText(f, bytes);
       return std::nullopt;
     }
@@ -628,6 +551,9 @@ private:
   ProfileChecks checks_;
   ProfileResult result_;
   std::vector<std::ptrdiff_t> sourceOf_; // per error: index of its source
+  std::size_t readingErrors_ = 0;        // issues found while reading the lines
+  std::size_t dropped_ = 0;              // of those, the ones past the limit
+  bool finishing_ = false;               // the field rules run, after the reading
   NamedFields failed_;
   NamedFields rawText_;                                         // texts given as hex:
   std::array<std::size_t, std::size_t(F::Count)> givenBytes_{}; // packets: bytes given
@@ -638,6 +564,7 @@ private:
 
 // Never fails.
 std::string FormatIssue(const ProfileIssue& issue) {
+  if (issue.source.empty() && issue.name.empty() && issue.value.empty()) return issue.reason;
   std::string out = issue.source;
   if (issue.line > 0) out += ':' + std::to_string(issue.line);
   if (!issue.name.empty()) out += ": " + issue.name;
@@ -660,6 +587,19 @@ ProfileResult ApplyProfiles(const TAppParams& base, std::span<const ProfileSourc
   return applier.Finish();
 }
 
+// Never fails.
+std::string ProfileTextFromFileBytes(std::string bytes) {
+  const bool utf16 = bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
+                                           (bytes[0] == '\xFE' && bytes[1] == '\xFF'));
+  if (utf16) return ProfileIni::FromFileBytes(std::move(bytes)).content();
+  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
+  if (IsValidUtf8(bytes)) return bytes;
+  // Not UTF-8 anywhere it matters: a Chinese Windows editor's ANSI file, as
+  // a whole, or else nothing this reader guesses at.
+  cp936::Decoded gbk = cp936::ToUtf8(bytes);
+  return gbk.clean ? std::move(gbk.utf8) : bytes;
+}
+
 // Empty for a value outside the enum.
 std::string ProfileValueText(const TAppParams& record, AppField field) {
   if (std::size_t(field) >= std::size_t(AppField::Count)) return {};
@@ -668,24 +608,15 @@ std::string ProfileValueText(const TAppParams& record, AppField field) {
 
 // Never fails.
 std::string WriteProfile(const TAppParams& record) {
-  std::string out =
-      "; K7v DTU parameter profile (UTF-8). Lines are `name = value`; lines starting with ';' are\n"
-      "; comments. A profile may name only some fields: the others keep the unit's values.\n"
-      "[params]\n";
-  for (const ProfileField& row : kProfileFields) {
-    const WrittenValue v = ValueOf(record, row.id);
-    out += "\n; ";
-    out += row.where;
-    out += " · ";
-    out += AllowedText(row.id);
-    out += '\n';
-    if (v.note) out += std::string("; ") + v.note + '\n';
-    out += FieldInfo(row.id).name;
-    out += " = ";
-    out += Quoted(v.text);
-    out += '\n';
-  }
-  return out;
+  // Which values the window's rules would refuse, found by the reader itself
+  // on the plain profile, so that a write-back's refusal comes as no surprise.
+  std::array<std::string, std::size_t(F::Count)> refused;
+  const std::string plain = WriteProfileText(record, {});
+  const ProfileSource self{"", plain, false, true};
+  for (const ProfileIssue& issue :
+       ApplyProfiles(TAppParams(), std::span(&self, 1), ProfileChecks::FieldRules).errors)
+    if (const F f = FieldByName(issue.name); f != F::Count) refused[std::size_t(f)] = issue.reason;
+  return WriteProfileText(record, refused);
 }
 
 // Empty when the records are byte for byte the same.

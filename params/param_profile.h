@@ -10,7 +10,8 @@
 // record's field names (kAppFields). Values are written as a person writes
 // them: decimal numbers, dotted IPv4 addresses, list fields and flags by
 // English words, texts as text (GBK in the record), heartbeat packets as hex
-// bytes. Whatever a clean value cannot say is still written losslessly: a list
+// bytes. Words, ranges, limits and the comments' page and label texts are
+// the field model's (field_model.h). Whatever a clean value cannot say is still written losslessly: a list
 // value outside its words as a number, a text that is not clean GBK as
 // `hex:…`, each with a comment saying so. A profile may name only some fields;
 // it is applied onto a base record and changes only those.
@@ -23,16 +24,19 @@
 
 #include "params/app_params.h"
 
-// One problem found in a profile or a --set assignment.
+// One problem found in a profile or a --set assignment. A run reports at
+// most 50; the last issue then has only a reason, "… and N more".
 struct ProfileIssue {
   std::string source; // file name, or "--set"
-  int line = 0;       // 1-based line in source; 0 for a --set assignment
+  int line = 0;       // 1-based line in source; 0 where the source has no lines to show
   std::string name;   // the field name as written; empty when the line has none
-  std::string value;  // the value as written
+  std::string value;  // the value as written: at most 200 characters, control
+                      // characters and bytes that are not UTF-8 as \xNN
   std::string reason; // what is wrong and what is allowed
 };
 
-// "source:line: name: value: reason" (parts that are empty are left out).
+// "source:line: name: value: reason" (parts that are empty are left out;
+// an issue of a reason alone is just that).
 std::string FormatIssue(const ProfileIssue& issue);
 
 // What a profile value is checked against.
@@ -43,15 +47,30 @@ enum class ProfileChecks {
   // not name: the base is not yet the record the profile will be laid over.
   FieldRulesNamedOnly,
 };
+// With the field rules, a field the window hides or disables for the
+// record's selectors (field_model.h) is held only to what the record can
+// hold, as the window holds it; and where the profile names a store rule's
+// selector (KTSP makes the transports UDP), a field it names too is refused
+// when the rule would change it, and one it leaves out is stored by the rule.
 
 // One piece of profile text to apply.
 struct ProfileSource {
   std::string name; // shown in issues
-  std::string text; // UTF-8
+  std::string text; // UTF-8 (ProfileTextFromFileBytes for a file's bytes)
   // True for a bare `name = value` line given on the command line: no
   // section is needed, and the issue carries no line number.
   bool assignment = false;
+  // True for text written from a raw record (WriteProfile): the technician
+  // never saw its lines, so issues name the field alone.
+  bool fromRecord = false;
 };
+
+// A profile file's bytes as UTF-8 text: UTF-16 after its byte order mark
+// (Notepad's "Unicode"), UTF-8 with its mark dropped, or GBK (a Chinese
+// Windows "ANSI" file) when the bytes are not UTF-8 but are clean GBK as a
+// whole. Anything else comes back as it is, and the reader reports each line
+// that is not UTF-8; no line is guessed on its own. Never fails.
+std::string ProfileTextFromFileBytes(std::string bytes);
 
 using NamedFields = std::bitset<std::size_t(AppField::Count)>;
 
@@ -69,7 +88,9 @@ ProfileResult ApplyProfiles(const TAppParams& base, std::span<const ProfileSourc
                             ProfileChecks checks);
 
 // The whole record as a profile: a header, then every field in record order
-// with its comment line. Never fails.
+// with its comment line: where the window shows it, what it takes, when it
+// is shown, what the window stores into it, and, for a value the field rules
+// would refuse, why. Never fails.
 std::string WriteProfile(const TAppParams& record);
 
 // One field's value as WriteProfile writes it (without quotes or comment).

@@ -63,7 +63,8 @@ std::optional<TAppParams> LoadRecordFile(const QString& path, const TAppParams& 
     return std::nullopt;
   }
   if (IsProfilePath(path)) {
-    const ProfileSource src{path.toStdString(), bytes->toStdString(), false};
+    const ProfileSource src{path.toStdString(), ProfileTextFromFileBytes(bytes->toStdString()),
+                            false};
     ProfileResult r = ApplyProfiles(base, std::span(&src, 1), checks);
     if (!r.ok()) {
       errors.insert(errors.end(), r.errors.begin(), r.errors.end());

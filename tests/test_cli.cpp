@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -16,6 +17,7 @@
 
 #include <csignal>
 
+#include "params/field_model.h"
 #include "params/param_profile.h"
 #include "support/bytes.h"
 #include "support/dtu_sim_process.h"
@@ -120,6 +122,7 @@ private slots:
   void everyCommandSpeaksJson_data();
   void everyCommandSpeaksJson();
   void scanFindsUnitsAtFourSpeedsAtOnce();
+  void fieldsAndProfileChecksBeforeAnyUnit();
 };
 
 void TestCli::readEditWriteChangesOnlyThatField() {
@@ -170,16 +173,16 @@ void TestCli::perUnitValueOnFourUnitsAtOnceAfterABadProfile() {
     QVERIFY2(r.err.contains(QLatin1String(expected)), qPrintable(r.err));
   for (const auto& sim : u.sims) QVERIFY(sim->bytesReceived().isEmpty());
 
-  r = write("[params]\nhostname1 = site.example.net\n", "dtu_id=U-{port}");
+  r = write("[params]\nhostname1 = {port}.example.net\n", "dtu_id=U-{port}");
   QVERIFY2(r.exitCode == 0, qPrintable(r.err + r.out));
   for (int i = 0; i < 4; ++i) {
     const TAppParams got = u.record(i);
     const auto diffs = CompareRecords(u.record(0), got);
-    QCOMPARE(diffs.size(), std::size_t(i == 0 ? 0 : 1));
-    if (i > 0) QCOMPARE(diffs.front().field, AppField::dtu_id);
+    if (i > 0) QCOMPARE(diffs.size(), std::size_t(2)); // dtu_id and hostname1
     QCOMPARE(QString::fromStdString(got.GetText(AppField::dtu_id)),
              QStringLiteral("U-") + u.sims[std::size_t(i)]->devicePath().section(u'/', -1));
-    QCOMPARE(got.GetText(AppField::hostname1), std::string("site.example.net"));
+    QCOMPARE(QString::fromStdString(got.GetText(AppField::hostname1)),
+             u.sims[std::size_t(i)]->devicePath().section(u'/', -1) + ".example.net");
   }
 }
 
@@ -441,6 +444,7 @@ void TestCli::everyCommandSpeaksJson_data() {
   QTest::newRow("diff, muted unit")
       << muted << QStringList{"--port", "@0", "diff", "device", "defaults"} << 3;
   QTest::newRow("convert") << ok << QStringList{"convert", "@d/site.ini", "@d/site.bin"} << 0;
+  QTest::newRow("fields") << ok << QStringList{"fields"} << 0;
   QTest::newRow("help") << ok << QStringList{"help"} << 0;
   QTest::newRow("version") << ok << QStringList{"version"} << 0;
   QTest::newRow("usage error") << ok << QStringList{"read", "--set", "x=1"} << 2;
@@ -494,6 +498,51 @@ void TestCli::scanFindsUnitsAtFourSpeedsAtOnce() {
   // The ports are tried in parallel, each at wire settings of its own.
   QVERIFY2(wallSeconds < sum,
            qPrintable(QStringLiteral("%1 s, units %2 s").arg(wallSeconds).arg(sum)));
+}
+
+void TestCli::fieldsAndProfileChecksBeforeAnyUnit() {
+  // The model for another front end: one object per field, in one JSON line.
+  CliRun r = RunCli({QStringLiteral("fields"), QStringLiteral("--json")});
+  QCOMPARE(r.exitCode, 0);
+  QCOMPARE(r.out.count(u'\n'), 1);
+  QHash<QString, QJsonObject> fields;
+  const QJsonObject answer = QJsonDocument::fromJson(r.out.toUtf8()).object();
+  for (const QJsonValue& v : answer[QStringLiteral("fields")].toArray())
+    fields.insert(v[QStringLiteral("name")].toString(), v.toObject());
+  QCOMPARE(fields.size(), qsizetype(kFieldRows.size()));
+  QCOMPARE(fields["dtu_id"]["max_bytes"].toInt(), 15);
+  QCOMPARE(fields["port1"]["min"].toInt(), 0);
+  QCOMPARE(fields["port1"]["max"].toInt(), 65535);
+  QStringList words;
+  for (const QJsonValue& w : fields["run_mode"]["words"].toArray())
+    words << w[QStringLiteral("word")].toString();
+  QStringList modelWords;
+  for (const FieldWord& w : FieldRowOf(AppField::run_mode).words)
+    modelWords << QString::fromUtf8(w.word.data(), qsizetype(w.word.size()));
+  QCOMPARE(words, modelWords);
+  r = RunCli({QStringLiteral("fields")});
+  QCOMPARE(r.out.count(u'\n'), qsizetype(kFieldRows.size()));
+
+  // A unit hears nothing of a text without room for its zero byte, nor of a
+  // raw record whose values the rules refuse; the record's issue names the
+  // field, not a line of a profile nobody wrote.
+  Units u;
+  QVERIFY(u.start({{}}));
+  QTemporaryDir dir;
+  TAppParams unit = DistinctRecord();
+  unit.Set(AppField::com_ptcl, 0);
+  unit.Set(AppField::delay, 50);
+  const QString raw = dir.filePath(QStringLiteral("unit.bin"));
+  WriteFile(raw, RecordBytes(unit));
+  r = RunCli(u.ports + QStringList{QStringLiteral("write"), raw, QStringLiteral("--set"),
+                                   QStringLiteral("dtu_id=中中中中中中中中")});
+  QCOMPARE(r.exitCode, 2);
+  QVERIFY2(r.err.contains(raw + QStringLiteral(": delay: 50: allowed 100~1000")),
+           qPrintable(r.err));
+  QVERIFY2(r.err.contains(QStringLiteral("--set: dtu_id: 中中中中中中中中: too long: 16 GBK bytes, "
+                                         "allowed 0~15 bytes")),
+           qPrintable(r.err));
+  QVERIFY(u.sims[0]->bytesReceived().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "params/app_params.h"
+#include "params/factory_set.h"
 #include "params/hex_text.h"
 #include "params/param_profile.h"
 #include "params/sys_info.h"
@@ -65,6 +66,11 @@ private slots:
   void profileValues_data();
   void profileValues();
   void profileReportsEveryProblemWithItsLine();
+  void profileFollowsTheFieldModel_data();
+  void profileFollowsTheFieldModel();
+  void profileIssuesNameWhatTheTechnicianGave();
+  void profileFilesInWindowsEncodings_data();
+  void profileFilesInWindowsEncodings();
 
   // ---------------------------------------------------------------- device texts, field checks
   void codePageAgreesWithWindowCodec_data();
@@ -554,6 +560,124 @@ void TestCoreRecord::profileReportsEveryProblemWithItsLine() {
   for (const ProfileIssue& i : bad.errors) lines.push_back(i.line);
   QCOMPARE(lines, (std::vector<int>{1, 3, 4, 6, 7, 8}));
   QCOMPARE(FormatIssue(bad.errors[1]).substr(0, 23), std::string("p.ini:3: port1: 70000: "));
+}
+
+void TestCoreRecord::profileFollowsTheFieldModel_data() {
+  QTest::addColumn<QByteArray>("lines");  // after [params], laid over the factory set
+  QTest::addColumn<QByteArray>("reason"); // part of the first refusal; empty: accepted
+  QTest::addColumn<QByteArray>("field");  // accepted: a field and what it stores
+  QTest::addColumn<uint>("stored");
+  // A field its selector hides or disables is held to the record only.
+  QTest::newRow("idle interval, online") << QByteArray("run_mode = online\nidle_interval = 4")
+                                         << QByteArray() << QByteArray("idle_interval") << 4u;
+  QTest::newRow("idle interval, wake-up") << QByteArray("run_mode = wakeup\nidle_interval = 4")
+                                          << QByteArray("5~65535") << QByteArray() << 0u;
+  QTest::newRow("insert position, not inserted")
+      << QByteArray("dtuinsertid = off\ndtuinsertid_pos = 25") << QByteArray()
+      << QByteArray("dtuinsertid_pos") << 25u;
+  // What the window stores from a selector the profile names.
+  QTest::newRow("KTSP makes the transports UDP")
+      << QByteArray("select_ptcl = ktsp") << QByteArray() << QByteArray("connection_type3") << 1u;
+  QTest::newRow("KTSP caps the packet")
+      << QByteArray("select_ptcl = ktsp") << QByteArray() << QByteArray("packet_len") << 992u;
+  QTest::newRow("KTSP with TCP named")
+      << QByteArray("select_ptcl = ktsp\nconnection_type2 = tcp")
+      << QByteArray("udp while select_ptcl is ktsp") << QByteArray() << 0u;
+  // The unit's zero byte, and numbers beyond 32 bits.
+  QTest::newRow("8 Chinese characters as the identifier")
+      << QByteArray("dtu_id = 中中中中中中中中") << QByteArray("16 GBK bytes, allowed 0~15 bytes")
+      << QByteArray() << 0u;
+  QTest::newRow("port beyond 32 bits")
+      << QByteArray("port1 = 99999999999") << QByteArray("too large") << QByteArray() << 0u;
+  QTest::newRow("list value beyond 32 bits")
+      << QByteArray("run_mode = 99999999999") << QByteArray("too large") << QByteArray() << 0u;
+  QTest::newRow("zero-padded address")
+      << QByteArray("ip1 = 192.168.001.010") << QByteArray("192.168.1.10, four numbers 0–255")
+      << QByteArray() << 0u;
+}
+
+void TestCoreRecord::profileFollowsTheFieldModel() {
+  QFETCH(QByteArray, lines);
+  QFETCH(QByteArray, reason);
+  QFETCH(QByteArray, field);
+  QFETCH(uint, stored);
+  const ProfileResult r =
+      Apply(FactoryParams(), "[params]\n" + lines.toStdString() + "\n", ProfileChecks::FieldRules);
+  if (!reason.isEmpty()) {
+    QVERIFY(!r.ok());
+    QVERIFY2(r.errors.front().reason.find(reason.toStdString()) != std::string::npos,
+             FormatIssue(r.errors.front()).c_str());
+    return;
+  }
+  if (!r.ok()) QFAIL(FormatIssue(r.errors.front()).c_str());
+  QCOMPARE(r.record.Get(FieldByName(field.toStdString())), stored);
+}
+
+void TestCoreRecord::profileIssuesNameWhatTheTechnicianGave() {
+  // A raw record's lines were never seen: its issues name the field alone.
+  TAppParams unit = FactoryParams();
+  unit.Set(AppField::delay, 50);
+  const std::string written = WriteProfile(unit);
+  const ProfileSource raw{"unit.bin", written, false, true};
+  const ProfileResult fromRecord =
+      ApplyProfiles(TAppParams(), std::span(&raw, 1), ProfileChecks::FieldRules);
+  QCOMPARE(fromRecord.errors.size(), std::size_t(1));
+  QCOMPARE(FormatIssue(fromRecord.errors[0]), std::string("unit.bin: delay: 50: allowed 100~1000"));
+  // The profile itself says so above the value, and nothing for values the
+  // rules pass.
+  QVERIFY(written.find("; the window's rules refuse this value (allowed 100~1000)") <
+          written.find("\ndelay = 50\n"));
+  QCOMPARE(QByteArray::fromStdString(written).count("rules refuse"), 1);
+
+  // A --set is named as such, never as line 0.
+  const ProfileSource sources[] = {{"p.ini", "[params]\ncustom_heart_packet = 01 02\n", false},
+                                   {"--set", "custom_heart_packet_len=3", true}};
+  const ProfileResult set = ApplyProfiles(TAppParams(), sources, ProfileChecks::FieldRules);
+  QCOMPARE(set.errors.size(), std::size_t(1));
+  QCOMPARE(
+      FormatIssue(set.errors[0]),
+      std::string("--set: custom_heart_packet_len: 3: the packet given on line 2 has 2 bytes"));
+
+  // Nonsense gives a few bounded, escaped lines: a megabyte of zero bytes,
+  // then a hundred wrong lines, of which 50 are told.
+  const ProfileResult zeros =
+      Apply(TAppParams(), std::string(1 << 20, '\0'), ProfileChecks::RecordOnly);
+  QCOMPARE(zeros.errors.size(), std::size_t(1));
+  QVERIFY(FormatIssue(zeros.errors[0]).size() < 1000);
+  QVERIFY(zeros.errors[0].value.starts_with("\\x00\\x00"));
+  std::string wrong = "[params]\n";
+  for (int i = 0; i < 100; ++i) wrong += "no equals sign\n";
+  const ProfileResult many = Apply(TAppParams(), wrong, ProfileChecks::RecordOnly);
+  QCOMPARE(many.errors.size(), std::size_t(51));
+  QCOMPARE(FormatIssue(many.errors.back()), std::string("… and 50 more"));
+}
+
+void TestCoreRecord::profileFilesInWindowsEncodings_data() {
+  QTest::addColumn<QByteArray>("file");
+  const QString text = QStringLiteral("[params]\r\napn = 中国移动\r\n");
+  QStringEncoder le(QStringConverter::Utf16LE, QStringConverter::Flag::WriteBom);
+  QStringEncoder be(QStringConverter::Utf16BE, QStringConverter::Flag::WriteBom);
+  QStringEncoder gbk("GBK");
+  QTest::newRow("UTF-16 little endian, as Notepad saves it") << QByteArray(le.encode(text));
+  QTest::newRow("UTF-16 big endian") << QByteArray(be.encode(text));
+  QTest::newRow("GBK, Chinese Windows ANSI") << QByteArray(gbk.encode(text));
+  QTest::newRow("UTF-8 with a mark") << QByteArray("\xEF\xBB\xBF") + text.toUtf8();
+}
+
+void TestCoreRecord::profileFilesInWindowsEncodings() {
+  QFETCH(QByteArray, file);
+  const ProfileResult r =
+      Apply(TAppParams(), ProfileTextFromFileBytes(file.toStdString()), ProfileChecks::FieldRules);
+  if (!r.ok()) QFAIL(FormatIssue(r.errors.front()).c_str());
+  QCOMPARE(r.record.GetText(AppField::apn), std::string("\xD6\xD0\xB9\xFA\xD2\xC6\xB6\xAF"));
+  // A file neither is not guessed at line by line: its odd line is told, escaped.
+  const ProfileResult mixed =
+      Apply(TAppParams(),
+            ProfileTextFromFileBytes("[params]\napn = \xE4\xB8\xAD\nppp_pw = \xFF\xFE\x81\n"),
+            ProfileChecks::FieldRules);
+  QCOMPARE(mixed.errors.size(), std::size_t(1));
+  QCOMPARE(mixed.errors[0].line, 3);
+  QCOMPARE(mixed.errors[0].value, std::string("ppp_pw = \\xFF\\xFE\\x81"));
 }
 
 void TestCoreRecord::codePageAgreesWithWindowCodec_data() {

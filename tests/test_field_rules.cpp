@@ -5,11 +5,14 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QHash>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStackedWidget>
 #include <QStringDecoder>
 #include <QTest>
 #include <QWheelEvent>
@@ -17,6 +20,7 @@
 #include <algorithm>
 
 #include "app/limited_edit.h"
+#include "params/factory_set.h"
 #include "support/window_fixture.h"
 
 namespace {
@@ -85,7 +89,9 @@ private slots:
   void exitRuleOnUnchangedTextAndTab();
   void conversionFailure_data();
   void conversionFailure();
-  void refusalOnHiddenPageKeepsFocusVisible();
+  void refusalKeepsThePage();
+  void unreachableFieldsAreHeldOnlyToTheRecord();
+  void changedDeviceTextLeavesTheZeroByte();
 
   void listRules_data();
   void listRules();
@@ -224,19 +230,25 @@ void TestFieldRules::textFieldsHoldDeviceBytes_data() {
   QTest::addColumn<QString>("text");
   QTest::addColumn<int>("keptCharacters");
   QTest::addColumn<QString>("tooltip");
+  // Every text keeps a byte of its record field for the unit's zero byte.
   const QString chinese44(44, QChar(0x57DF)); // 域, two bytes in GBK
   QTest::newRow("host name typed") << "ed_hostname1"
-                                   << "type" << chinese44 << 32 << "64 / 64 bytes";
+                                   << "type" << chinese44 << 31 << "62 / 63 bytes";
+  QTest::newRow("identifier, 8 characters typed")
+      << "ed_dtuid"
+      << "type" << chinese44.left(8) << 7 << "14 / 15 bytes";
   QTest::newRow("identifier by input method")
       << "ed_dtuid"
-      << "input method" << chinese44.left(14) << 8 << "16 / 16 bytes";
+      << "input method" << chinese44.left(14) << 7 << "14 / 15 bytes";
   // One byte short of a whole character: the character is left out, not split.
   QTest::newRow("identifier pasted, odd start") << "ed_dtuid"
                                                 << "paste"
-                                                << "a" + chinese44.left(14) << 8 << "15 / 16 bytes";
+                                                << "a" + chinese44.left(14) << 8 << "15 / 15 bytes";
   QTest::newRow("ascii keeps the character limit")
       << "ed_apn"
-      << "paste" << QString(70, QLatin1Char('x')) << 63 << "63 / 64 bytes";
+      << "paste" << QString(70, QLatin1Char('x')) << 63 << "63 / 63 bytes";
+  QTest::newRow("phone") << "ed_phone"
+                         << "type" << QString(40, QLatin1Char('1')) << 31 << "31 / 31 bytes";
 }
 
 void TestFieldRules::textFieldsHoldDeviceBytes() {
@@ -268,9 +280,11 @@ void TestFieldRules::textFieldsHoldDeviceBytes() {
   const TAppParams record = w.encoded();
   const AppField f = field == "ed_hostname1" ? AppField::hostname1
                      : field == "ed_dtuid"   ? AppField::dtu_id
+                     : field == "ed_phone"   ? AppField::phone_number
                                              : AppField::apn;
   QStringDecoder gbk("GBK");
   QCOMPARE(gbk.decode(QByteArray::fromStdString(record.GetText(f))), edit->text());
+  QCOMPARE(record.FieldBytes(f).back(), 0); // the unit finds the text's end
 }
 
 // ---------------------------------------------------------------- exit rules
@@ -332,7 +346,9 @@ void TestFieldRules::exitRules_data() {
       // What inet_addr takes: test_core_ini; here that the rule uses it.
       {"ed_ip1", "255.255.255.255", true},
       {"ed_ip1", "0.0.0.0", false},
-      {"ed_ip1", "10.1", false},
+      {"ed_ip1", "10.1", true}, // four decimal parts, nothing shorter
+      {"ed_ip1", "192.168.001.010", true},
+      {"edMasterIP", "0x7f.0.0.1", true},
       {"ed_ip1", "", true},
       {"ed_ip2", "1.2.3.4.5", true},
       {"ed_ip3", "192.168.1.2", false},
@@ -438,9 +454,9 @@ void TestFieldRules::conversionFailure() {
   QCOMPARE(w.focus(), other); // the focus is not put back
 }
 
-void TestFieldRules::refusalOnHiddenPageKeepsFocusVisible() {
-  // Leaving a refused field by switching pages reports it once; the focus
-  // does not stay in a field the technician can no longer see.
+void TestFieldRules::refusalKeepsThePage() {
+  // Leaving a refused field by another page's button is leaving it: the page
+  // stays, the focus and the selection go back to the field, once.
   Window w;
   w.showPageOf("ed_port1");
   auto* port = w.get<QLineEdit>("ed_port1");
@@ -448,8 +464,77 @@ void TestFieldRules::refusalOnHiddenPageKeepsFocusVisible() {
   port->setText("65536");
   w.click("SpeedButton1");
   QCOMPARE(w.logTexts().count(WindowFixture::caption("par_error")), 1);
-  QVERIFY(w.focus() != port);
-  QVERIFY(!w.focus() || w.focus()->isVisible());
+  QCOMPARE(w.get<QStackedWidget>("PageStack")->currentWidget()->objectName(), "pConnection");
+  QVERIFY(w.get<QAbstractButton>("SpeedButton3")->isChecked());
+  QCOMPARE(w.focus(), port);
+  QCOMPARE(port->selectedText(), QString("65536"));
+  // Mended, the field lets the page go, and coming back refuses nothing.
+  QTest::keyClicks(port, "6553");
+  w.click("SpeedButton1");
+  QCOMPARE(w.get<QStackedWidget>("PageStack")->currentWidget()->objectName(), "pSerial");
+  w.click("SpeedButton3");
+  QCOMPARE(w.logTexts().count(WindowFixture::caption("par_error")), 1);
+}
+
+void TestFieldRules::unreachableFieldsAreHeldOnlyToTheRecord() {
+  // Hidden or disabled by a selector, a field the unit ignores in that mode
+  // is not held to its exit rule before an export; only to what the record
+  // can store.
+  const struct {
+    const char* field;
+    const char* text;
+    const char* selector;
+    const char* value;
+    bool refused;
+  } cases[] = {
+      {"ed_idletime", "4", "cb_workmode", "0", false},
+      {"ed_idletime", "4", "cb_workmode", "1", true},
+      {"ed_insert_pos", "25", "cb_insert_enable", "0", false},
+      {"ed_insert_pos", "25", "cbPtcl_select", "1", false},
+      {"ed_packet_length", "0", "cbdtuserialptcl", "1", false},
+      {"edAuto_cnt_interval", "5", "cbPconlinemode", "0", false},
+      {"ed_insert_pos", "300", "cb_insert_enable", "0", true}, // beyond its byte
+  };
+  Window w;
+  int n = 0;
+  for (const auto& c : cases) {
+    w.click("SpeedButton15"); // the factory set, then the case
+    w.preset("cb_insert_enable", "1");
+    w.preset(c.selector, c.value);
+    w.setText(c.field, c.text);
+    const QString path = QDir(w.dir()).filePath(QStringLiteral("case%1.bin").arg(++n));
+    w.dialogAnswers.push_back(path);
+    const qsizetype refusals = w.logTexts().count(WindowFixture::caption("par_error"));
+    w.click("SpeedButton12");
+    QCOMPARE(w.logTexts().count(WindowFixture::caption("par_error")) - refusals, c.refused ? 1 : 0);
+    QCOMPARE(QFile::exists(path), !c.refused);
+  }
+}
+
+void TestFieldRules::changedDeviceTextLeavesTheZeroByte() {
+  // A unit's identifier of 16 bytes goes back as it came; overtyped, it is
+  // the technician's and must leave the unit its zero byte.
+  Window w;
+  TAppParams unit = FactoryParams();
+  unit.SetText(AppField::dtu_id, "0123456789ABCDEF");
+  w.form().DecodeParams(unit);
+  const QString path = QDir(w.dir()).filePath("id.bin");
+  w.dialogAnswers.push_back(path);
+  w.click("SpeedButton12");
+  QVERIFY(QFile::exists(path));
+  w.showPageOf("ed_dtuid");
+  auto* id = w.get<QLineEdit>("ed_dtuid");
+  id->setFocus(Qt::TabFocusReason);
+  id->setSelection(0, 1);
+  QTest::keyClicks(id, "x");
+  QCOMPARE(id->text(), QString("x123456789ABCDEF"));
+  w.dialogAnswers.push_back(QDir(w.dir()).filePath("changed.bin"));
+  const qsizetype before = w.logSize();
+  w.click("SpeedButton12");
+  QVERIFY(w.logTailIs(
+      before,
+      {Refusal("par_error"),
+       {w.get<QLabel>("Label99")->text() + ": x123456789ABCDEF (0~15 bytes (GBK))", kLogRed, 9}}));
 }
 
 // ---------------------------------------------------------------- dependent controls

@@ -141,8 +141,12 @@ void TestFormMapping::numbersKeepTheFieldWidth_data() {
                              << "+80" << int(F::master_port) << 80u;
   QTest::newRow("bad address") << "ed_ip2"
                                << "not an address" << int(F::ip2) << 0xFFFFFFFFu;
+  // Four decimal parts or no address: the old rules read these as 10.0.0.1
+  // and 192.168.1.8.
   QTest::newRow("short address") << "edMasterIP"
-                                 << "10.1" << int(F::master_ip) << 0x0A000001u;
+                                 << "10.1" << int(F::master_ip) << 0xFFFFFFFFu;
+  QTest::newRow("zero-padded address") << "ed_ip1"
+                                       << "192.168.001.010" << int(F::ip1) << 0xFFFFFFFFu;
 }
 
 void TestFormMapping::numbersKeepTheFieldWidth() {

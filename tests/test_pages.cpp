@@ -4,9 +4,11 @@
 #include <algorithm>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QRegularExpression>
@@ -15,7 +17,12 @@
 #include <QSet>
 #include <QTest>
 
+#include "app/caption_table.h"
 #include "app/limited_edit.h"
+#include "params/factory_set.h"
+#include "params/field_model.h"
+#include "params/param_profile.h"
+#include "support/window_fixture.h"
 #include "ui_page_connection.h"
 #include "ui_page_dial.h"
 #include "ui_page_ptcl.h"
@@ -90,8 +97,9 @@ class TestPages : public QObject {
 
 private slots:
   void namesAreUniqueAndDescriptive();
-  void limitsAndLists();
+  void layoutListsAndLimits();
   void typingStopsAtTheLimitButProgramTextIsKept();
+  void controlsAndProfileNamesFollowTheFieldModel();
   void limitedEditKeepsWhatFitsAndLetsLongTextShrink();
   void memoLimitsTypingAndPasting();
   void displayFieldsTakeNoFocus();
@@ -122,68 +130,40 @@ void TestPages::namesAreUniqueAndDescriptive() {
   QVERIFY(seen.contains("sbPtclContents"));
 }
 
-void TestPages::limitsAndLists() {
+void TestPages::layoutListsAndLimits() {
+  // Limits are the window's to set from the field model; the forms' own
+  // edits never cut the program's texts.
   Pages pages;
-  const std::pair<int, QStringList> limits[] = {
-      {2, {"ed_insert_pos"}},
-      {3, {"edPingIvl"}},
-      {4, {"ed_packet_length", "ed_delay", "edPincode"}},
-      {5,
-       {"ed_port1", "ed_port2", "ed_port3", "ed_heart", "ed_reconnecttime", "ed_idletime",
-        "ePcreconnectinterval", "edAuto_cnt_interval", "edMasterPort"}},
-      {6, {"edConf"}},
-      {15,
-       {"edPingIP", "edprimaryDNS", "edSecondaryDNS", "ed_ip1", "ed_ip2", "ed_ip3", "ed_dtuid",
-        "edMasterIP"}},
-      {31, {"ed_phone"}},
-      {48, {"m_heart", "m_heart_ack"}},
-      {63,
-       {"ed_apn", "ed_pppname", "ed_pw", "edPinghost", "ed_hostname1", "ed_hostname2",
-        "ed_hostname3", "edMasterHostName"}},
-  };
-  for (const auto& [limit, names] : limits)
-    for (const QString& name : names) {
-      QWidget* w = pages.find(name);
-      QVERIFY2(w, qPrintable(name));
-      QCOMPARE(w->property("charLimit").toInt(), limit);
-      if (auto* edit = qobject_cast<QLineEdit*>(w))
-        QCOMPARE(edit->maxLength(), 32767); // the program's texts must never be cut
-    }
+  for (QWidget* w : formWidgets(pages))
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) QCOMPARE(edit->maxLength(), 32767);
   QCOMPARE(pages.find<QLineEdit>("ed_pw")->echoMode(), QLineEdit::Normal); // shown unmasked
 
-  // List positions are the values the record carries.
+  // What the lists hold when caption.ini is switched off: the layout's items,
+  // which for these lists differ from the built-in caption texts.
   const struct {
     const char* name;
     QStringList items;
-    int current;
   } lists[] = {
-      {"cb_baudrate",
-       {"115200", "57600", "38400", "19200", "9600", "4800", "2400", "1200", "600", "300"},
-       1},
-      {"cb_databit", {"8", "7"}, 0},
-      {"cb_stopbit", {"1", "2"}, 0},
-      {"cb_paritybit", {"无", "奇", "偶"}, 0},
-      {"cbdtuserialptcl", {"透明", "命令模式"}, 0},
-      {"cb_connecttype1", {"TCP", "UDP"}, 0},
-      {"cb_connecttype2", {"TCP", "UDP"}, 0},
-      {"cb_connecttype3", {"TCP", "UDP"}, 0},
-      {"cbPtcl_select", {"透明传输", "KTSP协议", "HD-DDP"}, 0},
-      {"cb_workmode", {"在线模式", "唤醒模式", "纯短信"}, 0},
-      {"cb_report", {"关闭", "状态报告", "调试信息", "AT"}, 0},
-      {"cbPconlinemode", {"在线模式", "唤醒模式"}, 0},
+      {"cbPtcl_select", {"透明传输", "KTSP协议", "HD-DDP"}},
+      {"cb_workmode", {"在线模式", "唤醒模式", "纯短信"}},
+      {"cb_report", {"关闭", "状态报告", "调试信息", "AT"}},
+      {"cbPconlinemode", {"在线模式", "唤醒模式"}},
   };
   for (const auto& l : lists) {
     auto* list = pages.find<QComboBox>(l.name);
     QStringList items;
     for (int i = 0; i < list->count(); ++i) items << list->itemText(i);
     QCOMPARE(items, l.items);
-    QCOMPARE(list->currentIndex(), l.current);
-    QVERIFY(!list->isEditable());
   }
+  for (QWidget* w : formWidgets(pages))
+    if (auto* list = qobject_cast<QComboBox*>(w)) {
+      QVERIFY(!list->isEditable());
+      QCOMPARE(list->currentIndex(), list->objectName() == "cb_baudrate" ? 1 : 0); // 57600
+    }
 }
 
 void TestPages::typingStopsAtTheLimitButProgramTextIsKept() {
-  Pages pages;
+  WindowFixture w;
   const struct {
     const char* name;
     const char* typed;
@@ -195,16 +175,138 @@ void TestPages::typingStopsAtTheLimitButProgramTextIsKept() {
       {"ed_insert_pos", "123", "12"},
   };
   for (const auto& c : cases) {
-    auto* edit = pages.find<QLineEdit>(c.name);
+    auto* edit = w.get<QLineEdit>(c.name);
     edit->setEnabled(true);
     edit->clear();
     QTest::keyClicks(edit, c.typed);
     QCOMPARE(edit->text(), QString(c.expected));
   }
-  auto* apn = pages.find<QLineEdit>("ed_apn");
+  auto* apn = w.get<QLineEdit>("ed_apn");
   const QString long64(64, QLatin1Char('a'));
   apn->setText(long64);
   QCOMPARE(apn->text(), long64);
+}
+
+void TestPages::controlsAndProfileNamesFollowTheFieldModel() {
+  WindowFixture w(nullptr, false); // the built-in texts
+  auto text = [](std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); };
+  // The window's control for a caption key of a page, as the caption table names it.
+  auto captioned = [&](QWidget* page, std::string_view section, const Caption& c) -> QWidget* {
+    for (const CaptionEntry& e : kCaptionTable)
+      if (section == e.section && c.key == e.key && e.kind == CaptionKind::Text)
+        return page->findChild<QWidget*>(QString::fromLatin1(e.receiver));
+    return nullptr;
+  };
+  auto shownText = [](QWidget* widget) {
+    if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
+    if (auto* box = qobject_cast<QAbstractButton*>(widget)) return box->text();
+    return QString();
+  };
+  auto items = [](QComboBox* list) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i) out << list->itemText(i);
+    return out;
+  };
+  // Sets a selector to a value as the technician would.
+  auto select = [&](QWidget* page, AppField f, std::uint32_t value) {
+    QWidget* control = page->window()->findChild<QWidget*>(text(FieldRowOf(f).control));
+    if (auto* box = qobject_cast<QAbstractButton*>(control))
+      box->setChecked(value == 1);
+    else
+      w.choose(qPrintable(control->objectName()), int(value));
+  };
+
+  // Every control of the parameter pages that holds a value is a field's.
+  QSet<QString> controls;
+  for (const FieldRow& row : kFieldRows) controls << text(row.control);
+  for (const FieldPage& page : kFieldPages)
+    for (QWidget* c : w.get<QWidget>(page.control.data())->findChildren<QWidget*>()) {
+      const bool holdsValue = qobject_cast<QLineEdit*>(c) || qobject_cast<QComboBox*>(c) ||
+                              qobject_cast<QCheckBox*>(c) || qobject_cast<QPlainTextEdit*>(c);
+      if (holdsValue && !c->objectName().startsWith("qt_"))
+        QVERIFY2(controls.contains(c->objectName()), qPrintable(c->objectName()));
+    }
+
+  for (const FieldRow& row : kFieldRows) {
+    if (row.control.empty()) continue; // stored from another field
+    const QByteArray name = FieldInfo(row.field).name;
+    QWidget* page = w.get<QWidget>(PageOf(row).control.data());
+    QWidget* control = page->findChild<QWidget*>(text(row.control));
+    QVERIFY2(control, name);
+    QCOMPARE(shownText(captioned(page, PageOf(row).section, row.label)), text(row.label.text));
+    if (!row.unit.key.empty())
+      QCOMPARE(shownText(captioned(page, PageOf(row).section, row.unit)), text(row.unit.text));
+    if (auto* list = qobject_cast<QComboBox*>(control)) {
+      QStringList expected;
+      for (const FieldWord& word : row.words) expected << text(word.caption.text);
+      for (std::uint32_t v : row.values) expected << QString::number(v);
+      QCOMPARE(items(list), expected);
+    }
+    // Typing stops at the model's limit; a text's limit is in device bytes.
+    if (const int limit = TypingLimit(row.field); limit > 0) {
+      const QChar typed = row.typing == FieldTyping::Any ? u'x' : u'1';
+      control->setEnabled(true);
+      if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+        edit->clear();
+        QTest::keyClicks(edit, QString(limit + 3, typed));
+        QCOMPARE(edit->text().size(), limit);
+      } else {
+        auto* memo = qobject_cast<TMemo*>(control);
+        QVERIFY2(memo, name);
+        memo->clear();
+        QTest::keyClicks(memo, QString(limit + 3, typed));
+        QCOMPARE(memo->text().size(), limit);
+      }
+      if (row.kind == FieldKind::Text)
+        QCOMPARE(qobject_cast<TLimitedEdit*>(control)->byteLimit(), int(row.maxBytes));
+    }
+    // Shown and enabled as the selectors say; the group's heading with it.
+    const FieldGroup& group = GroupOf(row);
+    for (const auto& [condition, shows] :
+         {std::pair{row.shownWhen, true}, std::pair{group.shownWhen, true},
+          std::pair{row.enabledWhen, false}}) {
+      if (condition.always()) continue;
+      for (const bool holds : {true, false}) {
+        select(page, condition.field, holds ? condition.is : (condition.is == 0 ? 1 : 0));
+        const bool reached = shows ? control->isVisibleTo(page) : control->isEnabled();
+        QVERIFY2(reached == holds,
+                 name + (holds ? " when " : " unless ") + FieldInfo(condition.field).name);
+      }
+      select(page, condition.field, condition.is);
+      if (&condition == &group.shownWhen)
+        QVERIFY(captioned(page, PageOf(row).section, group.heading)->isVisibleTo(page));
+    }
+  }
+
+  // The link settings dialog offers what a unit's serial port takes.
+  TForm3* dialog = w.form().Form3();
+  QStringList speeds, dataBits, stopBits, parity;
+  for (std::uint32_t v : kOfferedBaudRates) speeds << QString::number(v);
+  for (std::uint32_t v : kOfferedDataBits) dataBits << QString::number(v);
+  for (std::uint32_t v : kOfferedStopBits) stopBits.prepend(QString::number(v)); // "2" first
+  for (const FieldWord& word : kParityWords) parity << text(word.caption.text);
+  QCOMPARE(items(dialog->cbbaudrate), speeds);
+  QCOMPARE(items(dialog->cbDatabit), dataBits);
+  QCOMPARE(items(dialog->cgStopbit), stopBits);
+  QCOMPARE(items(dialog->cbParitybit), parity);
+
+  // A profile names each field once, in a comment with its page, label and words.
+  const QStringList lines = QString::fromStdString(WriteProfile(FactoryParams())).split('\n');
+  QStringList names;
+  for (qsizetype i = 0; i < lines.size(); ++i) {
+    const qsizetype eq = lines[i].indexOf(" = ");
+    if (eq < 0 || lines[i].startsWith(';')) continue;
+    names << lines[i].left(eq);
+    const FieldRow& row = FieldRowOf(FieldByName(names.back().toStdString()));
+    QVERIFY2(row.field != AppField::Count, qPrintable(names.back()));
+    const QString comment = lines[i - 1];
+    QVERIFY2(comment.contains(text(PageOf(row).navigation.text) + " / " + text(row.label.text)),
+             qPrintable(comment));
+    for (const FieldWord& word : row.words)
+      QVERIFY2(comment.contains(text(word.word)), qPrintable(comment));
+  }
+  QCOMPARE(names.size(), qsizetype(kFieldRows.size()));
+  QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), names.size());
 }
 
 void TestPages::limitedEditKeepsWhatFitsAndLetsLongTextShrink() {

@@ -264,7 +264,7 @@ void TestParamExchange::refusedEditSendsNothing_data() {
                                                    << "Label55"
                                                    << "pRemote"
                                                    << "300.1.1.1"
-                                                   << "a.b.c.d"
+                                                   << "192.168.1.10, four numbers 0–255"
                                                    << "10.1.1.1";
 }
 
