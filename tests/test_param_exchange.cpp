@@ -16,6 +16,7 @@
 #include "params/app_params.h"
 #include "support/bytes.h"
 #include "support/dtu_sim_process.h"
+#include "support/fake_serial_port.h"
 #include "support/records.h"
 #include "support/window_fixture.h"
 
@@ -101,6 +102,7 @@ private slots:
   void windowClosedDuringReadWait();
   void disconnectDuringReadWait();
   void closingWhileConnectedDoesNotTellTheDtu();
+  void progressLineFollowsItsRequest();
 };
 
 void TestParamExchange::readThenWriteBackStoresTheSameRecord() {
@@ -393,6 +395,37 @@ void TestParamExchange::closingWhileConnectedDoesNotTellTheDtu() {
   QVERIFY(s.sim.logText().contains("RX switch"));
   QCOMPARE(s.sim.framesReceived(), QList<QByteArray>{});
   QVERIFY(s.sim.deviceIsFree());
+}
+
+void TestParamExchange::progressLineFollowsItsRequest() {
+  // Each progress line reaches the log once its request is on the wire: when
+  // the line appears, the request is the last frame written, and only then
+  // does the unit answer.
+  auto owned = std::make_unique<FakeSerialPort>();
+  FakeSerialPort* port = owned.get();
+  WindowFixture w(std::move(owned));
+  const QByteArray record = RecordBytes(DistinctRecord());
+  const struct {
+    const char* key;
+    QByteArray request, answer;
+  } steps[] = {
+      {"conneting", "######", FrameBytes(1, "V2.01")},
+      {"app_par_reading", kReadRequest, FrameBytes(3, record) + FrameBytes(7, QByteArray(49, 'I'))},
+      {"app_par_saving", FrameBytes(4, record), FrameBytes(4, "\x01")},
+  };
+  QMap<QString, QByteArray> lastWritten;
+  QObject ctx;
+  QObject::connect(w.get<QPlainTextEdit>("RichEdit1"), &QPlainTextEdit::textChanged, &ctx, [&] {
+    for (const auto& step : steps)
+      if (w.logTexts().last() == WindowFixture::caption(step.key) &&
+          !lastWritten.contains(step.key)) {
+        lastWritten[step.key] = port->writtenFrames().value(port->writtenFrames().size() - 1);
+        port->feedReceived(step.answer);
+      }
+  });
+  for (const char* button : {"sb_com_open", "sb_getpar", "sb_setpar"}) w.click(button);
+  QVERIFY(w.lastLineIs(Success("app_par_save_completed")));
+  for (const auto& step : steps) QCOMPARE(lastWritten.value(step.key), step.request);
 }
 
 QTEST_MAIN(TestParamExchange)
