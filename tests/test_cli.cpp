@@ -164,7 +164,7 @@ void TestCli::interruptMidFlashTellsEveryUnitToLeave() {
   QVERIFY(u.start({paced, paced, paced, paced}));
   QTemporaryDir dir;
   WriteFile(dir.filePath(QStringLiteral("fw.bin")),
-            QByteArray("V1\0\0\0\0\0\0", 8) + QByteArray(60000, '\x5A'));
+            QByteArray("V1\0\0\0\0\0\0", 8) + QByteArray(16000, '\x5A'));
   QProcess p;
   p.start(QStringLiteral(K7V_CLI),
           u.ports + QStringList{QStringLiteral("flash"), dir.filePath(QStringLiteral("fw.bin"))});

@@ -123,7 +123,7 @@ private slots:
     QCOMPARE(record, RecordBytes(FactoryRecord())); // without --record: the factory set
     pc.send(FrameBytes(4, record));
     QCOMPARE(pc.nextFrame(), FrameBytes(4, QByteArray(1, 1)));
-    QVERIFY(pc.nextFrame(400).isEmpty());
+    QVERIFY(pc.nextFrame(150).isEmpty());
 
     // A tool that died mid-frame: the stale header is given up, then the
     // switch command is seen.
@@ -148,7 +148,7 @@ private slots:
 
     pc.send(Hex("AA020600B2BB"));
     pc.send(kSwitch);
-    QVERIFY(pc.nextFrame(500).isEmpty());
+    QVERIFY(pc.nextFrame(150).isEmpty());
     pc.send("$$$$$$");
     QCOMPARE(pc.nextFrame(), kVersionAnswer);
 
@@ -201,7 +201,7 @@ private slots:
     QVERIFY(connectTo(sim, pc, args));
     pc.rawReceived = 0;
     pc.send(FrameBytes(quint8(command)));
-    const QByteArray f = pc.nextFrame(frameLength ? 2000 : 700);
+    const QByteArray f = pc.nextFrame(frameLength ? 2000 : 200);
     QCOMPARE(f.size(), frameLength);
     if (frameLength) QCOMPARE(quint8(f.at(1)), quint8(command));
     QVERIFY2(pc.rawReceived >= rawAtLeast, qPrintable(QString::number(pc.rawReceived)));
@@ -306,7 +306,7 @@ private slots:
         pc.send(junk);
       }
       pc.send(Hex("AA020600B2BB")); // leave configuration mode if still in it
-      while (!pc.nextFrame(400).isEmpty()) {}
+      while (!pc.nextFrame(150).isEmpty()) {}
     }
     QVERIFY(sim.isRunning());
     pc.send(kSwitch);
@@ -317,18 +317,18 @@ private slots:
     QCOMPARE(f, kVersionAnswer);
   }
 
-  // --pace moves bytes at baud / 10 per second: a 699-byte answer at 9600 baud
-  // cannot arrive in much less than 0.73 s. (A check that pacing exists, not a
+  // --pace moves bytes at baud / 10 per second: a 699-byte answer at 38400
+  // baud cannot arrive in much less than 0.18 s. (A check that pacing exists, not a
   // speed goal.)
   void paceSpreadsBytesOverWireTime() {
     DtuSimProcess sim;
     PcEnd pc;
-    QVERIFY(connectTo(sim, pc, {"--pace", "--baud", "9600"}));
+    QVERIFY(connectTo(sim, pc, {"--pace", "--baud", "38400"}));
     QElapsedTimer t;
     t.start();
     pc.send(FrameBytes(3));
     QCOMPARE(pc.nextFrame(3000).size(), 699);
-    QVERIFY2(t.elapsed() >= 600, qPrintable(QString::number(t.elapsed())));
+    QVERIFY2(t.elapsed() >= 150, qPrintable(QString::number(t.elapsed())));
   }
 };
 

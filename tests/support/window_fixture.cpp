@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
@@ -13,8 +14,8 @@
 #include "app/app_texts.h"
 #include "app/file_dialogs.h"
 #include "app/limited_edit.h"
-#include "app/message_box.h"
 #include "app/link_settings_dialog.h"
+#include "app/message_box.h"
 #include "link/serial_port.h"
 #include "platform/profile_ini.h"
 
@@ -38,6 +39,12 @@ QString ConversionError(const QString& text) {
 SessionTimings WindowTimings() {
   SessionTimings t;
   t.connect = t.params = t.downloadStall = std::chrono::milliseconds(1000);
+  return t;
+}
+
+SessionTimings SilentUnitTimings() {
+  SessionTimings t;
+  t.connect = t.params = t.downloadStall = std::chrono::milliseconds(100);
   return t;
 }
 
@@ -164,6 +171,36 @@ int WindowFixture::clickSampling(const char* name, const std::function<void()>& 
   click(name);
   active = false;
   return runs;
+}
+
+void WindowFixture::shortenWaitsFrom(const char* key) {
+  if (!key) {
+    form_->SetSessionTimings(SilentUnitTimings());
+    return;
+  }
+  // Taken at once, not from the event loop: the next operation may start
+  // right after the line.
+  const QString line = caption(key);
+  QObject::connect(get<QPlainTextEdit>("RichEdit1"), &QPlainTextEdit::textChanged, form_.get(),
+                   [this, line] {
+                     if (logTexts().value(logSize() - 1) == line)
+                       form_->SetSessionTimings(SilentUnitTimings());
+                   });
+}
+
+void WindowFixture::onLine(const char* key, const std::function<void()>& action) {
+  const QString line = caption(key);
+  auto done = std::make_shared<bool>(false);
+  QObject::connect(get<QPlainTextEdit>("RichEdit1"), &QPlainTextEdit::textChanged, form_.get(),
+                   [this, line, action, done] {
+                     if (*done || logTexts().value(logSize() - 1) != line) return;
+                     *done = true;
+                     // The action may destroy the window: the timer does not hang on it.
+                     QTimer::singleShot(0, QCoreApplication::instance(),
+                                        [form = QPointer<TForm1>(form_.get()), action] {
+                                          if (form) action();
+                                        });
+                   });
 }
 
 void WindowFixture::closeWindow() {
