@@ -8,17 +8,13 @@
 #include "link/device_frame.h"
 
 using Bytes = std::vector<std::uint8_t>;
-
 struct Row {
   const char* name;
   std::function<bool()> check;
 };
-
 inline Bytes Frame(std::uint8_t command, const Bytes& payload) {
   Bytes out(payload.size() + 6);
   out.resize(BuildFrame(command, payload, out));
   return out;
 }
-
-// The protocol engine's rows (engine_checks.cpp).
-std::vector<Row> EngineRows();
+std::vector<Row> EngineRows(); // the protocol engine's rows (engine_checks.cpp)

@@ -174,32 +174,26 @@ int WindowFixture::clickSampling(const char* name, const std::function<void()>& 
 }
 
 void WindowFixture::shortenWaitsFrom(const char* key) {
-  if (!key) {
-    form_->SetSessionTimings(SilentUnitTimings());
-    return;
-  }
-  // Taken at once, not from the event loop: the next operation may start
-  // right after the line.
-  const QString line = caption(key);
-  QObject::connect(get<QPlainTextEdit>("RichEdit1"), &QPlainTextEdit::textChanged, form_.get(),
-                   [this, line] {
-                     if (logTexts().value(logSize() - 1) == line)
-                       form_->SetSessionTimings(SilentUnitTimings());
-                   });
+  // Taken at the line, not from the event loop: the next operation may start
+  // right after it.
+  whenLine(key, [this] { form_->SetSessionTimings(SilentUnitTimings()); });
 }
 
 void WindowFixture::onLine(const char* key, const std::function<void()>& action) {
-  const QString line = caption(key);
-  auto done = std::make_shared<bool>(false);
+  // Once; and the action may destroy the window, so the timer does not hang on it.
+  whenLine(key, [form = QPointer<TForm1>(form_.get()), action, done = false]() mutable {
+    if (!std::exchange(done, true))
+      QTimer::singleShot(0, QCoreApplication::instance(), [form, action] {
+        if (form) action();
+      });
+  });
+}
+
+void WindowFixture::whenLine(const char* key, const std::function<void()>& run) {
+  if (!key) return run();
   QObject::connect(get<QPlainTextEdit>("RichEdit1"), &QPlainTextEdit::textChanged, form_.get(),
-                   [this, line, action, done] {
-                     if (*done || logTexts().value(logSize() - 1) != line) return;
-                     *done = true;
-                     // The action may destroy the window: the timer does not hang on it.
-                     QTimer::singleShot(0, QCoreApplication::instance(),
-                                        [form = QPointer<TForm1>(form_.get()), action] {
-                                          if (form) action();
-                                        });
+                   [this, line = caption(key), run] {
+                     if (logTexts().value(logSize() - 1) == line) run();
                    });
 }
 

@@ -131,6 +131,9 @@ public:
   TAppParams encoded();
 
 private:
+  // Runs run each time the log's last line becomes the text of key; now, for null.
+  void whenLine(const char* key, const std::function<void()>& run);
+
   QTemporaryDir dir_;
   QString oldCwd_;
   std::unique_ptr<TForm1> form_;
