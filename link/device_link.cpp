@@ -16,7 +16,7 @@ DeviceLink::DeviceLink(std::unique_ptr<SerialPort> port, QObject* parent)
 DeviceLink::~DeviceLink() = default;
 
 void DeviceLink::Sleep(std::chrono::milliseconds limit) {
-  if (aborted_ || !port_->IsOpen() || port_->RxBytesWaiting() > 0) return;
+  if (aborted_ || !port_->IsOpen()) return;
   QEventLoop loop;
   QTimer timer;
   timer.setSingleShot(true);

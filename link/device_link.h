@@ -28,7 +28,8 @@ public:
 
   // Runs a nested event loop until bytes arrive, the device is lost, the link
   // is aborted or woken, or limit has passed (negative: no limit). Returns at
-  // once when aborted, closed or bytes are waiting. Never fails.
+  // once when aborted or closed; the caller has taken in what was waiting.
+  // Never fails.
   void Sleep(std::chrono::milliseconds limit);
   // Ends the sleeps in progress once control is back in their loops, without
   // aborting anything: a sleeper then looks again at what it waits for.

@@ -143,9 +143,10 @@ SessionReason DeviceSession::Drive(EngineStep step, bool download, const Request
     // A download is stopped before anything more is read; an answer that has
     // arrived still counts.
     if (download && link_.Aborted()) return engine_.End(SessionReason::Cancelled).reason;
+    std::uint16_t got = 0;
     if (const std::uint16_t waiting = port.RxBytesWaiting(); waiting > 0) {
-      const std::uint16_t got = port.ReadPort(
-          received.data(), std::uint16_t(std::min<std::size_t>(waiting, received.size())));
+      got = port.ReadPort(received.data(),
+                          std::uint16_t(std::min<std::size_t>(waiting, received.size())));
       step = engine_.OnBytes({received.data(), got}, Now());
       if (step.finished || !step.send.empty()) continue;
       for (const std::string& note : step.notes) qCInfo(lcSession).noquote() << note.c_str();
@@ -153,8 +154,9 @@ SessionReason DeviceSession::Drive(EngineStep step, bool download, const Request
     if (link_.Aborted() || !port.IsOpen()) return engine_.End(WaitEnding()).reason;
     step = engine_.OnTime(Now());
     if (step.finished) continue;
-    // More has arrived meanwhile, or was more than one pass takes in.
-    if (port.RxBytesWaiting() > 0) continue;
+    // More has arrived meanwhile, or was more than one pass takes in; a port
+    // that offers bytes it then does not give is slept on, not spun on.
+    if (got > 0 && port.RxBytesWaiting() > 0) continue;
     link_.Sleep(std::chrono::milliseconds(std::max<qint64>(step.deadline - Now(), 0)));
     if (!self) return SessionReason::Cancelled;
   }
