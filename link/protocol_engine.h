@@ -115,21 +115,24 @@ public:
   // IncompleteAnswer. The switch command, the write and the download drop it too.
   EngineStep StartReadParams(Millis now);
   // Asks for the product information (command 7), keeping what arrived
-  // before: it follows a parameter read. A short answer gives the texts it holds whole.
+  // before: it follows a parameter read. A short answer gives the texts it
+  // holds whole.
   EngineStep StartReadSysInfo(Millis now);
-  // Sends the record (command 4): Ok when the
-  // unit answers 1, Refused for any other byte, IncompleteAnswer for none.
+  // Sends the record (command 4): Ok when the unit answers 1, Refused for
+  // any other byte, IncompleteAnswer for none.
   EngineStep StartWriteParams(const TAppParams& params, Millis now);
-  // Announces the image (0xE1; the body is copied)
-  // and serves the unit's requests: Ok on 0xE3, Refused on 0xE4,
+  // Announces the image (0xE1; the body is copied) and serves the unit's
+  // requests, cut at the announced length: Ok on 0xE3, Refused on 0xE4,
   // StoppedAsking when no request came within the stall limit of the last
   // one, RepeatedPiece when one offset is asked repeatLimit times in a row.
+  // Other frames are passed over.
   EngineStep StartDownload(const DownloadImage& image, Millis now);
   // Command 2, finished at once: no answer is awaited, so it may go out at
   // any time and leaves an operation that waits as it is.
   static EngineStep Leave();
 
-  // Takes bytes received (kept for later when nothing waits); never fails.
+  // Takes bytes received; when nothing waits they are kept for the next
+  // operation and the step has nothing to do. Never fails.
   EngineStep OnBytes(std::span<const std::uint8_t> bytes, Millis now);
   // The time has come (or passed): NoAnswer, StoppedAsking or a new deadline.
   EngineStep OnTime(Millis now);
