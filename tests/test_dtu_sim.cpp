@@ -264,7 +264,7 @@ private slots:
   void chunkRetries() {
     DtuSimProcess sim;
     PcEnd pc;
-    QVERIFY(connectTo(sim, pc, {"--chunk-timeout", "150", "--max-retries", "3"}));
+    QVERIFY(connectTo(sim, pc, {"--chunk-timeout", "50", "--max-retries", "3"}));
     const QByteArray body(40, 'x');
     pc.send(DownloadStart("fw", "V1", 40, Sum16Of(body)));
     const QByteArray request = FrameBytes(0xE2, Hex("000000002800"));
