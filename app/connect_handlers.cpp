@@ -4,9 +4,9 @@
 #include <QLoggingCategory>
 
 #include "app/app_texts.h"
-#include "app/main_window.h"
-#include "app/link_settings_dialog.h"
 #include "app/device_text.h"
+#include "app/link_settings_dialog.h"
+#include "app/main_window.h"
 #include "platform/system_error.h"
 
 Q_LOGGING_CATEGORY(lcConnect, "k7v.connect")
@@ -47,8 +47,11 @@ std::optional<VersionResult> TForm1::SendSwitchCommand() {
   const std::string bytes =
       TextToDeviceBytes(form3_->edSwitchChr->text(), k7v::kSwitchCommandLength);
   const QByteArray command(bytes.data(), qsizetype(bytes.size()));
-  LogStatus(GetCaption(QStringLiteral("conneting")), clBlack, 9);
-  return Await([&](DeviceSession& s) { return s.enterConfiguration(command); });
+  // The line follows the command onto the wire, so the log reads as the unit sees it.
+  return Await([&](DeviceSession& s) {
+    return s.enterConfiguration(
+        command, [this] { LogStatus(GetCaption(QStringLiteral("conneting")), clBlack, 9); });
+  });
 }
 
 void TForm1::sb_com_openClick() {

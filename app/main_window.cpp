@@ -135,9 +135,7 @@ void TForm1::FormCreate() {
   const QList<LinkSettingsNote> notes = LoadLinkSettings(*form3_);
   const int savedParity = form3_->cbParitybit->currentIndex();
 
-  link().ResetRx();
   link().LinkConnected = false;
-  link().MaxFrameLength = k7v::kMaxFrameLength;
   DownloadRunning = false;
   ImageLoaded = false;
 

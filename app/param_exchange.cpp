@@ -5,8 +5,8 @@
 #include <QPointer>
 
 #include "app/app_texts.h"
-#include "app/main_window.h"
 #include "app/device_text.h"
+#include "app/main_window.h"
 #include "params/sys_info.h"
 
 // How a wait for the unit ended, as the technician reads it: a disconnect
@@ -28,8 +28,10 @@ bool TForm1::WriteAppParams(std::optional<SessionResult>& outcome) {
   if (!CheckPagesBeforeEncode()) return false;
   const std::optional<TAppParams> record = EncodeParams();
   if (!record) return false;
-  LogStatus(GetCaption(QStringLiteral("app_par_saving")), clBlack, 9);
-  outcome = Await([&](DeviceSession& s) { return s.writeParams(*record); });
+  outcome = Await([&](DeviceSession& s) {
+    return s.writeParams(
+        *record, [this] { LogStatus(GetCaption(QStringLiteral("app_par_saving")), clBlack, 9); });
+  });
   return true;
 }
 
@@ -43,8 +45,11 @@ void TForm1::ShowSysInfo(const TSysInfo& info) {
 void TForm1::sb_getparClick() {
   SetWaitCursor(true);
   session_->clearCancel();
-  LogStatus(GetCaption(QStringLiteral("app_par_reading")), clBlack, 9);
-  const std::optional<ParamsResult> params = Await([](DeviceSession& s) { return s.readParams(); });
+  // Each progress line follows its request onto the wire.
+  const std::optional<ParamsResult> params = Await([this](DeviceSession& s) {
+    return s.readParams(
+        [this] { LogStatus(GetCaption(QStringLiteral("app_par_reading")), clBlack, 9); });
+  });
   if (!params) return; // the window closed: the read ends where it is
   if (!params->ok()) {
     if (params->reason == SessionReason::IncompleteAnswer)

@@ -1,7 +1,8 @@
-// How the link's waits behave on a real port: the CPU a silent wait costs,
-// and how soon a wait returns once the answer is on the wire. The port is a
-// Linux pseudo-terminal pair: the program's port on the slave side, the
-// "DTU" writing on the master side from its own thread.
+// How the session's waits behave on a real port, as the window and the
+// command line use them: the CPU a connect costs while the unit stays
+// silent, and how soon a connect returns once the answer is on the wire. The
+// port is a Linux pseudo-terminal pair: the program's port on the slave
+// side, the "DTU" reading and writing on the master side from its own thread.
 
 #include <cstdio>
 
@@ -15,11 +16,12 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <pty.h>
 #include <unistd.h>
 
 #include "bench_support.h"
-#include "link/device_link.h"
+#include "link/device_session.h"
 #include "link/qt_serial_port.h"
 
 namespace {
@@ -45,24 +47,32 @@ int main(int argc, char** argv) {
   }
   ::close(slave);
 
-  auto* port = new QtSerialPortLink;
-  DeviceLink link{std::unique_ptr<SerialPort>(port)};
-  const OpenResult opened = port->Open({QString::fromLocal8Bit(slaveName), 115200, 8, 1, 0});
+  DeviceSession session(std::make_unique<QtSerialPortLink>());
+  const SessionResult opened = session.open({QString::fromLocal8Bit(slaveName), 115200, 8, 1, 0});
   if (!opened.ok()) {
     std::fprintf(stderr, "cannot open %s (error %d)\n", slaveName, opened.systemError);
     return 1;
   }
   std::printf("port: %s\n", slaveName);
 
-  // (1) A wait that hears nothing for its whole time.
+  // The "DTU" takes in what the program sends, as a unit would.
+  const auto drain = [master] {
+    std::uint8_t sink[256];
+    while (::read(master, sink, sizeof sink) > 0) {
+    }
+  };
+  ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+
+  // (1) A connect that hears nothing for its whole time limit (2 s).
   {
     const long long cpu0 = CpuMicroseconds();
     const auto t0 = Clock::now();
-    const auto reply = link.WaitReply(k7v::kCmdSwitchAnswer, 2);
+    const VersionResult reply = session.enterConfiguration("######");
     const double wallUs = std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
     const double cpuUs = double(CpuMicroseconds() - cpu0);
+    drain();
     std::printf("wait_result_timeout: %s\n",
-                reply.result == DeviceLink::WaitResult::Timeout ? "yes" : "no");
+                reply.reason == SessionReason::NoAnswer ? "yes" : "no");
     std::printf("wait_wall_ms: %.1f\n", wallUs / 1000.0);
     std::printf("wait_cpu_ms: %.2f\n", cpuUs / 1000.0);
     std::printf("wait_cpu_percent: %.2f\n", 100.0 * cpuUs / wallUs);
@@ -78,18 +88,18 @@ int main(int argc, char** argv) {
     delaysUs.reserve(kRounds);
     int failures = 0;
     for (int i = 0; i < kRounds; ++i) {
-      link.ResetRx();
       std::atomic<long long> writtenAt{0};
       std::thread dtu([&, i] {
         std::this_thread::sleep_for(std::chrono::microseconds(2000 + 700 * (i % 7)));
+        drain();
         writtenAt = NowNanoseconds();
         if (::write(master, frame, frameLength) != static_cast<ssize_t>(frameLength))
           writtenAt = -1;
       });
-      const auto reply = link.WaitReply(k7v::kCmdSwitchAnswer, 2);
+      const VersionResult reply = session.enterConfiguration("######");
       const long long returnedAt = NowNanoseconds();
       dtu.join();
-      if (reply.result != DeviceLink::WaitResult::Reply || writtenAt <= 0) {
+      if (!reply.ok() || writtenAt <= 0) {
         ++failures;
         continue;
       }
@@ -103,7 +113,7 @@ int main(int argc, char** argv) {
     std::printf("reply_latency_max_us: %.1f\n", delaysUs.empty() ? 0.0 : delaysUs.back());
   }
 
-  port->Close();
+  session.close();
   ::close(master);
   return 0;
 }

@@ -1,19 +1,18 @@
 #pragma once
-// The device link: the one serial port (CommHandle), the receive buffer and the
-// waits for the DTU's answers. Waits run a nested event loop that wakes on
-// arriving bytes, on its timer, or when the link is aborted (window closed,
-// port lost), so the window stays responsive without busy polling.
+// The device link: the one serial port (CommHandle), the window's connection
+// flag, and the sleep of a session that waits for the unit. A sleep wakes on
+// arriving bytes, on its time, on a lost device, or when the link is aborted
+// (window closed, a cancel), so the thread's other events (a window's
+// clicks) are processed meanwhile without busy polling.
 //
-// One link belongs to one thread: it, its port and its waits live there.
+// One link belongs to one thread: it, its port and its sleeps live there.
 // AbortWaits alone may be called from any thread.
 
 #include <QObject>
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include <optional>
 
-#include "link/rx_buffer.h"
 #include "link/serial_port.h"
 
 class DeviceLink : public QObject {
@@ -23,48 +22,30 @@ public:
   ~DeviceLink() override;
 
   SerialPort& CommHandle() { return *port_; }
-  TRxBuffer& Rx() { return rx_; }
 
+  // The window's: configuration mode has been entered and not left.
   bool LinkConnected = false;
-  std::uint16_t MaxFrameLength = k7v::kMaxFrameLength;
 
-  void ResetRx() { ResetRxBuffer(rx_); }
-  // Next complete frame from what has arrived; nullopt when none.
-  std::optional<TDeviceFrame> ReadFrame();
-  // Writes a whole frame; false when the port is closed or the write failed.
-  bool Write(std::span<const std::uint8_t> bytes);
+  // Runs a nested event loop until bytes arrive, the device is lost, the link
+  // is aborted or woken, or limit has passed (negative: no limit). Returns at
+  // once when aborted or closed; the caller has taken in what was waiting.
+  // Never fails.
+  void Sleep(std::chrono::milliseconds limit);
+  // Ends the sleeps in progress once control is back in their loops, without
+  // aborting anything: a sleeper then looks again at what it waits for.
+  void Wake();
 
-  enum class WaitResult {
-    Reply,
-    Timeout,
-    Aborted
-  };
-  struct Reply {
-    WaitResult result = WaitResult::Timeout;
-    TDeviceFrame frame; // valid for Reply, until the next ReadFrame
-  };
-  // Waits up to seconds for a frame with this command; frames with other codes
-  // are dropped. At least one pass always runs.
-  Reply WaitReply(std::uint8_t command, int seconds);
-  Reply WaitReply(std::uint8_t command, std::chrono::milliseconds limit);
-
-  // Sleeps until bytes arrive or the link is aborted; false when aborted.
-  // For loops that have no time-out of their own (firmware download).
-  bool WaitForBytes();
-  // The same, ending as Timeout when nothing arrives within limit.
-  WaitResult WaitForBytes(std::chrono::milliseconds limit);
-
-  // Ends every wait in progress as aborted (window closing, port lost, a
-  // cancel), and every later wait at once until ClearAbort. Thread-safe.
+  // Ends every sleep in progress (window closing, a cancel), and every later
+  // one at once until ClearAbort. Thread-safe.
   void AbortWaits();
   bool Aborted() const { return aborted_.load(); }
   void ClearAbort() { aborted_.store(false); }
 
 signals:
   void abortRequested();
+  void wakeRequested();
 
 private:
   std::unique_ptr<SerialPort> port_;
-  TRxBuffer rx_;
   std::atomic<bool> aborted_{false};
 };

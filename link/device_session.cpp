@@ -1,65 +1,20 @@
 #include "link/device_session.h"
 
-#include <QDeadlineTimer>
 #include <QLoggingCategory>
+#include <QPointer>
 #include <algorithm>
 #include <array>
+#include <optional>
 
-#include "firmware/download_frames.h"
 #include "platform/system_error.h"
 
 Q_LOGGING_CATEGORY(lcSession, "k7v.session")
 
-// Never fails; an unknown value gives "unknown".
-const char* SessionReasonName(SessionReason reason) {
-  switch (reason) {
-  case SessionReason::Ok:
-    return "ok";
-  case SessionReason::NoAnswer:
-    return "no answer";
-  case SessionReason::IncompleteAnswer:
-    return "incomplete answer";
-  case SessionReason::Refused:
-    return "refused by the unit";
-  case SessionReason::LinkLost:
-    return "link lost";
-  case SessionReason::Cancelled:
-    return "cancelled";
-  case SessionReason::PortError:
-    return "port error";
-  case SessionReason::SettingsRefused:
-    return "settings refused";
-  case SessionReason::StoppedAsking:
-    return "unit stopped asking";
-  case SessionReason::RepeatedPiece:
-    return "same piece asked again and again";
-  case SessionReason::WriteFailed:
-    return "write failed";
-  case SessionReason::NotOpen:
-    return "port not open";
-  }
-  return "unknown";
-}
-
-namespace {
-// A frame with no payload; the six bytes of a request.
-std::array<std::uint8_t, k7v::kFrameOverhead> Request(std::uint8_t command) {
-  std::array<std::uint8_t, k7v::kFrameOverhead> frame{};
-  BuildFrame(command, {}, frame);
-  return frame;
-}
-
-template <typename Result>
-Result Ending(SessionReason reason) {
-  Result r;
-  r.reason = reason;
-  return r;
-}
-} // namespace
-
 DeviceSession::DeviceSession(std::unique_ptr<SerialPort> port, SessionTimings timings,
                              QObject* parent)
-    : QObject(parent), link_(std::move(port), this), timings_(timings) {}
+    : QObject(parent), link_(std::move(port), this), engine_(timings) {
+  clock_.start();
+}
 
 DeviceSession::~DeviceSession() {
   // A wait still on the stack (the owner went away inside it) must end.
@@ -86,149 +41,53 @@ SessionResult DeviceSession::open(const LineSettings& settings) {
   return result;
 }
 
-VersionResult DeviceSession::enterConfiguration(const QByteArray& switchCommand) {
-  if (link_.Aborted()) // nothing is sent once cancelled
-    return Ending<VersionResult>(SessionReason::Cancelled);
-  // Always six bytes: a shorter command is padded with zero bytes, which no
-  // DTU switch command contains, so a short text can never switch by accident.
-  std::array<std::uint8_t, k7v::kSwitchCommandLength> bytes{};
-  for (std::size_t i = 0; i < bytes.size() && i < std::size_t(switchCommand.size()); ++i)
-    bytes[i] = std::uint8_t(switchCommand[qsizetype(i)]);
-  link_.ResetRx();
-  if (const SessionReason sent = Send(bytes); sent != SessionReason::Ok)
-    return Ending<VersionResult>(sent);
-  const DeviceLink::Reply reply = link_.WaitReply(k7v::kCmdSwitchAnswer, timings_.connect);
-  if (reply.result != DeviceLink::WaitResult::Reply)
-    return Ending<VersionResult>(WaitEnding(reply.result));
-
-  // The version is the payload's first 8 bytes up to the first zero; a short
-  // answer gives only the bytes it really holds.
+VersionResult DeviceSession::enterConfiguration(const QByteArray& switchCommand,
+                                                const RequestSentFn& sent) {
+  const std::span<const std::uint8_t> bytes(
+      reinterpret_cast<const std::uint8_t*>(switchCommand.constData()),
+      std::size_t(switchCommand.size()));
   VersionResult result;
-  const auto payload = reply.frame.payload();
-  QByteArray version;
-  for (std::size_t i = 0; i < payload.size() && i < k7v::kImageVersionSize && payload[i] != 0; ++i)
-    version.append(char(payload[i]));
-  result.version = QString::fromLatin1(version);
+  result.reason =
+      Run([&](ProtocolEngine& e, auto now) { return e.StartEnter(bytes, now); }, false, sent, {});
+  if (result.ok()) result.version = QString::fromLatin1(engine_.version());
   return result;
 }
 
-ParamsResult DeviceSession::readParams() {
-  if (link_.Aborted()) // nothing is sent once cancelled
-    return Ending<ParamsResult>(SessionReason::Cancelled);
-  link_.ResetRx();
-  if (const SessionReason sent = Send(Request(k7v::kCmdReadParams)); sent != SessionReason::Ok)
-    return Ending<ParamsResult>(sent);
-  const DeviceLink::Reply reply = link_.WaitReply(k7v::kCmdReadParams, timings_.params);
-  if (reply.result != DeviceLink::WaitResult::Reply)
-    return Ending<ParamsResult>(WaitEnding(reply.result));
-  // Decoding a short answer would show bytes from outside the frame.
-  if (reply.frame.payload().size() < k7v::kAppParamsSize) {
-    qCInfo(lcSession) << "parameter answer of" << reply.frame.payload().size() << "bytes";
-    return Ending<ParamsResult>(SessionReason::IncompleteAnswer);
-  }
+ParamsResult DeviceSession::readParams(const RequestSentFn& sent) {
   ParamsResult result;
-  result.params = TAppParams::FromBytes(reply.frame.payload());
+  result.reason =
+      Run([](ProtocolEngine& e, auto now) { return e.StartReadParams(now); }, false, sent, {});
+  if (result.ok()) result.params = engine_.params();
   return result;
 }
 
-SysInfoResult DeviceSession::readSysInfo() {
-  if (link_.Aborted()) // nothing is sent once cancelled
-    return Ending<SysInfoResult>(SessionReason::Cancelled);
-  // The receive buffer is deliberately kept: this follows a parameter read.
-  if (const SessionReason sent = Send(Request(k7v::kCmdSysInfo)); sent != SessionReason::Ok)
-    return Ending<SysInfoResult>(sent);
-  const DeviceLink::Reply reply = link_.WaitReply(k7v::kCmdSysInfo, timings_.params);
-  if (reply.result != DeviceLink::WaitResult::Reply)
-    return Ending<SysInfoResult>(WaitEnding(reply.result));
+SysInfoResult DeviceSession::readSysInfo(const RequestSentFn& sent) {
   SysInfoResult result;
-  result.info = ParseSysInfo(reply.frame.payload());
+  result.reason =
+      Run([](ProtocolEngine& e, auto now) { return e.StartReadSysInfo(now); }, false, sent, {});
+  if (result.ok()) result.info = engine_.sysInfo();
   return result;
 }
 
-SessionResult DeviceSession::writeParams(const TAppParams& params) {
-  if (link_.Aborted()) // nothing is sent once cancelled
-    return Ending<SessionResult>(SessionReason::Cancelled);
-  link_.ResetRx();
-  std::array<std::uint8_t, k7v::kAppParamsFrameLength> frame{};
-  BuildFrame(k7v::kCmdWriteParams, params.bytes(), frame);
-  if (const SessionReason sent = Send(frame); sent != SessionReason::Ok)
-    return Ending<SessionResult>(sent);
-  const DeviceLink::Reply reply = link_.WaitReply(k7v::kCmdWriteParams, timings_.params);
-  if (reply.result != DeviceLink::WaitResult::Reply)
-    return Ending<SessionResult>(WaitEnding(reply.result));
-  const auto payload = reply.frame.payload();
-  if (payload.empty()) return Ending<SessionResult>(SessionReason::IncompleteAnswer);
-  return Ending<SessionResult>(payload[0] == 1 ? SessionReason::Ok : SessionReason::Refused);
+SessionResult DeviceSession::writeParams(const TAppParams& params, const RequestSentFn& sent) {
+  SessionResult result;
+  result.reason = Run([&](ProtocolEngine& e, auto now) { return e.StartWriteParams(params, now); },
+                      false, sent, {});
+  return result;
 }
 
 SessionResult DeviceSession::download(const DownloadImage& image,
                                       const DownloadProgressFn& progress) {
-  if (link_.Aborted()) return Ending<SessionResult>(SessionReason::Cancelled);
-  link_.ResetRx();
-  const DownloadStartFrame start =
-      BuildDownloadStart(image.name, image.version, std::uint32_t(image.length), image.checksum);
-  if (const SessionReason sent = Send(start); sent != SessionReason::Ok)
-    return Ending<SessionResult>(sent);
-
-  // The unit drives the transfer; the PC only answers. What ends it besides
-  // the unit's own verdict is silence, a unit stuck on one piece, a lost
-  // device and a cancel.
-  bool haveLast = false;
-  std::uint32_t lastOffset = 0;
-  unsigned sameInARow = 0;
-  QDeadlineTimer stall(timings_.downloadStall, Qt::PreciseTimer);
-  for (;;) {
-    if (link_.Aborted()) return Ending<SessionResult>(SessionReason::Cancelled);
-    const std::optional<TDeviceFrame> frame = link_.ReadFrame();
-    if (!frame) {
-      // The stall limit counts from the last request: frames of other
-      // commands, noise and damaged requests do not keep a download alive.
-      if (stall.hasExpired()) {
-        qCInfo(lcSession) << "no request within" << timings_.downloadStall.count() << "ms";
-        return Ending<SessionResult>(SessionReason::StoppedAsking);
-      }
-      const auto left = std::chrono::milliseconds(stall.remainingTime());
-      const auto waited = link_.WaitForBytes(std::max(left, std::chrono::milliseconds(0)));
-      if (waited == DeviceLink::WaitResult::Aborted)
-        return Ending<SessionResult>(WaitEnding(waited));
-      continue;
-    }
-    switch (frame->command()) {
-    case k7v::kCmdChunk: {
-      ChunkRequest req;
-      if (!ParseChunkRequest(*frame, req)) break;
-      sameInARow = haveLast && req.offset == lastOffset ? sameInARow + 1 : 1;
-      haveLast = true;
-      lastOffset = req.offset;
-      if (sameInARow >= timings_.repeatLimit) {
-        qCInfo(lcSession) << "offset" << req.offset << "asked" << sameInARow << "times in a row";
-        return Ending<SessionResult>(SessionReason::RepeatedPiece);
-      }
-      ChunkAnswerBuffer answer;
-      const std::size_t n = BuildChunkAnswer(req, image.length, image.body, answer);
-      if (const SessionReason sent = Send(std::span(answer.data(), n)); sent != SessionReason::Ok)
-        return Ending<SessionResult>(sent);
-      if (progress) {
-        // The count the answer really carries (bytes 8 and 9, little-endian).
-        const auto count = std::uint16_t(answer[8] | (answer[9] << 8));
-        progress({req.offset, count, std::uint64_t(req.offset) + count, image.length});
-      }
-      stall.setRemainingTime(timings_.downloadStall, Qt::PreciseTimer);
-      break;
-    }
-    case k7v::kCmdDownloadDone:
-      return Ending<SessionResult>(SessionReason::Ok);
-    case k7v::kCmdDownloadFailed:
-      return Ending<SessionResult>(SessionReason::Refused);
-    default:
-      qCDebug(lcSession) << "frame" << frame->command() << "ignored during the download";
-      break;
-    }
-  }
+  SessionResult result;
+  result.reason = Run([&](ProtocolEngine& e, auto now) { return e.StartDownload(image, now); },
+                      true, {}, progress);
+  return result;
 }
 
 SessionResult DeviceSession::leaveConfiguration() {
-  return Ending<SessionResult>(Send(Request(k7v::kCmdLeaveConfig)));
+  SessionResult result;
+  result.reason = Send(ProtocolEngine::Leave().send.front().frame);
+  return result;
 }
 
 void DeviceSession::close() { link_.CommHandle().Close(); }
@@ -241,17 +100,78 @@ bool DeviceSession::cancelled() const { return link_.Aborted(); }
 
 bool DeviceSession::isOpen() const { return const_cast<DeviceLink&>(link_).CommHandle().IsOpen(); }
 
+SessionReason DeviceSession::Run(const Start& start, bool download, const RequestSentFn& sent,
+                                 const DownloadProgressFn& progress) {
+  if (link_.Aborted()) return SessionReason::Cancelled; // nothing is sent once cancelled
+  // An operation started inside another one's wait (a click during a read):
+  // the outer one waits on once this one has ended.
+  std::optional<ProtocolEngine::Operation> outer;
+  if (engine_.Waiting()) outer = engine_.SetAside();
+  const QPointer<DeviceSession> self(this);
+  const SessionReason reason = Drive(start(engine_, Now()), download, sent, progress);
+  if (self && outer) {
+    engine_.TakeUp(std::move(*outer));
+    link_.Wake();
+  }
+  return reason;
+}
+
+SessionReason DeviceSession::Drive(EngineStep step, bool download, const RequestSentFn& sent,
+                                   const DownloadProgressFn& progress) {
+  const QPointer<DeviceSession> self(this);
+  SerialPort& port = link_.CommHandle();
+  bool requestSent = false;
+  std::array<std::uint8_t, k7v::kMaxRxBytesPerRead> received;
+  for (;;) {
+    for (const std::string& note : step.notes) qCInfo(lcSession).noquote() << note.c_str();
+    for (const EngineSend& out : step.send) {
+      const SessionReason written = Send(out.frame);
+      if (!requestSent) {
+        requestSent = true;
+        if (sent) sent();
+        if (!self) return SessionReason::Cancelled;
+      }
+      if (written != SessionReason::Ok) return engine_.End(written).reason;
+      if (!out.piece) continue;
+      if (progress) progress(out.progress);
+      if (!self) return SessionReason::Cancelled;
+      // A cancel while pieces go out: nothing more is sent.
+      if (link_.Aborted()) return engine_.End(SessionReason::Cancelled).reason;
+    }
+    if (step.finished) return step.reason;
+
+    // A download is stopped before anything more is read; an answer that has
+    // arrived still counts.
+    if (download && link_.Aborted()) return engine_.End(SessionReason::Cancelled).reason;
+    std::uint16_t got = 0;
+    if (const std::uint16_t waiting = port.RxBytesWaiting(); waiting > 0) {
+      got = port.ReadPort(received.data(),
+                          std::uint16_t(std::min<std::size_t>(waiting, received.size())));
+      step = engine_.OnBytes({received.data(), got}, Now());
+      if (step.finished || !step.send.empty()) continue;
+      for (const std::string& note : step.notes) qCInfo(lcSession).noquote() << note.c_str();
+    }
+    if (link_.Aborted() || !port.IsOpen()) return engine_.End(WaitEnding()).reason;
+    step = engine_.OnTime(Now());
+    if (step.finished) continue;
+    // More has arrived meanwhile, or was more than one pass takes in; a port
+    // that offers bytes it then does not give is slept on, not spun on.
+    if (got > 0 && port.RxBytesWaiting() > 0) continue;
+    link_.Sleep(std::chrono::milliseconds(std::max<qint64>(step.deadline - Now(), 0)));
+    if (!self) return SessionReason::Cancelled;
+  }
+}
+
 // A cancel wins over a closed port: the window's disconnect does both.
-SessionReason DeviceSession::WaitEnding(DeviceLink::WaitResult result) const {
-  if (result == DeviceLink::WaitResult::Timeout) return SessionReason::NoAnswer;
-  if (cancelled()) return SessionReason::Cancelled;
-  return SessionReason::LinkLost;
+SessionReason DeviceSession::WaitEnding() const {
+  return cancelled() ? SessionReason::Cancelled : SessionReason::LinkLost;
 }
 
 // NotOpen before anything is written on a closed port; after a failed write,
 // a port that has closed meanwhile means the device went away.
-SessionReason DeviceSession::Send(std::span<const std::uint8_t> frame) {
-  if (!link_.CommHandle().IsOpen()) return SessionReason::NotOpen;
-  if (link_.Write(frame)) return SessionReason::Ok;
-  return link_.CommHandle().IsOpen() ? SessionReason::WriteFailed : SessionReason::LinkLost;
+SessionReason DeviceSession::Send(const std::vector<std::uint8_t>& frame) {
+  SerialPort& port = link_.CommHandle();
+  if (!port.IsOpen()) return SessionReason::NotOpen;
+  if (port.WriteFrame(frame.data(), frame.size())) return SessionReason::Ok;
+  return port.IsOpen() ? SessionReason::WriteFailed : SessionReason::LinkLost;
 }

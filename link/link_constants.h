@@ -16,6 +16,8 @@ inline constexpr std::size_t kPayloadOffset = 4;        // payload starts at fra
 inline constexpr std::uint16_t kMaxFrameLength = 1500;  // largest length field the parser accepts
 inline constexpr std::size_t kRxBufferSize = 1024;      // the one receive buffer
 inline constexpr std::size_t kMaxRxBytesPerRead = 4096; // bytes one ReadFrame call takes in at most
+inline constexpr std::size_t kMaxKeptInput =
+    65536; // received bytes the engine keeps unread; the oldest go
 
 // Command codes.
 inline constexpr std::uint8_t kCmdSwitchAnswer = 0x01;   // DTU: configuration mode entered, version

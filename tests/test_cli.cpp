@@ -219,9 +219,9 @@ void TestCli::interruptMidFlashTellsEveryUnitToLeave_data() {
   QTest::addColumn<QString>("trigger"); // the line after which the signal goes
   QTest::addColumn<bool>("everyUnit");  // ... once every unit showed it, else once one did
   QTest::addColumn<int>("imageSize");
-  QTest::newRow("Ctrl+C mid-flash") << int(SIGINT) << ": flashing 25 %" << true << 60000;
-  QTest::newRow("SIGTERM mid-flash") << int(SIGTERM) << ": flashing 25 %" << true << 60000;
-  QTest::newRow("SIGHUP mid-flash") << int(SIGHUP) << ": flashing 25 %" << true << 60000;
+  QTest::newRow("Ctrl+C mid-flash") << int(SIGINT) << ": flashing 25 %" << true << 16000;
+  QTest::newRow("SIGTERM mid-flash") << int(SIGTERM) << ": flashing 25 %" << true << 16000;
+  QTest::newRow("SIGHUP mid-flash") << int(SIGHUP) << ": flashing 25 %" << true << 16000;
   // The stop races the first unit's session being torn down.
   QTest::newRow("SIGTERM as a unit ends")
       << int(SIGTERM) << ": leaving configuration" << false << 3000;

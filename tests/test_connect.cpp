@@ -62,7 +62,7 @@ void TestConnect::connectShowsVersionAndDisconnectLeaves_data() {
       << QStringList{"--short", "1"} << QByteArray() << "V2.";
   QTest::newRow("noise before the answer") << QStringList{"--garbage"} << QByteArray() << "V2.01";
   QTest::newRow("answer in two halves")
-      << QStringList{"--split-pause", "300"} << QByteArray() << "V2.01";
+      << QStringList{"--split-pause", "50"} << QByteArray() << "V2.01";
   QTest::newRow("switch command from the dialog")
       << QStringList{} << QByteArray("K7#CFG") << "V2.01";
 }
@@ -119,6 +119,7 @@ void TestConnect::silentDeviceFailsAndConnectCanBeRetried() {
   WindowFixture w;
   w.setPort(silent.devicePath());
   w.setText("ed_ver", QStringLiteral("V1.00")); // from an earlier connect
+  w.shortenWaitsFrom();
 
   QString seen;
   int reentered = 0;
@@ -131,24 +132,26 @@ void TestConnect::silentDeviceFailsAndConnectCanBeRetried() {
         seen = LinkState(w);
         if (reentered++ == 0) w.form().sb_com_openClick(); // a second connect inside the wait
       },
-      400);
+      20);
   const qint64 elapsed = clock.elapsed();
   qInfo("connect gave up after %lld ms", elapsed);
 
   QVERIFY(reentered > 0);
   QCOMPARE(seen, QStringLiteral("00000W"));
-  QVERIFY(elapsed >= WindowTimings().connect.count()); // the DTU is given its full time
+  QVERIFY(elapsed >= SilentUnitTimings().connect.count()); // the DTU is given its full time
   QVERIFY(w.logTailIs(before,
                       {Progress("open_serial", w.form().StatusPanel(1)), Success("serial_opened"),
                        Progress("conneting"), Failure("connect_failed")}));
   QCOMPARE(LinkState(w), kNotConnected + u'-');
   QVERIFY(!w.form().link().LinkConnected);
   QCOMPARE(w.text("ed_ver"), QStringLiteral("V1.00"));
-  QCOMPARE(silent.bytesReceived(), kSwitch); // one switch command: the second connect did nothing
+  // One switch command: the second connect did nothing.
+  QTRY_COMPARE_WITH_TIMEOUT(silent.bytesReceived(), kSwitch, 3000);
 
   // The port is free for anyone at once, and connect can be tried again at
   // once, here on a DTU that answers.
   QVERIFY(silent.deviceIsFree());
+  w.form().SetSessionTimings(WindowTimings());
   DtuSimProcess answering;
   QVERIFY2(answering.start(), qPrintable(answering.errorString()));
   QVERIFY(w.connectTo(answering.devicePath()));
@@ -257,9 +260,7 @@ void TestConnect::deviceVanishes() {
   w.setPort(sim.devicePath());
   QSignalSpy lost(&w.form().link().CommHandle(), &SerialPort::deviceLost);
 
-  QObject ctx;
-  if (when == QLatin1String("connect"))
-    QTimer::singleShot(300, &ctx, [&] { sim.process().kill(); });
+  if (when == QLatin1String("connect")) w.onLine("conneting", [&] { sim.process().kill(); });
   w.click("sb_com_open");
   const qsizetype connecting = w.logTexts().indexOf(WindowFixture::caption("conneting"));
   QVERIFY(connecting >= 0);
@@ -311,10 +312,9 @@ void TestConnect::windowClosedDuringConnectWait() {
   const QString settingsFile = QDir(w.dir()).filePath(QStringLiteral("parcfg.ini"));
   QPointer<TForm1> form(&w.form());
 
-  QObject ctx;
   QElapsedTimer clock;
   clock.start();
-  QTimer::singleShot(300, &ctx, [&] { w.closeOrDestroy(destroy); });
+  w.onLine("conneting", [&] { w.closeOrDestroy(destroy); });
   w.click("sb_com_open");
   qInfo("the connect ended %lld ms after it began", clock.elapsed());
 
@@ -327,7 +327,7 @@ void TestConnect::windowClosedDuringConnectWait() {
     QVERIFY(QFile::exists(settingsFile));
   }
   // Nothing was written after the switch command, and the device is free.
-  QCOMPARE(sim.bytesReceived(), kSwitch);
+  QTRY_COMPARE_WITH_TIMEOUT(sim.bytesReceived(), kSwitch, 3000);
   QVERIFY(sim.deviceIsFree());
 }
 

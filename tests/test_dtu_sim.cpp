@@ -125,7 +125,7 @@ private slots:
     QCOMPARE(record, RecordBytes(FactoryRecord())); // without --record: the factory set
     pc.send(FrameBytes(4, record));
     QCOMPARE(pc.nextFrame(), FrameBytes(4, QByteArray(1, 1)));
-    QVERIFY(pc.nextFrame(400).isEmpty());
+    QVERIFY(pc.nextFrame(150).isEmpty());
 
     // A tool that died mid-frame: the stale header is given up, then the
     // switch command is seen.
@@ -150,7 +150,7 @@ private slots:
 
     pc.send(Hex("AA020600B2BB"));
     pc.send(kSwitch);
-    QVERIFY(pc.nextFrame(500).isEmpty());
+    QVERIFY(pc.nextFrame(150).isEmpty());
     pc.send("$$$$$$");
     QCOMPARE(pc.nextFrame(), kVersionAnswer);
 
@@ -203,7 +203,7 @@ private slots:
     QVERIFY(connectTo(sim, pc, args));
     pc.rawReceived = 0;
     pc.send(FrameBytes(quint8(command)));
-    const QByteArray f = pc.nextFrame(frameLength ? 2000 : 700);
+    const QByteArray f = pc.nextFrame(frameLength ? 2000 : 200);
     QCOMPARE(f.size(), frameLength);
     if (frameLength) QCOMPARE(quint8(f.at(1)), quint8(command));
     QVERIFY2(pc.rawReceived >= rawAtLeast, qPrintable(QString::number(pc.rawReceived)));
@@ -343,7 +343,7 @@ private slots:
   void chunkRetries() {
     DtuSimProcess sim;
     PcEnd pc;
-    QVERIFY(connectTo(sim, pc, {"--chunk-timeout", "150", "--max-retries", "3"}));
+    QVERIFY(connectTo(sim, pc, {"--chunk-timeout", "50", "--max-retries", "3"}));
     const QByteArray body(40, 'x');
     pc.send(DownloadStart("fw", "V1", 40, Sum16Of(body)));
     const QByteArray request = FrameBytes(0xE2, Hex("000000002800"));
@@ -385,7 +385,7 @@ private slots:
         pc.send(junk);
       }
       pc.send(Hex("AA020600B2BB")); // leave configuration mode if still in it
-      while (!pc.nextFrame(400).isEmpty()) {}
+      while (!pc.nextFrame(150).isEmpty()) {}
     }
     QVERIFY(sim.isRunning());
     pc.send(kSwitch);
@@ -396,18 +396,18 @@ private slots:
     QCOMPARE(f, kVersionAnswer);
   }
 
-  // --pace moves bytes at baud / 10 per second: a 699-byte answer at 9600 baud
-  // cannot arrive in much less than 0.73 s. (A check that pacing exists, not a
+  // --pace moves bytes at baud / 10 per second: a 699-byte answer at 38400
+  // baud cannot arrive in much less than 0.18 s. (A check that pacing exists, not a
   // speed goal.)
   void paceSpreadsBytesOverWireTime() {
     DtuSimProcess sim;
     PcEnd pc;
-    QVERIFY(connectTo(sim, pc, {"--pace", "--baud", "9600"}));
+    QVERIFY(connectTo(sim, pc, {"--pace", "--baud", "38400"}));
     QElapsedTimer t;
     t.start();
     pc.send(FrameBytes(3));
     QCOMPARE(pc.nextFrame(3000).size(), 699);
-    QVERIFY2(t.elapsed() >= 600, qPrintable(QString::number(t.elapsed())));
+    QVERIFY2(t.elapsed() >= 150, qPrintable(QString::number(t.elapsed())));
   }
 };
 

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "core_checks.h"
 #include "firmware/firmware_image.h"
 #include "link/device_frame.h"
 #include "link/rx_buffer.h"
@@ -27,8 +28,6 @@
 #include "platform/profile_ini.h"
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
 
 // Hands out a byte stream in pieces of at most `piece` bytes per read.
 class PieceSource : public RxSource {
@@ -50,12 +49,6 @@ private:
   std::uint16_t piece_;
 };
 
-Bytes Frame(std::uint8_t command, const Bytes& payload) {
-  Bytes out(payload.size() + 6);
-  out.resize(BuildFrame(command, payload, out));
-  return out;
-}
-
 // The commands of every frame found in stream, fed in pieces.
 std::vector<int> FramesIn(const Bytes& stream, std::uint16_t piece) {
   TRxBuffer rx;
@@ -70,11 +63,6 @@ std::string FileBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
-
-struct Row {
-  const char* name;
-  std::function<bool()> check;
-};
 
 const std::filesystem::path kScratch =
     std::filesystem::temp_directory_path() / "k7v_core_runner.ini";
@@ -205,7 +193,10 @@ const Row kRows[] = {
 int main() {
   int passed = 0;
   int total = 0;
-  for (const Row& row : kRows) {
+  std::vector<Row> rows(std::begin(kRows), std::end(kRows));
+  const std::vector<Row> engine = EngineRows();
+  rows.insert(rows.end(), engine.begin(), engine.end());
+  for (const Row& row : rows) {
     ++total;
     bool ok = false;
     try {

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
@@ -13,8 +14,8 @@
 #include "app/app_texts.h"
 #include "app/file_dialogs.h"
 #include "app/limited_edit.h"
-#include "app/message_box.h"
 #include "app/link_settings_dialog.h"
+#include "app/message_box.h"
 #include "link/serial_port.h"
 #include "platform/profile_ini.h"
 
@@ -38,6 +39,12 @@ QString ConversionError(const QString& text) {
 SessionTimings WindowTimings() {
   SessionTimings t;
   t.connect = t.params = t.downloadStall = std::chrono::milliseconds(1000);
+  return t;
+}
+
+SessionTimings SilentUnitTimings() {
+  SessionTimings t;
+  t.connect = t.params = t.downloadStall = std::chrono::milliseconds(100);
   return t;
 }
 
@@ -164,6 +171,30 @@ int WindowFixture::clickSampling(const char* name, const std::function<void()>& 
   click(name);
   active = false;
   return runs;
+}
+
+void WindowFixture::shortenWaitsFrom(const char* key) {
+  // Taken at the line, not from the event loop: the next operation may start
+  // right after it.
+  whenLine(key, [this] { form_->SetSessionTimings(SilentUnitTimings()); });
+}
+
+void WindowFixture::onLine(const char* key, const std::function<void()>& action) {
+  // Once; and the action may destroy the window, so the timer does not hang on it.
+  whenLine(key, [form = QPointer<TForm1>(form_.get()), action, done = false]() mutable {
+    if (!std::exchange(done, true))
+      QTimer::singleShot(0, QCoreApplication::instance(), [form, action] {
+        if (form) action();
+      });
+  });
+}
+
+void WindowFixture::whenLine(const char* key, const std::function<void()>& run) {
+  if (!key) return run();
+  QObject::connect(get<QPlainTextEdit>("RichEdit1"), &QPlainTextEdit::textChanged, form_.get(),
+                   [this, line = caption(key), run] {
+                     if (logTexts().value(logSize() - 1) == line) run();
+                   });
 }
 
 void WindowFixture::closeWindow() {

@@ -53,6 +53,9 @@ inline constexpr std::pair<const char*, const char*> kPageButtons[] = {
 // The window's protocol limits in tests: long enough for a loaded machine
 // and for the simulator's split answers, far shorter than the real ones.
 SessionTimings WindowTimings();
+// The limits for a wait that is meant to run out (a unit that stays silent):
+// short, so that no test sits out a protocol time-out.
+SessionTimings SilentUnitTimings();
 
 // Data rows for a test that closes the window in the middle of an operation:
 // column "destroy", false to close the window, true to destroy it as well.
@@ -104,6 +107,13 @@ public:
   // Clicks a button; while its handler runs, sample runs every time bytes
   // arrive at the port and every everyMs. Returns how often it ran.
   int clickSampling(const char* name, const std::function<void()>& sample, int everyMs = 150);
+  // From the moment the log's last line is the text of key (now, for null)
+  // the window's operations start with SilentUnitTimings: the answers before
+  // keep their limits. Limits are taken as an operation starts.
+  void shortenWaitsFrom(const char* key = nullptr);
+  // Runs action from the event loop once the log's last line is the text of
+  // key: inside the wait that follows the line, as a click would come.
+  void onLine(const char* key, const std::function<void()>& action);
   // Drops the window (as closing the program does, then destroys it).
   void closeWindow();
   // Closes the window; destroy: destroys it as well.
@@ -121,6 +131,9 @@ public:
   TAppParams encoded();
 
 private:
+  // Runs run each time the log's last line becomes the text of key; now, for null.
+  void whenLine(const char* key, const std::function<void()>& run);
+
   QTemporaryDir dir_;
   QString oldCwd_;
   std::unique_ptr<TForm1> form_;
