@@ -4,9 +4,9 @@
 #include <QLoggingCategory>
 
 #include "app/app_texts.h"
-#include "app/main_window.h"
-#include "app/link_settings_dialog.h"
 #include "app/device_text.h"
+#include "app/link_settings_dialog.h"
+#include "app/main_window.h"
 #include "platform/system_error.h"
 
 Q_LOGGING_CATEGORY(lcConnect, "k7v.connect")
@@ -16,6 +16,11 @@ void TForm1::SpeedButton30Click() {
 }
 
 bool TForm1::OpenSerial() {
+  // A first run on a machine without serial ports leaves the port empty.
+  if (form3_->Settings().portName.trimmed().isEmpty()) {
+    LogStatus(GetCaption(QStringLiteral("no_port")), clRed, 9);
+    return false;
+  }
   LogStatus(GetCaption(QStringLiteral("open_serial")) + StatusPanel(1), clBlack, 9);
   const SessionResult result = session_->open(form3_->Settings());
   switch (result.reason) {
