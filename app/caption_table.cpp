@@ -96,6 +96,7 @@ constexpr CaptionEntry kEntries[] = {
     {"ptcl", "group_custom_heart", "自定义心跳包设置", "Label30", T},
     {"ptcl", "dtuinsertid", "插入ID", "cb_insert_enable", T},
     {"ptcl", "dtuinsertid_pos", "ID插入位置", "Label96", T},
+    {"ptcl", "dtuinsertid_pos_range", "0~24", "Label97", T},
     {"ptcl", "custom_heart_packet_en", "启用自定义心跳包", "ck_enable_heart", T},
     {"ptcl", "custom_heart_packet", "自定义心跳包", "Label33", T},
     {"ptcl", "custom_heart_packet_ack_en", "启用自定义心跳应答包", "ck_enable_heart_ack", T},

@@ -21,7 +21,7 @@ struct CaptionEntry {
   CaptionKind kind;
 };
 
-inline constexpr std::size_t kCaptionCount = 135;
+inline constexpr std::size_t kCaptionCount = 136;
 extern const std::array<CaptionEntry, kCaptionCount> kCaptionTable;
 
 // Built-in texts of the two status bar panels that name the maker.

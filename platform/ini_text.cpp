@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSaveFile>
+#include <system_error>
 
 Q_LOGGING_CATEGORY(lcIniText, "k7v.ini")
 
@@ -22,7 +23,7 @@ std::optional<QByteArray> ReadBytes(const QString& path, bool* exists, QString* 
   if (!*exists) return QByteArray();
   QFile f(path);
   if (info.isDir()) {
-    *reason = QStringLiteral("is a directory");
+    *reason = QString::fromStdString(std::make_error_code(std::errc::is_a_directory).message());
     return std::nullopt;
   }
   if (!f.open(QIODevice::ReadOnly)) {
