@@ -34,9 +34,6 @@ Q_LOGGING_CATEGORY(lcMain, "k7v.main")
 
 namespace {
 
-// The desktop entry the window belongs to, for docks and window lists.
-constexpr const char* kDesktopFileName = "net.example.dtu_tools.k7vconf";
-
 // The folder --user-folder works in, or why it cannot.
 struct UserFolder {
   QString folder;      // as named to the technician
@@ -164,7 +161,8 @@ int main(int argc, char* argv[]) {
 
   QApplication app(argc, argv);
   NameTheApplication();
-  QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopFileName));
+  // The desktop entry the window belongs to, for docks and window lists.
+  QGuiApplication::setDesktopFileName(QStringLiteral(K7V_APP_ID));
   Options options;
   options.parser.process(app);
 
