@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLocale>
 #include <QLoggingCategory>
 #include <QSignalBlocker>
 #include <QWidget>
@@ -21,17 +22,26 @@ QString ExeDir;
 namespace {
 
 constexpr const char* kCaptionFile = "caption.ini";
+constexpr const char* kEnglishCaptionFile = "caption-en.ini";
 
 QString& CaptionFileOverride() {
   static QString path;
   return path;
 }
 
-// caption.ini as the package installs it, seen from the program's directory.
+QString WorkingCaptionFile() { return QDir::current().filePath(QLatin1String(kCaptionFile)); }
+
+// The caption file the package installs for the user's language, seen from
+// the program's directory. A caption.ini of the technician's own in the
+// working directory says Chinese texts are wanted, whatever the language.
 QString SharedCaptionFile() {
-  return QDir::cleanPath(QDir::fromNativeSeparators(ExeDir) +
-                         QLatin1String(K7V_SHARED_TEXTS_FROM_PROGRAM "/") +
-                         QLatin1String(kCaptionFile));
+  const QString dir = QDir::cleanPath(QDir::fromNativeSeparators(ExeDir) +
+                                      QLatin1String("/" K7V_SHARED_TEXTS_FROM_PROGRAM)) +
+                      QLatin1Char('/');
+  const QString chinese = dir + QLatin1String(kCaptionFile);
+  if (UserLanguageIsChinese() || QFileInfo(WorkingCaptionFile()).isFile()) return chinese;
+  const QString english = dir + QLatin1String(kEnglishCaptionFile);
+  return QFileInfo(english).isFile() ? english : chinese;
 }
 
 // The first of the candidates that exists; empty when none does.
@@ -94,8 +104,7 @@ void SetCaptionFileOverride(const QString& path) { CaptionFileOverride() = path;
 // Empty when no candidate exists.
 QString ControlCaptionFile() {
   if (!CaptionFileOverride().isEmpty()) return FirstExisting({CaptionFileOverride()});
-  return FirstExisting(
-      {QDir::current().filePath(QLatin1String(kCaptionFile)), SharedCaptionFile()});
+  return FirstExisting({WorkingCaptionFile(), SharedCaptionFile()});
 }
 
 // Empty when no candidate exists.
@@ -104,15 +113,35 @@ QString MessageCaptionFile() {
   return FirstExisting({ExeDir + QLatin1String(kCaptionFile), SharedCaptionFile()});
 }
 
-// A key missing from the file (or no file) gives its built-in text, which is
-// empty for the first version's keys.
+QStringList CaptionFileCandidates() {
+  if (!CaptionFileOverride().isEmpty()) return {CaptionFileOverride()};
+  return {WorkingCaptionFile(), ExeDir + QLatin1String(kCaptionFile), SharedCaptionFile()};
+}
+
+bool UserLanguageIsChinese() {
+#ifdef Q_OS_WIN
+  return QLocale::system().language() == QLocale::Chinese;
+#else
+  // The first of these that is set decides, as for every program's messages.
+  for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const QString value = qEnvironmentVariable(variable);
+    if (!value.isEmpty()) return value.startsWith(QLatin1String("zh"));
+  }
+  return false;
+#endif
+}
+
+// A key missing from the file gives its built-in text when it was added
+// after the first version, else an empty text, as the first version's file
+// rules had it; no file at all gives every built-in text.
 QString GetCaption(const QString& key) {
   // Looked up and read afresh every time: the file may be edited, or put in
   // place, while the program runs.
   const QString path = MessageCaptionFile();
   if (path.isEmpty()) return BuiltInMessage(key);
   const IniTextFile file(path);
-  return file.GetString(QStringLiteral("built_in"), key, BuiltInMessage(key));
+  return file.GetString(QStringLiteral("built_in"), key,
+                        IsAddedMessage(key) ? BuiltInMessage(key) : QString());
 }
 
 // Never fails: a missing or unreadable file gives the built-in texts, a

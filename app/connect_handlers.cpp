@@ -16,6 +16,11 @@ void TForm1::SpeedButton30Click() {
 }
 
 bool TForm1::OpenSerial() {
+  // A first run on a machine without serial ports leaves the port empty.
+  if (form3_->Settings().portName.trimmed().isEmpty()) {
+    LogStatus(GetCaption(QStringLiteral("no_port")), clRed, 9);
+    return false;
+  }
   LogStatus(GetCaption(QStringLiteral("open_serial")) + StatusPanel(1), clBlack, 9);
   const SessionResult result = session_->open(form3_->Settings());
   switch (result.reason) {

@@ -13,3 +13,9 @@ void InstallFontSubstitutions();
 // buttons, 12 px for the status log. The form file can only say
 // points, which equal these sizes only at 96 dpi. Skips controls not under form1.
 void ApplyFrameFonts(QWidget* form1);
+
+// The Debian package that brings a font with Chinese characters.
+inline constexpr const char* kChineseFontPackage = "fonts-wqy-microhei";
+
+// True when an installed font can show Chinese characters.
+bool HaveChineseFont();

@@ -1,11 +1,14 @@
 #include "app/link_settings_dialog.h"
 
 #include <QAbstractItemView>
+#include <QLineEdit>
 #include <QLoggingCategory>
 #include <QSerialPortInfo>
 #include <QShowEvent>
 #include <algorithm>
+#include <utility>
 
+#include "app/app_texts.h"
 #include "link/link_settings_file.h"
 #include "platform/ini_text.h"
 
@@ -23,6 +26,22 @@ void SelectIndex(QComboBox* list, int index) {
 // The selected item as a number; 0 when nothing is selected.
 int SelectedNumber(const QComboBox* list) {
   return list->currentIndex() >= 0 ? list->currentText().toInt() : 0;
+}
+
+PortListing& CurrentPortListing() {
+  static PortListing listing;
+  return listing;
+}
+
+QStringList SystemPortNames() {
+  QStringList names;
+  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) names << info.portName();
+  return names;
+}
+
+// A USB serial adapter: what a technician plugs in to reach a unit.
+bool IsUsbAdapter(const QString& name) {
+  return name.startsWith(QLatin1String("ttyUSB")) || name.startsWith(QLatin1String("ttyACM"));
 }
 
 } // namespace
@@ -44,7 +63,10 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   // program can be shortened but not lengthened by typing.
   connect(edSwitchChr, &QLineEdit::textChanged, this, [this](const QString& text) {
     edSwitchChr->setMaxLength(std::max<int>(kSwitchCommandTypingLimit, int(text.size())));
+    CheckTypedSwitchCommand();
   });
+  connect(cb_com, &QComboBox::editTextChanged, this, &TForm3::ShowLongPortName);
+  lbSwitchChrFault->hide();
   RefreshPorts();
 }
 
@@ -64,24 +86,55 @@ TForm3::SwitchCommandFault TForm3::CheckSwitchCommand(const QString& text) {
   return SwitchCommandFault::None;
 }
 
-void TForm3::accept() {
-  const SwitchCommandFault fault = CheckSwitchCommand(edSwitchChr->text());
-  if (fault != SwitchCommandFault::None) {
-    emit switchCommandRefused(fault);
-    edSwitchChr->setFocus(Qt::OtherFocusReason);
-    edSwitchChr->selectAll();
-    return;
+const char* TForm3::SwitchCommandFaultKey(SwitchCommandFault fault) {
+  switch (fault) {
+  case SwitchCommandFault::BlankAtEnd:
+    return "switchchr_blank";
+  case SwitchCommandFault::Quoted:
+    return "switchchr_quoted";
+  case SwitchCommandFault::None:
+    break;
   }
+  return nullptr;
+}
+
+void TForm3::CheckTypedSwitchCommand() {
+  const char* key = SwitchCommandFaultKey(CheckSwitchCommand(edSwitchChr->text()));
+  lbSwitchChrFault->setText(key ? GetCaption(QLatin1String(key)) : QString());
+  lbSwitchChrFault->setToolTip(lbSwitchChrFault->text());
+  lbSwitchChrFault->setVisible(key != nullptr);
+  BitBtn1->setEnabled(key == nullptr);
+}
+
+void TForm3::ShowLongPortName() {
+  const QString name = cb_com->currentText();
+  const QLineEdit* field = cb_com->lineEdit();
+  const bool cut = field && field->fontMetrics().horizontalAdvance(name) >
+                                field->contentsRect().width() - 2 * field->textMargins().left();
+  cb_com->setToolTip(cut ? name : QString());
+}
+
+void TForm3::accept() {
+  if (CheckSwitchCommand(edSwitchChr->text()) != SwitchCommandFault::None) return;
   QDialog::accept();
+}
+
+void TForm3::reject() {
+  if (shown_) {
+    cb_com->setEditText(shown_->port);
+    SelectIndex(cbbaudrate, shown_->baud);
+    SelectIndex(cbDatabit, shown_->dataBits);
+    SelectIndex(cbParitybit, shown_->parity);
+    SelectIndex(cgStopbit, shown_->stopBits);
+    SetSwitchCommand(shown_->switchCommand);
+  }
+  QDialog::reject();
 }
 
 void TForm3::RefreshPorts() {
   // Clearing an editable list also clears its text, so the typed name is kept aside.
   const QString current = cb_com->currentText();
-  QStringList names;
-  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-    names << info.portName();
-  }
+  const QStringList names = SystemPorts();
   qCDebug(lcLinkSettings) << "serial ports" << names;
   cb_com->clear();
   cb_com->addItems(names);
@@ -99,8 +152,34 @@ void TForm3::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) {
     RefreshPorts();
     ApplyListFonts();
+    shown_ =
+        Shown{cb_com->currentText(),       cbbaudrate->currentIndex(), cbDatabit->currentIndex(),
+              cbParitybit->currentIndex(), cgStopbit->currentIndex(),  edSwitchChr->text()};
+    // A value stored in parcfg.ini is judged as a typed one: OK waits for it to be mended.
+    CheckTypedSwitchCommand();
+    ShowLongPortName();
   }
   QDialog::showEvent(event);
+}
+
+QStringList SystemPorts() {
+  const PortListing& listing = CurrentPortListing();
+  QStringList names = listing ? listing() : SystemPortNames();
+  std::stable_partition(names.begin(), names.end(), IsUsbAdapter);
+  return names;
+}
+
+PortListing SetPortListing(PortListing listing) {
+  return std::exchange(CurrentPortListing(), std::move(listing));
+}
+
+QString FirstRunPort() {
+#ifdef Q_OS_WIN
+  return QString::fromLatin1(parcfg::kDefaultPort);
+#else
+  const QStringList ports = SystemPorts();
+  return ports.isEmpty() ? QString() : ports.first();
+#endif
 }
 
 LineSettings TForm3::Settings() const {
@@ -132,8 +211,10 @@ QList<LinkSettingsNote> LoadLinkSettings(TForm3& form3, const QString& path) {
     if (raw && (!index || *index < 0 || *index >= list->count()))
       notes.append({name, *raw, list->currentText()});
   };
-  form3.cb_com->setEditText(
-      ini.GetString(section, QString::fromLatin1(kKeyCom), QString::fromLatin1(kDefaultPort)));
+  // No port at all is no use; a first run, or one that found no port, takes
+  // what the system offers now.
+  const QString port = ini.GetString(section, QString::fromLatin1(kKeyCom), {}).trimmed();
+  form3.cb_com->setEditText(port.isEmpty() ? FirstRunPort() : port);
   load(form3.cbbaudrate, kKeyBaud, kDefaultBaudIndex);
   load(form3.cbDatabit, kKeyDataBits, kDefaultDataBitsIndex);
   load(form3.cgStopbit, kKeyStopBits, kDefaultStopBitsIndex);

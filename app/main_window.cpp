@@ -18,10 +18,10 @@
 #include "app/app_texts.h"
 #include "app/fonts.h"
 #include "app/jpeg_image.h"
+#include "app/link_settings_dialog.h"
 #include "app/message_box.h"
 #include "app/style.h"
 #include "k7v_build_info.h"
-#include "app/link_settings_dialog.h"
 #include "link/qt_serial_port.h"
 
 Q_LOGGING_CATEGORY(lcWindow, "k7v.window")
@@ -120,9 +120,11 @@ void TForm1::ConnectHandlers() {
       {sb_getpar, &TForm1::sb_getparClick},         {sb_setpar, &TForm1::sb_setparClick},
       {SpeedButton35, &TForm1::SpeedButton35Click}, {bStart, &TForm1::bStartClick},
   };
-  for (const auto& [button, handler] : tools) {
+  for (const auto& tool : tools) {
     // clicked(bool) would bind the checked state to nothing useful; drop it.
-    connect(button, &QAbstractButton::clicked, this, [this, handler] { (this->*handler)(); });
+    // (A copy, not a structured binding: clang before 16 cannot capture one.)
+    const auto handler = tool.second;
+    connect(tool.first, &QAbstractButton::clicked, this, [this, handler] { (this->*handler)(); });
   }
 }
 
@@ -131,7 +133,6 @@ void TForm1::ConnectHandlers() {
 void TForm1::FormCreate() {
   ExeDir = QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + QLatin1Char('/'));
   form3_ = new TForm3(this); // fills its port list
-  connect(form3_, &TForm3::switchCommandRefused, this, &TForm1::SwitchCommandRefused);
   const QList<LinkSettingsNote> notes = LoadLinkSettings(*form3_);
   const int savedParity = form3_->cbParitybit->currentIndex();
 
@@ -145,7 +146,18 @@ void TForm1::FormCreate() {
     form3_->cbParitybit->setCurrentIndex(savedParity);
   }
   SetStatusPanel(1, form3_->LinkSummary(false));
+  LogMissingCaptions();
   if (!notes.isEmpty()) LogLinkSettingsNotes(notes);
+}
+
+void TForm1::LogMissingCaptions() {
+  if (!ControlCaptionFile().isEmpty() || !MessageCaptionFile().isEmpty()) return;
+  QStringList looked;
+  for (const QString& path : CaptionFileCandidates())
+    looked << QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+  looked.removeDuplicates();
+  LogStatus(GetCaption(QStringLiteral("captions_missing")) + looked.join(QStringLiteral(", ")),
+            clBlack, 9);
 }
 
 void TForm1::LogLinkSettingsNotes(const QList<LinkSettingsNote>& notes) {
@@ -158,13 +170,6 @@ void TForm1::LogLinkSettingsNotes(const QList<LinkSettingsNote>& notes) {
   }
   LogStatus(GetCaption(QStringLiteral("parcfg_value_unusable")) + parts.join(QStringLiteral("; ")),
             clBlack, 9);
-}
-
-void TForm1::SwitchCommandRefused(TForm3::SwitchCommandFault fault) {
-  const QString key = fault == TForm3::SwitchCommandFault::Quoted
-                          ? QStringLiteral("switchchr_quoted")
-                          : QStringLiteral("switchchr_blank");
-  ShowErrorBox(form3_, GetCaption(key));
 }
 
 void TForm1::FormShow() {
@@ -183,7 +188,7 @@ void TForm1::FormClose() {
   if (!SaveLinkSettings(*form3_, QString::fromLatin1(kLinkSettingsFile), &reason)) {
     const QString path = QDir::toNativeSeparators(
         QFileInfo(QString::fromLatin1(kLinkSettingsFile)).absoluteFilePath());
-    QString text = QStringLiteral("Unable to write to %1").arg(path);
+    QString text = GetCaption(QStringLiteral("parcfg_write_failed")).arg(path);
     if (!reason.isEmpty()) text += QStringLiteral("\n\n") + reason;
     ShowErrorBox(this, text);
   }
@@ -214,13 +219,14 @@ void TForm1::LogStatus(const QString& text, TColor colour, int size, FontStyles 
 void TForm1::SetStatusPanel(int index, const QString& text) {
   auto* panel = findChild<QLabel*>(QStringLiteral("StatusPanel%1").arg(index));
   if (!panel) return;
-  // A long device path would be cut off at the panel's edge; shorten it in
-  // the middle, where both the port's name and the line settings stay
-  // readable, and keep the whole text in the tooltip.
+  // A long device path would be cut off at the panel's edge. Its end tells
+  // adapters apart (/dev/serial/by-id/usb-FTDI_..._A50285BI-if00-port0), and
+  // the line settings follow it, so the start gives way; the whole text
+  // stays in the tooltip.
   panel->setProperty("fullText", text);
   const int room = panel->width() - 2 * panel->margin() - 8;
   const QString shown = panel->fontMetrics().horizontalAdvance(text) > room
-                            ? panel->fontMetrics().elidedText(text, Qt::ElideMiddle, room)
+                            ? panel->fontMetrics().elidedText(text, Qt::ElideLeft, room)
                             : text;
   panel->setText(shown);
   panel->setToolTip(shown == text ? QString() : text);

@@ -26,10 +26,10 @@
 #include <span>
 #include <vector>
 
+#include "app/link_settings_dialog.h"
 #include "app/status_log.h"
 #include "link/device_session.h"
 #include "link/link_constants.h"
-#include "app/link_settings_dialog.h"
 #include "params/app_params.h"
 
 #include "ui_main_window.h"
@@ -234,8 +234,8 @@ private:
   void RememberFilledPages(const TAppParams* record);
   // One black start-up line for parcfg.ini values that could not be used.
   void LogLinkSettingsNotes(const QList<LinkSettingsNote>& notes);
-  // The link settings dialog's OK refused: a box on the dialog says why.
-  void SwitchCommandRefused(TForm3::SwitchCommandFault fault);
+  // One black start-up line when no caption file was found, naming where it was looked for.
+  void LogMissingCaptions();
   // "bin_error" for path with its reason, and which image stays loaded.
   void RefuseImage(const QString& path, const QString& reason);
 

@@ -1,11 +1,15 @@
 #pragma once
-// Built-in texts for the status messages added after the first version. A
-// caption.ini made for the first version (a translation, an old copy beside
-// the program) lacks these keys; without a text of their own their failures
-// would show as empty red lines. The first version's keys have no built-in
-// text: their caption.ini lines are the only source, as they always were.
+// Built-in texts of the status messages, for when no caption file is found:
+// then every message still has its words. A caption.ini made for the first
+// version (a translation, an old copy beside the program) lacks the keys added
+// since; those get their built-in text from here too, so their failures do not
+// show as empty red lines. A first-version key missing from a caption file
+// that is there stays empty, as that file's rules always had it.
 
 #include <QString>
 
-// The built-in text of key; empty for a key of the first version or an unknown one.
+// The built-in text of key; empty for an unknown key.
 QString BuiltInMessage(const QString& key);
+// True for a key added after the first version; false for the first
+// version's keys and unknown ones.
+bool IsAddedMessage(const QString& key);

@@ -3,6 +3,7 @@
 
 #include <QLineEdit>
 #include <QPointer>
+#include <algorithm>
 
 #include "app/app_texts.h"
 #include "app/device_text.h"
@@ -38,7 +39,13 @@ bool TForm1::WriteAppParams(std::optional<SessionResult>& outcome) {
 void TForm1::ShowSysInfo(const TSysInfo& info) {
   edsn->setText(DeviceBytesToText(info.sn));
   edProductModel->setText(DeviceBytesToText(info.product_model));
-  edSerialType->setText(DeviceBytesToText(info.serial_type));
+  // Units name their serial standard by its number alone (232, 485), which
+  // reads like a port number; technicians call it RS-232.
+  const QString serialType = DeviceBytesToText(info.serial_type);
+  const bool number =
+      !serialType.isEmpty() && std::all_of(serialType.begin(), serialType.end(),
+                                           [](QChar c) { return c >= u'0' && c <= u'9'; });
+  edSerialType->setText(number ? QStringLiteral("RS-") + serialType : serialType);
   edProductType->setText(DeviceBytesToText(info.product_type));
 }
 

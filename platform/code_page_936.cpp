@@ -21,7 +21,7 @@
 namespace {
 
 #ifdef _WIN32
-constexpr unsigned kCodePage = 936;
+constexpr unsigned kCodePage = 936; // for the Windows code page functions
 #endif
 constexpr char kReplacement[] = "\xEF\xBF\xBD"; // U+FFFD in UTF-8
 // Windows maps the byte 0xFF of code page 936 to U+F8F5, a private-use

@@ -4,8 +4,7 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSaveFile>
-#include <QStringDecoder>
-#include <QStringEncoder>
+#include <system_error>
 
 Q_LOGGING_CATEGORY(lcIniText, "k7v.ini")
 
@@ -14,9 +13,6 @@ namespace {
 std::string ToStd(const QByteArray& bytes) { return std::string(bytes.constData(), bytes.size()); }
 QByteArray FromStd(const std::string& s) {
   return QByteArray(s.data(), static_cast<qsizetype>(s.size()));
-}
-std::string_view View(const QByteArray& bytes) {
-  return std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
 // The file's bytes; nullopt (reason set) when it exists but cannot be read,
@@ -27,7 +23,7 @@ std::optional<QByteArray> ReadBytes(const QString& path, bool* exists, QString* 
   if (!*exists) return QByteArray();
   QFile f(path);
   if (info.isDir()) {
-    *reason = QStringLiteral("is a directory");
+    *reason = QString::fromStdString(std::make_error_code(std::errc::is_a_directory).message());
     return std::nullopt;
   }
   if (!f.open(QIODevice::ReadOnly)) {
@@ -36,49 +32,6 @@ std::optional<QByteArray> ReadBytes(const QString& path, bool* exists, QString* 
     return std::nullopt;
   }
   return f.readAll();
-}
-
-QString DecodeGbk(const QByteArray& bytes) {
-  QStringDecoder gbk("GBK");
-  if (!gbk.isValid()) return QString::fromLatin1(bytes);
-  return gbk.decode(bytes);
-}
-
-// Text of bytes in enc; a file of mixed lines decodes line by line. The
-// bytes of a UTF-16 file are already UTF-8 here (ProfileIni holds them so).
-QString Decode(IniEncoding enc, const QByteArray& bytes) {
-  switch (enc) {
-  case IniEncoding::Ansi:
-    return DecodeGbk(bytes);
-  case IniEncoding::Utf8WithAnsiLines: {
-    QString out;
-    qsizetype start = 0;
-    while (start < bytes.size()) {
-      qsizetype end = start;
-      while (end < bytes.size() && bytes[end] != '\n' && bytes[end] != '\r') ++end;
-      while (end < bytes.size() && (bytes[end] == '\n' || bytes[end] == '\r')) ++end;
-      const QByteArray line = bytes.mid(start, end - start);
-      out += IsValidUtf8(View(line)) ? QString::fromUtf8(line) : DecodeGbk(line);
-      start = end;
-    }
-    return out;
-  }
-  case IniEncoding::Utf8:
-  case IniEncoding::Utf16Le:
-  case IniEncoding::Utf16Be:
-    break;
-  }
-  return QString::fromUtf8(bytes);
-}
-
-// Bytes of text for a file in enc; nullopt when enc cannot hold every character.
-std::optional<QByteArray> EncodeExact(IniEncoding enc, const QString& text) {
-  if (enc != IniEncoding::Ansi) return text.toUtf8();
-  QStringEncoder gbk("GBK");
-  if (!gbk.isValid()) return std::nullopt;
-  QByteArray bytes = gbk.encode(text);
-  if (gbk.hasError() || DecodeGbk(bytes) != text) return std::nullopt;
-  return bytes;
 }
 
 // Replaces the file with data; false with the system's reason when it cannot.
@@ -116,17 +69,10 @@ IniTextFile::Encoding IniTextFile::Detect(const QByteArray& bytes) {
   return ProfileIni::FromFileBytes(ToStd(bytes)).encoding();
 }
 
-QByteArray IniTextFile::Encode(const QString& text) const {
-  // Names that the encoding cannot hold cannot be in the file either; the
-  // lossy bytes then simply match nothing.
-  if (auto exact = EncodeExact(encoding(), text)) return *exact;
-  return text.toUtf8();
-}
-
 std::optional<QString> IniTextFile::Find(const QString& section, const QString& key) const {
-  const auto v = ini_.Find(ToStd(Encode(section)), ToStd(Encode(key)));
+  const auto v = ini_.FindText(section.toStdString(), key.toStdString());
   if (!v) return std::nullopt;
-  return Decode(encoding(), FromStd(*v));
+  return QString::fromStdString(*v);
 }
 
 QString IniTextFile::GetString(const QString& section, const QString& key,
@@ -135,7 +81,9 @@ QString IniTextFile::GetString(const QString& section, const QString& key,
 }
 
 std::optional<int> IniTextFile::GetInt(const QString& section, const QString& key) const {
-  return ini_.FindInt(ToStd(Encode(section)), ToStd(Encode(key)));
+  const auto v = ini_.FindText(section.toStdString(), key.toStdString());
+  if (!v) return std::nullopt;
+  return ProfileIni::ParseInt(*v);
 }
 
 bool WriteIniStrings(const QString& path, const QString& section,
@@ -150,39 +98,26 @@ bool WriteIniStrings(const QString& path, const QString& section,
   // An existing file that cannot be read is never replaced by a fresh one.
   if (!bytes) return fail();
   ProfileIni ini = ProfileIni::FromFileBytes(ToStd(*bytes));
-  const IniEncoding enc = ini.encoding();
 
   bool complete = true;
-  qsizetype written = 0;
+  bool changed = false;
   for (const auto& [key, value] : entries) {
-    const auto s = EncodeExact(enc, section);
-    const auto k = EncodeExact(enc, key);
-    const auto v = EncodeExact(enc, value);
-    if (!s || !k || !v) {
+    using R = ProfileIni::SetTextResult;
+    const R result = ini.SetText(section.toStdString(), key.toStdString(), value.toStdString());
+    if (result == R::NotEncodable)
       why = QStringLiteral("%1=%2 cannot be written in the file's code page (GBK)").arg(key, value);
-      complete = false;
-      break;
-    }
-    if (!ini.SetString(ToStd(*s), ToStd(*k), ToStd(*v))) {
+    else if (result == R::NotOneLine)
       why = QStringLiteral("%1=%2 does not fit on one line").arg(key, value);
+    if (result == R::NotEncodable || result == R::NotOneLine) {
       complete = false;
       break;
     }
-    ++written;
+    changed = changed || result == R::Written;
   }
-  if (written == 0) return entries.isEmpty() || fail();
-
-  QByteArray data = FromStd(ini.FileBytes());
-  if (enc == IniEncoding::Ansi) {
-    const IniEncoding next = JudgeEightBitEncoding(View(data));
-    const QString text = DecodeGbk(data);
-    if (next != IniEncoding::Ansi && Decode(next, data) != text) {
-      qCDebug(lcIniText) << path << "would read as UTF-8 next time; rewritten as UTF-8";
-      data = QByteArray("\xEF\xBB\xBF") + text.toUtf8();
-    }
-  }
+  // A file that already holds every value is not touched at all.
+  if (!changed) return complete || fail();
   QString writeWhy;
-  if (!WriteFileBytes(path, data, &writeWhy)) {
+  if (!WriteFileBytes(path, FromStd(ini.FileBytes()), &writeWhy)) {
     why = writeWhy;
     return fail();
   }

@@ -1,9 +1,10 @@
 #pragma once
-// INI files as Qt texts. The profile rules and the judging of a file's
-// encoding are ProfileIni's; this layer turns the bytes into text. UTF-8 and
-// UTF-16 files decode as such, an ANSI file as GBK (the code page of the
-// program's built-in texts), and a UTF-8 file with a few lines from another
-// editor line by line: UTF-8 where a line is valid, GBK elsewhere.
+// INI files as Qt texts. The profile rules, the judging of a file's encoding
+// and the decoding are ProfileIni's (its text functions); this layer reads
+// and writes the file. UTF-8 and UTF-16 files decode as such, an ANSI file as
+// GBK (the code page of the program's built-in texts), and a UTF-8 file with a
+// few lines from another editor line by line: UTF-8 where a line is valid,
+// GBK elsewhere.
 
 #include <QList>
 #include <QString>
@@ -34,21 +35,18 @@ public:
   static Encoding Detect(const QByteArray& bytes);
 
 private:
-  QByteArray Encode(const QString& text) const;
-
   ProfileIni ini_;
   bool exists_ = false;
 };
 
 // Sets keys of one section like WritePrivateProfileString, in order, from one
-// reading of the file: its encoding is judged once and every key is written in
-// it (UTF-8 for a new file), and every other byte of the file stays. An ANSI
-// file that the written keys would make look like UTF-8 to the next reader is
-// rewritten whole as UTF-8 with a byte order mark, so no other key changes its
-// text. When a key cannot be written (a line break in it, or a character the
-// ANSI code page cannot hold), the keys before it are still written. False
-// when not every key was written; reason then says why, in the system's words
-// where the system refused.
+// reading of the file (ProfileIni::SetText): a key whose value already reads
+// so keeps its line, a changed one gets its line rewritten in the encoding
+// the file was read in (UTF-8 for a new file), and every other line keeps its
+// bytes. A file that needs no change is not written. When a key cannot be
+// written (a line break in it, or a character the ANSI code page cannot
+// hold), the keys before it are still written. False when not every key was
+// written; reason then says why, in the system's words where the system refused.
 bool WriteIniStrings(const QString& path, const QString& section,
                      const QList<std::pair<QString, QString>>& entries, QString* reason = nullptr);
 // One key; see WriteIniStrings.

@@ -7,6 +7,8 @@
 #include <iterator>
 #include <system_error>
 
+#include "platform/code_page_936.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -304,6 +306,43 @@ std::string Utf8ToUtf16(std::string_view text, bool bigEndian) {
   return out;
 }
 
+// How the lines that hold more than ASCII read: as UTF-8 or not.
+struct LineVotes {
+  bool bom = false;
+  std::size_t valid = 0;
+  std::size_t invalid = 0;
+};
+
+LineVotes CountLineVotes(std::string_view bytes) {
+  LineVotes votes;
+  votes.bom = bytes.starts_with(kUtf8Bom);
+  if (votes.bom) bytes.remove_prefix(kUtf8Bom.size());
+  for (std::size_t pos = 0; pos < bytes.size();) {
+    auto end = bytes.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) end = bytes.size();
+    const std::string_view line = bytes.substr(pos, end - pos);
+    pos = end + 1;
+    if (!HasHighByte(line)) continue;
+    bool ok = true;
+    for (std::size_t i = 0; ok && i < line.size();) ok = NextUtf8(line, i).has_value();
+    ++(ok ? votes.valid : votes.invalid);
+  }
+  return votes;
+}
+
+// Text in the file's encoding for UTF-8 text: GBK for an ANSI file, UTF-8
+// otherwise. nullopt when GBK lacks a character of it.
+std::optional<std::string> EncodeFor(IniEncoding enc, std::string_view utf8) {
+  if (enc != IniEncoding::Ansi) return std::string(utf8);
+  const cp936::Encoded gbk = cp936::FromUtf8(utf8);
+  if (!gbk.clean) return std::nullopt;
+  return gbk.bytes;
+}
+
+// Marks an ANSI file as such for the next reader: GBK that UTF-8 cannot read
+// ("此文件为 GBK 编码", this file is in GBK). A comment: no section, no key.
+std::string GbkMarkLine() { return "; " + cp936::FromUtf8("此文件为 GBK 编码").bytes; }
+
 } // namespace
 
 bool IsValidUtf8(std::string_view bytes) {
@@ -314,22 +353,12 @@ bool IsValidUtf8(std::string_view bytes) {
 }
 
 IniEncoding JudgeEightBitEncoding(std::string_view bytes) {
-  const bool bom = bytes.starts_with(kUtf8Bom);
-  if (bom) bytes.remove_prefix(kUtf8Bom.size());
-  std::size_t valid = 0;
-  std::size_t invalid = 0;
-  for (std::size_t pos = 0; pos < bytes.size();) {
-    auto end = bytes.find_first_of("\r\n", pos);
-    if (end == std::string_view::npos) end = bytes.size();
-    const std::string_view line = bytes.substr(pos, end - pos);
-    pos = end + 1;
-    if (!HasHighByte(line)) continue;
-    ++(IsValidUtf8(line) ? valid : invalid);
-  }
-  if (invalid == 0) return IniEncoding::Utf8;
+  const LineVotes votes = CountLineVotes(bytes);
+  if (votes.invalid == 0) return IniEncoding::Utf8;
   // A tie goes to the code page: Chinese GBK text is often valid UTF-8 by
   // chance on a short line, while real UTF-8 is seldom anything else.
-  return (bom || valid > invalid) ? IniEncoding::Utf8WithAnsiLines : IniEncoding::Ansi;
+  return (votes.bom || votes.valid > votes.invalid) ? IniEncoding::Utf8WithAnsiLines
+                                                    : IniEncoding::Ansi;
 }
 
 ProfileIni ProfileIni::FromFileBytes(std::string bytes) {
@@ -414,6 +443,53 @@ std::optional<int> ProfileIni::FindInt(std::string_view section, std::string_vie
   const auto v = Find(section, key);
   if (!v) return std::nullopt;
   return ParseInt(*v);
+}
+
+std::optional<std::string> ProfileIni::FindText(std::string_view section,
+                                                std::string_view key) const {
+  const auto s = EncodeFor(encoding_, section);
+  const auto k = EncodeFor(encoding_, key);
+  if (!s || !k) return std::nullopt; // names the file cannot hold are not in it
+  const Lookup r = Locate(content_, *s, *k);
+  if (!r.keyFound) return std::nullopt;
+  const std::string_view value = StripQuotes(r.value);
+  const bool gbk = encoding_ == IniEncoding::Ansi || (encoding_ == IniEncoding::Utf8WithAnsiLines &&
+                                                      !IsValidUtf8(Text(content_, r.keyLine)));
+  return gbk ? cp936::ToUtf8(value).utf8 : std::string(value);
+}
+
+ProfileIni::SetTextResult ProfileIni::SetText(std::string_view section, std::string_view key,
+                                              std::string_view value) {
+  if (FindText(section, key) == value) return SetTextResult::Unchanged;
+  const auto s = EncodeFor(encoding_, section);
+  const auto k = EncodeFor(encoding_, key);
+  const auto v = EncodeFor(encoding_, value);
+  if (!s || !k || !v) return SetTextResult::NotEncodable;
+  if (!SetString(*s, *k, *v)) return SetTextResult::NotOneLine;
+
+  // The lines that were not written read as before only while the next
+  // reader judges the file as this one did. Lines of ASCII alone read alike
+  // either way, and so do GBK lines that UTF-8 cannot read.
+  if (encoding_ == IniEncoding::Utf16Le || encoding_ == IniEncoding::Utf16Be)
+    return SetTextResult::Written;
+  const bool readAsAnsi = encoding_ == IniEncoding::Ansi;
+  const auto tipped = [&] {
+    const LineVotes votes = CountLineVotes(content_);
+    const bool nextAnsi = JudgeEightBitEncoding(content_) == IniEncoding::Ansi;
+    return votes.valid > 0 && nextAnsi != readAsAnsi;
+  };
+  if (!readAsAnsi && tipped()) {
+    content_.insert(0, kUtf8Bom); // with it every UTF-8 line reads as UTF-8
+  } else if (readAsAnsi) {
+    // Each mark line is one more vote for GBK; the content holds fewer UTF-8
+    // lines than that bound, so the loop ends.
+    const std::string eol = LineEnding(content_);
+    for (std::size_t guard = CountLineVotes(content_).valid + 1; tipped() && guard > 0; --guard) {
+      if (!content_.empty() && content_.back() != '\n' && content_.back() != '\r') content_ += eol;
+      content_ += GbkMarkLine() + eol;
+    }
+  }
+  return SetTextResult::Written;
 }
 
 bool ProfileIni::SetString(std::string_view section, std::string_view key, std::string_view value) {

@@ -60,6 +60,26 @@ public:
   // The strict integer rule of FindInt on a text already freed of blanks and quotes.
   static std::optional<int> ParseInt(std::string_view text);
 
+  // The value as UTF-8 text, decoded as the file was read: GBK in an ANSI
+  // file, and in a UTF-8 file with ANSI lines GBK where the key's line is not
+  // UTF-8. Names are UTF-8 too. nullopt when the section or key is missing.
+  std::optional<std::string> FindText(std::string_view section, std::string_view key) const;
+
+  enum class SetTextResult {
+    Written,
+    Unchanged,    // the key already read as the value: its line was left alone
+    NotEncodable, // the file's code page (GBK) cannot hold a name or the value
+    NotOneLine,   // as SetString refuses it
+  };
+  // Sets key to the UTF-8 text value like SetString, its line in the encoding
+  // the file was read in (GBK for an ANSI file, else UTF-8). A key that already
+  // reads as value keeps its line as it is, a value GBK could not decode
+  // included. Every other line keeps its bytes, and the next reader judges the
+  // file as this one did: where the changed line alone would tip the
+  // judgement, a UTF-8 file gains a byte order mark and an ANSI file a GBK
+  // comment line at its end. The content is unchanged unless Written.
+  SetTextResult SetText(std::string_view section, std::string_view key, std::string_view value);
+
   // Sets key in section in the in-memory content: replaces the first matching
   // line's value, or appends the key to the section, or appends the section.
   // Every other byte stays as it was. False (content unchanged) when the names

@@ -6,11 +6,13 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QStringEncoder>
 #include <QStyle>
 #include <QStyleOptionComboBox>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QToolButton>
 #include <QtTest>
 #include <map>
@@ -19,9 +21,10 @@
 #include "app/app_texts.h"
 #include "app/caption_table.h"
 #include "app/fonts.h"
-#include "app/main_window.h"
-#include "app/style.h"
 #include "app/link_settings_dialog.h"
+#include "app/main_window.h"
+#include "app/message_texts.h"
+#include "app/style.h"
 #include "platform/ini_text.h"
 #include "support/bytes.h"
 
@@ -93,6 +96,22 @@ int TextWidthNeeded(QWidget* w) {
 QByteArray Gbk(const QString& text) {
   QStringEncoder enc("GBK");
   return enc.isValid() ? QByteArray(enc.encode(text)) : QByteArray();
+}
+
+// The keys of an INI file, as "section/key", read from its lines.
+QStringList IniKeys(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  QStringList keys;
+  QString section;
+  for (const QByteArray& raw : file.readAll().split('\n')) {
+    const QString line = QString::fromUtf8(raw).trimmed();
+    if (line.startsWith(u'[') && line.endsWith(u']'))
+      section = line.mid(1, line.size() - 2).toLower();
+    else if (!line.startsWith(u';') && line.contains(u'='))
+      keys << section + u'/' + line.section(u'=', 0, 0).trimmed().toLower();
+  }
+  return keys;
 }
 
 } // namespace
@@ -213,7 +232,7 @@ void TestCaptions::controlTextsComeFromWorkingDirectory() {
   QVERIFY(WriteFile(workFile(), "[menu]\ndial=from cwd\n[built_in]\nconnected=OK\n"));
   f.load();
   QCOMPARE(f.mainText("SpeedButton2"), QStringLiteral("from cwd"));
-  QCOMPARE(GetCaption(QStringLiteral("connected")), QString());
+  QCOMPARE(GetCaption(QStringLiteral("connected")), BuiltInMessage(QStringLiteral("connected")));
 }
 
 void TestCaptions::gbkFileIsDecoded() {
@@ -249,7 +268,8 @@ void TestCaptions::getCaption_data() {
   QTest::newRow("empty value") << file << "par_error" << QString();
   QTest::newRow("missing key") << file << "download_completed" << QString();
   QTest::newRow("no section") << QByteArray("[menu]\nconnected=x\n") << "connected" << QString();
-  QTest::newRow("no file") << QByteArray() << "connected" << QString();
+  // No caption file at all: every message keeps its words.
+  QTest::newRow("no file") << QByteArray() << "open_serial_error" << QStringLiteral("串口打开失败");
   // A caption.ini made for the first version: its own keys as they are, the
   // later ones from the built-in texts, so no failure logs an empty line.
   const QByteArray firstVersion = "[built_in]\nconnected=OK\n";
@@ -275,7 +295,7 @@ void TestCaptions::getCaptionRereadsTheFile() {
   QVERIFY(WriteFile(exeFile(), "[built_in]\nexported=second\n"));
   QCOMPARE(GetCaption(QStringLiteral("exported")), QStringLiteral("second"));
   QVERIFY(QFile::remove(exeFile()));
-  QCOMPARE(GetCaption(QStringLiteral("exported")), QString());
+  QCOMPARE(GetCaption(QStringLiteral("exported")), QStringLiteral("参数文件已导出"));
 }
 
 void TestCaptions::deliveredFileIsComplete() {
@@ -300,6 +320,13 @@ void TestCaptions::deliveredFileIsComplete() {
   for (const QString& key : messages)
     QVERIFY2(!file.GetString(QStringLiteral("built_in"), key, {}).isEmpty(), qPrintable(key));
 
+  // Without a caption file the messages read as the delivered file words them.
+  for (const QString& key : IniKeys(dir + QStringLiteral("caption.ini")))
+    if (key.startsWith(QLatin1String("built_in/")))
+      QVERIFY2(BuiltInMessage(key.mid(9)) ==
+                   file.GetString(QStringLiteral("built_in"), key.mid(9), {}),
+               qPrintable(key));
+
   // Every control key is present (a missing one would hide behind its
   // default) and spells the built-in text.
   QCOMPARE(file.encoding(), IniTextFile::Encoding::Utf8);
@@ -317,6 +344,14 @@ void TestCaptions::builtInTextsReachEveryReceiver() {
   // No caption.ini in the working directory: the built-in texts, on controls
   // of the right kind in the right window.
   Forms f;
+  // Nor anywhere else: one black line names where caption.ini was looked for.
+  const auto* log = f.form1.findChild<QPlainTextEdit*>(QStringLiteral("RichEdit1"));
+  QVERIFY(log);
+  const QTextBlock line = log->document()->firstBlock();
+  QVERIFY2(line.text().startsWith(BuiltInMessage(QStringLiteral("captions_missing"))) &&
+               line.text().contains(QDir::toNativeSeparators(workFile())) && !line.next().isValid(),
+           qPrintable(log->toPlainText()));
+  QCOMPARE(line.begin().fragment().charFormat().foreground().color(), QColor(Qt::black));
   QCOMPARE(f.mainText("SpeedButton2"), QStringLiteral("拨号设置"));
   QCOMPARE(f.items(f.list("cbPtcl_select")),
            QStringList({QStringLiteral("透明传输"), QStringLiteral("KTSP"),
@@ -378,32 +413,61 @@ void TestCaptions::builtInTextsReachEveryReceiver() {
 
 void TestCaptions::captionFilesAreFound_data() {
   // Which files exist: in the working directory, beside the program (bin/),
-  // installed in share/k7vconf/, and one named with --captions.
+  // installed in share/k7vconf/ (Chinese and English), and one named with
+  // --captions; and the user's language (LC_ALL, LC_MESSAGES, LANG).
   QTest::addColumn<QStringList>("places");
+  QTest::addColumn<QStringList>("language");
   QTest::addColumn<QString>("controlsFrom");
   QTest::addColumn<QString>("messagesFrom");
-  QTest::newRow("installed only") << QStringList{"share"} << "share"
-                                  << "share";
-  QTest::newRow("own copies first") << QStringList{"cwd", "bin", "share"} << "cwd"
+  const QStringList installed{"share", "share-en"};
+  const QStringList chinese{"", "", "zh_CN.UTF-8"};
+  const QStringList english{"", "", "en_GB.UTF-8"};
+  QTest::newRow("installed, Chinese user") << installed << chinese << "share"
+                                           << "share";
+  QTest::newRow("installed, English user") << installed << english << "share-en"
+                                           << "share-en";
+  QTest::newRow("LC_ALL before LANG")
+      << installed << QStringList{"C.UTF-8", "", "zh_CN.UTF-8"} << "share-en"
+      << "share-en";
+  QTest::newRow("LC_MESSAGES before LANG")
+      << installed << QStringList{"", "zh_TW.UTF-8", "en_US.UTF-8"} << "share"
+      << "share";
+  QTest::newRow("installed Chinese only, English user")
+      << QStringList{"share"} << english << "share"
+      << "share";
+  QTest::newRow("own copies first") << QStringList{"cwd", "bin"} + installed << english << "cwd"
                                     << "bin";
-  QTest::newRow("controls own, messages installed") << QStringList{"cwd", "share"} << "cwd"
-                                                    << "share";
-  QTest::newRow("named file for both") << QStringList{"cwd", "bin", "share", "named"} << "named"
-                                       << "named";
-  QTest::newRow("none") << QStringList{} << "拨号设置"
-                        << "";
+  QTest::newRow("own controls keep the messages Chinese")
+      << QStringList{"cwd"} + installed << english << "cwd"
+      << "share";
+  QTest::newRow("named file for both")
+      << QStringList{"cwd", "bin", "named"} + installed << english << "named"
+      << "named";
+  QTest::newRow("none") << QStringList{} << english << "拨号设置"
+                        << "设备已连接，进入配置模式";
 }
 
 void TestCaptions::captionFilesAreFound() {
   QFETCH(QStringList, places);
+  QFETCH(QStringList, language);
   QFETCH(QString, controlsFrom);
   QFETCH(QString, messagesFrom);
+  const char* variables[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+  QList<QByteArray> saved;
+  for (int i = 0; i < 3; ++i) {
+    saved << qgetenv(variables[i]);
+    qputenv(variables[i], language[i].toUtf8());
+  }
+  const auto restore = qScopeGuard([&] {
+    for (int i = 0; i < 3; ++i) qputenv(variables[i], saved[i]);
+  });
   // An installed layout: the program in bin/, its texts in share/k7vconf/.
   ExeDir = exe_->filePath(QStringLiteral("bin/"));
   const QMap<QString, QString> files = {
       {"cwd", workFile()},
       {"bin", ExeDir + QStringLiteral("caption.ini")},
       {"share", exe_->filePath(QStringLiteral("share/k7vconf/caption.ini"))},
+      {"share-en", exe_->filePath(QStringLiteral("share/k7vconf/caption-en.ini"))},
       {"named", exe_->filePath(QStringLiteral("texts/mine.ini"))}};
   for (const QString& place : places) {
     QVERIFY(QDir().mkpath(QFileInfo(files[place]).path()));
@@ -415,22 +479,6 @@ void TestCaptions::captionFilesAreFound() {
   f.load(); // the window set ExeDir to the test program's own; again with the layout's
   QCOMPARE(f.mainText("SpeedButton2"), controlsFrom);
   QCOMPARE(GetCaption(QStringLiteral("connected")), messagesFrom);
-}
-
-// The keys of an INI file, as "section/key", read from its lines.
-static QStringList IniKeys(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  QStringList keys;
-  QString section;
-  for (const QByteArray& raw : file.readAll().split('\n')) {
-    const QString line = QString::fromUtf8(raw).trimmed();
-    if (line.startsWith(u'[') && line.endsWith(u']'))
-      section = line.mid(1, line.size() - 2).toLower();
-    else if (!line.startsWith(u';') && line.contains(u'='))
-      keys << section + u'/' + line.section(u'=', 0, 0).trimmed().toLower();
-  }
-  return keys;
 }
 
 void TestCaptions::englishFileHasEveryKey() {

@@ -36,6 +36,8 @@ private slots:
   void findInt();
   void setString_data();
   void setString();
+  void setTextKeepsOtherLines_data();
+  void setTextKeepsOtherLines();
   void setStringRefusesWhatOneLineCannotHold_data();
   void setStringRefusesWhatOneLineCannotHold();
   void fileWriteLeavesOtherBytes();
@@ -216,6 +218,60 @@ void TestCoreIni::setString() {
   QVERIFY(ini.SetString(section, key, "v"));
   QCOMPARE(ini.content(), after);
   QCOMPARE(ini.Find(section, key), OptText("v"));
+}
+
+void TestCoreIni::setTextKeepsOtherLines_data() {
+  // A key written as text, as parcfg.ini is at program end: bytes after, and
+  // every other key must read the same text when the file is read again.
+  QTest::addColumn<std::string>("before");
+  QTest::addColumn<std::string>("key");
+  QTest::addColumn<std::string>("value");
+  QTest::addColumn<std::string>("after");
+  const std::string gbkPort = "\xB4\xAE\xBF\xDA"; // 串口 in GBK
+  const std::string gbk = "[s]\r\ncom=" + gbkPort + "\r\nconf=##\x81\r\n";
+  const std::string badByte = "[s]\r\nconf=#\x81#\r\n";
+  const std::string quoted = "[S]\r\n Conf = \"##\" \r\n";
+  const struct {
+    const char* name;
+    std::string before, key, value, after;
+  } rows[] = {
+      // UTF-8 with one GBK line: with com ASCII, x=ü alone would be outvoted
+      // and read as GBK (眉); a byte order mark keeps every line as it was read.
+      {"UTF-8 with a GBK line stays so",
+       "[s]\r\ncom=" + Utf8(QStringLiteral("串口")) + "\r\nx=\xC3\xBC\r\ng=" + gbkPort + "\r\n",
+       "com", "COM3", "\xEF\xBB\xBF[s]\r\ncom=COM3\r\nx=\xC3\xBC\r\ng=" + gbkPort + "\r\n"},
+      // A GBK file: a value ending in a lone lead byte keeps its bytes.
+      {"GBK value with a lone lead byte", gbk, "com", "COM3", "[s]\r\ncom=COM3\r\nconf=##\x81\r\n"},
+      // What was read with a byte GBK cannot decode (U+FFFD) goes back as it was.
+      {"value read with a bad byte, unchanged", badByte, "conf", Utf8(QStringLiteral("#\uFFFD#")),
+       badByte},
+      {"unchanged value keeps its spelling", quoted, "conf", "##", quoted},
+      // GBK whose only line UTF-8 cannot read is replaced: 模 (C4 A3) would
+      // read as UTF-8 next time; a GBK comment line keeps the file GBK.
+      {"GBK file marked as GBK", "[s]\r\ncom=" + gbkPort + "\r\nconf=\xC4\xA3\r\n", "com", "COM3",
+       "[s]\r\ncom=COM3\r\nconf=\xC4\xA3\r\n; \xB4\xCB\xCE\xC4\xBC\xFE\xCE\xAA GBK "
+       "\xB1\xE0\xC2\xEB\r\n"},
+      {"new key in a GBK file, in GBK", gbk, "k", Utf8(QStringLiteral("切换")),
+       gbk + "k=\xC7\xD0\xBB\xBB\r\n"},
+  };
+  for (const auto& r : rows) QTest::newRow(r.name) << r.before << r.key << r.value << r.after;
+}
+
+void TestCoreIni::setTextKeepsOtherLines() {
+  QFETCH(std::string, before);
+  QFETCH(std::string, key);
+  QFETCH(std::string, value);
+  QFETCH(std::string, after);
+  ProfileIni ini = ProfileIni::FromFileBytes(before);
+  const auto result = ini.SetText("s", key, value);
+  QCOMPARE(result, before == after ? ProfileIni::SetTextResult::Unchanged
+                                   : ProfileIni::SetTextResult::Written);
+  QCOMPARE(ini.FileBytes(), after);
+  const ProfileIni old = ProfileIni::FromFileBytes(before);
+  const ProfileIni again = ProfileIni::FromFileBytes(after);
+  QCOMPARE(again.FindText("s", key), std::optional<std::string>(value));
+  for (const char* other : {"com", "conf", "x", "g"})
+    if (other != key) QCOMPARE(again.FindText("s", other), old.FindText("s", other));
 }
 
 void TestCoreIni::setStringRefusesWhatOneLineCannotHold_data() {

@@ -1,8 +1,10 @@
 // The link settings dialog, parcfg.ini, and INI files in either text encoding.
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStringEncoder>
 #include <QTemporaryDir>
@@ -154,6 +156,8 @@ void TestLinkSettings::layoutLists() {
 }
 
 void TestLinkSettings::defaultsWithoutFile() {
+  const PortListing system = SetPortListing([] { return QStringList{"COM1"}; });
+  const auto restore = qScopeGuard([&] { SetPortListing(system); });
   TForm3 form;
   // The layout's own selections must not survive a load without a file.
   form.cb_com->setEditText("ttyS0");
@@ -239,9 +243,10 @@ void TestLinkSettings::saveKeepsOtherContent() {
   TForm3 form;
   LoadLinkSettings(form, Path("parcfg.ini"));
   QVERIFY(SaveLinkSettings(form, Path("parcfg.ini")));
+  // Values that read as the controls hold them keep their lines as written.
   QCOMPARE(ReadFile(Path("parcfg.ini")),
-           QByteArray("; written by hand\n[other]\nx=1\n\n[SERIAL]\nCom=COM9\nextra=keep\n"
-                      "conf=abc\nbaudrate=0\ndatabit=0\nstopbit=1\nparitybit=0\n"));
+           QByteArray("; written by hand\n[other]\nx=1\n\n[SERIAL]\nCom = COM9\nextra=keep\n"
+                      "conf=\"abc\"\nbaudrate=0\ndatabit=0\nstopbit=1\nparitybit=0\n"));
 }
 
 void TestLinkSettings::saveStopsAtFirstFailingKey() {
@@ -262,6 +267,8 @@ void TestLinkSettings::saveStopsAtFirstFailingKey() {
 }
 
 void TestLinkSettings::settingsFromControls() {
+  const PortListing system = SetPortListing([] { return QStringList{"COM1"}; });
+  const auto restore = qScopeGuard([&] { SetPortListing(system); });
   TForm3 form;
   LoadLinkSettings(form, Path("parcfg.ini"));
   LineSettings s = form.Settings();
@@ -332,14 +339,23 @@ void TestLinkSettings::switchCommandKeptOrRefused() {
   QFETCH(QString, command);
   QFETCH(int, fault);
   TForm3 form;
-  form.SetSwitchCommand(command);
-  QSignalSpy refused(&form, &TForm3::switchCommandRefused);
+  form.SetSwitchCommand(command); // as parcfg.ini gave it
   form.open();
+  // Judged as soon as it is shown: OK waits, the reason stands under the field.
+  QCOMPARE(form.BitBtn1->isEnabled(), fault == 0);
+  QCOMPARE(form.lbSwitchChrFault->isVisible(), fault != 0);
   QTest::mouseClick(form.BitBtn1, Qt::LeftButton);
   QCOMPARE(form.isVisible(), fault != 0);
-  QCOMPARE(refused.isEmpty() ? 0 : int(refused.first().at(0).value<TForm3::SwitchCommandFault>()),
-           fault);
-  if (fault) return;
+  if (fault) {
+    QVERIFY(!form.lbSwitchChrFault->text().isEmpty());
+    // Mended, OK comes back; a blank typed at the end takes it away again.
+    form.edSwitchChr->clear();
+    QTest::keyClicks(form.edSwitchChr, "##");
+    QVERIFY(form.BitBtn1->isEnabled() && !form.lbSwitchChrFault->isVisible());
+    QTest::keyClicks(form.edSwitchChr, " ");
+    QVERIFY(!form.BitBtn1->isEnabled() && form.lbSwitchChrFault->isVisible());
+    return;
+  }
   // What the dialog lets through comes back from parcfg.ini whole, and
   // typing cannot lengthen it past six characters or its own length.
   QVERIFY(SaveLinkSettings(form, Path("parcfg.ini")));

@@ -117,7 +117,7 @@ void TestParamExchange::readThenWriteBackStoresTheSameRecord() {
   QCOMPARE(s.sim.framesReceived(), (QList<QByteArray>{kReadRequest, kSysInfoRequest}));
   // The pages hold the record (which control shows what: test_form_mapping).
   QCOMPARE(s.w.encoded(), DistinctRecord());
-  QCOMPARE(s.productFields(), (QStringList{"DTU1", "K7-GPRS-SIM1", "232", "SN-0123456789ABC"}));
+  QCOMPARE(s.productFields(), (QStringList{"DTU1", "K7-GPRS-SIM1", "RS-232", "SN-0123456789ABC"}));
   QCOMPARE(s.w.text("ed_ver"), QStringLiteral("V2.01")); // from the connect, not from command 7
 
   // Written back without an edit, the DTU stores the very bytes it sent.
@@ -156,7 +156,7 @@ void TestParamExchange::readFailures_data() {
   QTest::newRow("no answer to command 7")
       << QStringList{"--silent", "7"} << true << QStringList{} << true << "";
   QTest::newRow("command 7 answer of 20 bytes")
-      << QStringList{"--short", "7"} << true << QStringList{"DTU1", "K7-GPRS-SIM1", "232", ""}
+      << QStringList{"--short", "7"} << true << QStringList{"DTU1", "K7-GPRS-SIM1", "RS-232", ""}
       << true << "";
 }
 

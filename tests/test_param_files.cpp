@@ -70,7 +70,7 @@ private slots:
     files_ = std::make_unique<QTemporaryDir>();
     QVERIFY(files_->isValid());
   }
-  void dialogsHaveNoFilterNorExtension();
+  void dialogsOfferProfilesFirst();
   void exportThenImportGivesTheSameRecord();
   void exportReplacesALongerFileWhole();
   void importUsesTheFirstRecordOfALongerFile();
@@ -90,15 +90,17 @@ private:
   std::unique_ptr<QTemporaryDir> files_;
 };
 
-void TestParamFiles::dialogsHaveNoFilterNorExtension() {
+void TestParamFiles::dialogsOfferProfilesFirst() {
   Window w;
+  // Never the working folder, which --user-folder makes a hidden settings folder.
+  QVERIFY(QFileInfo(FileDialogStartFolder(OpenDialog1)) != QFileInfo(w.dir()));
   QList<FileDialogSetup> asked;
   FileDialogHandler answer = SetFileDialogHandler({});
   SetFileDialogHandler([&](const FileDialogSetup& setup) {
     asked.append(setup);
     return answer(setup);
   });
-  w.importFrom(QString());
+  w.importFrom(file("unit.ini")); // not there: nothing happens but the folder is noted
   w.exportTo(QString());
   SetFileDialogHandler(answer);
   QCOMPARE(asked.size(), 2);
@@ -107,8 +109,12 @@ void TestParamFiles::dialogsHaveNoFilterNorExtension() {
   QCOMPARE(QByteArray(asked[1].name), QByteArray("SaveDialog1"));
   QVERIFY(asked[1].save);
   for (const FileDialogSetup& setup : asked) {
-    QCOMPARE(QByteArray(setup.filter), QByteArray());
+    QCOMPARE(FileDialogFilters(setup).value(0),
+             WindowFixture::caption("param_files") + QStringLiteral(" (*.ini *.txt *.bin)"));
+    QCOMPARE(FileDialogFilters(setup).size(), 2); // and every file
     QCOMPARE(QByteArray(setup.defaultExt), QByteArray());
+    // Both open where the technician last was.
+    QCOMPARE(FileDialogStartFolder(setup), dir());
   }
 }
 

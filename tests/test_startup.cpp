@@ -19,8 +19,8 @@
 #include <functional>
 
 #include "app/fonts.h"
-#include "app/style.h"
 #include "app/link_settings_dialog.h"
+#include "app/style.h"
 #include "platform/profile_ini.h"
 #include "support/bytes.h"
 #include "support/fake_serial_port.h"
@@ -39,11 +39,12 @@ WindowFixture::Prepare Files(QByteArray parcfg, QByteArray caption = {}) {
 }
 
 // A fixture whose serial port the test can inspect; the window owns the port.
+// The shipped caption.ini is in its working folder unless withCaptions is false.
 struct Started {
   FakeSerialPort* port;
   WindowFixture fx;
-  explicit Started(const WindowFixture::Prepare& prepare = {})
-      : port(new FakeSerialPort), fx(std::unique_ptr<SerialPort>(port), false, prepare) {}
+  explicit Started(const WindowFixture::Prepare& prepare = {}, bool withCaptions = true)
+      : port(new FakeSerialPort), fx(std::unique_ptr<SerialPort>(port), withCaptions, prepare) {}
 };
 
 QString ParcfgValue(const QString& dir, const char* key) {
@@ -74,7 +75,10 @@ class TestStartup : public QObject {
   Q_OBJECT
 
 private slots:
+  void initTestCase();
+  void cleanupTestCase();
   void windowFrame();
+  void firstStartWithoutFiles_data();
   void firstStartWithoutFiles();
   void windowFontUnderTheStyleSheet();
   void savedSettingsSurviveCaptionRebuild_data();
@@ -82,13 +86,23 @@ private slots:
   void utf16SettingsFileStaysUtf16File();
   void unwritableSettingsFileSaysWhy();
   void linkDialogOkRewritesSummary();
-  void linkDialogCancelKeepsSummaryButNotChoices();
+  void linkDialogCancelKeepsNothing();
   void closeWhileNotConnectedTouchesNoPort();
   void navigation_data();
   void navigation();
   void clickingCurrentPageOnlyMovesFocus();
   void dependentControlsFollowFirstShow();
+
+private:
+  PortListing systemPorts_;
 };
+
+// The machine's own ports must not decide what a first start shows.
+void TestStartup::initTestCase() {
+  systemPorts_ = SetPortListing([] { return QStringList{QStringLiteral("ttyS0")}; });
+}
+
+void TestStartup::cleanupTestCase() { SetPortListing(systemPorts_); }
 
 void TestStartup::windowFrame() {
   Started s;
@@ -125,12 +139,30 @@ void TestStartup::windowFontUnderTheStyleSheet() {
   });
 }
 
+void TestStartup::firstStartWithoutFiles_data() {
+  QTest::addColumn<QStringList>("systemPorts"); // as the system lists them
+  QTest::addColumn<QString>("port");
+  QTest::newRow("USB adapters first")
+      << QStringList{"ttyS0", "ttyS1", "ttyACM0", "ttyUSB0"} << QStringLiteral("ttyACM0");
+  QTest::newRow("no USB adapter") << QStringList{"ttyS4", "ttyS0"} << QStringLiteral("ttyS4");
+  QTest::newRow("no port at all") << QStringList{} << QString();
+}
+
 void TestStartup::firstStartWithoutFiles() {
-  Started s; // no parcfg.ini, no caption.ini
-  QCOMPARE(s.fx.get<QLabel>("StatusPanel1")->text(), QStringLiteral("COM1,115200-8-无-1-######"));
+  QFETCH(QStringList, systemPorts);
+  QFETCH(QString, port);
+  const PortListing fixed = SetPortListing([&] { return systemPorts; });
+  const auto restore = qScopeGuard([&] { SetPortListing(fixed); });
+  Started s({}, false); // no parcfg.ini, no caption.ini anywhere
+  QCOMPARE(s.fx.get<QLabel>("StatusPanel1")->text(),
+           port + QStringLiteral(",115200-8-无-1-######"));
   QCOMPARE(s.fx.linkButtons(), QStringLiteral("10000")); // as for a unit that is not connected
-  QVERIFY(s.fx.logTexts().isEmpty());
-  QCOMPARE(s.port->openCount(), 0);
+  // Only the line that says no caption file was found.
+  QCOMPARE(s.fx.logSize(), 1);
+  QVERIFY(s.fx.logTexts().first().startsWith(WindowFixture::caption("captions_missing")));
+  s.fx.click("sb_com_open");
+  QCOMPARE(s.port->openCount(), port.isEmpty() ? 0 : 1);
+  if (port.isEmpty()) QVERIFY(s.fx.lastLineIs(Refusal("no_port")));
 }
 
 void TestStartup::savedSettingsSurviveCaptionRebuild_data() {
@@ -140,28 +172,28 @@ void TestStartup::savedSettingsSurviveCaptionRebuild_data() {
   QTest::addColumn<QString>("summary");
   QTest::addColumn<QString>("note"); // after the start-up line's text; empty: no line
   const QByteArray even = "[serial]\r\nparitybit=2\r\n";
-  QTest::newRow("built-in texts") << even << QByteArray() << 2 << "COM1,115200-8-偶-1-######"
-                                  << QString();
+  QTest::newRow("shipped texts") << even << QByteArray() << 2 << "ttyS0,115200-8-偶-1-######"
+                                 << QString();
   QTest::newRow("texts from caption.ini")
       << even << QByteArray("[connect_setup]\r\nparitybit3=Even\r\n") << 2
-      << "COM1,115200-8-Even-1-######" << QString();
+      << "ttyS0,115200-8-Even-1-######" << QString();
   QTest::newRow("layout texts (lang=1)") << even << QByteArray("[lang]\r\nlang=1\r\n") << 2
-                                         << "COM1,115200-8-偶-1-######" << QString();
+                                         << "ttyS0,115200-8-偶-1-######" << QString();
   QTest::newRow("every key, Linux port")
       << QByteArray("[serial]\r\ncom=ttyUSB0\r\nbaudrate=4\r\ndatabit=1\r\nstopbit=0\r\nparitybit="
                     "1\r\nconf=+++ABC\r\n")
       << QByteArray() << 1 << "ttyUSB0,9600-7-奇-2-+++ABC" << QString();
   QTest::newRow("index outside the list")
       << QByteArray("[serial]\r\nparitybit=7\r\n") << QByteArray() << -1
-      << "COM1,115200-8--1-######"
+      << "ttyS0,115200-8--1-######"
       << "paritybit=7 → " + WindowFixture::caption("parcfg_no_selection");
   QTest::newRow("words where positions belong, one line for both")
       << QByteArray("[serial]\r\nbaudrate=fast\r\nparitybit=even\r\n") << QByteArray() << 0
-      << "COM1,115200-8-无-1-######"
+      << "ttyS0,115200-8-无-1-######"
       << "baudrate=fast → 115200; paritybit=even → 无";
   QTest::newRow("switch command longer than six, kept whole")
       << QByteArray("[serial]\r\nconf=+++AT+ENTER\r\n") << QByteArray() << 0
-      << "COM1,115200-8-无-1-+++AT+ENTER" << QString();
+      << "ttyS0,115200-8-无-1-+++AT+ENTER" << QString();
 }
 
 void TestStartup::savedSettingsSurviveCaptionRebuild() {
@@ -200,14 +232,15 @@ void TestStartup::unwritableSettingsFileSaysWhy() {
   const QString path = QDir::toNativeSeparators(QDir(s.fx.dir()).absoluteFilePath("parcfg.ini"));
   s.fx.form().close();
   QCOMPARE(s.fx.boxes.size(), 1);
-  QVERIFY(s.fx.boxes.first().startsWith(QStringLiteral("Unable to write to %1\n\n").arg(path)));
-  QVERIFY(s.fx.boxes.first().size() > path.size() + 22); // followed by the reason
+  const QString head = WindowFixture::caption("parcfg_write_failed").arg(path) + "\n\n";
+  QVERIFY(s.fx.boxes.first().startsWith(head));
+  QVERIFY(s.fx.boxes.first().size() > head.size()); // followed by the reason
 }
 
 void TestStartup::linkDialogOkRewritesSummary() {
   Started s(Files("[serial]\r\nparitybit=2\r\n"));
   RunLinkDialog(s.fx, true);
-  QCOMPARE(s.fx.form().StatusPanel(1), QStringLiteral("COM1,115200-8-偶-1, ######"));
+  QCOMPARE(s.fx.form().StatusPanel(1), QStringLiteral("ttyS0,115200-8-偶-1, ######"));
 
   RunLinkDialog(s.fx, true, [](TForm3& d) {
     d.cb_com->setEditText(QStringLiteral("/dev/ttyUSB1"));
@@ -224,20 +257,26 @@ void TestStartup::linkDialogOkRewritesSummary() {
   auto* panel = s.fx.get<QLabel>("StatusPanel1");
   QCOMPARE(s.fx.form().StatusPanel(1), full);
   QCOMPARE(panel->toolTip(), full);
-  QVERIFY(panel->text().contains(QChar(0x2026)) &&
-          panel->text().endsWith(QStringLiteral("######")));
+  // The start gives way: the end of a by-id path tells adapters apart.
+  QVERIFY(panel->text().startsWith(QChar(0x2026)) &&
+          panel->text().endsWith(QStringLiteral("-if00-port0,57600-8-偶-1, ######")));
 }
 
-void TestStartup::linkDialogCancelKeepsSummaryButNotChoices() {
+void TestStartup::linkDialogCancelKeepsNothing() {
   Started s;
   const QString before = s.fx.form().StatusPanel(1);
-  RunLinkDialog(s.fx, false, [](TForm3& d) { d.cbbaudrate->setCurrentIndex(4); });
+  RunLinkDialog(s.fx, false, [](TForm3& d) {
+    d.cbbaudrate->setCurrentIndex(4);
+    d.cb_com->setEditText(QStringLiteral("ttyUSB7"));
+    d.edSwitchChr->setText(QStringLiteral(" ##"));
+  });
   QCOMPARE(s.fx.form().StatusPanel(1), before);
-  // The dialog keeps what was chosen: the next connect and program end use it.
-  QCOMPARE(s.fx.form().Form3()->Settings().baudRate, 9600);
+  // The next connect and program end use what was there before the dialog.
+  QCOMPARE(s.fx.form().Form3()->LinkSummary(false), before);
   const QString dir = s.fx.dir();
   s.fx.form().close();
-  QCOMPARE(ParcfgValue(dir, "baudrate"), QStringLiteral("4"));
+  QCOMPARE(ParcfgValue(dir, "baudrate"), QStringLiteral("0"));
+  QCOMPARE(ParcfgValue(dir, "conf"), QStringLiteral("######"));
 }
 
 void TestStartup::closeWhileNotConnectedTouchesNoPort() {
