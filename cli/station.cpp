@@ -302,9 +302,9 @@ std::optional<double> Station::UnitsPerHour() const {
 QString Station::TotalsText() const {
   QString text = QStringLiteral("done %1, failed %2").arg(done_).arg(failed_);
   if (stopped_ > 0) text += QStringLiteral(", stopped %1").arg(stopped_);
-  const auto rate = UnitsPerHour();
-  return text + (rate ? QStringLiteral(", %1 units/h").arg(*rate, 0, 'f', 0)
-                      : QStringLiteral(", units/h once two are done"));
+  if (const auto rate = UnitsPerHour())
+    text += QStringLiteral(", %1 units/h").arg(*rate, 0, 'f', 0);
+  return text;
 }
 
 void Station::PrintTotals() {

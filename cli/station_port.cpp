@@ -119,7 +119,11 @@ void StationPort::Probe(DeviceSession& session) {
   const VersionResult v = session.enterConfiguration(plan_.switchBytes);
   session.setTimings(plan_.work);
   if (v.ok()) return HandleUnit(session, v.version);
-  if (v.reason == SessionReason::Cancelled) return;
+  if (v.reason == SessionReason::Cancelled) {
+    // The unit may have taken the switch command just as the stop came.
+    session.leaveConfiguration();
+    return;
+  }
   // A port that went away with its unit is opened afresh when it is back.
   if (v.reason != SessionReason::NoAnswer) session.close();
   waiting({});
@@ -237,9 +241,7 @@ void StationPort::Provision(UnitSteps& steps, ReportLine& line) {
 
   if (plan_.flash &&
       (plan_.reflash || line.versionBefore != QString::fromStdString(plan_.image.version))) {
-    line.imageChecksum =
-        QStringLiteral("0x") +
-        QStringLiteral("%1").arg(uint(plan_.image.checksum), 4, 16, QChar(u'0')).toUpper();
+    line.imageChecksum = QStringLiteral("0x%1").arg(uint(plan_.image.checksum), 4, 16, QChar(u'0'));
     Working(QStringLiteral("flashing"), 0);
     DownloadImage image;
     image.body = std::span(reinterpret_cast<const std::uint8_t*>(plan_.imageBody.constData()),
