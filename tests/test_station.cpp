@@ -122,7 +122,8 @@ enum Column {
   kSha,
   kRow,
   kResult,
-  kReason
+  kReason,
+  kRetries
 };
 
 } // namespace
@@ -147,13 +148,13 @@ void TestStation::unitsInTurnOnTwoPortsEachGetTheirRow() {
   QByteArray body;
   for (int i = 0; i < 3000; ++i) body.append(char(i * 13));
   WriteFile(d + "/fw.bin", QByteArray("V3.00\0\0\0", 8) + body);
-  StationRun station({"--port", bay1, "--port", bay2, "station", d + "/p.ini", "--values",
-                      d + "/units.csv", "--flash", d + "/fw.bin", "--report", report});
+  StationRun station({"--retries", "1", "--port", bay1, "--port", bay2, "station", d + "/p.ini",
+                      "--values", d + "/units.csv", "--flash", d + "/fw.bin", "--report", report});
 
   // The first unit already runs the image's version; the others get it.
   auto a = Plug(bay1, "K7S0000000000011", {"--unit-version", "V3.00"});
   QVERIFY(station.waitFor(Result("done", "K7S0000000000011")));
-  auto b = Plug(bay2, "K7S0000000000012");
+  auto b = Plug(bay2, "K7S0000000000012", {"--silent-once", "4"}); // the write's answer lost
   QVERIFY(station.waitFor(Result("done", "K7S0000000000012")));
   a->stop();
   auto unknown = Plug(bay1, "K7S0000000000099");
@@ -175,19 +176,20 @@ void TestStation::unitsInTurnOnTwoPortsEachGetTheirRow() {
   QCOMPARE(FramesOf(*unknown, k7v::kCmdWriteParams), 0);
   QVERIFY(unknown->stateRecord().isEmpty());
 
-  // sn, versions before and after, image checksum, row, result of each ended attempt.
+  // sn, versions before and after, image checksum, row, result, retries of each ended attempt.
   const std::map<QString, std::pair<DtuSimProcess*, QStringList>> expected{
-      {"K7S0000000000011", {a.get(), {"V3.00", "V3.00", "", "2", "ok"}}},
-      {"K7S0000000000012", {b.get(), {"V2.01", "V3.00", "0xd474", "3", "ok"}}},
-      {"K7S0000000000013", {c.get(), {"V2.01", "V3.00", "0xd474", "4", "ok"}}},
-      {"K7S0000000000099", {nullptr, {"V2.01", "V2.01", "", "", "failed"}}}};
+      {"K7S0000000000011", {a.get(), {"V3.00", "V3.00", "", "2", "ok", "0"}}},
+      {"K7S0000000000012", {b.get(), {"V2.01", "V3.00", "0xd474", "3", "ok", "1"}}},
+      {"K7S0000000000013", {c.get(), {"V2.01", "V3.00", "0xd474", "4", "ok", "0"}}},
+      {"K7S0000000000099", {nullptr, {"V2.01", "V2.01", "", "", "failed", "0"}}}};
   int ended = 0;
   for (const QStringList& l : ReportLines(report)) {
     QVERIFY2(l.size() == 12 && expected.count(l[kSn]), qPrintable(l.join(u',')));
     if (l[kResult] == QLatin1String("started")) continue;
     ++ended;
     const auto& [sim, want] = expected.at(l[kSn]);
-    QCOMPARE(QStringList({l[kBefore], l[kAfter], l[kChecksum], l[kRow], l[kResult]}), want);
+    QCOMPARE(QStringList({l[kBefore], l[kAfter], l[kChecksum], l[kRow], l[kResult], l[kRetries]}),
+             want);
     if (sim)
       QCOMPARE(
           l[kSha],
@@ -244,7 +246,14 @@ void TestStation::killedMidUnitThenStartedAgain() {
   QVERIFY(second.waitFor([](const QJsonObject& o) {
     return Result("done", "K7S0000000000021")(o) && o[QStringLiteral("already")].toBool();
   }));
-  QCOMPARE(second.stop(SIGTERM), 0);
+  // Every row has its unit now.
+  x.stop();
+  auto w = Plug(bay1, "K7S0000000000024", {"--baud", "19200"});
+  QVERIFY(second.waitFor([](const QJsonObject& o) {
+    return Result("failed", "K7S0000000000024")(o) &&
+           o[QStringLiteral("reason")].toString().startsWith(QLatin1String("no row left"));
+  }));
+  QCOMPARE(second.stop(SIGTERM), 1);
   QVERIFY2(second.lines.first()[QStringLiteral("result")] == QLatin1String("warning") &&
                second.lines.first()[QStringLiteral("reason")].toString().contains(
                    QStringLiteral("rep.csv:%1: the line is incomplete").arg(tornLine)),
@@ -254,6 +263,7 @@ void TestStation::killedMidUnitThenStartedAgain() {
   QCOMPARE(x.stateRecord(), Provisioned("A-1", 40001));
   QCOMPARE(y.stateRecord(), Provisioned("A-2", 40002));
   QCOMPARE(z->stateRecord(), Provisioned("A-3", 40003));
+  QVERIFY(w->stateRecord().isEmpty());
   // Every finished unit once, every row with one unit.
   std::map<QString, int> okLines;
   std::map<QString, std::set<QString>> unitsOfRow;
@@ -262,9 +272,10 @@ void TestStation::killedMidUnitThenStartedAgain() {
     okLines[l[kSn]] += l[kResult] == QLatin1String("ok");
     if (!l[kRow].isEmpty()) unitsOfRow[l[kRow]].insert(l[kSn]);
   }
-  QCOMPARE(okLines,
-           (std::map<QString, int>{
-               {"K7S0000000000021", 1}, {"K7S0000000000022", 1}, {"K7S0000000000023", 1}}));
+  QCOMPARE(okLines, (std::map<QString, int>{{"K7S0000000000021", 1},
+                                            {"K7S0000000000022", 1},
+                                            {"K7S0000000000023", 1},
+                                            {"K7S0000000000024", 0}}));
   for (const auto& [row, units] : unitsOfRow) QVERIFY2(units.size() == 1, qPrintable(row));
 }
 
