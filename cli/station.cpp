@@ -244,7 +244,7 @@ void Station::OnChanged(int port, const StationPortView& view) {
   p.view = view;
   if (view.state == StationPortView::State::Working && !sinceFirstUnit_.isValid())
     sinceFirstUnit_.start();
-  const bool finished = view.line && view.line->result != QLatin1String("started");
+  const bool finished = view.fresh && view.line;
   if (finished) {
     const QString& r = view.line->result;
     done_ += r == QLatin1String("ok");
@@ -279,7 +279,7 @@ void Station::PrintView(const Port& p) {
   if (v.state == StationPortView::State::Working) json[QStringLiteral("step")] = v.detail;
   if (v.percent >= 0) json[QStringLiteral("percent")] = v.percent;
   if (v.state == StationPortView::State::Done) json[QStringLiteral("already")] = v.alreadyDone;
-  if (const auto& l = v.line) {
+  if (const auto& l = v.line; l && v.fresh) { // once, when the line was appended
     json[QStringLiteral("time")] = l->time;
     json[QStringLiteral("row")] = l->row > 0 ? QJsonValue(l->row) : QJsonValue();
     json[QStringLiteral("version_before")] = l->versionBefore;

@@ -157,8 +157,9 @@ void StationPort::HandleUnit(DeviceSession& session, const QString& version) {
   const QString sn = UnitText(info.info.sn).trimmed();
   const bool stillPlugged = lastSn_ == sn && !emptySince_;
   emptySince_ = false;
-  if (stillPlugged) { // shown as it ended; told only to leave configuration
+  if (stillPlugged) { // told only to leave configuration, and shown as it ended
     steps.leave();
+    Show(ended_);
     return;
   }
   lastSn_ = sn;
@@ -179,7 +180,7 @@ void StationPort::HandleUnit(DeviceSession& session, const QString& version) {
       v.sn = sn;
       v.detail = QStringLiteral("unplug");
       v.alreadyDone = true;
-      Show(v);
+      Show(ended_ = v);
     } else {
       line.retries = steps.retriesUsed();
       Finish(line, kFailed, claim.reason + QStringLiteral(": nothing written"));
@@ -234,7 +235,7 @@ void StationPort::Provision(UnitSteps& steps, ReportLine& line) {
     v.state = StationPortView::State::Failed;
     v.sn = line.sn;
     v.detail = QStringLiteral("nothing written: the report cannot be written: ") + why;
-    Show(v);
+    Show(ended_ = v);
     emit reportFailed(index_, why);
     return;
   }
@@ -312,7 +313,7 @@ bool StationPort::Finish(ReportLine& line, const QString& result, const QString&
     v.detail = (result == kOk ? QStringLiteral("provisioned but not in the report: ")
                               : reason + QStringLiteral("; not in the report: ")) +
                why;
-    Show(v);
+    Show(ended_ = v);
     emit reportFailed(index_, why);
     return false;
   }
@@ -321,6 +322,9 @@ bool StationPort::Finish(ReportLine& line, const QString& result, const QString&
                                  : StationPortView::State::Failed;
   v.detail = result == kOk ? QStringLiteral("unplug") : reason;
   v.line = line;
+  v.fresh = true;
   Show(v);
+  v.fresh = false;
+  ended_ = v;
   return true;
 }

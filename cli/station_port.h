@@ -58,7 +58,8 @@ struct StationPortView {
   QString detail;
   int percent = -1;
   bool alreadyDone = false;       // Done: the report had it done; nothing was sent
-  std::optional<ReportLine> line; // Done, Failed, Stopped: the line just appended
+  std::optional<ReportLine> line; // Done, Failed, Stopped: the unit's report line
+  bool fresh = false;             // the line was appended just now (not shown again)
 
   bool operator==(const StationPortView& o) const {
     return state == o.state && sn == o.sn && detail == o.detail && percent == o.percent &&
@@ -114,6 +115,7 @@ private:
   // since: a unit left plugged in is not provisioned again.
   std::optional<QString> lastSn_;
   bool emptySince_ = true;
+  StationPortView ended_;   // how that unit ended, shown again while it stays
   QElapsedTimer unitClock_; // from the unit's answer
   StationPortView shown_;
   bool shownOnce_ = false;
