@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QJsonObject>
 #include <QThread>
+#include <set>
 
 #include "cli/cli_output.h"
 #include "cli/image_checks.h"
@@ -102,14 +103,12 @@ int Station::Prepare(QStringList& errors) {
   if (issues.empty()) {
     // Every row with the profile, as each unit will get it, on the factory
     // set; each unit's own record is checked again before it is written.
+    std::set<std::string> told; // the profile's own problems come with every row
     auto check = [&](const UnitsRow* row) {
       const ProfileResult r =
           ApplyProfiles(FactoryParams(), plan_.SourcesFor(row), ProfileChecks::FieldRulesNamedOnly);
       for (const ProfileIssue& i : r.errors)
-        if (std::find_if(issues.begin(), issues.end(), [&](const ProfileIssue& k) {
-              return FormatIssue(k) == FormatIssue(i);
-            }) == issues.end())
-          issues.push_back(i);
+        if (told.insert(FormatIssue(i)).second) issues.push_back(i);
       if (r.ok() && !r.named.any())
         issues.push_back(
             {row ? row->values.name : profile.toStdString(),
