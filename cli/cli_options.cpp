@@ -20,8 +20,9 @@ constexpr CommandName kCommands[] = {
     {"read", CliCommand::Read, 0, 0, true},        {"write", CliCommand::Write, 1, 1, true},
     {"flash", CliCommand::Flash, 1, 1, true},      {"defaults", CliCommand::Defaults, 0, 0, false},
     {"diff", CliCommand::Diff, 2, 2, false},       {"convert", CliCommand::Convert, 2, 2, false},
-    {"scan", CliCommand::Scan, 0, 0, true},        {"fields", CliCommand::Fields, 0, 0, false},
-    {"help", CliCommand::Help, 0, 0, false},       {"version", CliCommand::Version, 0, 0, false},
+    {"scan", CliCommand::Scan, 0, 0, true},        {"station", CliCommand::Station, 1, 1, true},
+    {"fields", CliCommand::Fields, 0, 0, false},   {"help", CliCommand::Help, 0, 0, false},
+    {"version", CliCommand::Version, 0, 0, false},
 };
 
 // The position of a word or number among what the field model offers for a
@@ -216,6 +217,24 @@ CliOptions ParseCliOptions(const QStringList& args, QStringList& errors) {
         else
           errors << QStringLiteral("--timeout %1: a positive number of milliseconds").arg(*v);
       }
+    } else if (opt == QLatin1String("--probe-interval")) {
+      if (auto v = value()) {
+        const auto n = number(*v);
+        if (n && *n > 0 && *n <= kMaxProbeInterval.count())
+          o.probeInterval = std::chrono::milliseconds(*n);
+        else
+          errors << QStringLiteral("--probe-interval %1: 1 to %2 milliseconds")
+                        .arg(*v)
+                        .arg(kMaxProbeInterval.count());
+      }
+    } else if (opt == QLatin1String("--values")) {
+      if (auto v = value()) o.values = *v;
+    } else if (opt == QLatin1String("--flash")) {
+      if (auto v = value()) o.flashImage = *v;
+    } else if (opt == QLatin1String("--report")) {
+      if (auto v = value()) o.report = *v;
+    } else if (flag("--reflash")) {
+      o.reflash = true;
     } else if (opt == QLatin1String("--retries")) {
       if (auto v = value()) {
         const auto n = number(*v);
@@ -296,6 +315,16 @@ CliOptions ParseCliOptions(const QStringList& args, QStringList& errors) {
                           o.command == CliCommand::Convert;
   if (o.format != FileFormat::ByName && !formatFits)
     errors << QStringLiteral("--format belongs to read, defaults, write, diff and convert");
+  const bool stationOptions = !o.values.isEmpty() || !o.flashImage.isEmpty() || o.reflash ||
+                              !o.report.isEmpty() || o.probeInterval;
+  if (o.command == CliCommand::Station) {
+    if (o.report.isEmpty())
+      errors << QStringLiteral("station needs --report REPORT.csv: every unit's line goes there");
+    if (o.reflash && o.flashImage.isEmpty())
+      errors << QStringLiteral("--reflash needs --flash IMAGE");
+  } else if (stationOptions) {
+    errors << QStringLiteral("--values, --flash, --reflash and --report belong to station");
+  }
   if (o.output == QLatin1String("-")) o.output.clear(); // stdout, as without -o
   // One stdout cannot hold several profiles apart; JSON lines can.
   if (o.command == CliCommand::Read && o.ports.size() > 1 && !o.json &&
@@ -315,6 +344,8 @@ QString CliUsage() {
       "  k7vconf-cli [LINK] read   [-o FILE|-]\n"
       "  k7vconf-cli [LINK] write  FILE [--set NAME=VALUE]... [--force]\n"
       "  k7vconf-cli [LINK] flash  IMAGE [--force]\n"
+      "  k7vconf-cli [LINK] station PROFILE [--values UNITS.csv] [--flash IMAGE [--reflash]]\n"
+      "                     --report REPORT.csv\n"
       "  k7vconf-cli defaults [-o FILE|-]\n"
       "  k7vconf-cli diff A B        (A, B: a .bin file, a profile, defaults, or device)\n"
       "  k7vconf-cli convert IN OUT  (.ini/.txt is a profile, anything else a raw record)\n"
@@ -344,11 +375,21 @@ QString CliUsage() {
       "the window's rules refuse but the record can hold. flash refuses a parameter\n"
       "record, a profile or a text file unless --force is given.\n"
       "\n"
+      "station watches every --port until Ctrl+C, SIGTERM or SIGHUP. A unit that\n"
+      "answers is known by its serial number: flashed when its version differs from\n"
+      "IMAGE's (--reflash: always), written with PROFILE and its row of UNITS.csv\n"
+      "(a header of field names; with an sn column a unit takes its own row, else\n"
+      "the next one unused), read back, and told to leave configuration; then one\n"
+      "line goes into REPORT.csv and the port shows \"done, unplug\". A unit done\n"
+      "before (the report says so) or still plugged in is not written again.\n"
+      "\n"
       "Exit status: 0 every unit succeeded (scan: a unit was found; diff: A and B are\n"
       "  the same);\n"
       "1 a unit failed, or an output (stdout, -o, OUT) could not be written\n"
       "  (diff: A and B differ);\n"
       "2 usage or profile error, nothing was sent;\n"
       "3 diff: the unit could not be read, the run was stopped, or the output failed.\n"
+      "station, once stopped: 0 no unit failed; 1 a unit failed or was stopped mid-work,\n"
+      "  or the report could not be written (1 at start: nothing was touched).\n"
       "Ctrl+C, SIGTERM and SIGHUP stop every unit cleanly (exit status 1; diff 3).\n");
 }

@@ -22,6 +22,7 @@ enum class CliCommand {
   Diff,
   Convert,
   Scan,
+  Station,
   Fields,
   Help,
   Version
@@ -43,6 +44,9 @@ inline constexpr int kDiffNoUnit = 3; // diff: the unit could not be read, or th
 } // namespace cli_exit
 
 inline constexpr int kMaxRetries = 100; // --retries: more would only hide a broken line
+// station: how often a port without a unit is sent the switch command
+inline constexpr std::chrono::milliseconds kStationProbeInterval{1000};
+inline constexpr std::chrono::milliseconds kMaxProbeInterval{60000}; // --probe-interval
 
 struct CliOptions {
   CliCommand command = CliCommand::None;
@@ -60,6 +64,14 @@ struct CliOptions {
   // --timeout MS: every answer wait and the download stall limit, instead of
   // the protocol's own (for tests and slow links).
   std::optional<std::chrono::milliseconds> timeout;
+  // station
+  QString values;     // --values UNITS.csv
+  QString flashImage; // --flash IMAGE
+  bool reflash = false;
+  QString report; // --report REPORT.csv
+  // --probe-interval MS (not in the usage; for tests): the switch command's
+  // pace on a port without a unit.
+  std::optional<std::chrono::milliseconds> probeInterval;
 
   // Link settings as given on the command line; parcfg.ini fills the rest.
   struct Given {

@@ -13,6 +13,7 @@
 #include "cli/field_list.h"
 #include "cli/fleet.h"
 #include "cli/record_io.h"
+#include "cli/station.h"
 #include "k7v_build_info.h"
 #include "link/link_settings_file.h"
 #include "params/factory_set.h"
@@ -164,6 +165,17 @@ int Diff(const CliOptions& o, Fleet& fleet) {
   return diffs.empty() ? cli_exit::kOk : cli_exit::kFailed;
 }
 
+// A run refused by Prepare: usage problems as UsageErrors, others (an output
+// that cannot be made) one line each. status is returned as it is.
+int PrepareFailed(const CliOptions& o, int status, const QStringList& errors) {
+  if (status == cli_exit::kUsage) return UsageErrors(o, errors);
+  for (const QString& e : errors) {
+    PrintError(e);
+    if (o.json) PrintJson(JsonLine(QString(), CommandWord(o.command), QStringLiteral("failed"), e));
+  }
+  return status;
+}
+
 // The exit status of the whole command.
 int RunCommand(const QCoreApplication& app, InterruptNotifier& stopRequests, CliCommand& command) {
   QStringList errors;
@@ -203,6 +215,12 @@ int RunCommand(const QCoreApplication& app, InterruptNotifier& stopRequests, Cli
     for (const QString& n : notes) PrintError(n);
   }
 
+  if (o.command == CliCommand::Station) {
+    Station station(o, stopRequests);
+    if (const int status = station.Prepare(errors); status != cli_exit::kOk)
+      return PrepareFailed(o, status, errors);
+    return station.Run();
+  }
   Fleet fleet(o, stopRequests);
   switch (o.command) {
   case CliCommand::Ports:
@@ -221,18 +239,12 @@ int RunCommand(const QCoreApplication& app, InterruptNotifier& stopRequests, Cli
   case CliCommand::Flash:
   case CliCommand::Scan: {
     // Everything that can be checked is checked before the first unit is touched.
-    if (const int status = fleet.Prepare(errors); status != cli_exit::kOk) {
-      if (status == cli_exit::kUsage) return UsageErrors(o, errors);
-      for (const QString& e : errors) {
-        PrintError(e);
-        if (o.json)
-          PrintJson(JsonLine(QString(), CommandWord(o.command), QStringLiteral("failed"), e));
-      }
-      return status;
-    }
+    if (const int status = fleet.Prepare(errors); status != cli_exit::kOk)
+      return PrepareFailed(o, status, errors);
     return fleet.Run() ? cli_exit::kOk : cli_exit::kFailed;
   }
   case CliCommand::None:
+  case CliCommand::Station:
   case CliCommand::Help:
   case CliCommand::Version:
     break;

@@ -88,7 +88,7 @@ std::vector<std::uint8_t> SysInfoBlock(const std::string& serialNumber) {
 
 DtuDevice::DtuDevice(const SimOptions& options, const TAppParams& record, WireWriter& out,
                      SimLog& log)
-    : opt_(options), record_(record), out_(out), log_(log) {}
+    : opt_(options), record_(record), version_(options.version), out_(out), log_(log) {}
 
 bool DtuDevice::Silent(std::uint8_t command) {
   if (opt_.silent.count(command)) return true;
@@ -193,7 +193,7 @@ void DtuDevice::OnSwitch(Clock::time_point now) {
     return;
   }
   std::array<std::uint8_t, 8> version{};
-  PutText(version.data(), version.size(), opt_.version);
+  PutText(version.data(), version.size(), version_);
   const std::size_t n = Short(k7v::kCmdSwitchAnswer) ? 3 : version.size();
   Emit(k7v::kCmdSwitchAnswer, std::span(version).first(n), now);
 }
@@ -419,6 +419,13 @@ void DtuDevice::FinishDownload(Clock::time_point now) {
              " sum=" + std::to_string(sum) + (lengthOk && sumOk ? " verified" : " mismatch"));
   if (lengthOk && sumOk && !opt_.endFail) {
     SaveState("image.bin", dl_.image);
+    // The unit runs the new firmware now, and says so to the next switch command.
+    if (!dl_.version.empty()) {
+      version_ = dl_.version.substr(0, 8);
+      log_.Event("version now " + Printable(version_));
+      SaveState("version",
+                std::span(reinterpret_cast<const std::uint8_t*>(version_.data()), version_.size()));
+    }
     EndDownload(k7v::kCmdDownloadDone, now);
   } else {
     if (opt_.endFail) log_.Event("download refused (--end-fail)");

@@ -103,6 +103,7 @@ private:
 
   const SimOptions& opt_;
   TAppParams record_;
+  std::string version_; // answered to the switch command; a verified download brings its own
   WireWriter& out_;
   SimLog& log_;
   FrameScanner scanner_;

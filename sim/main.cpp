@@ -112,6 +112,11 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  // The version of the firmware a download left, as the unit keeps it.
+  if (std::vector<std::uint8_t> flashed; !opt.stateDir.empty() &&
+                                         ReadFileBytes(PathIn(opt.stateDir, "version"), flashed) &&
+                                         !flashed.empty() && flashed.size() <= 8)
+    opt.version.assign(flashed.begin(), flashed.end());
   TAppParams record;
   if (!LoadRecord(opt, record, error)) {
     std::fprintf(stderr, "dtu-sim: %s\n", error.c_str());

@@ -30,11 +30,14 @@ first line on stdout and runs until SIGTERM, SIGINT or SIGHUP.
 Device:
   --record FILE        start with this 693-byte parameter record
                        (default: the factory parameter set)
-  --state DIR          keep record.bin (written by command 4) and image.bin (the
-                       body of the last verified download) in DIR; record.bin is
-                       loaded at start when present and wins over --record
+  --state DIR          keep record.bin (written by command 4), image.bin (the
+                       body of the last verified download) and version (that
+                       image's version, answered from then on) in DIR; both are
+                       loaded at start when present and win over --record and
+                       --unit-version
   --unit-version TEXT  software version sent with command 1, at most 8
-                       characters (default V2.01)
+                       characters (default V2.01); a verified download
+                       replaces it with the image's
   --sn TEXT            serial number sent with command 7, at most 16 characters
   --link PATH          create a symlink PATH -> pty slave (an old link is
                        replaced); removed on exit

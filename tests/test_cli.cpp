@@ -322,6 +322,19 @@ void TestCli::singleRuns_data() {
       "warning: @0: the unit's switch command is now \"$$$$$$\"; the next session must use "
       "--switch '$$$$$$'",
       true);
+  const auto station = [](const char* values, const char* report) {
+    return QStringList{"--port",   "@0",   "station",  "@d/site.ini",
+                       "--values", values, "--report", report};
+  };
+  row("station: a value the rules refuse", station("@d/units.csv", "@d/rep.csv"), 2,
+      "units.csv:3: port1: 70000:", false);
+  row("station: a column that is no field", station("@d/columns.csv", "@d/rep.csv"), 2,
+      "columns.csv:1: nosuch: : no such field", false);
+  row("station: a quote never closed", station("@d/quote.csv", "@d/rep.csv"), 2,
+      "quote.csv:3: a quote opened on line 3 is never closed", false);
+  row("station: a report that cannot be written",
+      {"--port", "@0", "station", "@d/site.ini", "--report", "@d/no/rep.csv"}, 1,
+      "no such directory", false);
   // The window accepts a switch command of 7 characters and sends 6.
   const QString longConf = QStringLiteral("[serial]\nconf=#######\n");
   row("parcfg.ini no matter to defaults", {"defaults", "-o", "@d/d.ini"}, 0, "", false, none,
@@ -358,6 +371,9 @@ void TestCli::singleRuns() {
   WriteFile(dir + QStringLiteral("/site.ini"), "[params]\ndtu_id = SITE-1\n");
   WriteFile(dir + QStringLiteral("/same.ini"), "[params]\nport1 = 51001\n");
   WriteFile(dir + QStringLiteral("/empty.ini"), "; nothing decided yet\n[params]\n");
+  WriteFile(dir + QStringLiteral("/units.csv"), "sn,port1\nK1,40001\nK2,70000\n");
+  WriteFile(dir + QStringLiteral("/columns.csv"), "sn,nosuch\nK1,1\n");
+  WriteFile(dir + QStringLiteral("/quote.csv"), "sn,dtu_id\nK1,A\nK2,\"open\n");
   if (!parcfg.isEmpty()) WriteFile(dir + QStringLiteral("/parcfg.ini"), parcfg.toUtf8());
   // Another program holds the second unit's port.
   QSerialPort holder;

@@ -1,0 +1,330 @@
+#include "cli/station_port.h"
+
+#include <QCryptographicHash>
+
+#include "cli/port_checks.h"
+#include "cli/unit_steps.h"
+#include "link/qt_serial_port.h"
+#include "platform/code_page_936.h"
+
+namespace {
+
+const QString kOk = QStringLiteral("ok");
+const QString kFailed = QStringLiteral("failed");
+const QString kStopped = QStringLiteral("stopped");
+
+// The unit's texts are GBK bytes, like the record's.
+QString UnitText(const std::string& s) { return QString::fromStdString(cp936::ToUtf8(s).utf8); }
+
+// Why the port cannot be opened, as its waiting line shows it: an adapter
+// that is unplugged is the ordinary state of a station, not an error.
+QString WaitingDetail(const SessionResult& r) {
+  const QString text = OpenFailureText(r);
+  return text == QLatin1String("cannot open: no such port") ? QStringLiteral("no port") : text;
+}
+
+QString ResultOf(const SessionResult& r) {
+  return r.reason == SessionReason::Cancelled ? kStopped : kFailed;
+}
+
+} // namespace
+
+std::vector<ProfileSource> StationPlan::SourcesFor(const UnitsRow* row) const {
+  std::vector<ProfileSource> out = profile;
+  if (row) out.push_back(row->values);
+  return out;
+}
+
+StationPort::StationPort(int index, QString port, const StationPlan& plan, StationReport& report)
+    : index_(index), port_(std::move(port)), plan_(plan), report_(report) {}
+
+StationPort::~StationPort() = default;
+
+void StationPort::cancel() {
+  const std::lock_guard lock(mutex_);
+  cancelled_ = true;
+  if (session_) session_->cancel();
+  wake_.notify_all();
+}
+
+bool StationPort::Cancelled() {
+  const std::lock_guard lock(mutex_);
+  return cancelled_;
+}
+
+bool StationPort::Pause(std::chrono::milliseconds ms) {
+  std::unique_lock lock(mutex_);
+  return !wake_.wait_for(lock, std::max(ms, std::chrono::milliseconds(0)),
+                         [this] { return cancelled_; });
+}
+
+// Tells the station only what changed.
+void StationPort::Show(StationPortView view) {
+  if (shownOnce_ && view == shown_) return;
+  shown_ = view;
+  shownOnce_ = true;
+  emit changed(index_, view);
+}
+
+void StationPort::Working(const QString& step, int percent) {
+  StationPortView v;
+  v.state = StationPortView::State::Working;
+  v.sn = shown_.sn;
+  v.detail = step;
+  v.percent = percent;
+  Show(v);
+}
+
+// Never fails: every ending is shown and, for an attempt, in the report.
+void StationPort::run() {
+  DeviceSession* session = nullptr;
+  {
+    const std::lock_guard lock(mutex_);
+    session_ = std::make_unique<DeviceSession>(std::make_unique<QtSerialPortLink>(), plan_.work);
+    if (cancelled_) session_->cancel();
+    session = session_.get();
+  }
+  Show(StationPortView{});
+  while (!Cancelled()) Probe(*session);
+  session->close();
+  {
+    // A cancel from another thread finds the session whole or not at all.
+    const std::lock_guard lock(mutex_);
+    session_.reset();
+  }
+  emit finished(index_);
+}
+
+// One try of the switch command; returns after the unit that answered was
+// handled, or after the probe interval when none did.
+void StationPort::Probe(DeviceSession& session) {
+  QElapsedTimer since;
+  since.start();
+  auto waiting = [&](const QString& detail) {
+    emptySince_ = true;
+    StationPortView v;
+    v.detail = detail;
+    Show(v);
+    Pause(plan_.probeInterval - std::chrono::milliseconds(since.elapsed()));
+  };
+  if (!session.isOpen()) {
+    // Quietly, for as long as it takes: the adapter may be unplugged.
+    if (const QString why = NotASerialPort(port_); !why.isEmpty())
+      return waiting(QStringLiteral("cannot open: ") + why);
+    LineSettings line = plan_.line;
+    line.portName = port_;
+    if (const SessionResult r = session.open(line); !r.ok()) return waiting(WaitingDetail(r));
+  }
+  session.setTimings(plan_.probe);
+  const VersionResult v = session.enterConfiguration(plan_.switchBytes);
+  session.setTimings(plan_.work);
+  if (v.ok()) return HandleUnit(session, v.version);
+  if (v.reason == SessionReason::Cancelled) {
+    // The unit may have taken the switch command just as the stop came.
+    session.leaveConfiguration();
+    return;
+  }
+  // A port that went away with its unit is opened afresh when it is back.
+  if (v.reason != SessionReason::NoAnswer) session.close();
+  waiting({});
+}
+
+void StationPort::HandleUnit(DeviceSession& session, const QString& version) {
+  unitClock_.start();
+  UnitSteps steps(session, plan_.retries, plan_.switchBytes,
+                  [this](const QString& line) { emit note(index_, line); });
+  const SysInfoResult info = steps.readSysInfo();
+  if (!info.ok()) {
+    // Not known yet, so nothing is decided about it: the next probe asks
+    // again. A unit unplugged just now is no failure.
+    const SessionReason r = info.reason;
+    if (r == SessionReason::LinkLost || r == SessionReason::NotOpen ||
+        r == SessionReason::WriteFailed) {
+      session.close();
+      emptySince_ = true;
+      Show(StationPortView{});
+      return;
+    }
+    if (r != SessionReason::Cancelled) {
+      StationPortView v;
+      v.state = StationPortView::State::Failed;
+      v.detail = steps.failureText(info) + QStringLiteral(": nothing written");
+      Show(v);
+    }
+    steps.leave();
+    return;
+  }
+  const QString sn = UnitText(info.info.sn).trimmed();
+  const bool stillPlugged = lastSn_ == sn && !emptySince_;
+  emptySince_ = false;
+  if (stillPlugged) { // told only to leave configuration, and shown as it ended
+    steps.leave();
+    Show(ended_);
+    return;
+  }
+  lastSn_ = sn;
+  shown_.sn = sn;
+  ReportLine line;
+  line.port = port_;
+  line.sn = sn;
+  line.versionBefore = line.versionAfter = version;
+  const StationReport::Claim claim =
+      sn.isEmpty() ? StationReport::Claim{StationReport::Claim::Kind::Refused, 0,
+                                          QStringLiteral("the unit gave no serial number")}
+                   : report_.ClaimFor(sn, port_, plan_.units ? &*plan_.units : nullptr);
+  if (claim.kind != StationReport::Claim::Kind::Row) {
+    steps.leave();
+    if (claim.kind == StationReport::Claim::Kind::AlreadyDone) {
+      StationPortView v;
+      v.state = StationPortView::State::Done;
+      v.sn = sn;
+      v.detail = QStringLiteral("unplug");
+      v.alreadyDone = true;
+      Show(ended_ = v);
+    } else {
+      line.retries = steps.retriesUsed();
+      Finish(line, kFailed, claim.reason + QStringLiteral(": nothing written"));
+    }
+    return;
+  }
+  line.row = claim.row;
+  Provision(steps, line);
+  report_.Release(sn);
+}
+
+// The unit's work, from reading its record to its report line.
+void StationPort::Provision(UnitSteps& steps, ReportLine& line) {
+  const UnitsRow* row = plan_.units ? plan_.units->RowAt(line.row) : nullptr;
+  const std::vector<ProfileSource> sources = plan_.SourcesFor(row);
+  QString result = kFailed, reason;
+  auto failed = [&](const SessionResult& r) {
+    result = ResultOf(r);
+    reason = steps.failureText(r);
+  };
+  // Configuration is left whatever happened, then the line is appended.
+  auto end = [&] {
+    steps.leave();
+    line.retries = steps.retriesUsed();
+    Finish(line, result, reason);
+  };
+  // The values are laid over this unit's own record and checked there
+  // before anything changes (a rule may look at a field they do not name).
+  auto apply = [&](const QString& whatHappened) -> std::optional<TAppParams> {
+    Working(QStringLiteral("reading parameters"));
+    const ParamsResult current = steps.readParams();
+    if (!current.ok()) {
+      failed(current);
+      return std::nullopt;
+    }
+    const ProfileResult applied = ApplyProfiles(current.params, sources, ProfileChecks::FieldRules);
+    if (applied.ok()) return applied.record;
+    reason = whatHappened + QString::fromStdString(FormatIssue(applied.errors.front()));
+    return std::nullopt;
+  };
+  std::optional<TAppParams> record = apply(QStringLiteral("nothing written: "));
+  if (!record) return end();
+
+  // From here on the row is this unit's, even should the station be cut off.
+  ReportLine started = line;
+  started.result = QStringLiteral("started");
+  started.versionAfter.clear(); // not known yet
+  started.seconds = double(unitClock_.elapsed()) / 1000.0;
+  if (QString why; !report_.Append(started, why)) {
+    steps.leave();
+    StationPortView v;
+    v.state = StationPortView::State::Failed;
+    v.sn = line.sn;
+    v.detail = QStringLiteral("nothing written: the report cannot be written: ") + why;
+    Show(ended_ = v);
+    emit reportFailed(index_, why);
+    return;
+  }
+
+  if (plan_.flash &&
+      (plan_.reflash || line.versionBefore != QString::fromStdString(plan_.image.version))) {
+    line.imageChecksum = QStringLiteral("0x%1").arg(uint(plan_.image.checksum), 4, 16, QChar(u'0'));
+    Working(QStringLiteral("flashing"), 0);
+    DownloadImage image;
+    image.body = std::span(reinterpret_cast<const std::uint8_t*>(plan_.imageBody.constData()),
+                           std::size_t(plan_.imageBody.size()));
+    image.length = std::int32_t(plan_.image.length);
+    image.name = plan_.imageName;
+    image.version = plan_.image.version;
+    image.checksum = plan_.image.checksum;
+    const SessionResult flashed = steps.download(image, [&](const DownloadProgress& p) {
+      const std::uint64_t total = std::uint64_t(std::max(p.total, 1));
+      Working(QStringLiteral("flashing"),
+              int(std::min<std::uint64_t>(p.reached, total) * 100 / total));
+    });
+    if (!flashed.ok()) {
+      failed(flashed);
+      return end();
+    }
+    // What the unit runs now, and its record as the new firmware keeps it.
+    Working(QStringLiteral("connecting after the flash"));
+    const VersionResult again = steps.enter();
+    if (!again.ok()) {
+      failed(again);
+      return end();
+    }
+    line.versionAfter = again.version;
+    record = apply(QStringLiteral("flashed, nothing written: "));
+    if (!record) return end();
+  }
+
+  Working(QStringLiteral("writing parameters"));
+  const auto& bytes = record->bytes();
+  line.recordSha256 = QString::fromLatin1(
+      QCryptographicHash::hash(QByteArrayView(bytes.data(), qsizetype(bytes.size())),
+                               QCryptographicHash::Sha256)
+          .toHex());
+  if (const SessionResult written = steps.write(*record); !written.ok()) {
+    failed(written);
+    return end();
+  }
+  Working(QStringLiteral("reading back"));
+  const ParamsResult back = steps.readParams(UnitStep::ReadBack);
+  if (!back.ok()) {
+    failed(back);
+    return end();
+  }
+  if (!(back.params == *record)) {
+    const auto diffs = CompareRecords(*record, back.params);
+    reason = QStringLiteral("read-back differs in %1 field(s), first %2")
+                 .arg(diffs.size())
+                 .arg(QLatin1String(FieldInfo(diffs.front().field).name));
+    return end();
+  }
+  result = kOk;
+  end();
+}
+
+// Appends the line, then shows how the unit ended; false when the report
+// took no line (the port then says so, and the station stops).
+bool StationPort::Finish(ReportLine& line, const QString& result, const QString& reason) {
+  line.result = result;
+  line.reason = reason;
+  line.seconds = double(unitClock_.elapsed()) / 1000.0;
+  StationPortView v;
+  v.sn = line.sn;
+  QString why;
+  if (!report_.Append(line, why)) {
+    v.state = StationPortView::State::Failed;
+    v.detail = (result == kOk ? QStringLiteral("provisioned but not in the report: ")
+                              : reason + QStringLiteral("; not in the report: ")) +
+               why;
+    Show(ended_ = v);
+    emit reportFailed(index_, why);
+    return false;
+  }
+  v.state = result == kOk        ? StationPortView::State::Done
+            : result == kStopped ? StationPortView::State::Stopped
+                                 : StationPortView::State::Failed;
+  v.detail = result == kOk ? QStringLiteral("unplug") : reason;
+  v.line = line;
+  v.fresh = true;
+  Show(v);
+  v.fresh = false;
+  ended_ = v;
+  return true;
+}

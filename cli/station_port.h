@@ -1,0 +1,124 @@
+#pragma once
+// One port of the production station, on a thread of its own: it sends the
+// switch command about once a second until a unit answers, then identifies
+// the unit by its serial number and, unless the report has it done or it is
+// the unit just handled here and still plugged in, provisions it: flash when
+// its version differs from the image's, write the profile with the unit's
+// row of values, read back and compare, leave configuration, and append the
+// report line before the port shows the result.
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "cli/station_report.h"
+#include "cli/units_file.h"
+#include "firmware/firmware_image.h"
+#include "link/device_session.h"
+#include "params/param_profile.h"
+
+class UnitSteps;
+
+// What every port of a station does; read-only once the ports run.
+struct StationPlan {
+  QByteArray switchBytes; // as sent
+  LineSettings line;      // port name left empty
+  SessionTimings work;    // answer waits while a unit is worked on
+  SessionTimings probe;   // ... while the port waits for a unit (connect: one probe's wait)
+  std::chrono::milliseconds probeInterval{1000};
+  int retries = 0;
+  std::vector<ProfileSource> profile; // PROFILE
+  std::optional<UnitsFile> units;     // --values
+  bool flash = false;                 // --flash
+  bool reflash = false;               // --reflash
+  QByteArray imageBody;
+  ImageDescriptor image;
+  std::string imageName; // as the units are told
+
+  // The profile and then the row's values (row nullptr: the profile alone).
+  std::vector<ProfileSource> SourcesFor(const UnitsRow* row) const;
+};
+
+// What a port shows.
+struct StationPortView {
+  enum class State {
+    Waiting, // no unit (detail: why the port cannot be opened, when it cannot)
+    Working, // detail: the step; percent while flashing
+    Done,    // detail: "unplug"
+    Failed,  // detail: the reason
+    Stopped  // a stop request ended the unit's work; detail: where
+  } state = State::Waiting;
+  QString sn;
+  QString detail;
+  int percent = -1;
+  bool alreadyDone = false;       // Done: the report had it done; nothing was sent
+  std::optional<ReportLine> line; // Done, Failed, Stopped: the unit's report line
+  bool fresh = false;             // the line was appended just now (not shown again)
+
+  bool operator==(const StationPortView& o) const {
+    return state == o.state && sn == o.sn && detail == o.detail && percent == o.percent &&
+           alreadyDone == o.alreadyDone && line.has_value() == o.line.has_value() &&
+           (!line || line->time == o.line->time);
+  }
+};
+
+class StationPort : public QObject {
+  Q_OBJECT
+public:
+  StationPort(int index, QString port, const StationPlan& plan, StationReport& report);
+  ~StationPort() override;
+
+  // Ends the watch from any thread: a wait ends at once, a unit being
+  // worked on is told to leave configuration and its line says "stopped".
+  // Never fails.
+  void cancel();
+
+public slots:
+  // Watches the port until cancel(); emits finished once at the end.
+  void run();
+
+signals:
+  void changed(int port, const StationPortView& view);
+  // A line for the log that is not a state: a retry.
+  void note(int port, const QString& line);
+  // The report took no line: the station must stop.
+  void reportFailed(int port, const QString& reason);
+  void finished(int port);
+
+private:
+  void Probe(DeviceSession& session);
+  void HandleUnit(DeviceSession& session, const QString& version);
+  void Provision(UnitSteps& steps, ReportLine& line);
+  bool Finish(ReportLine& line, const QString& result, const QString& reason);
+  void Show(StationPortView view);
+  void Working(const QString& step, int percent = -1);
+  // Waits up to ms; false when cancelled first.
+  bool Pause(std::chrono::milliseconds ms);
+  bool Cancelled();
+
+  const int index_;
+  const QString port_;
+  const StationPlan& plan_;
+  StationReport& report_;
+  std::mutex mutex_; // guards session_ and cancelled_
+  std::condition_variable wake_;
+  std::unique_ptr<DeviceSession> session_;
+  bool cancelled_ = false;
+
+  // The unit last handled here, and whether the port has been without a unit
+  // since: a unit left plugged in is not provisioned again.
+  std::optional<QString> lastSn_;
+  bool emptySince_ = true;
+  StationPortView ended_;   // how that unit ended, shown again while it stays
+  QElapsedTimer unitClock_; // from the unit's answer
+  StationPortView shown_;
+  bool shownOnce_ = false;
+};
+
+Q_DECLARE_METATYPE(StationPortView)
