@@ -124,11 +124,11 @@ int Fleet::Prepare(QStringList& errors) {
   bool usesPortName = UsesPortName(options_);
   if (plan_.command == CliCommand::Write) {
     const QString path = options_.args.value(0);
-    if (!IsProfileFor(path, options_.format)) {
+    if (!IsProfileFile(path, options_.format)) {
       // A raw record names every field.
       std::vector<ProfileIssue> issues;
       const auto raw =
-          LoadRecordAs(path, options_.format, FactoryParams(), ProfileChecks::RecordOnly, issues);
+          LoadRecordFile(path, FactoryParams(), ProfileChecks::RecordOnly, issues, options_.format);
       if (!raw) {
         for (const ProfileIssue& i : issues) errors << QString::fromStdString(FormatIssue(i));
         return cli_exit::kUsage;

@@ -90,8 +90,7 @@ int Station::Prepare(QStringList& errors) {
   const QString profile = options_.args.value(0);
   if (!IsProfilePath(profile)) {
     // A raw record names every field.
-    const auto raw = LoadRecordAs(profile, FileFormat::ByName, FactoryParams(),
-                                  ProfileChecks::RecordOnly, issues);
+    const auto raw = LoadRecordFile(profile, FactoryParams(), ProfileChecks::RecordOnly, issues);
     if (raw) plan_.profile.push_back({profile.toStdString(), WriteProfile(*raw), false});
   } else if (QString reason; const auto bytes = ReadPlainFile(profile, reason)) {
     plan_.profile.push_back({profile.toStdString(), bytes->toStdString(), false});

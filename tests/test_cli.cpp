@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSerialPort>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -312,6 +313,8 @@ void TestCli::singleRuns_data() {
       false);
   row("an empty value in diff", {"diff", "defaults", "@d/site.ini"}, 1, "dtu_id: \"\" → SITE-1",
       false);
+  row("--format ini on a Notepad \"Unicode\" profile",
+      {"diff", "--format", "ini", "@d/unicode.prof", "defaults"}, 1, "dtu_id: 中文 → \"\"", false);
   row("version", {"-V"}, 0, "k7vconf-cli 1.", false);
   row("write changes one field", {"--port", "@0", "write", "@d/site.ini"}, 0, "1 field(s) changed",
       true);
@@ -370,6 +373,9 @@ void TestCli::singleRuns() {
   WriteFile(dir + QStringLiteral("/notes.bin"), notes);
   WriteFile(dir + QStringLiteral("/site.ini"), "[params]\ndtu_id = SITE-1\n");
   WriteFile(dir + QStringLiteral("/same.ini"), "[params]\nport1 = 51001\n");
+  QStringEncoder utf16(QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom);
+  WriteFile(dir + QStringLiteral("/unicode.prof"),
+            utf16.encode(QStringLiteral("[params]\r\ndtu_id = 中文\r\n")));
   WriteFile(dir + QStringLiteral("/empty.ini"), "; nothing decided yet\n[params]\n");
   WriteFile(dir + QStringLiteral("/units.csv"), "sn,port1\nK1,40001\nK2,70000\n");
   WriteFile(dir + QStringLiteral("/columns.csv"), "sn,nosuch\nK1,1\n");
