@@ -124,27 +124,15 @@ int Fleet::Prepare(QStringList& errors) {
   bool usesPortName = UsesPortName(options_);
   if (plan_.command == CliCommand::Write) {
     const QString path = options_.args.value(0);
-    if (!IsProfileFile(path, options_.format)) {
-      // A raw record names every field.
-      std::vector<ProfileIssue> issues;
-      const auto raw =
-          LoadRecordFile(path, FactoryParams(), ProfileChecks::RecordOnly, issues, options_.format);
-      if (!raw) {
-        for (const ProfileIssue& i : issues) errors << QString::fromStdString(FormatIssue(i));
-        return cli_exit::kUsage;
-      }
-      plan_.profile.push_back({path.toStdString(), WriteProfile(*raw), false, true});
-    } else {
-      QString reason;
-      const auto bytes = ReadPlainFile(path, reason);
-      if (!bytes) {
-        errors << QStringLiteral("%1: %2").arg(path, reason);
-        return cli_exit::kUsage;
-      }
-      std::string text = ProfileTextFromFileBytes(bytes->toStdString());
-      usesPortName = usesPortName || text.find("{port}") != std::string::npos;
-      plan_.profile.push_back({path.toStdString(), std::move(text), false});
+    std::vector<ProfileIssue> issues;
+    std::optional<ProfileSource> file = ProfileFileSource(path, options_.format, issues);
+    if (!file) {
+      for (const ProfileIssue& i : issues) errors << QString::fromStdString(FormatIssue(i));
+      return cli_exit::kUsage;
     }
+    usesPortName =
+        usesPortName || (!file->fromRecord && file->text.find("{port}") != std::string::npos);
+    plan_.profile.push_back(std::move(*file));
     for (const QString& set : options_.sets)
       plan_.profile.push_back({"--set", set.toStdString(), true});
     // Checked on the factory set here; each unit's own record is checked again

@@ -4,6 +4,24 @@
 #include <QFileInfo>
 
 #include "cli/cli_output.h"
+#include "params/factory_set.h"
+
+std::optional<ProfileSource> ProfileFileSource(const QString& path, FileFormat format,
+                                               std::vector<ProfileIssue>& errors) {
+  if (!IsProfileFile(path, format)) {
+    const auto raw =
+        LoadRecordFile(path, FactoryParams(), ProfileChecks::RecordOnly, errors, format);
+    if (!raw) return std::nullopt;
+    return ProfileSource{path.toStdString(), WriteProfile(*raw), false, true};
+  }
+  QString reason;
+  const auto bytes = ReadPlainFile(path, reason);
+  if (!bytes) {
+    errors.push_back({path.toStdString(), 0, {}, {}, reason.toStdString()});
+    return std::nullopt;
+  }
+  return ProfileSource{path.toStdString(), ProfileTextFromFileBytes(bytes->toStdString()), false};
+}
 
 bool SaveRecordAs(const QString& path, FileFormat format, const TAppParams& record,
                   QString& reason) {

@@ -88,14 +88,17 @@ Station::~Station() { StopAll(); }
 int Station::Prepare(QStringList& errors) {
   std::vector<ProfileIssue> issues;
   const QString profile = options_.args.value(0);
-  if (!IsProfilePath(profile)) {
-    // A raw record names every field.
-    const auto raw = LoadRecordFile(profile, FactoryParams(), ProfileChecks::RecordOnly, issues);
-    if (raw) plan_.profile.push_back({profile.toStdString(), WriteProfile(*raw), false});
-  } else if (QString reason; const auto bytes = ReadPlainFile(profile, reason)) {
-    plan_.profile.push_back({profile.toStdString(), bytes->toStdString(), false});
-  } else {
-    issues.push_back({profile.toStdString(), 0, {}, {}, reason.toStdString()});
+  if (auto file = ProfileFileSource(profile, options_.format, issues)) {
+    // One port sees unit after unit: {port} would give them all the same value.
+    if (const std::size_t at = file->fromRecord ? std::string::npos : file->text.find("{port}");
+        at != std::string::npos)
+      issues.push_back({file->name,
+                        int(std::count(file->text.begin(), file->text.begin() + at, '\n')) + 1,
+                        {},
+                        "{port}",
+                        "the station gives every unit on a port the same {port}: give each "
+                        "unit its own value in --values"});
+    plan_.profile.push_back(std::move(*file));
   }
   if (!options_.values.isEmpty())
     if (auto units = LoadUnitsFile(options_.values, issues)) plan_.units = std::move(*units);
