@@ -14,10 +14,8 @@
 #include "cli/port_checks.h"
 #include "cli/record_io.h"
 #include "cli/unit_job.h"
-#include "firmware/image_file.h"
 #include "link/link_settings_file.h"
 #include "params/factory_set.h"
-#include "params/record_file.h"
 #include "platform/code_page_936.h"
 #include "platform/interrupt_notifier.h"
 
@@ -157,23 +155,18 @@ int Fleet::Prepare(QStringList& errors) {
     usage = !errors.isEmpty();
   } else if (plan_.command == CliCommand::Flash) {
     // The window's checks and wording.
-    QString reason;
-    const QString path = options_.args.value(0);
-    const std::optional<ImageFile> image = ReadImageFile(path, reason);
+    QString error, refusal;
+    std::optional<FlashImage> image = LoadFlashImage(options_.args.value(0), error, refusal);
     if (!image) {
-      errors << QStringLiteral("%1: %2").arg(path, reason);
+      errors << error;
       return cli_exit::kUsage;
     }
-    plan_.image = image->descriptor;
-    plan_.imageBody = image->body;
-    plan_.imageName = BareImageName(path.toStdString());
-    const auto whole = ReadPlainFile(path, reason);
-    const QString refusal = whole ? ImageContentRefusal(*whole) : reason;
     if (!refusal.isEmpty() && !options_.force) {
       errors << QStringLiteral("%1: %2, not a firmware image (--force flashes it all the same)")
-                    .arg(path, refusal);
+                    .arg(image->path, refusal);
       return cli_exit::kUsage;
     }
+    plan_.image = std::move(*image);
   } else if (plan_.command == CliCommand::Scan && units_.empty()) {
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
       Unit u;
@@ -471,22 +464,16 @@ void Fleet::PrintSummary() {
 bool Fleet::Run() {
   if (plan_.command == CliCommand::Flash) {
     // What is about to go into every unit, for a last look in the log.
-    const QString what = ImageDescription(options_.args.value(0), plan_.image);
+    const QString what = ImageDescription(plan_.image.path, plan_.image.descriptor);
     if (options_.json) {
-      QJsonObject json = JsonLine(QString(), CommandWord(plan_.command), QStringLiteral("image"));
-      json[QStringLiteral("file")] = options_.args.value(0);
-      json[QStringLiteral("name")] = QString::fromStdString(plan_.imageName);
-      json[QStringLiteral("version")] = QString::fromStdString(plan_.image.version);
-      json[QStringLiteral("length")] = qint64(plan_.image.length);
-      json[QStringLiteral("checksum")] = int(plan_.image.checksum);
-      PrintJson(json);
+      PrintJson(FlashImageJson(CommandWord(plan_.command), plan_.image));
     } else {
       Status(QStringLiteral("flashing ") + what);
     }
-    if (plan_.imageName.size() > k7v::kDownloadNameSize)
+    if (plan_.image.name.size() > k7v::kDownloadNameSize)
       Status(QStringLiteral("the image name is longer than %1 bytes; the units get: %2")
                  .arg(k7v::kDownloadNameSize)
-                 .arg(QString::fromStdString(plan_.imageName.substr(0, k7v::kDownloadNameSize))));
+                 .arg(QString::fromStdString(plan_.image.name.substr(0, k7v::kDownloadNameSize))));
   }
   if (live_) DrawLive(true);
   if (!units_.empty()) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/image_checks.h"
 #include "firmware/firmware_image.h"
 #include "params/app_params.h"
 #include "params/param_profile.h"
@@ -52,9 +53,7 @@ struct UnitPlan {
   int retries = 0;
   std::vector<ProfileSource> profile; // write: the file and the --set lines ({port} unreplaced)
   ProfileChecks checks = ProfileChecks::FieldRules;
-  QByteArray imageBody;  // flash
-  ImageDescriptor image; // flash
-  std::string imageName; // flash: the name the unit is told
+  FlashImage image; // flash
 };
 
 // The plan's profile for one unit: {port} in the profile file and the --set

@@ -9,9 +9,7 @@
 #include "cli/image_checks.h"
 #include "cli/port_checks.h"
 #include "cli/record_io.h"
-#include "firmware/image_file.h"
 #include "params/factory_set.h"
-#include "params/record_file.h"
 #include "platform/interrupt_notifier.h"
 
 namespace {
@@ -129,19 +127,15 @@ int Station::Prepare(QStringList& errors) {
 
   if (!options_.flashImage.isEmpty()) {
     // The flash command's checks and wording.
-    const QString path = options_.flashImage;
-    QString reason;
-    if (const std::optional<ImageFile> image = ReadImageFile(path, reason)) {
+    QString error, refusal;
+    if (std::optional<FlashImage> image = LoadFlashImage(options_.flashImage, error, refusal)) {
+      if (!refusal.isEmpty())
+        errors << QStringLiteral("%1: %2, not a firmware image").arg(image->path, refusal);
       plan_.flash = true;
       plan_.reflash = options_.reflash;
-      plan_.image = image->descriptor;
-      plan_.imageBody = image->body;
-      plan_.imageName = BareImageName(path.toStdString());
-      const auto whole = ReadPlainFile(path, reason);
-      if (const QString refusal = whole ? ImageContentRefusal(*whole) : reason; !refusal.isEmpty())
-        errors << QStringLiteral("%1: %2, not a firmware image").arg(path, refusal);
+      plan_.image = std::move(*image);
     } else {
-      errors << QStringLiteral("%1: %2").arg(path, reason);
+      errors << error;
     }
   }
   errors << CheckPortNames(options_.ports, false);
@@ -390,15 +384,9 @@ int Station::Run() {
   for (const QString& s : skipped_)
     Tell(QStringLiteral("warning: ") + s, QStringLiteral("warning"));
   if (plan_.flash) {
-    const QString what = ImageDescription(options_.flashImage, plan_.image);
+    const QString what = ImageDescription(plan_.image.path, plan_.image.descriptor);
     if (options_.json) {
-      QJsonObject json =
-          JsonLine(QString(), CommandWord(CliCommand::Station), QStringLiteral("image"));
-      json[QStringLiteral("file")] = options_.flashImage;
-      json[QStringLiteral("name")] = QString::fromStdString(plan_.imageName);
-      json[QStringLiteral("version")] = QString::fromStdString(plan_.image.version);
-      json[QStringLiteral("length")] = qint64(plan_.image.length);
-      json[QStringLiteral("checksum")] = int(plan_.image.checksum);
+      QJsonObject json = FlashImageJson(CommandWord(CliCommand::Station), plan_.image);
       json[QStringLiteral("reflash")] = plan_.reflash;
       PrintJson(json);
     }

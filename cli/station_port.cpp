@@ -240,22 +240,17 @@ void StationPort::Provision(UnitSteps& steps, ReportLine& line) {
     return;
   }
 
-  if (plan_.flash &&
-      (plan_.reflash || line.versionBefore != QString::fromStdString(plan_.image.version))) {
-    line.imageChecksum = QStringLiteral("0x%1").arg(uint(plan_.image.checksum), 4, 16, QChar(u'0'));
+  if (plan_.flash && (plan_.reflash || line.versionBefore != QString::fromStdString(
+                                                                 plan_.image.descriptor.version))) {
+    line.imageChecksum =
+        QStringLiteral("0x%1").arg(uint(plan_.image.descriptor.checksum), 4, 16, QChar(u'0'));
     Working(QStringLiteral("flashing"), 0);
-    DownloadImage image;
-    image.body = std::span(reinterpret_cast<const std::uint8_t*>(plan_.imageBody.constData()),
-                           std::size_t(plan_.imageBody.size()));
-    image.length = std::int32_t(plan_.image.length);
-    image.name = plan_.imageName;
-    image.version = plan_.image.version;
-    image.checksum = plan_.image.checksum;
-    const SessionResult flashed = steps.download(image, [&](const DownloadProgress& p) {
-      const std::uint64_t total = std::uint64_t(std::max(p.total, 1));
-      Working(QStringLiteral("flashing"),
-              int(std::min<std::uint64_t>(p.reached, total) * 100 / total));
-    });
+    const SessionResult flashed =
+        steps.download(plan_.image.ForDownload(), [&](const DownloadProgress& p) {
+          const std::uint64_t total = std::uint64_t(std::max(p.total, 1));
+          Working(QStringLiteral("flashing"),
+                  int(std::min<std::uint64_t>(p.reached, total) * 100 / total));
+        });
     if (!flashed.ok()) {
       failed(flashed);
       return end();

@@ -17,6 +17,7 @@
 #include <optional>
 #include <vector>
 
+#include "cli/image_checks.h"
 #include "cli/station_report.h"
 #include "cli/units_file.h"
 #include "firmware/firmware_image.h"
@@ -37,9 +38,7 @@ struct StationPlan {
   std::optional<UnitsFile> units;     // --values
   bool flash = false;                 // --flash
   bool reflash = false;               // --reflash
-  QByteArray imageBody;
-  ImageDescriptor image;
-  std::string imageName; // as the units are told
+  FlashImage image;
 
   // The profile and then the row's values (row nullptr: the profile alone).
   std::vector<ProfileSource> SourcesFor(const UnitsRow* row) const;
