@@ -21,9 +21,6 @@
 
 namespace {
 
-constexpr int kLiveRedrawMs = 100; // a terminal line is redrawn at most this often
-constexpr int kLiveNotes = 8;      // live view: the latest notes shown under the units
-
 // Never fails.
 QString ResultWord(UnitOutcome::Result r) {
   switch (r) {
@@ -204,7 +201,7 @@ void Fleet::OnNote(int unit, const QString& line) {
   const QString text = units_[std::size_t(unit)].port + QStringLiteral(": ") + line;
   if (recordOnly_ && !line.startsWith(QLatin1String("retry"))) return;
   if (live_) {
-    liveNotes_ << text;
+    liveLines_.AddNote(text);
     DrawLive(true);
   } else {
     Status(text);
@@ -253,7 +250,7 @@ void Fleet::OnStopRequest(const QString& what) {
   stoppedBy_ = what;
   const QString line = what + QStringLiteral(": stopping every unit");
   if (live_) {
-    liveNotes_ << line;
+    liveLines_.AddNote(line);
     DrawLive(true);
   } else if (!recordOnly_ || !options_.json) {
     Status(line);
@@ -379,22 +376,16 @@ void Fleet::Report(int unit) {
 // Redraws every unit's line, and the latest notes under them, in place;
 // skipped when the last redraw is too recent.
 void Fleet::DrawLive(bool force) {
-  if (!force && sinceDraw_.isValid() && sinceDraw_.elapsed() < kLiveRedrawMs) return;
-  sinceDraw_.start();
-  QString out;
-  if (drawnLines_ > 0) out += QStringLiteral("\x1b[%1A").arg(drawnLines_);
   int width = 0;
   for (const Unit& u : units_) width = std::max(width, int(u.port.size()));
+  QStringList lines;
   for (const Unit& u : units_) {
     QString line = PadRight(u.port, width) + QStringLiteral("  ") + u.step;
     if (u.percent >= 0) line += QStringLiteral("  %1 %").arg(u.percent, 3);
     if (u.secondsLeft >= 0) line += QStringLiteral("  %1 s left").arg(u.secondsLeft);
-    out += QStringLiteral("\r\x1b[2K") + line + u'\n';
+    lines << line;
   }
-  while (liveNotes_.size() > kLiveNotes) liveNotes_.removeFirst();
-  for (const QString& note : liveNotes_) out += QStringLiteral("\r\x1b[2K") + note + u'\n';
-  drawnLines_ = int(units_.size() + liveNotes_.size());
-  PrintRaw(out.toUtf8());
+  liveLines_.Draw(lines, force);
 }
 
 // A table in plain text; with --json one closing object.

@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr int kLiveRedrawMs = 100; // a terminal line is redrawn at most this often
-constexpr int kLiveNotes = 8;      // live view: the latest notes shown under the ports
 constexpr int kMaxErrorLines = 50; // problems listed before "… and N more"
 
 QString StateWord(StationPortView::State s) {
@@ -163,8 +161,8 @@ void Station::Tell(const QString& line, const QString& jsonResult) {
     PrintError(line);
     if (!jsonResult.isEmpty())
       PrintJson(JsonLine(QString(), CommandWord(CliCommand::Station), jsonResult, line));
-  } else if (live_ && drawnLines_ > 0) {
-    liveNotes_ << line;
+  } else if (live_ && liveLines_.drawn()) {
+    liveLines_.AddNote(line);
     DrawLive(true);
   } else {
     PrintOut(line);
@@ -320,21 +318,13 @@ void Station::PrintTotals() {
 // Every port's line, the totals and the latest notes, redrawn in place;
 // skipped when the last redraw is too recent.
 void Station::DrawLive(bool force) {
-  if (!force && sinceDraw_.isValid() && sinceDraw_.elapsed() < kLiveRedrawMs) return;
-  sinceDraw_.start();
-  QString out;
-  if (drawnLines_ > 0) out += QStringLiteral("\x1b[%1A").arg(drawnLines_);
   int width = 0;
   for (const Port& p : ports_) width = std::max(width, int(p.name.size()));
   QStringList lines;
   for (const Port& p : ports_)
     lines << p.name.leftJustified(width) + QStringLiteral("  ") + ViewText(p.view);
   lines << QStringLiteral("totals: ") + TotalsText();
-  while (liveNotes_.size() > kLiveNotes) liveNotes_.removeFirst();
-  lines << liveNotes_;
-  for (const QString& l : lines) out += QStringLiteral("\r\x1b[2K") + l + u'\n';
-  drawnLines_ = int(lines.size());
-  PrintRaw(out.toUtf8());
+  liveLines_.Draw(lines, force);
 }
 
 void Station::PrintSummary() {
