@@ -114,7 +114,10 @@ private:
   // since: a unit left plugged in is not provisioned again.
   std::optional<QString> lastSn_;
   bool emptySince_ = true;
-  StationPortView ended_;   // how that unit ended, shown again while it stays
+  StationPortView ended_; // how that unit ended, shown again while it stays
+  // That unit's record makes it listen for another switch command than the
+  // probes send: its silence is no sign that it was unplugged.
+  bool lastListensElsewhere_ = false;
   QElapsedTimer unitClock_; // from the unit's answer
   StationPortView shown_;
   bool shownOnce_ = false;
