@@ -21,6 +21,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <system_error>
 
 #include "app/app_texts.h"
@@ -93,16 +94,35 @@ QString UserFolderLine(const UserFolder& folder) {
   return GetCaption(QStringLiteral("user_folder_unusable")).arg(folder.folder, why, parcfg);
 }
 
+// True when argv holds option (before a "--").
+bool HasOption(int argc, char* argv[], std::initializer_list<const char*> options) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--") == 0) break;
+    for (const char* option : options)
+      if (std::strcmp(argv[i], option) == 0) return true;
+  }
+  return false;
+}
+
 // The options that only print text need no display: the window's
 // application object would abort without one.
 bool OnlyPrintsText(int argc, char* argv[]) {
-  for (int i = 1; i < argc; ++i) {
-    const char* a = argv[i];
-    if (std::strcmp(a, "--") == 0) break;
-    for (const char* option : {"-h", "--help", "-?", "--help-all", "-v", "--version"})
-      if (std::strcmp(a, option) == 0) return true;
-  }
+  return HasOption(argc, argv, {"-h", "--help", "-?", "--help-all", "-v", "--version"});
+}
+
+// True where no window can be shown and Qt, left to itself, would abort with
+// "Reinstalling the application may fix this problem": a Unix session (an
+// ssh login, a console) with no display named and no platform chosen.
+bool NoDisplay(int argc, char* argv[]) {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+  if (HasOption(argc, argv, {"-platform", "--platform"})) return false;
+  return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+#else
+  Q_UNUSED(argc);
+  Q_UNUSED(argv);
   return false;
+#endif
 }
 
 // The caption file a technician named, as an absolute path; empty when there is none.
@@ -157,6 +177,21 @@ int main(int argc, char* argv[]) {
     Options options;
     options.parser.process(text); // prints and ends the program
     return 0;
+  }
+  if (NoDisplay(argc, argv)) {
+    if (HasOption(argc, argv, {"--which-captions"})) {
+      // The window is built to read its texts, never shown: no display needed.
+      qputenv("QT_QPA_PLATFORM", "offscreen");
+    } else {
+      QCoreApplication text(argc, argv);
+      NameTheApplication();
+      Options options;
+      options.parser.process(text); // a wrong option is told as it would be with a display
+      std::fputs("k7vconf: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are "
+                 "not set); k7vconf-cli works without one\n",
+                 stderr);
+      return 1;
+    }
   }
 
   QApplication app(argc, argv);

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "link/serial_port.h"
+#include "params/record_file.h" // FileFormat: --format ini is Profile, bin Raw
 
 enum class CliCommand {
   None,
@@ -26,13 +27,6 @@ enum class CliCommand {
   Fields,
   Help,
   Version
-};
-
-// How a parameter file is read or written.
-enum class FileFormat {
-  ByName,  // a profile when the name ends in .ini or .txt, else a raw record
-  Profile, // --format ini
-  Raw      // --format bin
 };
 
 // Exit statuses; the usage text and the manual page say the same.

@@ -14,17 +14,12 @@
 #include "cli/port_checks.h"
 #include "cli/record_io.h"
 #include "cli/unit_job.h"
-#include "firmware/image_file.h"
 #include "link/link_settings_file.h"
 #include "params/factory_set.h"
-#include "params/record_file.h"
 #include "platform/code_page_936.h"
 #include "platform/interrupt_notifier.h"
 
 namespace {
-
-constexpr int kLiveRedrawMs = 100; // a terminal line is redrawn at most this often
-constexpr int kLiveNotes = 8;      // live view: the latest notes shown under the units
 
 // Never fails.
 QString ResultWord(UnitOutcome::Result r) {
@@ -124,27 +119,15 @@ int Fleet::Prepare(QStringList& errors) {
   bool usesPortName = UsesPortName(options_);
   if (plan_.command == CliCommand::Write) {
     const QString path = options_.args.value(0);
-    if (!IsProfileFor(path, options_.format)) {
-      // A raw record names every field.
-      std::vector<ProfileIssue> issues;
-      const auto raw =
-          LoadRecordAs(path, options_.format, FactoryParams(), ProfileChecks::RecordOnly, issues);
-      if (!raw) {
-        for (const ProfileIssue& i : issues) errors << QString::fromStdString(FormatIssue(i));
-        return cli_exit::kUsage;
-      }
-      plan_.profile.push_back({path.toStdString(), WriteProfile(*raw), false, true});
-    } else {
-      QString reason;
-      const auto bytes = ReadPlainFile(path, reason);
-      if (!bytes) {
-        errors << QStringLiteral("%1: %2").arg(path, reason);
-        return cli_exit::kUsage;
-      }
-      std::string text = ProfileTextFromFileBytes(bytes->toStdString());
-      usesPortName = usesPortName || text.find("{port}") != std::string::npos;
-      plan_.profile.push_back({path.toStdString(), std::move(text), false});
+    std::vector<ProfileIssue> issues;
+    std::optional<ProfileSource> file = ProfileFileSource(path, options_.format, issues);
+    if (!file) {
+      for (const ProfileIssue& i : issues) errors << QString::fromStdString(FormatIssue(i));
+      return cli_exit::kUsage;
     }
+    usesPortName =
+        usesPortName || (!file->fromRecord && file->text.find("{port}") != std::string::npos);
+    plan_.profile.push_back(std::move(*file));
     for (const QString& set : options_.sets)
       plan_.profile.push_back({"--set", set.toStdString(), true});
     // Checked on the factory set here; each unit's own record is checked again
@@ -169,23 +152,18 @@ int Fleet::Prepare(QStringList& errors) {
     usage = !errors.isEmpty();
   } else if (plan_.command == CliCommand::Flash) {
     // The window's checks and wording.
-    QString reason;
-    const QString path = options_.args.value(0);
-    const std::optional<ImageFile> image = ReadImageFile(path, reason);
+    QString error, refusal;
+    std::optional<FlashImage> image = LoadFlashImage(options_.args.value(0), error, refusal);
     if (!image) {
-      errors << QStringLiteral("%1: %2").arg(path, reason);
+      errors << error;
       return cli_exit::kUsage;
     }
-    plan_.image = image->descriptor;
-    plan_.imageBody = image->body;
-    plan_.imageName = BareImageName(path.toStdString());
-    const auto whole = ReadPlainFile(path, reason);
-    const QString refusal = whole ? ImageContentRefusal(*whole) : reason;
     if (!refusal.isEmpty() && !options_.force) {
       errors << QStringLiteral("%1: %2, not a firmware image (--force flashes it all the same)")
-                    .arg(path, refusal);
+                    .arg(image->path, refusal);
       return cli_exit::kUsage;
     }
+    plan_.image = std::move(*image);
   } else if (plan_.command == CliCommand::Scan && units_.empty()) {
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
       Unit u;
@@ -223,7 +201,7 @@ void Fleet::OnNote(int unit, const QString& line) {
   const QString text = units_[std::size_t(unit)].port + QStringLiteral(": ") + line;
   if (recordOnly_ && !line.startsWith(QLatin1String("retry"))) return;
   if (live_) {
-    liveNotes_ << text;
+    liveLines_.AddNote(text);
     DrawLive(true);
   } else {
     Status(text);
@@ -272,7 +250,7 @@ void Fleet::OnStopRequest(const QString& what) {
   stoppedBy_ = what;
   const QString line = what + QStringLiteral(": stopping every unit");
   if (live_) {
-    liveNotes_ << line;
+    liveLines_.AddNote(line);
     DrawLive(true);
   } else if (!recordOnly_ || !options_.json) {
     Status(line);
@@ -398,22 +376,16 @@ void Fleet::Report(int unit) {
 // Redraws every unit's line, and the latest notes under them, in place;
 // skipped when the last redraw is too recent.
 void Fleet::DrawLive(bool force) {
-  if (!force && sinceDraw_.isValid() && sinceDraw_.elapsed() < kLiveRedrawMs) return;
-  sinceDraw_.start();
-  QString out;
-  if (drawnLines_ > 0) out += QStringLiteral("\x1b[%1A").arg(drawnLines_);
   int width = 0;
   for (const Unit& u : units_) width = std::max(width, int(u.port.size()));
+  QStringList lines;
   for (const Unit& u : units_) {
     QString line = PadRight(u.port, width) + QStringLiteral("  ") + u.step;
     if (u.percent >= 0) line += QStringLiteral("  %1 %").arg(u.percent, 3);
     if (u.secondsLeft >= 0) line += QStringLiteral("  %1 s left").arg(u.secondsLeft);
-    out += QStringLiteral("\r\x1b[2K") + line + u'\n';
+    lines << line;
   }
-  while (liveNotes_.size() > kLiveNotes) liveNotes_.removeFirst();
-  for (const QString& note : liveNotes_) out += QStringLiteral("\r\x1b[2K") + note + u'\n';
-  drawnLines_ = int(units_.size() + liveNotes_.size());
-  PrintRaw(out.toUtf8());
+  liveLines_.Draw(lines, force);
 }
 
 // A table in plain text; with --json one closing object.
@@ -483,22 +455,16 @@ void Fleet::PrintSummary() {
 bool Fleet::Run() {
   if (plan_.command == CliCommand::Flash) {
     // What is about to go into every unit, for a last look in the log.
-    const QString what = ImageDescription(options_.args.value(0), plan_.image);
+    const QString what = ImageDescription(plan_.image.path, plan_.image.descriptor);
     if (options_.json) {
-      QJsonObject json = JsonLine(QString(), CommandWord(plan_.command), QStringLiteral("image"));
-      json[QStringLiteral("file")] = options_.args.value(0);
-      json[QStringLiteral("name")] = QString::fromStdString(plan_.imageName);
-      json[QStringLiteral("version")] = QString::fromStdString(plan_.image.version);
-      json[QStringLiteral("length")] = qint64(plan_.image.length);
-      json[QStringLiteral("checksum")] = int(plan_.image.checksum);
-      PrintJson(json);
+      PrintJson(FlashImageJson(CommandWord(plan_.command), plan_.image));
     } else {
       Status(QStringLiteral("flashing ") + what);
     }
-    if (plan_.imageName.size() > k7v::kDownloadNameSize)
+    if (plan_.image.name.size() > k7v::kDownloadNameSize)
       Status(QStringLiteral("the image name is longer than %1 bytes; the units get: %2")
                  .arg(k7v::kDownloadNameSize)
-                 .arg(QString::fromStdString(plan_.imageName.substr(0, k7v::kDownloadNameSize))));
+                 .arg(QString::fromStdString(plan_.image.name.substr(0, k7v::kDownloadNameSize))));
   }
   if (live_) DrawLive(true);
   if (!units_.empty()) {

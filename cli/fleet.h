@@ -5,7 +5,6 @@
 // unit cleanly.
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -13,6 +12,8 @@
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/image_checks.h"
+#include "cli/live_lines.h"
 #include "firmware/firmware_image.h"
 #include "params/app_params.h"
 #include "params/param_profile.h"
@@ -52,9 +53,7 @@ struct UnitPlan {
   int retries = 0;
   std::vector<ProfileSource> profile; // write: the file and the --set lines ({port} unreplaced)
   ProfileChecks checks = ProfileChecks::FieldRules;
-  QByteArray imageBody;  // flash
-  ImageDescriptor image; // flash
-  std::string imageName; // flash: the name the unit is told
+  FlashImage image; // flash
 };
 
 // The plan's profile for one unit: {port} in the profile file and the --set
@@ -122,8 +121,6 @@ private:
   bool statusToStderr_ = false; // stdout carries results (JSON, a profile)
   QString stoppedBy_;           // "SIGTERM" once a stop was requested
   bool recordOnly_ = false;     // ReadOne: the record is the caller's, nothing is saved
-  int drawnLines_ = 0;
-  QStringList liveNotes_; // live view: lines shown under the units
-  QElapsedTimer sinceDraw_;
+  LiveLines liveLines_;
   int running_ = 0;
 };

@@ -3,7 +3,10 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include "cli/cli_output.h"
+#include "firmware/image_file.h"
 #include "params/app_params.h"
+#include "params/record_file.h"
 
 namespace {
 
@@ -70,4 +73,38 @@ QString ImageDescription(const QString& path, const ImageDescriptor& image) {
       .arg(QFileInfo(path).fileName(), version,
            QLocale(QLocale::English, QLocale::UnitedStates).toString(qint64(image.length)))
       .arg(image.checksum, 4, 16, QLatin1Char('0'));
+}
+
+DownloadImage FlashImage::ForDownload() const {
+  DownloadImage image;
+  image.body =
+      std::span(reinterpret_cast<const std::uint8_t*>(body.constData()), std::size_t(body.size()));
+  image.length = std::int32_t(descriptor.length);
+  image.name = name;
+  image.version = descriptor.version;
+  image.checksum = descriptor.checksum;
+  return image;
+}
+
+std::optional<FlashImage> LoadFlashImage(const QString& path, QString& error, QString& refusal) {
+  QString reason;
+  std::optional<ImageFile> file = ReadImageFile(path, reason);
+  if (!file) {
+    error = QStringLiteral("%1: %2").arg(path, reason);
+    return std::nullopt;
+  }
+  const auto whole = ReadPlainFile(path, reason);
+  refusal = whole ? ImageContentRefusal(*whole) : reason;
+  return FlashImage{path, file->descriptor, std::move(file->body),
+                    BareImageName(path.toStdString())};
+}
+
+QJsonObject FlashImageJson(const QString& command, const FlashImage& image) {
+  QJsonObject json = JsonLine(QString(), command, QStringLiteral("image"));
+  json[QStringLiteral("file")] = image.path;
+  json[QStringLiteral("name")] = QString::fromStdString(image.name);
+  json[QStringLiteral("version")] = QString::fromStdString(image.descriptor.version);
+  json[QStringLiteral("length")] = qint64(image.descriptor.length);
+  json[QStringLiteral("checksum")] = int(image.descriptor.checksum);
+  return json;
 }

@@ -5,9 +5,32 @@
 // worst left without working firmware.
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
+#include <optional>
+#include <string>
 
 #include "firmware/firmware_image.h"
+#include "link/protocol_engine.h"
+
+// An image read for flashing, as every unit of a run is given it.
+struct FlashImage {
+  QString path;
+  ImageDescriptor descriptor;
+  QByteArray body;
+  std::string name; // the bare file name, as the units are told (cut by the start frame)
+  // What the session announces and serves; the body stays this object's.
+  DownloadImage ForDownload() const;
+};
+
+// The image in path with the window's checks; nullopt with the problem in
+// error ("PATH: too large: ..."). refusal is ImageContentRefusal of the whole
+// file: empty, or why the caller should not flash it.
+std::optional<FlashImage> LoadFlashImage(const QString& path, QString& error, QString& refusal);
+
+// The JSON line that names the image before any unit gets it: file, name,
+// version, length, checksum. Never fails.
+QJsonObject FlashImageJson(const QString& command, const FlashImage& image);
 
 // Why the whole file is not a firmware image although the image rules allow
 // it: "a parameter record (693 bytes)", "a parameter profile", "text (97 %

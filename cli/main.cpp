@@ -103,8 +103,7 @@ int Convert(const CliOptions& o) {
   // A file conversion keeps whatever the record can hold: the window's rules
   // guard what is sent to a unit, not what a file may describe. --format is
   // OUT's: IN is known by its name.
-  const auto record = LoadRecordAs(o.args[0], FileFormat::ByName, FactoryParams(),
-                                   ProfileChecks::RecordOnly, issues);
+  const auto record = LoadRecordFile(o.args[0], FactoryParams(), ProfileChecks::RecordOnly, issues);
   if (!record) return PrintIssues(o, issues);
   QString reason;
   if (!SaveRecordAs(o.args[1], o.format, *record, reason))
@@ -136,7 +135,7 @@ int Diff(const CliOptions& o, Fleet& fleet) {
   auto load = [&](const QString& what) -> std::optional<TAppParams> {
     if (what == QLatin1String("device")) return device;
     if (what == QLatin1String("defaults")) return FactoryParams();
-    return LoadRecordAs(what, o.format, base, ProfileChecks::RecordOnly, issues);
+    return LoadRecordFile(what, base, ProfileChecks::RecordOnly, issues, o.format);
   };
   const auto a = load(o.args[0]);
   const auto b = load(o.args[1]);

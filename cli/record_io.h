@@ -1,27 +1,21 @@
 #pragma once
-// Parameter records in files and on stdout for the command line, in the kind
-// --format asks for or the name says (.ini/.txt a profile, else raw).
+// Parameter records on stdout for the command line, and where its output
+// files may go; files themselves are params/record_file.h's.
 
-#include <QByteArray>
 #include <QString>
 #include <optional>
 #include <vector>
 
-#include "cli/cli_options.h"
 #include "params/app_params.h"
 #include "params/param_profile.h"
+#include "params/record_file.h"
 
-// True when path is to be read or written as a profile.
-bool IsProfileFor(const QString& path, FileFormat format);
-
-// The record's bytes as the kind asks: profile text or the 693 raw bytes.
-QByteArray RecordBytesAs(const TAppParams& record, bool profile);
-
-// The record in path: a profile laid over base, or a raw record. nullopt with
-// every problem in errors.
-std::optional<TAppParams> LoadRecordAs(const QString& path, FileFormat format,
-                                       const TAppParams& base, ProfileChecks checks,
-                                       std::vector<ProfileIssue>& errors);
+// The file that write and station lay over each unit's record: a profile's
+// text in any encoding a profile is read in, or a raw record as a whole
+// profile (every field named; its issues name fields, not lines). nullopt
+// with the problems in errors.
+std::optional<ProfileSource> ProfileFileSource(const QString& path, FileFormat format,
+                                               std::vector<ProfileIssue>& errors);
 
 // Writes the record whole or not at all; an empty path is stdout (a profile
 // unless --format bin). False with the system's reason.

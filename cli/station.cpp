@@ -9,15 +9,11 @@
 #include "cli/image_checks.h"
 #include "cli/port_checks.h"
 #include "cli/record_io.h"
-#include "firmware/image_file.h"
 #include "params/factory_set.h"
-#include "params/record_file.h"
 #include "platform/interrupt_notifier.h"
 
 namespace {
 
-constexpr int kLiveRedrawMs = 100; // a terminal line is redrawn at most this often
-constexpr int kLiveNotes = 8;      // live view: the latest notes shown under the ports
 constexpr int kMaxErrorLines = 50; // problems listed before "… and N more"
 
 QString StateWord(StationPortView::State s) {
@@ -88,15 +84,17 @@ Station::~Station() { StopAll(); }
 int Station::Prepare(QStringList& errors) {
   std::vector<ProfileIssue> issues;
   const QString profile = options_.args.value(0);
-  if (!IsProfilePath(profile)) {
-    // A raw record names every field.
-    const auto raw = LoadRecordAs(profile, FileFormat::ByName, FactoryParams(),
-                                  ProfileChecks::RecordOnly, issues);
-    if (raw) plan_.profile.push_back({profile.toStdString(), WriteProfile(*raw), false});
-  } else if (QString reason; const auto bytes = ReadPlainFile(profile, reason)) {
-    plan_.profile.push_back({profile.toStdString(), bytes->toStdString(), false});
-  } else {
-    issues.push_back({profile.toStdString(), 0, {}, {}, reason.toStdString()});
+  if (auto file = ProfileFileSource(profile, options_.format, issues)) {
+    // One port sees unit after unit: {port} would give them all the same value.
+    if (const std::size_t at = file->fromRecord ? std::string::npos : file->text.find("{port}");
+        at != std::string::npos)
+      issues.push_back({file->name,
+                        int(std::count(file->text.begin(), file->text.begin() + at, '\n')) + 1,
+                        {},
+                        "{port}",
+                        "the station gives every unit on a port the same {port}: give each "
+                        "unit its own value in --values"});
+    plan_.profile.push_back(std::move(*file));
   }
   if (!options_.values.isEmpty())
     if (auto units = LoadUnitsFile(options_.values, issues)) plan_.units = std::move(*units);
@@ -127,19 +125,15 @@ int Station::Prepare(QStringList& errors) {
 
   if (!options_.flashImage.isEmpty()) {
     // The flash command's checks and wording.
-    const QString path = options_.flashImage;
-    QString reason;
-    if (const std::optional<ImageFile> image = ReadImageFile(path, reason)) {
+    QString error, refusal;
+    if (std::optional<FlashImage> image = LoadFlashImage(options_.flashImage, error, refusal)) {
+      if (!refusal.isEmpty())
+        errors << QStringLiteral("%1: %2, not a firmware image").arg(image->path, refusal);
       plan_.flash = true;
       plan_.reflash = options_.reflash;
-      plan_.image = image->descriptor;
-      plan_.imageBody = image->body;
-      plan_.imageName = BareImageName(path.toStdString());
-      const auto whole = ReadPlainFile(path, reason);
-      if (const QString refusal = whole ? ImageContentRefusal(*whole) : reason; !refusal.isEmpty())
-        errors << QStringLiteral("%1: %2, not a firmware image").arg(path, refusal);
+      plan_.image = std::move(*image);
     } else {
-      errors << QStringLiteral("%1: %2").arg(path, reason);
+      errors << error;
     }
   }
   errors << CheckPortNames(options_.ports, false);
@@ -167,8 +161,8 @@ void Station::Tell(const QString& line, const QString& jsonResult) {
     PrintError(line);
     if (!jsonResult.isEmpty())
       PrintJson(JsonLine(QString(), CommandWord(CliCommand::Station), jsonResult, line));
-  } else if (live_ && drawnLines_ > 0) {
-    liveNotes_ << line;
+  } else if (live_ && liveLines_.drawn()) {
+    liveLines_.AddNote(line);
     DrawLive(true);
   } else {
     PrintOut(line);
@@ -324,21 +318,13 @@ void Station::PrintTotals() {
 // Every port's line, the totals and the latest notes, redrawn in place;
 // skipped when the last redraw is too recent.
 void Station::DrawLive(bool force) {
-  if (!force && sinceDraw_.isValid() && sinceDraw_.elapsed() < kLiveRedrawMs) return;
-  sinceDraw_.start();
-  QString out;
-  if (drawnLines_ > 0) out += QStringLiteral("\x1b[%1A").arg(drawnLines_);
   int width = 0;
   for (const Port& p : ports_) width = std::max(width, int(p.name.size()));
   QStringList lines;
   for (const Port& p : ports_)
     lines << p.name.leftJustified(width) + QStringLiteral("  ") + ViewText(p.view);
   lines << QStringLiteral("totals: ") + TotalsText();
-  while (liveNotes_.size() > kLiveNotes) liveNotes_.removeFirst();
-  lines << liveNotes_;
-  for (const QString& l : lines) out += QStringLiteral("\r\x1b[2K") + l + u'\n';
-  drawnLines_ = int(lines.size());
-  PrintRaw(out.toUtf8());
+  liveLines_.Draw(lines, force);
 }
 
 void Station::PrintSummary() {
@@ -388,15 +374,9 @@ int Station::Run() {
   for (const QString& s : skipped_)
     Tell(QStringLiteral("warning: ") + s, QStringLiteral("warning"));
   if (plan_.flash) {
-    const QString what = ImageDescription(options_.flashImage, plan_.image);
+    const QString what = ImageDescription(plan_.image.path, plan_.image.descriptor);
     if (options_.json) {
-      QJsonObject json =
-          JsonLine(QString(), CommandWord(CliCommand::Station), QStringLiteral("image"));
-      json[QStringLiteral("file")] = options_.flashImage;
-      json[QStringLiteral("name")] = QString::fromStdString(plan_.imageName);
-      json[QStringLiteral("version")] = QString::fromStdString(plan_.image.version);
-      json[QStringLiteral("length")] = qint64(plan_.image.length);
-      json[QStringLiteral("checksum")] = int(plan_.image.checksum);
+      QJsonObject json = FlashImageJson(CommandWord(CliCommand::Station), plan_.image);
       json[QStringLiteral("reflash")] = plan_.reflash;
       PrintJson(json);
     }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/live_lines.h"
 #include "cli/station_port.h"
 #include "cli/station_report.h"
 
@@ -75,7 +76,5 @@ private:
   QElapsedTimer clock_;
   QElapsedTimer sinceFirstUnit_; // from the first unit worked on
   int running_ = 0;
-  int drawnLines_ = 0;
-  QStringList liveNotes_;
-  QElapsedTimer sinceDraw_;
+  LiveLines liveLines_;
 };

@@ -23,6 +23,22 @@ QString WaitingDetail(const SessionResult& r) {
   return text == QLatin1String("cannot open: no such port") ? QStringLiteral("no port") : text;
 }
 
+// True when the record makes the unit answer another switch command than
+// the one sent (the session pads it with zero bytes).
+bool ListensForOther(const TAppParams& record, const QByteArray& sent) {
+  const auto field = record.FieldBytes(AppField::switch_cmd);
+  for (std::size_t i = 0; i < field.size(); ++i)
+    if (field[i] != (i < std::size_t(sent.size()) ? std::uint8_t(sent[qsizetype(i)]) : 0))
+      return true;
+  return false;
+}
+
+// The switch command in the record, as text.
+QString SwitchCommandText(const TAppParams& record) {
+  const auto field = record.FieldBytes(AppField::switch_cmd);
+  return UnitText(std::string(field.begin(), std::find(field.begin(), field.end(), 0)));
+}
+
 QString ResultOf(const SessionResult& r) {
   return r.reason == SessionReason::Cancelled ? kStopped : kFailed;
 }
@@ -125,12 +141,21 @@ void StationPort::Probe(DeviceSession& session) {
     return;
   }
   // A port that went away with its unit is opened afresh when it is back.
-  if (v.reason != SessionReason::NoAnswer) session.close();
+  if (v.reason != SessionReason::NoAnswer) {
+    session.close();
+    lastListensElsewhere_ = false;
+  } else if (lastListensElsewhere_) {
+    // The unit just handled may well be still plugged in: keep its ending.
+    Show(ended_);
+    Pause(plan_.probeInterval - std::chrono::milliseconds(since.elapsed()));
+    return;
+  }
   waiting({});
 }
 
 void StationPort::HandleUnit(DeviceSession& session, const QString& version) {
   unitClock_.start();
+  lastListensElsewhere_ = false;
   UnitSteps steps(session, plan_.retries, plan_.switchBytes,
                   [this](const QString& line) { emit note(index_, line); });
   const SysInfoResult info = steps.readSysInfo();
@@ -240,22 +265,17 @@ void StationPort::Provision(UnitSteps& steps, ReportLine& line) {
     return;
   }
 
-  if (plan_.flash &&
-      (plan_.reflash || line.versionBefore != QString::fromStdString(plan_.image.version))) {
-    line.imageChecksum = QStringLiteral("0x%1").arg(uint(plan_.image.checksum), 4, 16, QChar(u'0'));
+  if (plan_.flash && (plan_.reflash || line.versionBefore != QString::fromStdString(
+                                                                 plan_.image.descriptor.version))) {
+    line.imageChecksum =
+        QStringLiteral("0x%1").arg(uint(plan_.image.descriptor.checksum), 4, 16, QChar(u'0'));
     Working(QStringLiteral("flashing"), 0);
-    DownloadImage image;
-    image.body = std::span(reinterpret_cast<const std::uint8_t*>(plan_.imageBody.constData()),
-                           std::size_t(plan_.imageBody.size()));
-    image.length = std::int32_t(plan_.image.length);
-    image.name = plan_.imageName;
-    image.version = plan_.image.version;
-    image.checksum = plan_.image.checksum;
-    const SessionResult flashed = steps.download(image, [&](const DownloadProgress& p) {
-      const std::uint64_t total = std::uint64_t(std::max(p.total, 1));
-      Working(QStringLiteral("flashing"),
-              int(std::min<std::uint64_t>(p.reached, total) * 100 / total));
-    });
+    const SessionResult flashed =
+        steps.download(plan_.image.ForDownload(), [&](const DownloadProgress& p) {
+          const std::uint64_t total = std::uint64_t(std::max(p.total, 1));
+          Working(QStringLiteral("flashing"),
+                  int(std::min<std::uint64_t>(p.reached, total) * 100 / total));
+        });
     if (!flashed.ok()) {
       failed(flashed);
       return end();
@@ -273,6 +293,13 @@ void StationPort::Provision(UnitSteps& steps, ReportLine& line) {
   }
 
   Working(QStringLiteral("writing parameters"));
+  if (ListensForOther(*record, plan_.switchBytes)) {
+    // From the write on, the station's probes no longer reach this unit.
+    lastListensElsewhere_ = true;
+    emit note(index_, QStringLiteral("warning: %1 listens for the switch command \"%2\" from now "
+                                     "on; the station's probes do not reach it")
+                          .arg(line.sn, SwitchCommandText(*record)));
+  }
   const auto& bytes = record->bytes();
   line.recordSha256 = QString::fromLatin1(
       QCryptographicHash::hash(QByteArrayView(bytes.data(), qsizetype(bytes.size())),

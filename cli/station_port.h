@@ -17,6 +17,7 @@
 #include <optional>
 #include <vector>
 
+#include "cli/image_checks.h"
 #include "cli/station_report.h"
 #include "cli/units_file.h"
 #include "firmware/firmware_image.h"
@@ -37,9 +38,7 @@ struct StationPlan {
   std::optional<UnitsFile> units;     // --values
   bool flash = false;                 // --flash
   bool reflash = false;               // --reflash
-  QByteArray imageBody;
-  ImageDescriptor image;
-  std::string imageName; // as the units are told
+  FlashImage image;
 
   // The profile and then the row's values (row nullptr: the profile alone).
   std::vector<ProfileSource> SourcesFor(const UnitsRow* row) const;
@@ -115,7 +114,10 @@ private:
   // since: a unit left plugged in is not provisioned again.
   std::optional<QString> lastSn_;
   bool emptySince_ = true;
-  StationPortView ended_;   // how that unit ended, shown again while it stays
+  StationPortView ended_; // how that unit ended, shown again while it stays
+  // That unit's record makes it listen for another switch command than the
+  // probes send: its silence is no sign that it was unplugged.
+  bool lastListensElsewhere_ = false;
   QElapsedTimer unitClock_; // from the unit's answer
   StationPortView shown_;
   bool shownOnce_ = false;

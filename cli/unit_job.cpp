@@ -193,26 +193,21 @@ UnitOutcome UnitJob::work(UnitSteps& steps) {
     say(QStringLiteral("flashing"), 0);
     QElapsedTimer clock;
     clock.start();
-    DownloadImage image;
-    image.body = std::span(reinterpret_cast<const std::uint8_t*>(plan_.imageBody.constData()),
-                           std::size_t(plan_.imageBody.size()));
-    image.length = std::int32_t(plan_.image.length);
-    image.name = plan_.imageName;
-    image.version = plan_.image.version;
-    image.checksum = plan_.image.checksum;
     int shown = -1;
-    const SessionResult r = steps.download(image, [&](const DownloadProgress& p) {
-      const std::uint64_t total = std::uint64_t(std::max(p.total, 1));
-      const std::uint64_t reached = std::min<std::uint64_t>(p.reached, total);
-      const int percent = int(reached * 100 / total);
-      if (percent == shown) return;         // one step per percent is plenty
-      if (percent < shown) clock.restart(); // announced again: the time left starts afresh
-      shown = percent;
-      int left = -1;
-      if (reached > 0 && reached < total)
-        left = int(double(clock.elapsed()) / double(reached) * double(total - reached) / 1000.0);
-      say(QStringLiteral("flashing"), percent, left);
-    });
+    const SessionResult r =
+        steps.download(plan_.image.ForDownload(), [&](const DownloadProgress& p) {
+          const std::uint64_t total = std::uint64_t(std::max(p.total, 1));
+          const std::uint64_t reached = std::min<std::uint64_t>(p.reached, total);
+          const int percent = int(reached * 100 / total);
+          if (percent == shown) return;         // one step per percent is plenty
+          if (percent < shown) clock.restart(); // announced again: the time left starts afresh
+          shown = percent;
+          int left = -1;
+          if (reached > 0 && reached < total)
+            left =
+                int(double(clock.elapsed()) / double(reached) * double(total - reached) / 1000.0);
+          say(QStringLiteral("flashing"), percent, left);
+        });
     if (!r.ok()) fail(r);
     break;
   }

@@ -10,6 +10,25 @@ bool IsProfilePath(const QString& path) {
   return suffix == QLatin1String("ini") || suffix == QLatin1String("txt");
 }
 
+// Never fails.
+bool IsProfileFile(const QString& path, FileFormat format) {
+  switch (format) {
+  case FileFormat::Profile:
+    return true;
+  case FileFormat::Raw:
+    return false;
+  case FileFormat::ByName:
+    break;
+  }
+  return IsProfilePath(path);
+}
+
+QByteArray RecordFileBytes(const TAppParams& record, bool profile) {
+  if (profile) return QByteArray::fromStdString(WriteProfile(record));
+  return QByteArray(reinterpret_cast<const char*>(record.bytes().data()),
+                    qsizetype(record.bytes().size()));
+}
+
 // nullopt with the reason for a missing, special or unreadable file.
 std::optional<QByteArray> ReadPlainFile(const QString& path, QString& reason) {
   const QFileInfo info(path);
@@ -55,14 +74,15 @@ bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& reaso
 
 // nullopt with every problem appended to errors.
 std::optional<TAppParams> LoadRecordFile(const QString& path, const TAppParams& base,
-                                         ProfileChecks checks, std::vector<ProfileIssue>& errors) {
+                                         ProfileChecks checks, std::vector<ProfileIssue>& errors,
+                                         FileFormat format) {
   QString reason;
   const auto bytes = ReadPlainFile(path, reason);
   if (!bytes) {
     errors.push_back({path.toStdString(), 0, {}, {}, reason.toStdString()});
     return std::nullopt;
   }
-  if (IsProfilePath(path)) {
+  if (IsProfileFile(path, format)) {
     const ProfileSource src{path.toStdString(), ProfileTextFromFileBytes(bytes->toStdString()),
                             false};
     ProfileResult r = ApplyProfiles(base, std::span(&src, 1), checks);
@@ -86,10 +106,7 @@ std::optional<TAppParams> LoadRecordFile(const QString& path, const TAppParams& 
 }
 
 // False with the reason, like WriteWholeFile.
-bool SaveRecordFile(const QString& path, const TAppParams& record, QString& reason) {
-  const QByteArray bytes = IsProfilePath(path)
-                               ? QByteArray::fromStdString(WriteProfile(record))
-                               : QByteArray(reinterpret_cast<const char*>(record.bytes().data()),
-                                            qsizetype(record.bytes().size()));
-  return WriteWholeFile(path, bytes, reason);
+bool SaveRecordFile(const QString& path, const TAppParams& record, QString& reason,
+                    FileFormat format) {
+  return WriteWholeFile(path, RecordFileBytes(record, IsProfileFile(path, format)), reason);
 }

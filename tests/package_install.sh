@@ -3,7 +3,8 @@
 # dpkg -x and starts the unpacked program there (offscreen): started from an
 # empty folder it must take its control and message texts from the installed
 # caption file of the user's language, and the English menu action's file
-# must reach the window. Without a display, --help and --version still answer.
+# must reach the window. Without a display, --help, --version and
+# --which-captions still answer, and a wrong option is told, not aborted on.
 # The desktop entry and the AppStream file are validated as installed, and
 # every picture it installs has transparent corners.
 # Usage: package_install.sh BUILD_DIR
@@ -73,4 +74,7 @@ help=$(headless --help) || fail "--help without a display ends with exit $?"
 grep -q -- "--user-folder" <<<"$help" || fail "--help does not list the options"
 version=$(dpkg-deb --field "$deb" Version)
 headless --version | grep -qF "${version%%-*}" || fail "--version without a display"
+headless --which-captions | grep -q "^connect button: " || fail "--which-captions without a display"
+status=0; headless --no-such-option 2>/dev/null || status=$?
+[ "$status" = 1 ] || fail "a wrong option without a display ends with exit $status, not 1"
 echo "package_install: $(basename "$deb") installs and finds its texts"

@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSerialPort>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -312,6 +313,8 @@ void TestCli::singleRuns_data() {
       false);
   row("an empty value in diff", {"diff", "defaults", "@d/site.ini"}, 1, "dtu_id: \"\" → SITE-1",
       false);
+  row("--format ini on a Notepad \"Unicode\" profile",
+      {"diff", "--format", "ini", "@d/unicode.prof", "defaults"}, 1, "dtu_id: 中文 → \"\"", false);
   row("version", {"-V"}, 0, "k7vconf-cli 1.", false);
   row("write changes one field", {"--port", "@0", "write", "@d/site.ini"}, 0, "1 field(s) changed",
       true);
@@ -332,6 +335,12 @@ void TestCli::singleRuns_data() {
       "columns.csv:1: nosuch: : no such field", false);
   row("station: a quote never closed", station("@d/quote.csv", "@d/rep.csv"), 2,
       "quote.csv:3: a quote opened on line 3 is never closed", false);
+  row("station: {port} in the profile",
+      {"--port", "@0", "station", "@d/port.ini", "--report", "@d/rep.csv"}, 2,
+      "port.ini:2: {port}: the station gives every unit on a port the same {port}", false);
+  row("station: a Notepad \"Unicode\" profile",
+      {"--port", "@0", "station", "@d/unicode-refused.ini", "--report", "@d/rep.csv"}, 2,
+      "unicode-refused.ini:3: delay: 50: allowed 100~1000", false);
   row("station: a report that cannot be written",
       {"--port", "@0", "station", "@d/site.ini", "--report", "@d/no/rep.csv"}, 1,
       "no such directory", false);
@@ -370,6 +379,14 @@ void TestCli::singleRuns() {
   WriteFile(dir + QStringLiteral("/notes.bin"), notes);
   WriteFile(dir + QStringLiteral("/site.ini"), "[params]\ndtu_id = SITE-1\n");
   WriteFile(dir + QStringLiteral("/same.ini"), "[params]\nport1 = 51001\n");
+  // As Notepad saves "Unicode": UTF-16 little-endian after its byte order mark.
+  const auto utf16 = [](const QString& text) -> QByteArray {
+    return QStringEncoder(QStringEncoder::Utf16LE, QStringEncoder::Flag::WriteBom).encode(text);
+  };
+  WriteFile(dir + QStringLiteral("/unicode.prof"), utf16("[params]\r\ndtu_id = 中文\r\n"));
+  WriteFile(dir + QStringLiteral("/unicode-refused.ini"),
+            utf16("[params]\r\ndtu_id = 中文\r\ndelay = 50\r\n"));
+  WriteFile(dir + QStringLiteral("/port.ini"), "[params]\ndtu_id = SITE-{port}\n");
   WriteFile(dir + QStringLiteral("/empty.ini"), "; nothing decided yet\n[params]\n");
   WriteFile(dir + QStringLiteral("/units.csv"), "sn,port1\nK1,40001\nK2,70000\n");
   WriteFile(dir + QStringLiteral("/columns.csv"), "sn,nosuch\nK1,1\n");

@@ -133,6 +133,7 @@ class TestStation : public QObject {
 
 private slots:
   void unitsInTurnOnTwoPortsEachGetTheirRow();
+  void unitGivenAnotherSwitchCommandStaysDone();
   void killedMidUnitThenStartedAgain();
 };
 
@@ -199,6 +200,27 @@ void TestStation::unitsInTurnOnTwoPortsEachGetTheirRow() {
       QVERIFY2(l[kReason].contains(QLatin1String("is not in")), qPrintable(l[kReason]));
   }
   QCOMPARE(ended, 4);
+}
+
+void TestStation::unitGivenAnotherSwitchCommandStaysDone() {
+  // The profile gives units a switch command of their own: a unit left
+  // plugged in no longer answers the probes, and its port still says done.
+  QTemporaryDir tmp;
+  const QString d = tmp.path(), bay = d + "/bay";
+  WriteFile(d + "/p.ini", "[params]\nswitch_cmd = $$$$$$\n");
+  StationRun station({"--port", bay, "station", d + "/p.ini", "--report", d + "/rep.csv"});
+  auto unit = Plug(bay, "K7S0000000000021");
+  QVERIFY(station.waitFor(Result("done", "K7S0000000000021")));
+  const qsizetype probes = unit->bytesReceived().count("######");
+  QTRY_VERIFY_WITH_TIMEOUT(unit->bytesReceived().count("######") >= probes + 2, 10000);
+  QCOMPARE(station.stop(SIGTERM), 0);
+  QJsonObject last;
+  for (const QJsonObject& o : station.lines)
+    if (o[QStringLiteral("port")] == bay) last = o;
+  QCOMPARE(last[QStringLiteral("result")].toString(), QStringLiteral("done"));
+  QVERIFY2(station.err.contains(QLatin1String(
+               "K7S0000000000021 listens for the switch command \"$$$$$$\" from now on")),
+           qPrintable(station.err));
 }
 
 void TestStation::killedMidUnitThenStartedAgain() {
