@@ -28,37 +28,17 @@
 #include "platform/profile_ini.h"
 #include "sim/sim_options.h"
 #include "web/wasm/demo_unit.h"
+#include "web/wasm/wasm_values.h"
 
 using emscripten::val;
 
 namespace {
 
-std::vector<std::uint8_t> BytesFrom(const val& v) {
-  if (v.isUndefined() || v.isNull()) return {};
-  return emscripten::convertJSArrayToNumberVector<std::uint8_t>(v);
-}
-
-val BytesTo(std::span<const std::uint8_t> bytes) {
-  // new Uint8Array(view) copies, so the result outlives a growth of the heap.
-  return val::global("Uint8Array")
-      .new_(val(emscripten::typed_memory_view(bytes.size(), bytes.data())));
-}
-
-val BytesTo(std::string_view bytes) {
-  return BytesTo(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
-}
-
-// A record from 693 bytes; shorter input leaves the rest zero, as a parameter
-// file does.
-TAppParams RecordFrom(const val& bytes) { return TAppParams::FromBytes(BytesFrom(bytes)); }
-
-// A property that should be a string; empty when it is anything else.
-std::string StringOf(const val& v) { return v.isString() ? v.as<std::string>() : std::string(); }
-
-// The length of an array given by the page; 0 for anything that is not one.
-unsigned LengthOf(const val& v) {
-  return val::global("Array").call<bool>("isArray", v) ? v["length"].as<unsigned>() : 0;
-}
+using wasm_values::BytesFrom;
+using wasm_values::BytesTo;
+using wasm_values::LengthOf;
+using wasm_values::RecordFrom;
+using wasm_values::StringOf;
 
 template <typename T>
 val ArrayOf(const std::vector<T>& items) {
