@@ -114,6 +114,8 @@ export function renderFields(container, fields, page, captions, core) {
 function renderRow(field, captions, core) {
   const row = document.createElement('div');
   row.className = `row kind-${field.kind}`;
+  // Short texts (an ID, a PIN, a phone number) share a line; the long ones take their own.
+  if (field.kind === 'text' && (field.max_bytes ?? 0) < 32) row.classList.add('short');
   row.dataset.row = field.name;
   if (field.group) row.dataset.inGroup = field.group.key ?? '';
   const label = document.createElement('label');
