@@ -41,6 +41,16 @@ describe('page', { timeout: 120000 }, () => {
       assert.deepEqual(shown, [id]);
       assert.equal(await page.$eval('[aria-current="page"]', (b) => b.getAttribute('data-page')), id);
     }
+    // A 1366 × 768 laptop screen, as it is and at 200 % zoom: no page scrolls sideways.
+    await page.click('#connect');
+    for (const [width, height] of [[1366, 768], [683, 384]]) {
+      await page.setViewport({ width, height });
+      for (const [id] of entries) {
+        await page.click(`#navigation [data-page="${id}"]`);
+        const wide = await page.evaluate(() => document.documentElement.scrollWidth - innerWidth);
+        assert.ok(wide <= 0, `${id} at ${width} px: ${wide} px too wide`);
+      }
+    }
     assert.deepEqual(errors, []);
     await close();
   });
