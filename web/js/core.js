@@ -33,14 +33,6 @@
  * that look only at named fields; record: only what the record can hold. */
 
 /**
- * @typedef {Object} ImageDescription
- * @property {''|'no_body'|'too_large'} error  '' when the file is an image
- * @property {string} version     the first 8 bytes up to a zero, decoded as GBK
- * @property {number} length      body length (file size - 8)
- * @property {number} checksum    16-bit sum of the body
- */
-
-/**
  * @typedef {Object} LinkSettingsFacts
  * @property {number[]} baudRates  in the link settings' list order
  * @property {number[]} dataBits
@@ -86,8 +78,6 @@
  * @property {(base: Uint8Array, sources: ProfileSource[], checks: ProfileChecks) => ProfileResult} applyProfile
  * @property {(record: Uint8Array) => string} writeProfile  the whole record as a profile
  * @property {(a: Uint8Array, b: Uint8Array) => {name: string, a: string, b: string}[]} compareRecords
- * @property {(file: Uint8Array) => ImageDescription} describeImage
- * @property {(path: string) => string} bareImageName  "dtu.new.bin" -> "dtu.new"
  * @property {(text: string, maxBytes: number) => {bytes: Uint8Array, clean: boolean, cut: boolean}} gbkEncode
  *   maxBytes < 0: no limit
  * @property {(bytes: Uint8Array) => {text: string, clean: boolean}} gbkDecode

@@ -327,14 +327,15 @@ describe('page', { timeout: 120000 }, () => {
       const back = core.applyProfile(new Uint8Array(core.recordSize), [
         { name: 'unit.ini', text: core.writeProfile(set.record) },
       ], 'record');
-      const image = new Uint8Array(8 + 300).fill(2, 8);
-      image.set(new TextEncoder().encode('V2.02'));
+      const file = new Uint8Array(8 + 300).fill(2, 8);
+      file.set(new TextEncoder().encode('V2.02'));
+      const image = core.downloadImage(file, 'ab固件升级包甲.bin');
       return {
         dtuId: core.recordValues(set.record).dtu_id,
         refused: set.errors.map((e) => e.name),
         roundTrip: back.errors.length === 0 && back.record.every((b, i) => b === set.record[i]),
         cut: core.gbkEncode('设备甲', 5),
-        image: core.describeImage(image),
+        image: [image.error, image.versionText, image.length, image.checksum, image.deviceName, image.nameCut],
       };
     });
     assert.equal(result.dtuId, '设备甲');
@@ -342,7 +343,8 @@ describe('page', { timeout: 120000 }, () => {
     assert.equal(result.roundTrip, true);
     assert.deepEqual({ ...result.cut, bytes: Object.values(result.cut.bytes) },
       { bytes: [0xC9, 0xE8, 0xB1, 0xB8], clean: true, cut: true });
-    assert.deepEqual(result.image, { error: '', version: 'V2.02', length: 300, checksum: 600 });
+    // The start frame's name: 13 bytes at most, never half a character.
+    assert.deepEqual(result.image, ['', 'V2.02', 300, 600, 'ab固件升级包', true]);
     await close();
   });
 

@@ -1,5 +1,5 @@
 // The core for the browser page, bound with embind: the parameter record and
-// profiles, the factory set, firmware images, code page 936, caption files,
+// profiles, the factory set, code page 936, caption files,
 // the link settings' lists and the demo unit. This file only converts between
 // the core's types and JavaScript values; web/js/core.js wraps it with the
 // types the page checks (JSDoc) and is the one place the page reaches it from.
@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "firmware/firmware_image.h"
 #include "k7v_build_info.h"
 #include "link/link_constants.h"
 #include "link/link_settings_file.h"
@@ -116,23 +115,6 @@ val CompareRecordsOf(const val& a, const val& b) {
     e.set("b", d.b);
     out.call<void>("push", e);
   }
-  return out;
-}
-
-// ---------------------------------------------------------------- firmware images
-
-val DescribeImageOf(const val& file) {
-  const std::vector<std::uint8_t> bytes = BytesFrom(file);
-  ImageDescriptor d;
-  const ImageError error = DescribeImage(bytes, d);
-  val out = val::object();
-  out.set("error", std::string(error == ImageError::None     ? ""
-                               : error == ImageError::NoBody ? "no_body"
-                                                             : "too_large"));
-  // The version is 8 bytes of the unit's code page.
-  out.set("version", cp936::ToUtf8(d.version).utf8);
-  out.set("length", d.length);
-  out.set("checksum", d.checksum);
   return out;
 }
 
@@ -257,9 +239,6 @@ EMSCRIPTEN_BINDINGS(k7v_core) {
   function("writeProfile", &WriteProfileOf);
   function("compareRecords", &CompareRecordsOf);
 
-  function("describeImage", &DescribeImageOf);
-  function("bareImageName",
-           optional_override([](const std::string& path) { return BareImageName(path); }));
 
   function("gbkEncode", &GbkEncode);
   function("gbkDecode", &GbkDecode);
