@@ -14,7 +14,7 @@
 import { readdir, readFile, stat } from 'node:fs/promises';
 import { join } from 'node:path';
 import { gzipSync } from 'node:zlib';
-import { captionTexts, imageFile, launchBrowser, openPage, serveSite, SITE, waitForLogLine } from '../tests/support/site.js';
+import { captionTexts, chooseImage, imageFile, launchBrowser, openPage, serveSite, SITE, waitForLogLine } from '../tests/support/site.js';
 import { startDtuSim } from '../tests/support/dtu_sim.js';
 import { startRelay } from '../tests/support/pty_relay.js';
 import { installSerialStandIn } from '../tests/support/serial_stand_in.js';
@@ -73,10 +73,7 @@ const { page, close } = await openPage(chromium.browser, site.url, {
 await page.click('#connect');
 await page.waitForSelector('body[data-link="connected"]');
 const image = await imageFile('V4.00', 100 * 1024);
-await page.click('[data-page="update"]');
-const input = /** @type {import('puppeteer-core').ElementHandle<HTMLInputElement>} */ (await page.$('#image-file'));
-await input.uploadFile(image.path);
-await page.waitForSelector('#flash:not([disabled])');
+await chooseImage(page, image.path);
 const completed = zh('built_in', 'download_completed');
 const ratios = [];
 for (let run = 1; run <= downloads; ++run) {

@@ -124,9 +124,10 @@
 
 /**
  * The class, and show(record): what the controls show for a record;
- * notShown names the lists and boxes that cannot show its value.
+ * notShown names the lists and boxes that cannot show its value, with the value.
  * @typedef {{new (): RawPageForm,
- *   show: (record: Uint8Array) => {values: Object<string, string>, notShown: string[]}}} PageFormFactory
+ *   show: (record: Uint8Array) => {values: Object<string, string>,
+ *     notShown: {name: string, value: number}[]}}} PageFormFactory
  */
 
 /**

@@ -354,9 +354,8 @@ async function start() {
     fillValues(pages, shown.values);
     applyConditions(pages, fields);
     form.remember(readValues(pages), record);
-    const raw = core.recordValues(record);
-    for (const name of shown.notShown) {
-      log.add(`${message('value_not_shown')}${fieldLabel(pages, name)} ${raw[name]}`, 'error');
+    for (const { name, value } of shown.notShown) {
+      log.add(`${message('value_not_shown')}${fieldLabel(pages, name)} ${value}`, 'progress');
     }
   };
 

@@ -4,8 +4,11 @@
 
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
+import { mkdtemp, rm, writeFile } from 'node:fs/promises';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
 import {
-  captionTexts, catchDownloads, fieldValues, imageFile, launchBrowser, logLines, openPage, serveSite,
+  captionTexts, chooseImage, catchDownloads, fieldValues, imageFile, launchBrowser, logLines, openPage, serveSite,
   typeInto, waitForLogLine,
 } from './support/site.js';
 
@@ -201,13 +204,7 @@ describe('page', { timeout: 120000 }, () => {
       const focused = await page.evaluate(() => document.activeElement?.getAttribute('data-field'));
       assert.equal(focused === field, outcome === 'refused', `${field} ${text}: focus in ${focused}`);
       if (outcome === 'box') await page.click('#message-box button');
-      await typeInto(page, pageName, field, ''); // back to something else before the next row
-      await page.evaluate(async () => {
-        const { fillValues } = await import('./js/forms.js');
-        const core = await (await import('./js/core.js')).loadCore();
-        fillValues(document, core.PageForm.show(core.factoryRecord()).values);
-        /** @type {HTMLElement} */ (document.activeElement)?.blur();
-      });
+      await page.click('#defaults'); // values the next row's page change will pass
     }
     await close();
   });
@@ -238,6 +235,36 @@ describe('page', { timeout: 120000 }, () => {
     await close();
   });
 
+  test('imported files: a value the pages cannot show is named, a short file refused', async () => {
+    const { page, errors, close } = await openPage(chromium.browser, `${site.url}?demo=1`, { languages: ['zh-CN'] });
+    // The factory set with run_mode 7, where its list has three positions, and a file cut short.
+    const [odd, short] = await page.evaluate(async () => {
+      const core = await (await import('./js/core.js')).loadCore();
+      const record = core.factoryRecord();
+      record[core.fieldModel().find((f) => f.name === 'run_mode')?.record.offset ?? 0] = 7;
+      return [[...record], [...record.subarray(0, 600)]];
+    });
+    const folder = await mkdtemp(join(tmpdir(), 'k7v-import-'));
+    const rows = [
+      ['odd.bin', odd, [[`${zh('built_in', 'value_not_shown')}${zh('work_mode', 'run_mode')} 7`, 'black'],
+        [`${zh('built_in', 'imported')}：odd.bin`, 'black']]],
+      ['short.bin', short, [[`${zh('built_in', 'import_failed')}：short.bin，` +
+        zh('built_in', 'param_file_short').replace('%1', '600').replace('%2', '693'), 'red']]],
+    ];
+    for (const [name, bytes, lines] of rows) {
+      await writeFile(join(folder, String(name)), Buffer.from(/** @type {number[]} */ (bytes)));
+      const before = (await logLines(page)).length;
+      const [chooser] = await Promise.all([page.waitForFileChooser(), page.click('#import')]);
+      await chooser.accept([join(folder, String(name))]);
+      await page.waitForFunction((n) => document.querySelectorAll('#log > *').length >= n, {}, before + lines.length);
+      assert.deepEqual((await logLines(page)).slice(before).map((l) => [l.text, l.colour]), lines);
+    }
+    assert.equal((await fieldValues(page)).run_mode, ''); // no selection: the refused file changed nothing
+    assert.deepEqual(errors, []);
+    await rm(folder, { recursive: true, force: true });
+    await close();
+  });
+
   test('firmware downloads: to the end, stopped halfway, and the unit\'s own endings', async () => {
     const image = await imageFile('V9.10', 100 * 1024);
     // dtu-sim options of the demo unit, stop when the bar has reached this, the ending's key
@@ -252,10 +279,7 @@ describe('page', { timeout: 120000 }, () => {
       const { page, errors, close } = await openPage(chromium.browser, `${site.url}?${query}`, { languages: ['zh-CN'] });
       await page.click('#connect');
       await page.waitForSelector('body[data-link="connected"]');
-      await page.click('[data-page="update"]');
-      const input = /** @type {import('puppeteer-core').ElementHandle<HTMLInputElement>} */ (await page.$('#image-file'));
-      await input.uploadFile(image.path);
-      await page.waitForFunction(() => /** @type {HTMLOutputElement} */ (document.querySelector('#image-length')).value !== '');
+      await chooseImage(page, image.path);
       const shown = await page.$$eval('#image-name, #image-version, #image-length, #image-checksum',
         (outputs) => outputs.map((o) => /** @type {HTMLOutputElement} */ (o).value));
       assert.deepEqual(shown, ['dtu-V9.10', 'V9.10', String(image.body.length),

@@ -9,7 +9,7 @@ import { mkdtemp, readFile, rm } from 'node:fs/promises';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import {
-  captionTexts, imageFile, launchBrowser, logLines, openPage, serveSite, typeInto, waitForLogLine,
+  captionTexts, chooseImage, imageFile, launchBrowser, logLines, openPage, serveSite, typeInto, waitForLogLine,
 } from './support/site.js';
 import { startDtuSim } from './support/dtu_sim.js';
 import { startRelay } from './support/pty_relay.js';
@@ -114,10 +114,7 @@ describe('Web Serial through the relay', { timeout: 60000 }, () => {
     assert.deepEqual([...await readFile(join(state, 'record.bin'))], expected);
 
     const image = await imageFile('V3.00', 100 * 1024);
-    await page.click('[data-page="update"]');
-    const input = /** @type {import('puppeteer-core').ElementHandle<HTMLInputElement>} */ (await page.$('#image-file'));
-    await input.uploadFile(image.path);
-    await page.waitForSelector('#flash:not([disabled])');
+    await chooseImage(page, image.path);
     await page.click('#flash');
     await waitForLogLine(page, zh('built_in', 'download_completed'), 'green');
     assert.equal(await page.$eval('#download-progress', (p) => /** @type {HTMLProgressElement} */ (p).value), 100);

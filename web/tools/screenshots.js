@@ -7,7 +7,7 @@
 import { mkdir } from 'node:fs/promises';
 import { join } from 'node:path';
 import {
-  captionTexts, imageFile, launchBrowser, openPage, REPO, serveSite, waitForLogLine,
+  captionTexts, chooseImage, imageFile, launchBrowser, openPage, REPO, serveSite, waitForLogLine,
 } from '../tests/support/site.js';
 
 const folder = process.argv[2] ?? join(REPO, 'docs/web');
@@ -23,10 +23,7 @@ for (const [language, file] of [['zh', 'caption.ini'], ['en', 'caption-en.ini']]
   await page.setViewport({ width: 1366, height: 768 });
   await page.click('#connect');
   await page.waitForSelector('body[data-link="connected"]');
-  await page.click('[data-page="update"]');
-  const input = /** @type {import('puppeteer-core').ElementHandle<HTMLInputElement>} */ (await page.$('#image-file'));
-  await input.uploadFile(image.path);
-  await page.waitForSelector('#flash:not([disabled])');
+  await chooseImage(page, image.path);
   await page.click('#flash');
   await waitForLogLine(page, texts('built_in', 'download_completed'));
   await page.click('#read'); // last, so that the log ends with it

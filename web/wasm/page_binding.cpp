@@ -60,12 +60,19 @@ val ExitRule(const std::string& name, const std::string& text, const std::string
 
 class PageFormBinding {
 public:
-  // {values, notShown: [name]}: what the controls show for record.
+  // {values, notShown: [{name, value}]}: what the controls show for record,
+  // and the raw value of each list or box that cannot show it.
   static val show(const val& record) {
     std::vector<AppField> notShown;
-    const PageForm::Values values = PageForm::Show(wasm_values::RecordFrom(record), notShown);
+    const TAppParams r = wasm_values::RecordFrom(record);
+    const PageForm::Values values = PageForm::Show(r, notShown);
     val names = val::array();
-    for (AppField f : notShown) names.call<void>("push", std::string(FieldInfo(f).name));
+    for (AppField f : notShown) {
+      val item = val::object();
+      item.set("name", std::string(FieldInfo(f).name));
+      item.set("value", r.Get(f));
+      names.call<void>("push", item);
+    }
     val out = val::object();
     out.set("values", ValuesTo(values));
     out.set("notShown", names);

@@ -6,7 +6,7 @@ import { createServer } from 'node:http';
 import { mkdtemp, readFile, rename, rm, writeFile } from 'node:fs/promises';
 import { existsSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { dirname, extname, join, normalize, resolve } from 'node:path';
+import { basename, dirname, extname, join, normalize, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import puppeteer from 'puppeteer-core';
 
@@ -232,4 +232,17 @@ export async function imageFile(version, size) {
   const path = join(await mkdtemp(join(tmpdir(), 'k7v-image-')), `dtu-${version}.bin`);
   await writeFile(path, Buffer.concat([head, body]));
   return { path, body };
+}
+
+/**
+ * Chooses a firmware image on the firmware page and waits until the page shows it.
+ * @param {import('puppeteer-core').Page} page
+ * @param {string} path
+ */
+export async function chooseImage(page, path) {
+  await page.click('[data-page="update"]');
+  const input = /** @type {import('puppeteer-core').ElementHandle<HTMLInputElement>} */ (await page.$('#image-file'));
+  await input.uploadFile(path);
+  await page.waitForFunction((name) =>
+    /** @type {HTMLOutputElement} */ (document.querySelector('#image-path')).value === name, {}, basename(path));
 }
