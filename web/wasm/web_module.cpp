@@ -239,7 +239,6 @@ EMSCRIPTEN_BINDINGS(k7v_core) {
   function("writeProfile", &WriteProfileOf);
   function("compareRecords", &CompareRecordsOf);
 
-
   function("gbkEncode", &GbkEncode);
   function("gbkDecode", &GbkDecode);
   function("gbkLength", &GbkLength);
