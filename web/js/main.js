@@ -490,6 +490,7 @@ async function start() {
   byId('export', HTMLButtonElement).addEventListener('click', () => {
     if (downloading) return;
     exportName.value = lastFileName;
+    exportDialog.returnValue = ''; // Escape keeps the last value: it must not export again
     exportDialog.showModal();
   });
   exportDialog.addEventListener('close', () => {
@@ -600,6 +601,7 @@ async function start() {
   const linkForm = byId('link-form', HTMLFormElement);
   byId('link-settings', HTMLButtonElement).addEventListener('click', () => {
     showLinkSettings(linkForm, facts, settings, captions, serial !== null);
+    dialog.returnValue = ''; // Escape keeps the last value: it must not take the settings
     dialog.showModal();
   });
   dialog.addEventListener('close', () => {
