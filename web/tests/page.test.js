@@ -372,13 +372,16 @@ describe('page', { timeout: 120000 }, () => {
     await close();
   });
 
-  test('the link settings are kept in the browser and shown in the status bar', async () => {
+  test('the link settings are kept in the browser and shown in the status bar; Escape takes none', async () => {
     const { page, close } = await openPage(chromium.browser, site.url, { languages: ['zh-CN'] });
     await page.click('#link-settings');
     await page.select('#link-baud', '9600');
     await page.select('#link-parity', 'even');
     await page.$eval('#link-switch', (input) => { /** @type {HTMLInputElement} */ (input).value = '@@@@@@'; });
     await page.click('#link-dialog button[value="ok"]');
+    await page.click('#link-settings'); // changed, then Escape: nothing is taken
+    await page.select('#link-baud', '300');
+    await page.keyboard.press('Escape');
     await page.reload();
     await page.waitForSelector('body[data-ready]');
     const shown = await page.$eval('#status-link', (s) => s.textContent ?? '');
