@@ -48,7 +48,7 @@ for (const [name, pattern] of Object.entries(groups)) {
   total += wire;
   console.log(`${name.padEnd(18)} ${(raw / 1024).toFixed(1).padStart(8)} KiB, gzip ${(wire / 1024).toFixed(1).padStart(7)} KiB`);
 }
-console.log(`${'all files'.padEnd(18)} gzip ${(total / 1024).toFixed(1)} KiB (the icons are all of the tool's)`);
+console.log(`${'all files'.padEnd(18)} gzip ${(total / 1024).toFixed(1)} KiB`);
 
 const site = await serveSite();
 const chromium = await launchBrowser();
