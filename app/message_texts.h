@@ -4,7 +4,8 @@
 // version (a translation, an old copy beside the program) lacks the keys added
 // since; those get their built-in text from here too, so their failures do not
 // show as empty red lines. A first-version key missing from a caption file
-// that is there stays empty, as that file's rules always had it.
+// that is there stays empty, as that file's rules always had it. The texts
+// are the core's (platform/built_in_messages.h), which the browser page shares.
 
 #include <QString>
 

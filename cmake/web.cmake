@@ -77,6 +77,8 @@ file(GLOB_RECURSE K7V_WEB_PAGE_FILES CONFIGURE_DEPENDS RELATIVE ${CMAKE_CURRENT_
   web/index.html web/css/*.css web/js/*.js)
 file(GLOB K7V_WEB_ICONS CONFIGURE_DEPENDS RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}/resources
   resources/icons/*.png)
+# The page greys disabled buttons itself and the browser draws the lists' arrows.
+list(FILTER K7V_WEB_ICONS EXCLUDE REGEX "(_disabled|arrow_down)\\.png$")
 set(K7V_WEB_SITE_OUTPUTS "")
 # Copies each file, a path relative to from_dir, to the same path in the site.
 function(k7v_web_copy from_dir)
@@ -94,3 +96,8 @@ k7v_web_copy(web ${K7V_WEB_PAGE_FILES})
 k7v_web_copy(resources ${K7V_WEB_ICONS} caption.ini caption-en.ini)
 add_custom_target(k7v_web_site ALL DEPENDS ${K7V_WEB_SITE_OUTPUTS})
 add_dependencies(k7v_web_site k7v_web_module)
+set(K7V_SITE_KEEP ${K7V_WEB_PAGE_FILES} ${K7V_WEB_ICONS} caption.ini caption-en.ini k7v_core.js k7v_core.wasm)
+add_custom_command(TARGET k7v_web_site POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -DSITE=${K7V_SITE_DIR} "-DKEEP=${K7V_SITE_KEEP}"
+          -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/prune_site.cmake
+  VERBATIM)

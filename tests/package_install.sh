@@ -5,6 +5,7 @@
 # caption file of the user's language, and the English menu action's file
 # must reach the window. Without a display, --help, --version and
 # --which-captions still answer, and a wrong option is told, not aborted on.
+# The browser page's folder is installed whole in share/k7vconf/web.
 # The desktop entry and the AppStream file are validated as installed, and
 # every picture it installs has transparent corners.
 # Usage: package_install.sh BUILD_DIR
@@ -47,6 +48,12 @@ run() {
      HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/home/config" "$root/usr/bin/k7vconf" "$@")
 }
 shared="$root/usr/share/k7vconf"
+# The browser page beside the caption files, whole, when the build made one.
+if [ -f "$build/web/site/index.html" ]; then
+  (cd "$build/web/site" && find . -type f) | sort >"$scratch/site.list"
+  (cd "$shared/web" && find . -type f) | sort >"$scratch/web.list"
+  diff -u "$scratch/site.list" "$scratch/web.list" || fail "share/k7vconf/web is not the page's folder"
+fi
 expect_texts() { # OUTPUT FILE: both kinds of text come from FILE
   grep -qxF "control texts: $shared/$2" <<<"$1" || fail "control texts not from $2"
   grep -qxF "message texts: $shared/$2" <<<"$1" || fail "message texts not from $2"

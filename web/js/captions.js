@@ -20,6 +20,10 @@ const WEB_TEXTS = /** @type {Object<string, string>} */ ({
   transport_demo: '演示设备',
   demo_unit: '演示设备',
   module_failed: '页面组件加载失败：',
+  not_integer: '“%1”不是有效的整数。',
+  image_drop: '也可以把固件文件拖到本页。',
+  export_name: '文件名',
+  export_hint: '以 .ini 或 .txt 结尾：可读的参数配置文件；其他：693 字节的原始参数记录。',
 });
 
 /**
@@ -58,10 +62,13 @@ export class Captions {
   /**
    * @param {Language} language
    * @param {import('./core.js').RawCaptionFile|null} file  null: built-in texts only
+   * @param {Pick<import('./core.js').RawCore, 'builtInMessage'|'isAddedMessage'>|null} [core]
+   *   the status messages' built-in texts
    */
-  constructor(language, file) {
+  constructor(language, file, core = null) {
     this.language = language;
     this.file = file;
+    this.core = core;
   }
 
   /**
@@ -73,11 +80,11 @@ export class Captions {
   static async load(core, language) {
     try {
       const response = await fetch(new URL(`../${FILES[language]}`, import.meta.url));
-      if (!response.ok) return new Captions(language, null);
+      if (!response.ok) return new Captions(language, null, core);
       const bytes = new Uint8Array(await response.arrayBuffer());
-      return new Captions(language, new core.CaptionFile(bytes));
+      return new Captions(language, new core.CaptionFile(bytes), core);
     } catch {
-      return new Captions(language, null);
+      return new Captions(language, null, core);
     }
   }
 
@@ -96,13 +103,18 @@ export class Captions {
   }
 
   /**
-   * A status log message: [built_in] key. A missing key gives an empty text,
-   * as in the window.
+   * A status log message: [built_in] key, as the window finds it. Without a
+   * caption file every message has its built-in text; a file that lacks a
+   * key added after the first version gets that key's built-in text, while a
+   * first-version key it lacks stays empty.
    * @param {string} key
    * @returns {string}
    */
   message(key) {
-    return this.text('built_in', key);
+    const found = this.file ? this.file.text('built_in', key) : null;
+    if (found !== null) return found;
+    if (!this.core || (this.file && !this.core.isAddedMessage(key))) return '';
+    return this.core.builtInMessage(key);
   }
 
   /**

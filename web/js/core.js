@@ -33,14 +33,6 @@
  * that look only at named fields; record: only what the record can hold. */
 
 /**
- * @typedef {Object} ImageDescription
- * @property {''|'no_body'|'too_large'} error  '' when the file is an image
- * @property {string} version     the first 8 bytes up to a zero, decoded as GBK
- * @property {number} length      body length (file size - 8)
- * @property {number} checksum    16-bit sum of the body
- */
-
-/**
  * @typedef {Object} LinkSettingsFacts
  * @property {number[]} baudRates  in the link settings' list order
  * @property {number[]} dataBits
@@ -86,8 +78,6 @@
  * @property {(base: Uint8Array, sources: ProfileSource[], checks: ProfileChecks) => ProfileResult} applyProfile
  * @property {(record: Uint8Array) => string} writeProfile  the whole record as a profile
  * @property {(a: Uint8Array, b: Uint8Array) => {name: string, a: string, b: string}[]} compareRecords
- * @property {(file: Uint8Array) => ImageDescription} describeImage
- * @property {(path: string) => string} bareImageName  "dtu.new.bin" -> "dtu.new"
  * @property {(text: string, maxBytes: number) => {bytes: Uint8Array, clean: boolean, cut: boolean}} gbkEncode
  *   maxBytes < 0: no limit
  * @property {(bytes: Uint8Array) => {text: string, clean: boolean}} gbkDecode
@@ -96,11 +86,64 @@
  * @property {() => LinkSettingsFacts} linkSettingsFacts
  * @property {new (args: string[], record: Uint8Array|null) => RawDemoUnit} DemoUnit
  *   args: dtu-sim's options, e.g. ['--pace', '--refuse-writes']
- * @property {import('./session.js').EngineFactory} [ProtocolEngine]
- *   the protocol engine, once its binding is part of the module
- * @property {() => import('./forms.js').FieldDescription[]} [fieldModel]
- *   the core's field model, one description per field the pages show, in page
- *   order, once its binding is part of the module
+ * @property {import('./session.js').EngineFactory} ProtocolEngine  the protocol engine
+ * @property {(file: Uint8Array, fileName: string) => DownloadImageFile} downloadImage
+ * @property {() => import('./forms.js').FieldDescription[]} fieldModel
+ *   the field model as `k7vconf-cli fields --json` prints it: one description
+ *   per record field, in page order
+ * @property {PageFormFactory} PageForm
+ * @property {(name: string, text: string, otherText: string) => FieldCheckResult} exitRule
+ *   the exit rule of a field when it is left; otherText is the text of its
+ *   zero_while_zero field; accepted for a field without a rule
+ * @property {(bytes: Uint8Array, fileName: string) => {record: Uint8Array,
+ *   errors: {line: number, reason: string, message: string}[]}} loadProfile
+ *   a profile file as the window imports it: UTF-8, UTF-16 or GBK, over the
+ *   factory set, held only to what the record can store
+ * @property {(key: string) => string} builtInMessage  a status message's built-in text; '' when unknown
+ * @property {(key: string) => boolean} isAddedMessage  a key added after the first version
+ */
+
+/**
+ * @typedef {Object} FieldCheckResult
+ * @property {'accepted'|'notANumber'|'refused'} outcome
+ * @property {string} allowed  what the field takes, e.g. "0~65535"
+ */
+
+/**
+ * The parameter pages' record <-> controls rules (web/wasm/page_form.h).
+ * Values are the controls' texts by field name (see forms.js).
+ * @typedef {Object} RawPageForm
+ * @property {(values: Object<string, string>, record: Uint8Array|null) => void} remember
+ *   after a fill: the texts now shown and the record read or imported (null:
+ *   the factory set), whose texts go back as they came while untouched
+ * @property {(values: Object<string, string>) => ({name: string, allowed: string}|null)} check
+ *   the check before a write or export: the first refused field, or null
+ * @property {(values: Object<string, string>) => {record?: Uint8Array, notANumber?: string}} encode
+ * @property {() => void} delete
+ */
+
+/**
+ * The class, and show(record): what the controls show for a record;
+ * notShown names the lists and boxes that cannot show its value, with the value.
+ * @typedef {{new (): RawPageForm,
+ *   show: (record: Uint8Array) => {values: Object<string, string>,
+ *     notShown: {name: string, value: number}[]}}} PageFormFactory
+ */
+
+/**
+ * A firmware file as the firmware page takes it, and what the download announces.
+ * @typedef {Object} DownloadImageFile
+ * @property {''|'no_body'|'too_large'} error
+ * @property {number} fileLength
+ * @property {string} bareName    the file's name without its extension
+ * @property {Uint8Array} name    what the start frame carries: 13 bytes of GBK at most
+ * @property {boolean} nameCut    the name was cut for it
+ * @property {string} deviceName  that name as text
+ * @property {Uint8Array} version
+ * @property {string} versionText
+ * @property {number} length
+ * @property {number} checksum
+ * @property {Uint8Array} body
  */
 
 /** @type {Promise<RawCore>|null} */

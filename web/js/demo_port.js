@@ -33,8 +33,10 @@ export class DemoTransport {
    * real one does: it keeps its record and its mode; one that was unplugged
    * comes back with the record it had.
    * @param {import('./transport.js').LineSettings} _settings  the demo unit hears any speed
+   * @param {(label: string) => void} [chosen]  called at once: there is nothing to choose
    */
-  async open(_settings) {
+  async open(_settings, chosen) {
+    chosen?.(this.label);
     if (!this.unit || this.unit.unplugged()) {
       const record = this.unit?.record() ?? this.startRecord;
       const unit = new this.core.DemoUnit(this.args, record);

@@ -1,64 +1,105 @@
-// The pages' forms, made from field descriptions (the core's field model):
-// one row per field with its label, control and range, in a form that flows
-// with the width. Values in and out are the texts a profile holds for each
-// field (list words, on/off, dotted addresses, hex bytes), so the core turns
-// them into a record by its own rules. Every control carries data-field.
-
-/** @typedef {'number'|'text'|'ipv4'|'list'|'check'|'hex'} FieldKind */
+// The parameter pages' forms, made from the core's field model (the JSON that
+// `k7vconf-cli fields --json` prints): one row per field with its label,
+// control and unit, grouped under the group headings, in a form that flows
+// with the width. The rules are the model's too: what may be typed and how
+// many bytes, the exit rule when a field is left, which rows are shown and
+// which controls enabled, and which boxes a selector sets. Values in and out
+// are the controls' texts as the core's PageForm takes them: a list its
+// position ('' without a selection), a list of numbers the number, a box
+// '1' or '0', an edit its text. Every control carries data-field="NAME".
 
 /**
- * @typedef {Object} FieldWord
- * @property {string} word       the profile word of this list position
- * @property {string} [caption]  caption key "section.key" of its visible text; none: the word
+ * A caption key of the page's caption section with its built-in text.
+ * @typedef {{key: string|null, text: string}} CaptionRef
  */
 
 /**
- * @typedef {Object} Condition
- * @property {string} field      the field whose value decides
- * @property {string[]} values   its profile values for which the condition holds
+ * Holds when `field` has the value `is` (a list position, 1 for a ticked box).
+ * @typedef {{field: string, is: number, word: string|null}} Condition
  */
 
 /**
- * One parameter as the pages show it.
+ * One field of the model, as fieldModel() gives it.
  * @typedef {Object} FieldDescription
- * @property {string} name       the record field's profile name
- * @property {string} page       the page: serial|dial|channel|ptcl|workmode|remote|update|info
- * @property {string} label      caption key "section.key" of the label
- * @property {string} [group]    caption key of the heading of the group the row belongs to
- * @property {string} [unit]     caption key of the range or unit right of the control
- * @property {FieldKind} kind
- * @property {FieldWord[]} [words]   list and check positions in order (check: off, on)
- * @property {number} [min]
- * @property {number} [max]
- * @property {number} [byteLimit]    text: bytes in the unit's code page, its zero byte not counted
- * @property {Condition[]} [shownWhen]    all hold: the row is shown
- * @property {Condition[]} [enabledWhen]  all hold: the control can be used
+ * @property {string} name
+ * @property {{key: string, text: string, control: string, navigation: string}} page
+ *   key: the caption section; navigation: the page's data-page name
+ * @property {CaptionRef|null} group
+ * @property {CaptionRef|null} label
+ * @property {CaptionRef|null} unit
+ * @property {string|null} control  null: stored from another field, no control
+ * @property {'number'|'text'|'ipv4'|'list'|'check'|'hex_packet'} kind
+ * @property {'picked'|'digits'|'address'|'phone'|'hex'|'any'} typing
+ * @property {number} max_characters  0: no limit of its own
+ * @property {string} allowed
+ * @property {boolean} exit_rule
+ * @property {Condition[]} shown_when    all hold: the row is shown
+ * @property {Condition[]} enabled_when  all hold: the control can be used
+ * @property {{value: number, word: string, caption: CaptionRef|null}[]} [words]
+ * @property {number[]} [values]       a list of numbers
+ * @property {number} [max_bytes]      text: bytes in the unit's code page, its zero byte not counted
+ * @property {string} [zero_while_zero]
+ * @property {{when: Condition|null, then: number, otherwise: number|null}[]} set_on_change
  */
 
-// A check box's words when the field names none: unticked, ticked.
-const CHECK_WORDS = ['off', 'on'];
+/** @typedef {Object<string, string>} FormValues */
+
+/**
+ * @typedef {Object} FieldCore
+ * @property {(text: string) => number} gbkLength
+ */
+
+/** The last text of each edit that its rules accepted, to put back what they refuse. */
+const accepted = new WeakMap();
+
+/**
+ * The text of a caption in the captions of the field's page section.
+ * @param {FieldDescription} field
+ * @param {CaptionRef|null} caption
+ * @param {import('./captions.js').Captions} captions
+ */
+function captionText(field, caption, captions) {
+  if (!caption) return '';
+  return caption.key ? captions.text(field.page.key, caption.key, caption.text) : caption.text;
+}
+
+/**
+ * Gives an element its caption, so that a language switch finds it again.
+ * @param {HTMLElement} element
+ * @param {FieldDescription} field
+ * @param {CaptionRef|null} caption
+ * @param {import('./captions.js').Captions} captions
+ */
+function setCaption(element, field, caption, captions) {
+  element.textContent = captionText(field, caption, captions);
+  if (caption?.key) {
+    element.dataset.caption = `${field.page.key}.${caption.key}`;
+    element.dataset.builtIn = caption.text;
+  }
+}
 
 /**
  * Makes the rows of one page's fields in container, replacing what it held.
  * @param {HTMLElement} container
- * @param {FieldDescription[]} fields  all fields; those of page are used, in order
- * @param {string} page
+ * @param {FieldDescription[]} fields  the whole model; those of page with a control are used
+ * @param {string} page  the page's navigation name (data-page)
  * @param {import('./captions.js').Captions} captions
- * @param {import('./core.js').RawCore} core
+ * @param {FieldCore} core
  */
 export function renderFields(container, fields, page, captions, core) {
   /** @type {HTMLElement[]} */
   const out = [];
   let group = '';
-  for (const field of fields.filter((f) => f.page === page)) {
-    if (field.group && field.group !== group) {
+  for (const field of fields) {
+    if (field.page.navigation !== page || field.control === null) continue;
+    const groupKey = field.group?.key ?? '';
+    if (field.group && groupKey !== group) {
       const heading = document.createElement('h3');
-      heading.dataset.caption = field.group;
-      heading.dataset.group = field.group;
-      heading.textContent = captionOf(field.group, captions, '');
+      setCaption(heading, field, field.group, captions);
+      heading.dataset.group = groupKey;
       out.push(heading);
     }
-    group = field.group ?? '';
+    group = groupKey;
     out.push(renderRow(field, captions, core));
   }
   container.replaceChildren(...out);
@@ -67,53 +108,40 @@ export function renderFields(container, fields, page, captions, core) {
 /**
  * @param {FieldDescription} field
  * @param {import('./captions.js').Captions} captions
- * @param {import('./core.js').RawCore} core
+ * @param {FieldCore} core
  * @returns {HTMLElement}
  */
 function renderRow(field, captions, core) {
   const row = document.createElement('div');
   row.className = `row kind-${field.kind}`;
+  // Short texts (an ID, a PIN, a phone number) share a line; the long ones take their own.
+  if (field.kind === 'text' && (field.max_bytes ?? 0) < 32) row.classList.add('short');
   row.dataset.row = field.name;
-  const id = `field-${field.name}`;
+  if (field.group) row.dataset.inGroup = field.group.key ?? '';
   const label = document.createElement('label');
-  label.htmlFor = id;
-  label.dataset.caption = field.label;
-  label.textContent = captionOf(field.label, captions, field.name);
+  label.htmlFor = `field-${field.name}`;
+  setCaption(label, field, field.label, captions);
 
   /** @type {HTMLInputElement|HTMLSelectElement} */
   let control;
-  if (field.kind === 'list') {
+  if (field.kind === 'list' || field.values) {
     const select = document.createElement('select');
     for (const w of field.words ?? []) {
-      const option = new Option(w.caption ? captionOf(w.caption, captions, w.word) : w.word, w.word);
-      if (w.caption) option.dataset.caption = w.caption;
+      const option = new Option('', String(w.value));
+      setCaption(option, field, w.caption ?? { key: null, text: w.word }, captions);
       select.append(option);
     }
+    for (const n of field.values ?? []) select.append(new Option(String(n), String(n)));
     control = select;
   } else {
     const input = document.createElement('input');
     input.type = field.kind === 'check' ? 'checkbox' : 'text';
-    input.spellcheck = false;
-    if (field.kind === 'number') input.inputMode = 'numeric';
-    if (field.kind === 'text' && field.byteLimit !== undefined) {
-      const limit = field.byteLimit;
-      // Typed, pasted or composed text stops at the field's bytes in the unit's code page.
-      input.addEventListener('input', (event) => {
-        if (event instanceof InputEvent && event.isComposing) return;
-        if (core.gbkLength(input.value) <= limit) return;
-        input.value = core.gbkDecode(core.gbkEncode(input.value, limit).bytes).text;
-      });
-      input.addEventListener('compositionend', () => input.dispatchEvent(new Event('input')));
-    }
+    if (input.type === 'text') limitTyping(input, field, core);
     control = input;
   }
-  control.id = id;
+  control.id = `field-${field.name}`;
+  control.name = field.name;
   control.dataset.field = field.name;
-  if (field.kind === 'check') {
-    const [off, on] = field.words?.length === 2 ? field.words.map((w) => w.word) : CHECK_WORDS;
-    control.dataset.off = off;
-    control.dataset.on = on;
-  }
   control.dataset.kind = field.kind;
   if (field.kind === 'check') {
     row.classList.add('check');
@@ -121,61 +149,99 @@ function renderRow(field, captions, core) {
   } else {
     row.append(label, control);
   }
-  if (field.unit || (field.min !== undefined && field.max !== undefined)) {
-    const range = document.createElement('span');
-    range.className = 'range';
-    if (field.unit) {
-      range.dataset.caption = field.unit;
-      range.textContent = captionOf(field.unit, captions, '');
-    } else {
-      range.textContent = `${field.min}~${field.max}`;
-    }
-    row.append(range);
+  if (field.unit) {
+    const unit = document.createElement('span');
+    unit.className = 'unit';
+    setCaption(unit, field, field.unit, captions);
+    row.append(unit);
   }
   return row;
 }
 
 /**
- * @param {string} key  "section.key"
- * @param {import('./captions.js').Captions} captions
- * @param {string} fallback
+ * Whether a character typed (not pasted) into a field of this typing passes
+ * its key filter, as the window's filters decide: digits and addresses let
+ * control characters and everything above 126 through.
+ * @param {FieldDescription['typing']} typing
+ * @param {number} c  the character's code
  */
-function captionOf(key, captions, fallback) {
-  const [section, name] = key.split('.');
-  return captions.text(section ?? '', name ?? '', fallback);
-}
-
-/**
- * Shows the values in the controls under root; fields without a value stay.
- * @param {ParentNode} root
- * @param {Object<string, string>} values  profile texts by field name
- */
-export function fillFields(root, values) {
-  for (const control of root.querySelectorAll('[data-field]')) {
-    const name = /** @type {HTMLElement} */ (control).dataset.field ?? '';
-    if (!(name in values)) continue;
-    const value = values[name];
-    if (control instanceof HTMLInputElement && control.type === 'checkbox') {
-      control.checked = value === control.dataset.on;
-    } else if (control instanceof HTMLInputElement || control instanceof HTMLSelectElement) {
-      control.value = value;
-    }
+function typedPasses(typing, c) {
+  const digit = c >= 48 && c <= 57;
+  switch (typing) {
+    case 'digits': return !((c >= 32 && c <= 47) || (c >= 58 && c <= 126));
+    case 'address': return !((c >= 32 && c <= 45) || c === 47 || (c >= 58 && c <= 126));
+    case 'phone': return digit || c === 43;
+    case 'hex': return digit || c === 32 || (c >= 65 && c <= 70) || (c >= 97 && c <= 102);
+    default: return true;
   }
 }
 
 /**
- * The controls' values under root as profile texts, by field name.
- * @param {ParentNode} root
- * @returns {Object<string, string>}
+ * The key filter, the character limit and, for texts, the byte limit in the
+ * unit's code page, on whatever was typed, pasted, dropped or composed. What
+ * does not pass is dropped from the inserted text; the rest of the field stays.
+ * @param {HTMLInputElement} input
+ * @param {FieldDescription} field
+ * @param {FieldCore} core
  */
-export function readFields(root) {
-  /** @type {Object<string, string>} */
+function limitTyping(input, field, core) {
+  input.spellcheck = false;
+  input.autocomplete = 'off';
+  if (field.typing === 'digits') input.inputMode = 'numeric';
+  if (field.max_characters > 0) input.maxLength = field.max_characters;
+  const byteLimit = field.kind === 'text' ? field.max_bytes : undefined;
+  // Phone and hex fields take no control character, so no clipboard shortcut either.
+  const pasteRefused = field.typing === 'phone' || field.typing === 'hex';
+  accepted.set(input, input.value);
+  /** @param {string} inputType */
+  const enforce = (inputType) => {
+    const before = accepted.get(input) ?? '';
+    const now = input.value;
+    let start = 0;
+    while (start < before.length && start < now.length && before[start] === now[start]) ++start;
+    let end = 0;
+    while (end < before.length - start && end < now.length - start &&
+      before[before.length - 1 - end] === now[now.length - 1 - end]) ++end;
+    const head = now.slice(0, start);
+    const tail = now.slice(now.length - end);
+    const pasted = inputType === 'insertFromPaste' || inputType === 'insertFromDrop';
+    let inserted = [...now.slice(start, now.length - end)]
+      .filter((ch) => (pasted ? !pasteRefused : typedPasses(field.typing, ch.codePointAt(0) ?? 0)));
+    const room = field.max_characters > 0 ? field.max_characters - [...head + tail].length : Infinity;
+    inserted = inserted.slice(0, Math.max(0, room));
+    if (byteLimit !== undefined) {
+      while (inserted.length && core.gbkLength(head + inserted.join('') + tail) > byteLimit) inserted.pop();
+    }
+    const value = head + inserted.join('') + tail;
+    if (value !== now) {
+      input.value = value;
+      const caret = head.length + inserted.join('').length;
+      input.setSelectionRange(caret, caret);
+    }
+    accepted.set(input, value);
+  };
+  input.addEventListener('input', (event) => {
+    if (event instanceof InputEvent && event.isComposing) return;
+    enforce(event instanceof InputEvent ? event.inputType : '');
+  });
+  input.addEventListener('compositionend', () => enforce('insertCompositionText'));
+}
+
+/**
+ * The controls' values under root, by field name.
+ * @param {ParentNode} root
+ * @returns {FormValues}
+ */
+export function readValues(root) {
+  /** @type {FormValues} */
   const values = {};
   for (const control of root.querySelectorAll('[data-field]')) {
     const name = /** @type {HTMLElement} */ (control).dataset.field ?? '';
     if (control instanceof HTMLInputElement && control.type === 'checkbox') {
-      values[name] = (control.checked ? control.dataset.on : control.dataset.off) ?? '';
-    } else if (control instanceof HTMLInputElement || control instanceof HTMLSelectElement) {
+      values[name] = control.checked ? '1' : '0';
+    } else if (control instanceof HTMLSelectElement) {
+      values[name] = control.selectedIndex < 0 ? '' : control.value;
+    } else if (control instanceof HTMLInputElement) {
       values[name] = control.value;
     }
   }
@@ -183,30 +249,95 @@ export function readFields(root) {
 }
 
 /**
- * Shows each row whose shownWhen holds for the values now in the form and
- * lets its control be used when its enabledWhen holds; a group's heading is
- * shown while any of its rows is.
+ * Puts the values into the controls under root (text set this way is not
+ * limited, as in the window); fields without a value stay as they are.
+ * @param {ParentNode} root
+ * @param {FormValues} values
+ */
+export function fillValues(root, values) {
+  for (const control of root.querySelectorAll('[data-field]')) {
+    const name = /** @type {HTMLElement} */ (control).dataset.field ?? '';
+    if (!(name in values)) continue;
+    const value = values[name];
+    if (control instanceof HTMLInputElement && control.type === 'checkbox') {
+      control.checked = value === '1';
+    } else if (control instanceof HTMLSelectElement) {
+      control.value = value;
+      if (value === '') control.selectedIndex = -1;
+    } else if (control instanceof HTMLInputElement) {
+      control.value = value;
+      accepted.set(control, value);
+    }
+  }
+}
+
+/**
+ * @param {Condition[]} conditions
+ * @param {FormValues} values
+ */
+const holds = (conditions, values) =>
+  conditions.every((c) => values[c.field] !== '' && Number(values[c.field]) === c.is);
+
+/**
+ * Shows each row whose shown_when holds for the values now in the form and
+ * lets its control (and its label) be used when its enabled_when holds; a
+ * group's heading is shown while any of its rows is.
  * @param {ParentNode} root
  * @param {FieldDescription[]} fields
  */
 export function applyConditions(root, fields) {
-  const values = readFields(root);
-  const holds = (/** @type {Condition[]|undefined} */ conditions) =>
-    (conditions ?? []).every((c) => c.values.includes(values[c.field] ?? ''));
+  const values = readValues(root);
   /** @type {Map<string, boolean>} */
   const groupShown = new Map();
   for (const field of fields) {
     const row = root.querySelector(`[data-row="${CSS.escape(field.name)}"]`);
     if (!(row instanceof HTMLElement)) continue;
-    row.hidden = !holds(field.shownWhen);
+    row.hidden = !holds(field.shown_when, values);
+    const enabled = holds(field.enabled_when, values);
+    row.classList.toggle('disabled', !enabled);
     const control = row.querySelector('[data-field]');
-    if (control instanceof HTMLInputElement || control instanceof HTMLSelectElement) {
-      control.disabled = !holds(field.enabledWhen);
-    }
-    if (field.group) groupShown.set(field.group, (groupShown.get(field.group) ?? false) || !row.hidden);
+    if (control instanceof HTMLInputElement || control instanceof HTMLSelectElement) control.disabled = !enabled;
+    const group = field.group?.key ?? '';
+    if (group) groupShown.set(group, (groupShown.get(group) ?? false) || !row.hidden);
   }
   for (const heading of root.querySelectorAll('[data-group]')) {
     const key = /** @type {HTMLElement} */ (heading).dataset.group ?? '';
     /** @type {HTMLElement} */ (heading).hidden = groupShown.get(key) === false;
   }
+}
+
+/**
+ * A selector was changed by the technician: the boxes it sets follow it
+ * (SMS-only ticks forwarding; a heartbeat switched off switches its answer
+ * off), then the rows follow everything.
+ * @param {ParentNode} root
+ * @param {FieldDescription[]} fields
+ * @param {string} selector  the field whose control changed
+ */
+export function selectorChanged(root, fields, selector) {
+  for (const field of fields) {
+    for (const rule of field.set_on_change) {
+      if (rule.when?.field !== selector) continue;
+      const box = root.querySelector(`[data-field="${CSS.escape(field.name)}"]`);
+      if (!(box instanceof HTMLInputElement)) continue;
+      const now = readValues(root);
+      if (holds([rule.when], now)) box.checked = rule.then === 1;
+      else if (rule.otherwise !== null) box.checked = rule.otherwise === 1;
+      else continue;
+      selectorChanged(root, fields, field.name); // a box set runs its own rules
+    }
+  }
+  applyConditions(root, fields);
+}
+
+/**
+ * A field's label as the name of the field in a log line: without the colon
+ * some captions end in.
+ * @param {ParentNode} root
+ * @param {string} name
+ * @returns {string}
+ */
+export function fieldLabel(root, name) {
+  const label = root.querySelector(`[data-row="${CSS.escape(name)}"] label`);
+  return (label?.textContent ?? name).trim().replace(/[:：]+$/u, '');
 }

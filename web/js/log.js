@@ -30,6 +30,7 @@ export class StatusLog {
     const line = document.createElement('div');
     line.className = `line ${COLOUR[kind]}`;
     line.dataset.kind = kind;
+    line.dataset.at = String(performance.now()); // when, for a benchmark; never shown
     line.textContent = text;
     this.element.append(line);
     if (this.element.childElementCount > MAX_LINES) this.element.firstElementChild?.remove();

@@ -1,9 +1,13 @@
-// The configurator page: loads the core, the texts and the link settings,
-// then wires the navigation, the tool row, the link settings dialog and the
-// wire (a serial adapter through Web Serial, or the demo unit). With ?demo=1
-// the demo unit is chosen for this visit; each ?sim=OPTION adds one of
-// dtu-sim's options to it (for example ?demo=1&sim=--refuse-writes).
-// When everything is in place, <body data-ready> is set.
+// The configurator page: the window's tool in the browser. Loads the core,
+// the texts and the link settings, renders the parameter pages from the
+// core's field model, and wires the navigation, the tool row, the firmware
+// and product information pages and the link settings dialog to the wire (a
+// serial adapter through Web Serial, or the demo unit) and the core's
+// protocol engine. Every log line is the window's, by the same message key
+// and colour. With ?demo=1 the demo unit is chosen for this visit; each
+// ?sim=OPTION adds one of dtu-sim's options to it (?demo=1&sim=--refuse-writes).
+// When everything is in place, <body data-ready> is set; data-link says
+// closed | open | connected and data-busy is set while an operation runs.
 
 import { loadCore } from './core.js';
 import { Captions, startLanguage, storedLanguage, storeLanguage } from './captions.js';
@@ -13,8 +17,9 @@ import { DemoTransport } from './demo_port.js';
 import {
   linkSummary, loadLinkSettings, readLinkSettings, saveLinkSettings, showLinkSettings,
 } from './link_settings.js';
-import { applyConditions, fillFields, renderFields } from './forms.js';
-import { PLACEHOLDER_FIELDS } from './placeholder_fields.js'; // TEMPORARY: until the field model is bound
+import {
+  applyConditions, fieldLabel, fillValues, readValues, renderFields, selectorChanged,
+} from './forms.js';
 import { Session } from './session.js';
 
 /**
@@ -32,14 +37,37 @@ function byId(id, type) {
 const params = new URLSearchParams(location.search);
 const log = new StatusLog(byId('log', HTMLElement));
 
+/** Names whose ending makes a parameter file a readable profile, as in the window. */
+const isProfileName = (/** @type {string} */ name) => /\.(ini|txt)$/i.test(name);
+
+/** "102,400": sizes in the image refusals, as the window writes them. */
+const grouped = (/** @type {number} */ n) => n.toLocaleString('en-US');
+
 /**
- * The fields the pages show: the core's field model once it is bound,
- * else the temporary placeholder rows.
- * @param {import('./core.js').RawCore} core
- * @returns {import('./forms.js').FieldDescription[]}
+ * The firmware bar's text, as the window's: "48.0 / 100.0 KiB · 11.2 KiB/s · 4 s left".
+ * @param {number} reached @param {number} total @param {number} seconds
  */
-function pageFields(core) {
-  return core.fieldModel ? core.fieldModel() : PLACEHOLDER_FIELDS;
+function progressText(reached, total, seconds) {
+  const kib = reached / 1024;
+  const totalKib = Math.max(total, 0) / 1024;
+  const text = `${kib.toFixed(1)} / ${totalKib.toFixed(1)} KiB`;
+  if (seconds <= 0 || reached === 0) return text;
+  const rate = kib / seconds;
+  const left = Math.max(0, (totalKib - kib) / rate);
+  return `${text} · ${rate.toFixed(1)} KiB/s · ${Math.ceil(left)} s left`;
+}
+
+/** Offers bytes as a download under name. @param {Uint8Array|string} content @param {string} name */
+function offerDownload(content, name) {
+  const part = typeof content === 'string' ? content : new Uint8Array(content); // a copy of its own
+  const url = URL.createObjectURL(new Blob([part], { type: 'application/octet-stream' }));
+  const link = document.createElement('a');
+  link.href = url;
+  link.download = name;
+  document.body.append(link);
+  link.click();
+  link.remove();
+  setTimeout(() => URL.revokeObjectURL(url), 60000);
 }
 
 async function start() {
@@ -60,7 +88,10 @@ async function start() {
   const demoThisVisit = params.get('demo') === '1' || !serial;
   /** @returns {'serial'|'demo'} */
   const wireKind = () => (demoThisVisit ? 'demo' : settings.transport);
-  const fields = pageFields(core);
+  const fields = core.fieldModel();
+  const form = new core.PageForm();
+  const pages = byId('pages', HTMLElement);
+  const message = (/** @type {string} */ key) => captions.message(key);
 
   const title = `K7v Conf tool v${core.version}`;
   document.title = title;
@@ -74,9 +105,18 @@ async function start() {
     const page = /** @type {HTMLElement} */ (body).dataset.pageBody ?? '';
     if (container instanceof HTMLElement) renderFields(container, fields, page, captions, core);
   }
-  const main = document.querySelector('main');
-  main?.addEventListener('change', () => applyConditions(document, fields));
-  applyConditions(document, fields);
+  const fieldsByName = new Map(fields.map((f) => [f.name, f]));
+  // The factory set until something else is read or imported; nothing is
+  // remembered, so every text counts as the technician's own.
+  fillValues(pages, core.PageForm.show(core.factoryRecord()).values);
+  applyConditions(pages, fields);
+  pages.addEventListener('change', (event) => {
+    const name = event.target instanceof HTMLElement ? event.target.dataset.field : undefined;
+    if (name && (event.target instanceof HTMLSelectElement ||
+      (event.target instanceof HTMLInputElement && event.target.type === 'checkbox'))) {
+      selectorChanged(pages, fields, name);
+    }
+  });
 
   /** @param {string} page */
   const showPage = (page) => {
@@ -88,8 +128,77 @@ async function start() {
       /** @type {HTMLElement} */ (body).hidden = body.getAttribute('data-page-body') !== page;
     }
   };
+
+  // ------------------------------------------------------------ exit rules
+  /** A message box, as the window's conversion error. @param {string} text */
+  const messageBox = (text) => {
+    byId('message-text', HTMLElement).textContent = text;
+    const box = byId('message-box', HTMLDialogElement);
+    if (!box.open) box.showModal();
+  };
+  const notInteger = (/** @type {string} */ text) =>
+    captions.text('web', 'not_integer').replace('%1', text);
+  let refusing = false;
+  /** Logs the refusal and puts the technician back into the field. @param {HTMLInputElement} field */
+  const refuseField = (field) => {
+    log.add(message('par_error'), 'error');
+    // A field on a page now hidden, or disabled, cannot take the focus back.
+    if (field.disabled || field.getClientRects().length === 0) return;
+    refusing = true;
+    field.focus();
+    field.select();
+    refusing = false;
+  };
+  /**
+   * Runs the field's exit rule; false when it refused the text.
+   * @param {HTMLInputElement} field
+   */
+  const applyExitRule = (field) => {
+    const description = fieldsByName.get(field.dataset.field ?? '');
+    if (!description?.exit_rule) return true;
+    const other = description.zero_while_zero
+      ? pages.querySelector(`[data-field="${description.zero_while_zero}"]`) : null;
+    const check = core.exitRule(description.name, field.value,
+      other instanceof HTMLInputElement ? other.value : '');
+    if (check.outcome === 'notANumber') messageBox(notInteger(field.value));
+    else if (check.outcome === 'refused') {
+      // After the focus has settled on the control it was going to.
+      setTimeout(() => refuseField(field));
+      return false;
+    }
+    return true;
+  };
+  // Only a move to another control of the page leaves a field; the browser
+  // losing the focus, or a click on empty space, does not.
+  pages.addEventListener('focusout', (event) => {
+    const field = event.target;
+    if (refusing || !(field instanceof HTMLInputElement) || !field.dataset.field) return;
+    if (!(event.relatedTarget instanceof HTMLElement) || event.relatedTarget === field) return;
+    applyExitRule(field);
+  });
+  /** The field the technician is in, left for a page change; false when it refused. */
+  const leaveFocusedField = () => {
+    const focused = document.activeElement;
+    if (!(focused instanceof HTMLInputElement) || !focused.dataset.field) return true;
+    const description = fieldsByName.get(focused.dataset.field);
+    if (!description?.exit_rule) return true;
+    const check = core.exitRule(description.name, focused.value, description.zero_while_zero
+      ? readValues(pages)[description.zero_while_zero] ?? '' : '');
+    if (check.outcome === 'refused') {
+      refuseField(focused);
+      return false;
+    }
+    return true;
+  };
+  // The navigation and tool buttons are the window's flat buttons: a click
+  // does not take the focus from the field the technician is in.
+  for (const button of document.querySelectorAll('#navigation button, .tools button')) {
+    button.addEventListener('mousedown', (event) => event.preventDefault());
+  }
   for (const button of document.querySelectorAll('[data-page]')) {
-    button.addEventListener('click', () => showPage(button.getAttribute('data-page') ?? ''));
+    button.addEventListener('click', () => {
+      if (leaveFocusedField()) showPage(button.getAttribute('data-page') ?? '');
+    });
   }
   showPage('serial');
 
@@ -114,23 +223,14 @@ async function start() {
   let session = null;
   /** @type {DemoTransport|null} */
   let demo = null;
-  /** @type {{bytes: Uint8Array, name: string}|null} the chosen firmware image */
-  let image = null;
+  let connected = false;
+  let downloading = false;
+  /** @type {{file: string, image: import('./core.js').DownloadImageFile}|null} the chosen firmware */
+  let firmware = null;
 
   /** @returns {string} what stands for the port in the link summary */
   const portName = () => (transport ? transport.label : '') ||
     (wireKind() === 'demo' ? captions.text('web', 'demo_unit') : 'Web Serial');
-
-  /** @type {import('./transport.js').TransportEvents} */
-  const wireEvents = {
-    onData: (bytes) => session?.receive(bytes),
-    onLost: (reason) => {
-      console.warn(`k7vconf: ${reason}`);
-      log.add(captions.message('serial_lost'), 'failure');
-      session?.linkLost();
-      void closeWire();
-    },
-  };
 
   const buttons = {
     connect: byId('connect', HTMLButtonElement),
@@ -138,26 +238,56 @@ async function start() {
     read: byId('read', HTMLButtonElement),
     write: byId('write', HTMLButtonElement),
     flash: byId('flash', HTMLButtonElement),
+    stop: byId('stop', HTMLButtonElement),
   };
   const showLinkState = () => {
-    const open = transport !== null;
-    buttons.connect.disabled = open;
-    buttons.disconnect.disabled = !open;
-    // Reading, writing and downloading are the protocol engine's; without it only the wire connects.
-    const talking = open && session !== null;
-    buttons.read.disabled = !talking;
-    buttons.write.disabled = !talking;
-    buttons.flash.disabled = !talking || image === null;
+    buttons.connect.disabled = transport !== null || downloading;
+    buttons.disconnect.disabled = !connected || downloading;
+    buttons.read.disabled = !connected || downloading;
+    buttons.write.disabled = !connected || downloading;
+    buttons.flash.disabled = !connected || downloading;
+    document.body.dataset.link = connected ? 'connected' : transport ? 'open' : 'closed';
     byId('status-link', HTMLElement).textContent = linkSummary(settings, portName(), captions);
   };
+  /** The hourglass of the window; clicks that start an operation wait for the running one. */
+  const setBusy = (/** @type {boolean} */ busy) => {
+    if (busy) document.body.dataset.busy = 'true';
+    else delete document.body.dataset.busy;
+  };
+  const busy = () => session?.busy === true || document.body.dataset.busy !== undefined;
 
   const closeWire = async () => {
     const wire = transport;
     transport = null;
+    connected = false;
     session?.engine.delete();
     session = null;
     showLinkState();
     await wire?.close();
+  };
+
+  /** @type {import('./transport.js').TransportEvents} */
+  const wireEvents = {
+    onData: (bytes) => session?.receive(bytes),
+    onLost: (reason) => {
+      console.warn(`k7vconf: ${reason}`);
+      log.add(message('serial_lost'), 'failure');
+      // The operation that waits ends as link lost and says so itself.
+      session?.linkLost();
+      void closeWire();
+    },
+  };
+
+  /**
+   * How a wait ended when it was no answer of the unit: 断开 cancels, a
+   * vanished device loses the link. False for any other reason.
+   * @param {import('./session.js').EngineReason} reason
+   */
+  const logCancelled = (reason) => {
+    if (reason === 'cancelled') log.add(message('operation_cancelled'), 'failure');
+    else if (reason === 'linkLost') log.add(message('operation_link_lost'), 'failure');
+    else return false;
+    return true;
   };
 
   buttons.connect.addEventListener('click', async () => {
@@ -173,69 +303,311 @@ async function start() {
       wire = new WebSerialTransport(/** @type {import('./web_serial.js').SerialLike} */ (serial), wireEvents);
     }
     try {
-      await wire.open(settings);
+      await wire.open(settings, (label) =>
+        log.add(message('open_serial') + linkSummary(settings, label, captions), 'progress'));
     } catch (error) {
-      buttons.connect.disabled = false;
+      showLinkState();
       // Closing the browser's port chooser is no failure: nothing was tried.
       if (error instanceof DOMException && error.name === 'NotFoundError') return;
-      log.add(`${captions.message('open_serial_error')}: ${error instanceof Error ? error.message : error}`,
-        'error');
+      log.add(`${message('open_serial_error')}: ${error instanceof Error ? error.message : error}`, 'error');
       return;
     }
     transport = wire;
-    log.add(captions.message('open_serial') + linkSummary(settings, portName(), captions), 'progress');
-    log.add(captions.message('serial_opened'), 'success');
-    if (core.ProtocolEngine) session = new Session(new core.ProtocolEngine(), wire);
+    session = new Session(new core.ProtocolEngine(), wire);
+    log.add(message('serial_opened'), 'success');
     showLinkState();
+    setBusy(true);
+    // The switch command in the unit's code page, as the field's six-byte rule counts it.
+    const switchCommand = core.gbkEncode(settings.switchCommand, facts.switchLength).bytes;
+    const reason = await session.run({ kind: 'enter', switchCommand },
+      () => log.add(message('conneting'), 'progress'));
+    setBusy(false);
+    if (reason === 'ok' && session) {
+      log.add(message('connected'), 'success');
+      byId('info-version', HTMLOutputElement).value = session.engine.version();
+      connected = true;
+      showLinkState();
+      return;
+    }
+    await closeWire();
+    // A device that vanished during the wait did not fail to answer.
+    log.add(message(reason === 'linkLost' ? 'operation_link_lost' : 'connect_failed'), 'failure');
   });
 
   buttons.disconnect.addEventListener('click', async () => {
-    if (!transport) return;
+    if (!transport || downloading) return;
+    await session?.leave();
+    // A read or write that waits ends at once as cancelled.
     session?.cancel();
     await closeWire();
-    log.add(captions.message('serial_closed'), 'progress');
+    log.add(message('serial_closed'), 'progress');
   });
 
-  // ------------------------------------------------------------ link settings
-  const dialog = byId('link-dialog', HTMLDialogElement);
-  const form = byId('link-form', HTMLFormElement);
-  byId('link-settings', HTMLButtonElement).addEventListener('click', () => {
-    showLinkSettings(form, facts, settings, captions, serial !== null);
-    dialog.showModal();
+  // ------------------------------------------------------------ read and write
+  /**
+   * Fills the pages from a record read or imported, naming each list or box
+   * the record's value has no place in.
+   * @param {Uint8Array} record
+   */
+  const showRecord = (record) => {
+    const shown = core.PageForm.show(record);
+    fillValues(pages, shown.values);
+    applyConditions(pages, fields);
+    form.remember(readValues(pages), record);
+    for (const { name, value } of shown.notShown) {
+      log.add(`${message('value_not_shown')}${fieldLabel(pages, name)} ${value}`, 'progress');
+    }
+  };
+
+  /**
+   * The record the pages hold, after the check the window makes before a
+   * write or export; null when a field was refused (logged, its page shown,
+   * the focus in it) or a number is none (its box shown).
+   * @returns {Uint8Array|null}
+   */
+  const pagesRecord = () => {
+    const values = readValues(pages);
+    const refusal = form.check(values);
+    if (refusal) {
+      const field = pages.querySelector(`[data-field="${refusal.name}"]`);
+      const description = fieldsByName.get(refusal.name);
+      if (description) showPage(description.page.navigation);
+      if (field instanceof HTMLInputElement) refuseField(field);
+      log.add(`${fieldLabel(pages, refusal.name)}: ${values[refusal.name]} (${refusal.allowed})`, 'error');
+      return null;
+    }
+    const encoded = form.encode(values);
+    if (!encoded.record) {
+      messageBox(notInteger(values[encoded.notANumber ?? ''] ?? ''));
+      return null;
+    }
+    return encoded.record;
+  };
+
+  buttons.read.addEventListener('click', async () => {
+    if (!session || busy()) return;
+    setBusy(true);
+    const reason = await session.run({ kind: 'readParams' },
+      () => log.add(message('app_par_reading'), 'progress'));
+    if (reason !== 'ok' || !session) {
+      if (reason === 'incompleteAnswer') log.add(message('app_par_read_incomplete'), 'failure');
+      else if (!logCancelled(reason)) log.add(message('app_par_read_failed'), 'failure');
+      setBusy(false);
+      return;
+    }
+    showRecord(session.engine.params());
+    log.add(message('app_par_read_completed'), 'success');
+    const info = await session.run({ kind: 'readSysInfo' });
+    if (info === 'ok' && session) {
+      const got = session.engine.sysInfo();
+      byId('info-product-type', HTMLOutputElement).value = got.product_type;
+      byId('info-product-model', HTMLOutputElement).value = got.product_model;
+      // Units name their serial standard by its number alone (232, 485); technicians say RS-232.
+      byId('info-serial-type', HTMLOutputElement).value =
+        /^\d+$/.test(got.serial_type) ? `RS-${got.serial_type}` : got.serial_type;
+      byId('info-sn', HTMLOutputElement).value = got.sn;
+      log.add(message('sys_par_read_completed'), 'success');
+    } else if (!logCancelled(info)) {
+      log.add(message('sys_par_read_failed'), 'failure');
+    }
+    setBusy(false);
   });
-  dialog.addEventListener('close', () => {
-    if (dialog.returnValue !== 'ok') return;
-    settings = readLinkSettings(form, facts);
-    saveLinkSettings(settings);
-    showLinkState();
+
+  buttons.write.addEventListener('click', async () => {
+    if (!session || busy()) return;
+    const record = pagesRecord();
+    if (!record) return;
+    setBusy(true);
+    const reason = await session.run({ kind: 'writeParams', record },
+      () => log.add(message('app_par_saving'), 'progress'));
+    if (reason === 'ok') log.add(message('app_par_save_completed'), 'success');
+    else if (reason === 'refused' || reason === 'incompleteAnswer') {
+      log.add(message('app_par_save_failed_with_checksum_error'), 'failure');
+    } else if (!logCancelled(reason)) log.add(message('app_par_save_failed_with_timeout'), 'failure');
+    setBusy(false);
   });
 
   // ------------------------------------------------------------ factory set
   byId('defaults', HTMLButtonElement).addEventListener('click', () => {
-    fillFields(document, core.recordValues(core.factoryRecord()));
-    applyConditions(document, fields);
-    log.add(captions.message('default_par'), 'progress');
+    if (downloading) return;
+    // The device identifier stays as it is.
+    const { values } = core.PageForm.show(core.factoryRecord());
+    delete values.dtu_id;
+    fillValues(pages, values);
+    applyConditions(pages, fields);
+    form.remember(readValues(pages), null);
+    log.add(message('default_par'), 'progress');
+  });
+
+  // ------------------------------------------------------------ parameter files
+  /** "imported：name", with "，reason" for a refusal. @param {string} key @param {string} name @param {string} [reason] */
+  const fileLine = (key, name, reason) => `${message(key)}：${name}${reason ? `，${reason}` : ''}`;
+
+  /** @param {File} file */
+  const importFile = async (file) => {
+    const bytes = new Uint8Array(await file.arrayBuffer());
+    if (isProfileName(file.name)) {
+      const loaded = core.loadProfile(bytes, file.name);
+      if (loaded.errors.length === 0) {
+        showRecord(loaded.record);
+        log.add(fileLine('imported', file.name), 'progress');
+        return;
+      }
+      // Every line that is wrong, then the refusal; the pages stay as they were.
+      for (const issue of loaded.errors) {
+        if (issue.line > 0) log.add(message('profile_error') + issue.message, 'error');
+      }
+      const unreadable = loaded.errors[0].line === 0 ? loaded.errors[0].reason : '';
+      log.add(fileLine('import_failed', file.name, unreadable), 'failure');
+      return;
+    }
+    if (bytes.length < core.recordSize) {
+      log.add(fileLine('import_failed', file.name, message('param_file_short')
+        .replace('%1', String(bytes.length)).replace('%2', String(core.recordSize))), 'failure');
+      return;
+    }
+    showRecord(bytes.subarray(0, core.recordSize));
+    log.add(fileLine('imported', file.name), 'progress');
+    // A firmware image or a text file of a record's size or more fills the pages with its first bytes.
+    if (bytes.length > core.recordSize) {
+      log.add(message('param_file_long').replace('%1', String(core.recordSize))
+        .replace('%2', String(bytes.length)), 'progress');
+    }
+  };
+  const importInput = byId('import-file', HTMLInputElement);
+  byId('import', HTMLButtonElement).addEventListener('click', () => {
+    if (!downloading) importInput.click();
+  });
+  importInput.addEventListener('change', async () => {
+    const file = importInput.files?.[0];
+    importInput.value = '';
+    if (file) await importFile(file);
+  });
+
+  const exportDialog = byId('export-dialog', HTMLDialogElement);
+  const exportName = byId('export-name', HTMLInputElement);
+  let lastFileName = 'k7v-params.ini';
+  byId('export', HTMLButtonElement).addEventListener('click', () => {
+    if (downloading) return;
+    exportName.value = lastFileName;
+    exportDialog.returnValue = ''; // Escape keeps the last value: it must not export again
+    exportDialog.showModal();
+  });
+  exportDialog.addEventListener('close', () => {
+    if (exportDialog.returnValue !== 'ok') return;
+    const name = exportName.value.trim();
+    if (!name) return;
+    // Encoded first: a page that cannot be encoded makes no file.
+    const record = pagesRecord();
+    if (!record) return;
+    lastFileName = name;
+    offerDownload(isProfileName(name) ? core.writeProfile(record) : record, name);
+    log.add(fileLine('exported', name), 'progress');
   });
 
   // ------------------------------------------------------------ firmware image
-  byId('image-file', HTMLInputElement).addEventListener('change', async (event) => {
-    const file = /** @type {HTMLInputElement} */ (event.target).files?.[0];
-    if (!file) return;
-    const bytes = new Uint8Array(await file.arrayBuffer());
-    const described = core.describeImage(bytes);
-    if (described.error) {
-      // The reasons as the window gives them.
-      const reason = described.error === 'no_body'
-        ? `no body: ${bytes.length} bytes`
-        : `too large: ${bytes.length - core.imageVersionSize} bytes, at most ${core.largestImageBody}`;
-      log.add(`${captions.message('bin_error')}${file.name}: ${reason}`, 'failure');
+  /** @param {File} file */
+  const chooseImage = async (file) => {
+    const image = core.downloadImage(new Uint8Array(await file.arrayBuffer()), file.name);
+    if (image.error) {
+      const reason = image.error === 'no_body'
+        ? `no body: ${grouped(image.fileLength)} bytes`
+        : `too large: ${grouped(image.fileLength - core.imageVersionSize)} bytes, at most ${grouped(core.largestImageBody)}`;
+      let line = `${message('bin_error')}${file.name} (${reason})`;
+      if (firmware) line += `; ${message('bin_kept')}${firmware.file}`;
+      log.add(line, 'failure');
       return;
     }
-    image = { bytes, name: file.name };
-    byId('image-name', HTMLOutputElement).value = core.bareImageName(file.name);
-    byId('image-version', HTMLOutputElement).value = described.version;
-    byId('image-length', HTMLOutputElement).value = String(described.length);
-    byId('image-checksum', HTMLOutputElement).value = String(described.checksum);
+    firmware = { file: file.name, image };
+    byId('image-path', HTMLOutputElement).value = file.name;
+    byId('image-name', HTMLOutputElement).value = image.bareName;
+    byId('image-version', HTMLOutputElement).value = image.versionText;
+    byId('image-length', HTMLOutputElement).value = String(image.length);
+    byId('image-checksum', HTMLOutputElement).value = String(image.checksum);
+    byId('download-progress', HTMLProgressElement).value = 0; // the bar told of the previous image
+    byId('download-text', HTMLOutputElement).value = '';
+  };
+  const imageInput = byId('image-file', HTMLInputElement);
+  imageInput.addEventListener('change', async () => {
+    const file = imageInput.files?.[0];
+    imageInput.value = '';
+    if (file && !downloading) await chooseImage(file);
+  });
+
+  /** Everything but the stop button and the bar, locked while a download runs. @param {boolean} locked */
+  const lockForDownload = (locked) => {
+    downloading = locked;
+    for (const control of document.querySelectorAll('#navigation button, .tools button, #image-file, #language')) {
+      /** @type {HTMLButtonElement|HTMLInputElement} */ (control).disabled = locked;
+    }
+    buttons.flash.hidden = locked;
+    buttons.stop.hidden = !locked;
+    setBusy(locked);
+    showLinkState();
+  };
+
+  buttons.flash.addEventListener('click', async () => {
+    if (!session || downloading || busy()) return;
+    if (!firmware) {
+      log.add(message('select_bin'), 'failure');
+      return;
+    }
+    const { file, image } = firmware;
+    const bar = byId('download-progress', HTMLProgressElement);
+    const text = byId('download-text', HTMLOutputElement);
+    lockForDownload(true);
+    bar.value = 0;
+    text.value = progressText(0, image.length, 0);
+    log.add(message('start_download') + file, 'progress');
+    if (image.nameCut) log.add(message('download_name_cut') + image.deviceName, 'progress');
+    const started = performance.now();
+    session.onProgress = (p) => {
+      bar.value = p.total > 0 ? Math.min(100, Math.max(0, Math.floor(p.offset * 100 / p.total))) : 0;
+      text.value = progressText(p.reached, p.total, (performance.now() - started) / 1000);
+      log.add(`pos:${p.offset}`, 'success');
+    };
+    const reason = await session.run({ kind: 'download', image });
+    if (reason === 'ok') {
+      bar.value = 100;
+      log.add(message('download_completed'), 'success');
+    } else {
+      const endings = /** @type {Record<string, string>} */ ({
+        refused: 'download_failed', cancelled: 'download_stopped',
+        stoppedAsking: 'download_stalled', repeatedPiece: 'download_repeated',
+      });
+      log.add(message(endings[reason] ?? 'download_link_lost'), 'failure');
+    }
+    lockForDownload(false);
+  });
+  buttons.stop.addEventListener('click', () => session?.cancel());
+
+  // ------------------------------------------------------------ drag and drop
+  // A file dropped on the firmware page is an image; anywhere else a parameter file.
+  document.addEventListener('dragover', (event) => {
+    if (event.dataTransfer?.types.includes('Files')) event.preventDefault();
+  });
+  document.addEventListener('drop', async (event) => {
+    const file = event.dataTransfer?.files[0];
+    if (!file) return;
+    event.preventDefault();
+    if (downloading) return;
+    const onUpdate = !byId('image-file', HTMLInputElement).closest('[data-page-body]')?.hasAttribute('hidden');
+    if (onUpdate) await chooseImage(file);
+    else await importFile(file);
+  });
+
+  // ------------------------------------------------------------ link settings
+  const dialog = byId('link-dialog', HTMLDialogElement);
+  const linkForm = byId('link-form', HTMLFormElement);
+  byId('link-settings', HTMLButtonElement).addEventListener('click', () => {
+    showLinkSettings(linkForm, facts, settings, captions, serial !== null);
+    dialog.returnValue = ''; // Escape keeps the last value: it must not take the settings
+    dialog.showModal();
+  });
+  dialog.addEventListener('close', () => {
+    if (dialog.returnValue !== 'ok') return;
+    settings = readLinkSettings(linkForm, facts);
+    saveLinkSettings(settings);
     showLinkState();
   });
 

@@ -6,9 +6,8 @@
 // received and the time when the engine's deadline comes, and ends when the
 // engine says the operation has finished.
 //
-// The engine comes with the core (RawCore.ProtocolEngine) once its binding
-// is part of the module; until then the page connects the wire only. The
-// binding gives the C++ engine's steps as the plain objects typed below.
+// The binding (web/wasm/engine_binding.cpp) gives the C++ engine's steps as
+// the plain objects typed below.
 
 /**
  * How an operation ended: SessionReason's names in lower camel case.
@@ -64,13 +63,20 @@
  * @property {(now: number) => EngineStep} onTime
  * @property {(reason: EngineReason) => EngineStep} end  for the caller's reasons
  * @property {() => EngineStep} leave   command 2; finished at once
+ * @property {() => boolean} waiting     an operation waits for the unit
  * @property {() => string} version      from the last successful enter
  * @property {() => Uint8Array} params   from the last successful read
  * @property {() => {product_type: string, product_model: string, serial_type: string, sn: string}} sysInfo
  * @property {() => void} delete
  */
 
-/** @typedef {new () => Engine} EngineFactory */
+/**
+ * Time limits in milliseconds and the repeat guard; each left out is the
+ * engine's own (2 s, 3 s, 10 s, 50 in a row).
+ * @typedef {{connect?: number, params?: number, downloadStall?: number, repeatLimit?: number}} EngineTimings
+ */
+
+/** @typedef {new (timings?: EngineTimings) => Engine} EngineFactory */
 
 /**
  * What the page asks for.
@@ -101,6 +107,8 @@ export class Session {
     this.timer = null;
     /** Frames go out one after another, in the order the engine gave them. */
     this.writing = Promise.resolve();
+    /** @type {(() => void)|null} once the running operation's request is written */
+    this.onSent = null;
   }
 
   /** @returns {boolean} true while an operation runs */
@@ -110,14 +118,17 @@ export class Session {
 
   /**
    * Runs one operation to its end; what the unit sent is then in the engine
-   * (version(), params(), sysInfo()).
+   * (version(), params(), sysInfo()). onSent runs once the request is on the
+   * wire, so a progress line follows it there, as the unit sees it.
    * @param {Operation} operation
+   * @param {() => void} [onSent]
    * @returns {Promise<EngineReason>} never rejects: every ending is a reason
    */
-  run(operation) {
+  run(operation, onSent) {
     if (this.finish) return Promise.resolve(/** @type {EngineReason} */ ('cancelled'));
     return new Promise((resolve) => {
       this.finish = resolve;
+      this.onSent = onSent ?? null;
       const e = this.engine;
       const now = this.now();
       switch (operation.kind) {
@@ -142,6 +153,18 @@ export class Session {
     if (this.finish) this.step(this.engine.end('cancelled'));
   }
 
+  /**
+   * Tells the unit to leave configuration mode (command 2). No answer is
+   * awaited, so it goes out whatever waits, and leaves that as it is.
+   * @returns {Promise<void>} once written; never rejects
+   */
+  leave() {
+    for (const { frame } of this.engine.leave().send) {
+      this.writing = this.writing.then(() => this.transport.write(frame)).catch(() => {});
+    }
+    return this.writing;
+  }
+
   /** The wire is gone: the running operation ends at once. */
   linkLost() {
     if (this.finish) this.step(this.engine.end('linkLost'));
@@ -155,6 +178,9 @@ export class Session {
     for (const { frame, piece, progress } of step.send) {
       this.writing = this.writing.then(async () => {
         await this.transport.write(frame);
+        const sent = this.onSent;
+        this.onSent = null;
+        sent?.();
         if (piece) this.onProgress(progress);
       }).catch(() => {
         if (this.finish) this.step(this.engine.end('writeFailed'));

@@ -21,8 +21,9 @@
 /**
  * @typedef {Object} Transport
  * @property {string} label  what the status bar shows for this wire
- * @property {(settings: LineSettings) => Promise<void>} open
- *   rejects with an Error whose message says why (chooser cancelled, port busy ...)
+ * @property {(settings: LineSettings, chosen?: (label: string) => void) => Promise<void>} open
+ *   chosen runs once the port is picked, before it opens; rejects with an Error
+ *   whose message says why (chooser cancelled, port busy ...)
  * @property {(bytes: Uint8Array) => Promise<void>} write  rejects when the wire is gone
  * @property {() => Promise<void>} close  never rejects; no onLost follows it
  */

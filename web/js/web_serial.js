@@ -67,9 +67,15 @@ export class WebSerialTransport {
   /**
    * Asks the browser for a port (its chooser; must run inside a click) and opens it.
    * @param {import('./transport.js').LineSettings} settings
+   * @param {(label: string) => void} [chosen]  once a port is picked, before it is opened
    */
-  async open(settings) {
+  async open(settings, chosen) {
     const port = await this.serial.requestPort();
+    const info = port.getInfo();
+    this.label = info.usbVendorId === undefined
+      ? 'Web Serial'
+      : `USB ${hex4(info.usbVendorId)}:${hex4(info.usbProductId)}`;
+    chosen?.(this.label);
     await port.open({
       baudRate: settings.baudRate,
       dataBits: settings.dataBits,
@@ -77,10 +83,6 @@ export class WebSerialTransport {
       parity: settings.parity,
       bufferSize: BUFFER_SIZE,
     });
-    const info = port.getInfo();
-    this.label = info.usbVendorId === undefined
-      ? 'Web Serial'
-      : `USB ${hex4(info.usbVendorId)}:${hex4(info.usbProductId)}`;
     this.port = port;
     this.closing = false;
     this.lostReported = false;

@@ -1,11 +1,15 @@
-// The page's frame in headless chromium against the demo unit: navigation,
-// the status log, the language switch and the notice without Web Serial.
-// What the pages' fields hold is tested once the field model drives them.
+// The page in headless chromium against the demo unit: navigation, the
+// status log, the language switch, the notice without Web Serial, a session
+// with every page, the field rules, parameter files and firmware downloads.
 
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
+import { mkdtemp, rm, writeFile } from 'node:fs/promises';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
 import {
-  captionTexts, launchBrowser, logLines, openPage, serveSite, waitForLogLine,
+  captionTexts, chooseImage, catchDownloads, fieldValues, imageFile, launchBrowser, logLines, openPage, serveSite,
+  typeInto, waitForLogLine,
 } from './support/site.js';
 
 describe('page', { timeout: 120000 }, () => {
@@ -40,6 +44,16 @@ describe('page', { timeout: 120000 }, () => {
       assert.deepEqual(shown, [id]);
       assert.equal(await page.$eval('[aria-current="page"]', (b) => b.getAttribute('data-page')), id);
     }
+    // A 1366 × 768 laptop screen, as it is and at 200 % zoom: no page scrolls sideways.
+    await page.click('#connect');
+    for (const [width, height] of [[1366, 768], [683, 384]]) {
+      await page.setViewport({ width, height });
+      for (const [id] of entries) {
+        await page.click(`#navigation [data-page="${id}"]`);
+        const wide = await page.evaluate(() => document.documentElement.scrollWidth - innerWidth);
+        assert.ok(wide <= 0, `${id} at ${width} px: ${wide} px too wide`);
+      }
+    }
     assert.deepEqual(errors, []);
     await close();
   });
@@ -58,7 +72,7 @@ describe('page', { timeout: 120000 }, () => {
     await page.click('#disconnect');
     await waitForLogLine(page, zh('built_in', 'serial_closed'), 'black');
     await page.click('#connect'); // the demo unit comes back
-    await page.waitForFunction(() => document.querySelectorAll('#log .green').length === 2);
+    await waitForLogLine(page, zh('built_in', 'connected'), 'green', 2);
     assert.deepEqual(errors, []);
     await close();
   });
@@ -82,6 +96,207 @@ describe('page', { timeout: 120000 }, () => {
     await page.waitForSelector('body[data-ready]');
     assert.equal(await page.$eval('[data-page="dial"]', (b) => b.textContent?.trim()), en('menu', 'dial'));
     await close();
+  });
+
+  /** Connects the page to its demo unit and reads it. @param {import('puppeteer-core').Page} page */
+  async function connectAndRead(page) {
+    await page.click('#connect');
+    await page.waitForSelector('body[data-link="connected"]');
+    await page.click('#read');
+    await waitForLogLine(page, zh('built_in', 'sys_par_read_completed'), 'green');
+  }
+
+  test('a session: read, a field edited on every page, a port refused, write, read back', async () => {
+    const { page, errors, close } = await openPage(chromium.browser, `${site.url}?demo=1`,
+      { languages: ['zh-CN'] });
+    await connectAndRead(page);
+    assert.equal(await page.$eval('#info-version', (o) => /** @type {HTMLOutputElement} */ (o).value), 'V2.01');
+    // page, field, keys typed, what the field then holds (its key filter and limits applied)
+    const edits = [
+      ['serial', 'delay', '5x00', '500'],
+      ['dial', 'apn', 'cmnet.k7v', 'cmnet.k7v'],
+      ['channel', 'port1', '4o0-12.3', '40123'],
+      ['ptcl', 'dtu_id', '设备设备设备设备', '设备设备设备设'], // 15 GBK bytes: the unit keeps its zero byte
+      ['workmode', 'phone_number', '+86 138-0013', '+861380013'],
+      ['remote', 'master_port', '51234', '51234'],
+    ];
+    for (const [pageName, field, keys, held] of edits) {
+      await typeInto(page, pageName, field, keys);
+      assert.equal((await fieldValues(page))[field], held, field);
+    }
+    // Leaving a port with 70000: refused, logged, the value stays and the focus returns.
+    await typeInto(page, 'channel', 'port2', '70000');
+    await page.keyboard.press('Tab');
+    await waitForLogLine(page, zh('built_in', 'par_error'), 'red');
+    await page.waitForFunction(() => document.activeElement?.getAttribute('data-field') === 'port2');
+    assert.equal((await fieldValues(page)).port2, '70000');
+    await page.click('[data-page="dial"]'); // the page stays while the field is refused
+    assert.equal(await page.$eval('[aria-current="page"]', (b) => b.getAttribute('data-page')), 'channel');
+    await page.click('#write'); // refused before anything is sent
+    await waitForLogLine(page, `${zh('channel', 'port2')}: 70000 (0~65535)`, 'red');
+    await typeInto(page, 'channel', 'port2', '40002');
+    await page.click('#write');
+    await waitForLogLine(page, zh('built_in', 'app_par_save_completed'), 'green');
+    const written = await fieldValues(page);
+    await page.click('#defaults');
+    await page.click('#read');
+    await waitForLogLine(page, zh('built_in', 'app_par_read_completed'), 'green', 2);
+    assert.deepEqual(await fieldValues(page), written);
+    assert.deepEqual(errors, []);
+    await close();
+  });
+
+  test('the model\'s rows follow their selectors; KTSP stores UDP; the factory set keeps the ID', async () => {
+    const { page, errors, close } = await openPage(chromium.browser, `${site.url}?demo=1`,
+      { languages: ['zh-CN'] });
+    await connectAndRead(page);
+    const shown = (/** @type {string} */ field) => page.$eval(`[data-row="${field}"]`,
+      (row) => !(/** @type {HTMLElement} */ (row).hidden));
+    await page.click('[data-page="workmode"]');
+    // run_mode position, then what is shown and what the SMS box holds
+    for (const [mode, reconnect, idle, sms] of [['1', false, true, '0'], ['2', false, false, '1'], ['0', true, false, '0']]) {
+      await page.select('[data-field="run_mode"]', String(mode));
+      assert.deepEqual([await shown('reconnect_interval'), await shown('idle_interval'),
+        (await fieldValues(page)).recv_sms_en], [reconnect, idle, sms], `run_mode ${mode}`);
+    }
+    await page.click('[data-page="ptcl"]');
+    await page.click('[data-field="custom_heart_packet_en"]');
+    assert.equal(await page.$eval('[data-field="custom_heart_packet"]', (i) => /** @type {HTMLInputElement} */ (i).disabled), false);
+    await page.select('[data-field="select_ptcl"]', '1'); // KTSP: no custom heartbeat, transports UDP
+    assert.equal(await shown('custom_heart_packet'), false);
+    await typeInto(page, 'ptcl', 'dtu_id', 'K7V-0001');
+    await page.click('#write');
+    await waitForLogLine(page, zh('built_in', 'app_par_save_completed'), 'green');
+    await page.click('#read');
+    await waitForLogLine(page, zh('built_in', 'app_par_read_completed'), 'green', 2);
+    const read = await fieldValues(page);
+    assert.deepEqual([read.connection_type1, read.connection_type2, read.connection_type3], ['1', '1', '1']);
+    await page.click('#defaults');
+    await waitForLogLine(page, zh('built_in', 'default_par'), 'black');
+    const factory = await page.evaluate(async () => {
+      const core = await (await import('./js/core.js')).loadCore();
+      return core.PageForm.show(core.factoryRecord()).values;
+    });
+    assert.deepEqual(await fieldValues(page), { ...factory, dtu_id: 'K7V-0001' });
+    assert.deepEqual(errors, []);
+    await close();
+  });
+
+  test('exit rules when a field is left', async () => {
+    const { page, close } = await openPage(chromium.browser, `${site.url}?demo=1`, { languages: ['zh-CN'] });
+    // page, field, text left in it, what follows: nothing, 参数错误, or the conversion box
+    const rows = [
+      ['serial', 'delay', '99', 'refused'], ['serial', 'delay', '1000', 'accepted'],
+      ['serial', 'delay', '', 'box'], ['remote', 'master_port', '65535', 'accepted'],
+      ['dial', 'second_dns', '10.0.0.2', 'refused'], ['channel', 'ip1', '255.255.255.255', 'refused'],
+      ['workmode', 'switch_cmd', '#####', 'refused'],
+    ];
+    for (const [pageName, field, text, outcome] of rows) {
+      const before = (await logLines(page)).length;
+      await typeInto(page, pageName, field, text);
+      if (!text) await page.keyboard.press('Backspace');
+      await page.keyboard.press('Tab');
+      if (outcome === 'refused') await waitForLogLine(page, zh('built_in', 'par_error'), 'red', 1);
+      if (outcome === 'box') await page.waitForSelector('#message-box[open]');
+      await page.evaluate(() => new Promise((resolve) => setTimeout(resolve))); // the refusal's own turn
+      const after = await logLines(page);
+      assert.equal(after.length - before, outcome === 'refused' ? 1 : 0, `${field} ${text}`);
+      const focused = await page.evaluate(() => document.activeElement?.getAttribute('data-field'));
+      assert.equal(focused === field, outcome === 'refused', `${field} ${text}: focus in ${focused}`);
+      if (outcome === 'box') await page.click('#message-box button');
+      await page.click('#defaults'); // values the next row's page change will pass
+    }
+    await close();
+  });
+
+  test('export a profile and a raw record, import each back', async () => {
+    const { page, errors, close } = await openPage(chromium.browser, `${site.url}?demo=1`, { languages: ['zh-CN'] });
+    const downloads = await catchDownloads(chromium.browser, page);
+    await typeInto(page, 'ptcl', 'dtu_id', '设备甲');
+    await typeInto(page, 'channel', 'port3', '40333');
+    const exported = await fieldValues(page);
+    for (const name of ['unit.ini', 'unit.bin']) {
+      await page.click('#export');
+      await page.$eval('#export-name', (input, n) => { /** @type {HTMLInputElement} */ (input).value = n; }, name);
+      const file = downloads.next();
+      await page.click('#export-dialog button[value="ok"]');
+      const { path, bytes } = await file;
+      if (name.endsWith('.ini')) assert.match(bytes.toString('utf8'), /^dtu_id = 设备甲$/m);
+      else assert.equal(bytes.length, 693);
+      await page.click('#defaults');
+      assert.notDeepEqual(await fieldValues(page), exported);
+      const [chooser] = await Promise.all([page.waitForFileChooser(), page.click('#import')]);
+      await chooser.accept([path]);
+      await waitForLogLine(page, `${zh('built_in', 'imported')}：${path.split('/').pop()}`, 'black');
+      assert.deepEqual(await fieldValues(page), exported, name);
+    }
+    assert.deepEqual(errors, []);
+    await downloads.close();
+    await close();
+  });
+
+  test('imported files: a value the pages cannot show is named, a short file refused', async () => {
+    const { page, errors, close } = await openPage(chromium.browser, `${site.url}?demo=1`, { languages: ['zh-CN'] });
+    // The factory set with run_mode 7, where its list has three positions, and a file cut short.
+    const [odd, short] = await page.evaluate(async () => {
+      const core = await (await import('./js/core.js')).loadCore();
+      const record = core.factoryRecord();
+      record[core.fieldModel().find((f) => f.name === 'run_mode')?.record.offset ?? 0] = 7;
+      return [[...record], [...record.subarray(0, 600)]];
+    });
+    const folder = await mkdtemp(join(tmpdir(), 'k7v-import-'));
+    const rows = [
+      ['odd.bin', odd, [[`${zh('built_in', 'value_not_shown')}${zh('work_mode', 'run_mode')} 7`, 'black'],
+        [`${zh('built_in', 'imported')}：odd.bin`, 'black']]],
+      ['short.bin', short, [[`${zh('built_in', 'import_failed')}：short.bin，` +
+        zh('built_in', 'param_file_short').replace('%1', '600').replace('%2', '693'), 'red']]],
+    ];
+    for (const [name, bytes, lines] of rows) {
+      await writeFile(join(folder, String(name)), Buffer.from(/** @type {number[]} */ (bytes)));
+      const before = (await logLines(page)).length;
+      const [chooser] = await Promise.all([page.waitForFileChooser(), page.click('#import')]);
+      await chooser.accept([join(folder, String(name))]);
+      await page.waitForFunction((n) => document.querySelectorAll('#log > *').length >= n, {}, before + lines.length);
+      assert.deepEqual((await logLines(page)).slice(before).map((l) => [l.text, l.colour]), lines);
+    }
+    assert.equal((await fieldValues(page)).run_mode, ''); // no selection: the refused file changed nothing
+    assert.deepEqual(errors, []);
+    await rm(folder, { recursive: true, force: true });
+    await close();
+  });
+
+  test('firmware downloads: to the end, stopped halfway, and the unit\'s own endings', async () => {
+    const image = await imageFile('V9.10', 100 * 1024);
+    // dtu-sim options of the demo unit, stop when the bar has reached this, the ending's key
+    const runs = [
+      [[], null, 'download_completed'],
+      [['--pace', '--baud', '460800'], 50, 'download_stopped'],
+      [['--stuck-chunk'], null, 'download_repeated'],
+      [['--end-fail'], null, 'download_failed'],
+    ];
+    for (const [sim, stopAt, ending] of runs) {
+      const query = ['demo=1', ...(/** @type {string[]} */ (sim)).map((o) => `sim=${o}`)].join('&');
+      const { page, errors, close } = await openPage(chromium.browser, `${site.url}?${query}`, { languages: ['zh-CN'] });
+      await page.click('#connect');
+      await page.waitForSelector('body[data-link="connected"]');
+      await chooseImage(page, image.path);
+      const shown = await page.$$eval('#image-name, #image-version, #image-length, #image-checksum',
+        (outputs) => outputs.map((o) => /** @type {HTMLOutputElement} */ (o).value));
+      assert.deepEqual(shown, ['dtu-V9.10', 'V9.10', String(image.body.length),
+        String(image.body.reduce((sum, b) => (sum + b) & 0xFFFF, 0))]);
+      await page.click('#flash');
+      if (stopAt !== null) {
+        await page.waitForFunction((at) => /** @type {HTMLProgressElement} */ (document.querySelector('#download-progress')).value >= at, {}, stopAt);
+        await page.click('#stop');
+      }
+      await waitForLogLine(page, zh('built_in', String(ending)), ending === 'download_completed' ? 'green' : 'red');
+      await page.waitForSelector('#flash:not([hidden])');
+      const bar = await page.$eval('#download-progress', (p) => /** @type {HTMLProgressElement} */ (p).value);
+      if (ending === 'download_completed') assert.equal(bar, 100);
+      if (stopAt !== null) assert.ok(bar >= 50 && bar < 100, `stopped at ${bar} %`);
+      assert.deepEqual(errors, []);
+      await close();
+    }
   });
 
   test('the demo unit answers as dtu-sim does, to bytes fed one at a time and whole', async () => {
@@ -136,14 +351,15 @@ describe('page', { timeout: 120000 }, () => {
       const back = core.applyProfile(new Uint8Array(core.recordSize), [
         { name: 'unit.ini', text: core.writeProfile(set.record) },
       ], 'record');
-      const image = new Uint8Array(8 + 300).fill(2, 8);
-      image.set(new TextEncoder().encode('V2.02'));
+      const file = new Uint8Array(8 + 300).fill(2, 8);
+      file.set(new TextEncoder().encode('V2.02'));
+      const image = core.downloadImage(file, 'ab固件升级包甲.bin');
       return {
         dtuId: core.recordValues(set.record).dtu_id,
         refused: set.errors.map((e) => e.name),
         roundTrip: back.errors.length === 0 && back.record.every((b, i) => b === set.record[i]),
         cut: core.gbkEncode('设备甲', 5),
-        image: core.describeImage(image),
+        image: [image.error, image.versionText, image.length, image.checksum, image.deviceName, image.nameCut],
       };
     });
     assert.equal(result.dtuId, '设备甲');
@@ -151,17 +367,21 @@ describe('page', { timeout: 120000 }, () => {
     assert.equal(result.roundTrip, true);
     assert.deepEqual({ ...result.cut, bytes: Object.values(result.cut.bytes) },
       { bytes: [0xC9, 0xE8, 0xB1, 0xB8], clean: true, cut: true });
-    assert.deepEqual(result.image, { error: '', version: 'V2.02', length: 300, checksum: 600 });
+    // The start frame's name: 13 bytes at most, never half a character.
+    assert.deepEqual(result.image, ['', 'V2.02', 300, 600, 'ab固件升级包', true]);
     await close();
   });
 
-  test('the link settings are kept in the browser and shown in the status bar', async () => {
+  test('the link settings are kept in the browser and shown in the status bar; Escape takes none', async () => {
     const { page, close } = await openPage(chromium.browser, site.url, { languages: ['zh-CN'] });
     await page.click('#link-settings');
     await page.select('#link-baud', '9600');
     await page.select('#link-parity', 'even');
     await page.$eval('#link-switch', (input) => { /** @type {HTMLInputElement} */ (input).value = '@@@@@@'; });
     await page.click('#link-dialog button[value="ok"]');
+    await page.click('#link-settings'); // changed, then Escape: nothing is taken
+    await page.select('#link-baud', '300');
+    await page.keyboard.press('Escape');
     await page.reload();
     await page.waitForSelector('body[data-ready]');
     const shown = await page.$eval('#status-link', (s) => s.textContent ?? '');

@@ -1,10 +1,16 @@
 // The page's Web Serial code against dtu-sim on a pseudo-terminal: a
 // stand-in navigator.serial pipes the port's bytes over a WebSocket to a
 // relay at the terminal, so everything up to that last hop is the page's own.
+// What the page writes and downloads is compared with what the unit stored.
 
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { captionTexts, launchBrowser, logLines, openPage, serveSite, waitForLogLine } from './support/site.js';
+import { mkdtemp, readFile, rm } from 'node:fs/promises';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import {
+  captionTexts, chooseImage, imageFile, launchBrowser, logLines, openPage, serveSite, typeInto, waitForLogLine,
+} from './support/site.js';
 import { startDtuSim } from './support/dtu_sim.js';
 import { startRelay } from './support/pty_relay.js';
 import { installSerialStandIn } from './support/serial_stand_in.js';
@@ -22,9 +28,9 @@ describe('Web Serial through the relay', { timeout: 60000 }, () => {
     await site?.close();
   });
 
-  /** A unit behind a relay, and the page with the stand-in pointed at it. */
-  async function pageWithUnit() {
-    const unit = await startDtuSim();
+  /** A unit behind a relay, and the page with the stand-in pointed at it. @param {string[]} [options] */
+  async function pageWithUnit(options = []) {
+    const unit = await startDtuSim(options);
     const relay = await startRelay(unit.device);
     const opened = await openPage(chromium.browser, site.url, {
       languages: ['zh-CN'],
@@ -86,5 +92,35 @@ describe('Web Serial through the relay', { timeout: 60000 }, () => {
     assert.equal(await page.$eval('#disconnect', (b) => /** @type {HTMLButtonElement} */ (b).disabled), true);
     assert.deepEqual(errors, []);
     await stop();
+  });
+
+  test('read, write and a 100 KiB download through Web Serial, byte-exact in the unit\'s state', async () => {
+    const state = await mkdtemp(join(tmpdir(), 'k7v-dtu-state-'));
+    const { page, errors, stop } = await pageWithUnit(['--state', state]);
+    await page.click('#connect');
+    await page.waitForSelector('body[data-link="connected"]');
+    await page.click('#read');
+    await waitForLogLine(page, zh('built_in', 'sys_par_read_completed'), 'green');
+    const edits = [['dial', 'apn', 'relay.apn'], ['channel', 'port1', '40404'], ['ptcl', 'dtu_id', '中继设备']];
+    for (const [pageName, field, text] of edits) await typeInto(page, pageName, field, text);
+    await page.click('#write');
+    await waitForLogLine(page, zh('built_in', 'app_par_save_completed'), 'green');
+    // The unit's start record (the factory set) with the three fields set, as the core sets them.
+    const expected = await page.evaluate(async (/** @type {string[][]} */ set) => {
+      const core = await (await import('./js/core.js')).loadCore();
+      const sources = set.map(([, name, value]) => ({ name: '--set', text: `${name} = ${value}`, assignment: true }));
+      return [...core.applyProfile(core.factoryRecord(), sources, 'record').record];
+    }, edits);
+    assert.deepEqual([...await readFile(join(state, 'record.bin'))], expected);
+
+    const image = await imageFile('V3.00', 100 * 1024);
+    await chooseImage(page, image.path);
+    await page.click('#flash');
+    await waitForLogLine(page, zh('built_in', 'download_completed'), 'green');
+    assert.equal(await page.$eval('#download-progress', (p) => /** @type {HTMLProgressElement} */ (p).value), 100);
+    assert.ok((await readFile(join(state, 'image.bin'))).equals(image.body));
+    assert.deepEqual(errors, []);
+    await stop();
+    await rm(state, { recursive: true, force: true });
   });
 });

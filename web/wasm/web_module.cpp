@@ -1,5 +1,5 @@
 // The core for the browser page, bound with embind: the parameter record and
-// profiles, the factory set, firmware images, code page 936, caption files,
+// profiles, the factory set, code page 936, caption files,
 // the link settings' lists and the demo unit. This file only converts between
 // the core's types and JavaScript values; web/js/core.js wraps it with the
 // types the page checks (JSDoc) and is the one place the page reaches it from.
@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "firmware/firmware_image.h"
 #include "k7v_build_info.h"
 #include "link/link_constants.h"
 #include "link/link_settings_file.h"
@@ -28,37 +27,17 @@
 #include "platform/profile_ini.h"
 #include "sim/sim_options.h"
 #include "web/wasm/demo_unit.h"
+#include "web/wasm/wasm_values.h"
 
 using emscripten::val;
 
 namespace {
 
-std::vector<std::uint8_t> BytesFrom(const val& v) {
-  if (v.isUndefined() || v.isNull()) return {};
-  return emscripten::convertJSArrayToNumberVector<std::uint8_t>(v);
-}
-
-val BytesTo(std::span<const std::uint8_t> bytes) {
-  // new Uint8Array(view) copies, so the result outlives a growth of the heap.
-  return val::global("Uint8Array")
-      .new_(val(emscripten::typed_memory_view(bytes.size(), bytes.data())));
-}
-
-val BytesTo(std::string_view bytes) {
-  return BytesTo(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
-}
-
-// A record from 693 bytes; shorter input leaves the rest zero, as a parameter
-// file does.
-TAppParams RecordFrom(const val& bytes) { return TAppParams::FromBytes(BytesFrom(bytes)); }
-
-// A property that should be a string; empty when it is anything else.
-std::string StringOf(const val& v) { return v.isString() ? v.as<std::string>() : std::string(); }
-
-// The length of an array given by the page; 0 for anything that is not one.
-unsigned LengthOf(const val& v) {
-  return val::global("Array").call<bool>("isArray", v) ? v["length"].as<unsigned>() : 0;
-}
+using wasm_values::BytesFrom;
+using wasm_values::BytesTo;
+using wasm_values::LengthOf;
+using wasm_values::RecordFrom;
+using wasm_values::StringOf;
 
 template <typename T>
 val ArrayOf(const std::vector<T>& items) {
@@ -136,23 +115,6 @@ val CompareRecordsOf(const val& a, const val& b) {
     e.set("b", d.b);
     out.call<void>("push", e);
   }
-  return out;
-}
-
-// ---------------------------------------------------------------- firmware images
-
-val DescribeImageOf(const val& file) {
-  const std::vector<std::uint8_t> bytes = BytesFrom(file);
-  ImageDescriptor d;
-  const ImageError error = DescribeImage(bytes, d);
-  val out = val::object();
-  out.set("error", std::string(error == ImageError::None     ? ""
-                               : error == ImageError::NoBody ? "no_body"
-                                                             : "too_large"));
-  // The version is 8 bytes of the unit's code page.
-  out.set("version", cp936::ToUtf8(d.version).utf8);
-  out.set("length", d.length);
-  out.set("checksum", d.checksum);
   return out;
 }
 
@@ -276,10 +238,6 @@ EMSCRIPTEN_BINDINGS(k7v_core) {
   function("applyProfile", &ApplyProfile);
   function("writeProfile", &WriteProfileOf);
   function("compareRecords", &CompareRecordsOf);
-
-  function("describeImage", &DescribeImageOf);
-  function("bareImageName",
-           optional_override([](const std::string& path) { return BareImageName(path); }));
 
   function("gbkEncode", &GbkEncode);
   function("gbkDecode", &GbkDecode);

@@ -30,12 +30,14 @@ export function sttyWords(o) {
 }
 
 /**
- * Relays one WebSocket connection at a time to device.
+ * Relays one WebSocket connection at a time to device. bytes counts what went
+ * each way, for a benchmark's wire time.
  * @param {string} device  a tty path, e.g. dtu-sim's /dev/pts/N
- * @returns {Promise<{url: string, close: () => Promise<void>}>}
+ * @returns {Promise<{url: string, bytes: {toDevice: number, fromDevice: number}, close: () => Promise<void>}>}
  */
 export async function startRelay(device) {
   const server = new WebSocketServer({ host: '127.0.0.1', port: 0 });
+  const bytes = { toDevice: 0, fromDevice: 0 };
   await new Promise((done) => server.once('listening', done));
 
   server.on('connection', (socket) => {
@@ -68,7 +70,10 @@ export async function startRelay(device) {
         await run('stty', ['-F', device, ...sttyWords(open)]);
         input = new ReadStream(fd);
         input.setRawMode(true);
-        input.on('data', (chunk) => socket.send(chunk));
+        input.on('data', (chunk) => {
+          bytes.fromDevice += chunk.length;
+          socket.send(chunk);
+        });
         input.on('error', shut); // EIO: the far end is gone
         input.on('end', shut);
         socket.send(JSON.stringify({ opened: true }));
@@ -79,7 +84,9 @@ export async function startRelay(device) {
       }
       socket.on('message', (data, isBinary) => {
         if (!isBinary) return;
-        pending.push(Buffer.from(/** @type {Buffer} */ (data)));
+        const chunk = Buffer.from(/** @type {Buffer} */ (data));
+        bytes.toDevice += chunk.length;
+        pending.push(chunk);
         flush();
       });
     });
@@ -89,6 +96,7 @@ export async function startRelay(device) {
   const address = /** @type {import('node:net').AddressInfo} */ (server.address());
   return {
     url: `ws://127.0.0.1:${address.port}`,
+    bytes,
     close: () => new Promise((done) => {
       for (const client of server.clients) client.terminate();
       server.close(() => done(undefined));

@@ -3,10 +3,10 @@
 // own), and small helpers to read the page as a person sees it.
 
 import { createServer } from 'node:http';
-import { mkdtemp, readFile, rm } from 'node:fs/promises';
+import { mkdtemp, readFile, rename, rm, writeFile } from 'node:fs/promises';
 import { existsSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { dirname, extname, join, normalize, resolve } from 'node:path';
+import { basename, dirname, extname, join, normalize, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import puppeteer from 'puppeteer-core';
 
@@ -114,15 +114,78 @@ export function logLines(page) {
 }
 
 /**
- * Waits until the log has a line with this text (and colour, when given).
+ * Waits until the log has count lines with this text (and colour, when given).
  * @param {import('puppeteer-core').Page} page
  * @param {string} text
  * @param {string} [colour]
+ * @param {number} [count]
  */
-export function waitForLogLine(page, text, colour) {
-  return page.waitForFunction((t, c) => [...document.querySelectorAll('#log > *')]
-    .some((line) => line.textContent === t && (!c || line.classList.contains(c))),
-  { timeout: 10000 }, text, colour ?? '');
+export function waitForLogLine(page, text, colour, count = 1) {
+  return page.waitForFunction((t, c, n) => [...document.querySelectorAll('#log > *')]
+    .filter((line) => line.textContent === t && (!c || line.classList.contains(c))).length >= n,
+  { timeout: 15000 }, text, colour ?? '', count);
+}
+
+/**
+ * The parameter pages' values as the page reads them, by field name.
+ * @param {import('puppeteer-core').Page} page
+ * @returns {Promise<Record<string, string>>}
+ */
+export function fieldValues(page) {
+  return page.evaluate(async () => (await import('./js/forms.js')).readValues(document));
+}
+
+/**
+ * Shows the field's page and types into the field as a person does: what it
+ * holds selected, then key by key.
+ * @param {import('puppeteer-core').Page} page
+ * @param {string} pageName  data-page of its page
+ * @param {string} field
+ * @param {string} text
+ */
+export async function typeInto(page, pageName, field, text) {
+  await page.click(`[data-page="${pageName}"]`);
+  await page.click(`[data-field="${field}"]`, { count: 3 });
+  await page.keyboard.type(text);
+}
+
+/**
+ * Keeps what the page offers as downloads in a fresh folder; next() waits
+ * for the following one.
+ * @param {import('puppeteer-core').Browser} browser
+ * @param {import('puppeteer-core').Page} page
+ */
+export async function catchDownloads(browser, page) {
+  const folder = await mkdtemp(join(tmpdir(), 'k7v-downloads-'));
+  const client = await browser.target().createCDPSession();
+  await client.send('Browser.setDownloadBehavior', {
+    behavior: 'allowAndName', downloadPath: folder, eventsEnabled: true,
+    browserContextId: page.browserContext().id,
+  });
+  /** @type {Map<string, string>} */
+  const names = new Map();
+  client.on('Browser.downloadWillBegin', (e) => names.set(e.guid, e.suggestedFilename));
+  return {
+    folder,
+    /** @returns {Promise<{name: string, path: string, bytes: Buffer}>} */
+    next: () => new Promise((resolve) => {
+      /** @param {{guid: string, state: string}} e */
+      const done = (e) => {
+        if (e.state !== 'completed') return;
+        client.off('Browser.downloadProgress', done);
+        // Under the name the page gave it, since its ending says what it holds.
+        const name = names.get(e.guid) ?? e.guid;
+        const path = join(folder, name);
+        void rename(join(folder, e.guid), path).then(() => readFile(path))
+          .then((bytes) => resolve({ name, path, bytes }));
+      };
+      client.on('Browser.downloadProgress', done);
+    }),
+    close: async () => {
+      await client.detach();
+      await rm(folder, { recursive: true, force: true });
+    },
+  };
 }
 
 /**
@@ -152,4 +215,34 @@ export async function captionTexts(file) {
     if (value === undefined) throw new Error(`${file} has no ${section}/${key}`);
     return value;
   };
+}
+
+/**
+ * A firmware image file in a fresh folder: 8 bytes of version text, then a
+ * body of the given size whose bytes all differ from their neighbours.
+ * @param {string} version
+ * @param {number} size
+ * @returns {Promise<{path: string, body: Buffer}>}
+ */
+export async function imageFile(version, size) {
+  const body = Buffer.alloc(size);
+  for (let i = 0; i < size; ++i) body[i] = (i * 7 + (i >> 8)) & 0xFF;
+  const head = Buffer.alloc(8);
+  head.write(version, 'latin1');
+  const path = join(await mkdtemp(join(tmpdir(), 'k7v-image-')), `dtu-${version}.bin`);
+  await writeFile(path, Buffer.concat([head, body]));
+  return { path, body };
+}
+
+/**
+ * Chooses a firmware image on the firmware page and waits until the page shows it.
+ * @param {import('puppeteer-core').Page} page
+ * @param {string} path
+ */
+export async function chooseImage(page, path) {
+  await page.click('[data-page="update"]');
+  const input = /** @type {import('puppeteer-core').ElementHandle<HTMLInputElement>} */ (await page.$('#image-file'));
+  await input.uploadFile(path);
+  await page.waitForFunction((name) =>
+    /** @type {HTMLOutputElement} */ (document.querySelector('#image-path')).value === name, {}, basename(path));
 }
