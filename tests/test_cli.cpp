@@ -271,7 +271,7 @@ void TestCli::interruptMidFlashTellsEveryUnitToLeave() {
     const QString row = SummaryRow(out, sim->devicePath());
     QVERIFY2(everyUnit ? row.contains(QLatin1String("stopped")) : !row.isEmpty(), qPrintable(out));
     // A paced unit reads the leave frame after the answer it was taking in.
-    QTRY_VERIFY_WITH_TIMEOUT(SentLeave(*sim), 5000);
+    QVERIFY(sim->waitForLog([&] { return SentLeave(*sim); }));
   }
 }
 

@@ -163,7 +163,7 @@ void TestStation::unitsInTurnOnTwoPortsEachGetTheirRow() {
   auto c = Plug(bay1, "K7S0000000000013");
   QVERIFY(station.waitFor(Result("done", "K7S0000000000013")));
   // b, left plugged in, is asked who it is again and again, and written once.
-  QTRY_VERIFY_WITH_TIMEOUT(FramesOf(*b, k7v::kCmdSysInfo) >= 3, 10000);
+  QVERIFY(b->waitForLog([&] { return FramesOf(*b, k7v::kCmdSysInfo) >= 3; }, 10000));
   QCOMPARE(FramesOf(*b, k7v::kCmdWriteParams), 1);
   QCOMPARE(station.stop(SIGTERM), 1); // the unknown unit failed
 
