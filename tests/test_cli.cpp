@@ -12,6 +12,7 @@
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -36,26 +37,37 @@ struct CliRun {
 // units that answer in the same run then have that long to do it.
 constexpr int kAnswersComeMs = 5000;
 constexpr int kSilentUnitMs = 100;   // only silent units in the run
-constexpr int kSilenceAmongMs = 250; // silent requests beside answered ones
+constexpr int kSilenceAmongMs = 300; // silent requests beside answered ones
 
-// Runs the program to its end with the answer wait timeoutMs; redirect (a
-// shell's "> /dev/full", ">&-") is applied to it by sh.
-CliRun RunCli(QStringList args, const QString& dir = {}, const QString& redirect = {},
-              int timeoutMs = kAnswersComeMs) {
-  QProcess p;
-  if (!dir.isEmpty()) p.setWorkingDirectory(dir);
+// Starts the program with the answer wait timeoutMs; redirect (a shell's
+// "> /dev/full", ">&-") is applied to it by sh.
+std::unique_ptr<QProcess> StartCli(QStringList args, const QString& dir = {},
+                                   const QString& redirect = {}, int timeoutMs = kAnswersComeMs) {
+  auto p = std::make_unique<QProcess>();
+  if (!dir.isEmpty()) p->setWorkingDirectory(dir);
   args = QStringList{QStringLiteral("--timeout"), QString::number(timeoutMs)} + args;
   if (redirect.isEmpty())
-    p.start(QStringLiteral(K7V_CLI), args);
+    p->start(QStringLiteral(K7V_CLI), args);
   else
-    p.start(QStringLiteral("/bin/sh"),
-            QStringList{QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$@\" ") + redirect,
-                        QStringLiteral(K7V_CLI)} +
-                args);
+    p->start(QStringLiteral("/bin/sh"),
+             QStringList{QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$@\" ") + redirect,
+                         QStringLiteral(K7V_CLI)} +
+                 args);
+  return p;
+}
+
+// How a run StartCli began ends, once it has.
+CliRun Finished(QProcess& p) {
   p.waitForFinished(60000);
   return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
           QString::fromUtf8(p.readAllStandardOutput()),
           QString::fromUtf8(p.readAllStandardError())};
+}
+
+// Runs the program to its end; the arguments are StartCli's.
+CliRun RunCli(QStringList args, const QString& dir = {}, const QString& redirect = {},
+              int timeoutMs = kAnswersComeMs) {
+  return Finished(*StartCli(std::move(args), dir, redirect, timeoutMs));
 }
 
 // Units started at once; their ports as --port arguments.
@@ -72,6 +84,52 @@ struct Units {
   }
   TAppParams record(int i) const { return RecordFrom(sims[std::size_t(i)]->stateRecord()); }
 };
+
+// A unit that leaves its first request of one kind unanswered, beside a sound
+// one, and how a run with --retries ends for it.
+struct FirstAttemptFault {
+  const char* name;
+  const char* fault; // --silent-once CMD
+  const char* command;
+  int retries;
+  const char* reason; // empty: the unit succeeds after one retry
+};
+const FirstAttemptFault kFirstAttemptFaults[] = {
+    {"switch ignored", "1", "info", 2, ""},
+    {"read unanswered", "3", "read", 2, ""},
+    {"write answer lost", "4", "write", 2, ""},
+    {"product information unanswered", "7", "info", 2, ""},
+    {"announcement ignored", "0xE1", "flash", 2, ""},
+    {"switch ignored, no retries", "1", "info", 0,
+     "no answer to the switch command (check speed, framing, switch command and cable)"},
+    {"write answer lost, no retries", "4", "write", 0,
+     "no answer to the write (the unit may have stored the record; --retries reads it back to "
+     "tell)"},
+};
+
+// A fault's run: the faulty unit first, the sound one, and the program at work.
+struct FaultRun {
+  Units units;
+  QTemporaryDir dir;
+  std::unique_ptr<QProcess> cli; // null when the units did not start
+};
+
+std::unique_ptr<FaultRun> StartFaultRun(const FirstAttemptFault& f) {
+  auto run = std::make_unique<FaultRun>();
+  if (!run->units.start({{QStringLiteral("--silent-once"), QString::fromLatin1(f.fault)}, {}}))
+    return run;
+  const QString command = QString::fromLatin1(f.command);
+  const bool flash = command == QLatin1String("flash");
+  const QString file = run->dir.filePath(flash ? "fw.bin" : "site.ini");
+  WriteFile(file, flash ? QByteArray("V5\0\0\0\0\0\0", 8) + QByteArray(4000, '\x81')
+                        : QByteArray("[params]\nport1 = 40404\n"));
+  QStringList args =
+      run->units.ports + QStringList{QStringLiteral("--json"), QStringLiteral("--retries"),
+                                     QString::number(f.retries), command};
+  if (command == QLatin1String("write") || flash) args << file;
+  run->cli = StartCli(args, {}, {}, kSilenceAmongMs);
+  return run;
+}
 
 // The summary's row of a port: the last line that starts with it.
 QString SummaryRow(const QString& out, const QString& port) {
@@ -132,6 +190,9 @@ private slots:
   void everyCommandSpeaksJson();
   void scanFindsUnitsAtFourSpeedsAtOnce();
   void fieldsAndProfileChecksBeforeAnyUnit();
+
+private:
+  std::map<QByteArray, std::unique_ptr<FaultRun>> faultRuns_; // by data tag
 };
 
 void TestCli::readEditWriteChangesOnlyThatField() {
@@ -400,43 +461,23 @@ void TestCli::singleRuns() {
 }
 
 void TestCli::retriesOnFirstAttemptFaults_data() {
-  QTest::addColumn<QString>("fault"); // --silent-once CMD
   QTest::addColumn<QString>("command");
-  QTest::addColumn<int>("retries");
-  QTest::addColumn<QString>("reason"); // empty: the unit succeeds after one retry
-  auto row = [](const char* name, const char* fault, const char* command, int retries,
-                const char* reason) {
-    QTest::newRow(name) << QString::fromLatin1(fault) << QString::fromLatin1(command) << retries
-                        << QString::fromLatin1(reason);
-  };
-  row("switch ignored", "1", "info", 2, "");
-  row("read unanswered", "3", "read", 2, "");
-  row("write answer lost", "4", "write", 2, "");
-  row("product information unanswered", "7", "info", 2, "");
-  row("announcement ignored", "0xE1", "flash", 2, "");
-  row("switch ignored, no retries", "1", "info", 0,
-      "no answer to the switch command (check speed, framing, switch command and cable)");
-  row("write answer lost, no retries", "4", "write", 0,
-      "no answer to the write (the unit may have stored the record; --retries reads it back to "
-      "tell)");
+  QTest::addColumn<QString>("reason");
+  for (const FirstAttemptFault& f : kFirstAttemptFaults)
+    QTest::newRow(f.name) << QString::fromLatin1(f.command) << QString::fromLatin1(f.reason);
 }
 
 void TestCli::retriesOnFirstAttemptFaults() {
-  QFETCH(QString, fault);
   QFETCH(QString, command);
-  QFETCH(int, retries);
   QFETCH(QString, reason);
-  Units u;
-  QVERIFY(u.start({{QStringLiteral("--silent-once"), fault}, {}}));
-  QTemporaryDir dir;
-  const QString file = dir.filePath(command == QLatin1String("flash") ? "fw.bin" : "site.ini");
-  WriteFile(file, command == QLatin1String("flash")
-                      ? QByteArray("V5\0\0\0\0\0\0", 8) + QByteArray(4000, '\x81')
-                      : QByteArray("[params]\nport1 = 40404\n"));
-  QStringList args = u.ports + QStringList{QStringLiteral("--json"), QStringLiteral("--retries"),
-                                           QString::number(retries), command};
-  if (command == QLatin1String("write") || command == QLatin1String("flash")) args << file;
-  const CliRun r = RunCli(args, {}, {}, kSilenceAmongMs);
+  // Every row's run starts with the first row's: each sits out a silent
+  // request, and those waits overlap.
+  if (faultRuns_.empty())
+    for (const FirstAttemptFault& f : kFirstAttemptFaults) faultRuns_[f.name] = StartFaultRun(f);
+  FaultRun& run = *faultRuns_.at(QTest::currentDataTag());
+  QVERIFY(run.cli);
+  const Units& u = run.units;
+  const CliRun r = Finished(*run.cli);
   const QList<QJsonObject> lines = JsonLines(r.out);
   const auto faulty = std::find_if(lines.begin(), lines.end(), [&](const QJsonObject& o) {
     return o[QStringLiteral("port")] == u.sims[0]->devicePath();
