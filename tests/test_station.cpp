@@ -210,13 +210,13 @@ void TestStation::killedMidUnitThenStartedAgain() {
                          bay2,       "station", d + "/p.ini", "--values", d + "/units.csv",
                          "--report", report};
   const QStringList xArgs{"--sn", "K7S0000000000021", "--link", bay1, "--baud", "19200"};
-  // y is slow to take in a record, so the station dies in the middle of it.
   const QStringList yArgs{"--sn", "K7S0000000000022", "--link", bay2, "--baud", "19200"};
   DtuSimProcess x, y;
   {
     StationRun first(args);
     QVERIFY(x.start(xArgs));
     QVERIFY(first.waitFor(Result("done", "K7S0000000000021")));
+    // Slow to take in a record, y has the station die in the middle of one.
     QVERIFY(y.start(yArgs + QStringList{"--pace"}));
     QVERIFY(first.waitFor([](const QJsonObject& o) {
       return o[QStringLiteral("sn")] == QLatin1String("K7S0000000000022") &&
