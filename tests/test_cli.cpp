@@ -295,7 +295,7 @@ void TestCli::interruptMidFlashTellsEveryUnitToLeave_data() {
   QTest::newRow("SIGHUP mid-flash") << int(SIGHUP) << ": flashing " << true << 16000;
   // The stop races the first unit's session being torn down.
   QTest::newRow("SIGTERM as a unit ends")
-      << int(SIGTERM) << ": leaving configuration" << false << 1500;
+      << int(SIGTERM) << ": leaving configuration" << false << 3000;
 }
 
 void TestCli::interruptMidFlashTellsEveryUnitToLeave() {
