@@ -27,6 +27,7 @@
 #include "app/style.h"
 #include "platform/ini_text.h"
 #include "support/bytes.h"
+#include "support/window_fixture.h"
 
 namespace {
 
@@ -157,9 +158,11 @@ void TestCaptions::init() {
   oldExeDir_ = ExeDir;
   QVERIFY(QDir::setCurrent(work_->path()));
   ExeDir = exe_->path() + QLatin1Char('/');
+  SetPortListing(TestMachinePorts);
 }
 
 void TestCaptions::cleanup() {
+  SetPortListing({});
   QDir::setCurrent(oldCwd_);
   ExeDir = oldExeDir_;
   SetCaptionFileOverride({});

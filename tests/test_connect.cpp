@@ -102,9 +102,9 @@ void TestConnect::connectShowsVersionAndDisconnectLeaves() {
   QVERIFY(!w.form().link().LinkConnected);
   QVERIFY(!w.form().link().CommHandle().IsOpen());
   QCOMPARE(w.text("ed_ver"), version); // kept after disconnect
-  QTRY_COMPARE_WITH_TIMEOUT(sim.bytesReceived(),
-                            (switchCommand.isEmpty() ? kSwitch : switchCommand) + FrameBytes(2),
-                            3000);
+  const QByteArray sent = (switchCommand.isEmpty() ? kSwitch : switchCommand) + FrameBytes(2);
+  sim.waitForLog([&] { return sim.bytesReceived() == sent; });
+  QCOMPARE(sim.bytesReceived(), sent);
 
   // The port was really let go: it opens again at once and the DTU switches again.
   w.click("sb_com_open");
@@ -146,7 +146,8 @@ void TestConnect::silentDeviceFailsAndConnectCanBeRetried() {
   QVERIFY(!w.form().link().LinkConnected);
   QCOMPARE(w.text("ed_ver"), QStringLiteral("V1.00"));
   // One switch command: the second connect did nothing.
-  QTRY_COMPARE_WITH_TIMEOUT(silent.bytesReceived(), kSwitch, 3000);
+  silent.waitForLog([&] { return silent.bytesReceived() == kSwitch; });
+  QCOMPARE(silent.bytesReceived(), kSwitch);
 
   // The port is free for anyone at once, and connect can be tried again at
   // once, here on a DTU that answers.
@@ -327,7 +328,8 @@ void TestConnect::windowClosedDuringConnectWait() {
     QVERIFY(QFile::exists(settingsFile));
   }
   // Nothing was written after the switch command, and the device is free.
-  QTRY_COMPARE_WITH_TIMEOUT(sim.bytesReceived(), kSwitch, 3000);
+  sim.waitForLog([&] { return sim.bytesReceived() == kSwitch; });
+  QCOMPARE(sim.bytesReceived(), kSwitch);
   QVERIFY(sim.deviceIsFree());
 }
 

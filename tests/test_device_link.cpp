@@ -327,7 +327,8 @@ void TestDeviceLink::sessionsOnFourThreads() {
   QCOMPARE(others,
            (QStringList{"0:ok,V2.01,ok,ok,ok", "1:ok,V2.01,ok,ok,ok", "3:ok,V2.01,ok,ok,ok"}));
   // Every unit was told to leave configuration mode.
-  for (const DtuSimProcess& sim : sims) QTRY_VERIFY(sim.framesReceived().contains(FrameBytes(2)));
+  for (const DtuSimProcess& sim : sims)
+    QVERIFY(sim.waitForLog([&] { return sim.framesReceived().contains(FrameBytes(2)); }));
 }
 
 #ifdef Q_OS_LINUX

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
+#include <algorithm>
 
 #include "firmware/firmware_image.h"
 #include "link/rx_buffer.h"
@@ -67,6 +68,32 @@ public:
       QSignalSpy spy(&port, &QSerialPort::readyRead);
       spy.wait(int(qMax<qint64>(1, deadline.remainingTime())));
     }
+  }
+  // Reads until at least n bytes have come since rawReceived was last set to
+  // 0, for at most ms; the valid frames among them.
+  QList<QByteArray> framesInFirst(int n, int ms = 5000) {
+    QList<QByteArray> frames;
+    const QDeadlineTimer deadline(ms);
+    for (;;) {
+      if (const auto f = ReadFrame(rx_, *this)) {
+        frames << ToBytes(f->whole());
+        continue;
+      }
+      if (rawReceived >= n || deadline.hasExpired()) return frames;
+      QSignalSpy spy(&port, &QSerialPort::readyRead);
+      if (port.bytesAvailable() == 0) spy.wait(int(qMax<qint64>(1, deadline.remainingTime())));
+    }
+  }
+  // Asks for the product information, which the simulator always answers;
+  // true when its answer is the next frame: nothing was sent in between.
+  bool nothingBeforeNextAnswer() {
+    send(FrameBytes(7));
+    const QByteArray f = nextFrame();
+    if (f.size() < 2 || quint8(f.at(1)) != 7) {
+      qWarning() << "the next frame is" << f.toHex(' ');
+      return false;
+    }
+    return true;
   }
   std::uint16_t RxBytesWaiting() override {
     return std::uint16_t(qMin<qint64>(port.bytesAvailable(), 0xFFFF));
@@ -125,7 +152,7 @@ private slots:
     QCOMPARE(record, RecordBytes(FactoryRecord())); // without --record: the factory set
     pc.send(FrameBytes(4, record));
     QCOMPARE(pc.nextFrame(), FrameBytes(4, QByteArray(1, 1)));
-    QVERIFY(pc.nextFrame(150).isEmpty());
+    QVERIFY(pc.nothingBeforeNextAnswer());
 
     // A tool that died mid-frame: the stale header is given up, then the
     // switch command is seen.
@@ -150,9 +177,11 @@ private slots:
 
     pc.send(Hex("AA020600B2BB"));
     pc.send(kSwitch);
-    QVERIFY(pc.nextFrame(150).isEmpty());
     pc.send("$$$$$$");
     QCOMPARE(pc.nextFrame(), kVersionAnswer);
+    // The old command is no longer taken: one answer, to the new one.
+    QVERIFY(pc.nothingBeforeNextAnswer());
+    QCOMPARE(sim.logged("RX switch"), kSwitch + "$$$$$$");
 
     pc.port.close();
     const QString state = sim.stateDir();
@@ -203,9 +232,15 @@ private slots:
     QVERIFY(connectTo(sim, pc, args));
     pc.rawReceived = 0;
     pc.send(FrameBytes(quint8(command)));
-    const QByteArray f = pc.nextFrame(frameLength ? 2000 : 200);
-    QCOMPARE(f.size(), frameLength);
-    if (frameLength) QCOMPARE(quint8(f.at(1)), quint8(command));
+    if (frameLength) {
+      const QByteArray f = pc.nextFrame();
+      QCOMPARE(f.size(), frameLength);
+      QCOMPARE(quint8(f.at(1)), quint8(command));
+    } else {
+      // The answer's bytes arrive, no frame among them, and none after them.
+      QCOMPARE(pc.framesInFirst(rawAtLeast), QList<QByteArray>());
+      QVERIFY(pc.nothingBeforeNextAnswer());
+    }
     QVERIFY2(pc.rawReceived >= rawAtLeast, qPrintable(QString::number(pc.rawReceived)));
   }
 
@@ -285,11 +320,15 @@ private slots:
     } else {
       QVERIFY(connectTo(sim, pc, {"--silent-once", command}));
     }
+    pc.rawReceived = 0;
     pc.send(request);
-    QVERIFY(pc.nextFrame(400).isEmpty());
+    // The device tells when it has left the request unanswered.
+    QVERIFY(sim.waitForLog([&] { return sim.logText().contains("--silent-once)\n"); }));
     if (command == QLatin1String("4")) QCOMPARE(sim.stateRecord(), request.mid(4, 693));
     pc.send(request);
     QCOMPARE(pc.nextFrame().size(), answerLength);
+    QCOMPARE(pc.rawReceived, answerLength); // nothing came before it
+    QVERIFY(pc.nothingBeforeNextAnswer());  // nor after it
   }
 
   // The pty's settings are shared by both ends: a PC at other settings is
@@ -320,9 +359,22 @@ private slots:
     QVERIFY(pc.open(sim.devicePath(), pcBaud));
     QVERIFY(pc.port.setStopBits(pcStopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop));
     pc.send(kSwitch);
-    QCOMPARE(pc.nextFrame(answered ? 2000 : 400).startsWith(Hex("AA01")), answered);
-    QCOMPARE(pc.rawReceived > 0, answered || noiseBack);
-    if (answered) return;
+    if (answered) {
+      QVERIFY(pc.nextFrame().startsWith(Hex("AA01")));
+      QVERIFY(pc.rawReceived > 0);
+      return;
+    }
+    // Once the device has heard the whole command as noise (and sent noise
+    // back, where it should), everything it sent is what arrives.
+    QVERIFY(sim.waitForLog([&] {
+      return sim.logged("RX noise").size() >= kSwitch.size() &&
+             (!noiseBack || sim.logged("TX noise").size() >= kSwitch.size());
+    }));
+    const QByteArray sent = sim.logged("TX noise") + sim.logged("TX frame");
+    const QList<QByteArray> frames = pc.framesInFirst(int(sent.size()));
+    QVERIFY(std::none_of(frames.cbegin(), frames.cend(),
+                         [](const QByteArray& f) { return f.startsWith(Hex("AA01")); }));
+    QCOMPARE(pc.rawReceived > 0, noiseBack);
     pc.port.close(); // the port's own settings come back
     PcEnd right;
     QVERIFY(right.open(sim.devicePath()));
@@ -385,15 +437,15 @@ private slots:
         pc.send(junk);
       }
       pc.send(Hex("AA020600B2BB")); // leave configuration mode if still in it
-      while (!pc.nextFrame(150).isEmpty()) {}
     }
-    QVERIFY(sim.isRunning());
     pc.send(kSwitch);
-    QDeadlineTimer deadline(3000);
+    // Whatever the junk provoked comes first; the answer shows it was all taken in.
+    QDeadlineTimer deadline(5000);
     QByteArray f;
     while (!deadline.hasExpired() && !f.startsWith(Hex("AA01")))
       f = pc.nextFrame(int(deadline.remainingTime()));
     QCOMPARE(f, kVersionAnswer);
+    QVERIFY(sim.isRunning());
   }
 
   // --pace moves bytes at baud / 10 per second: a 699-byte answer at 38400

@@ -512,7 +512,8 @@ void TestFirmware::downloadEndings() {
   QVERIFY(fx.lastLineIs(Failure(qPrintable(ending))));
   // Every piece the log shows went out, and nothing after the ending.
   const qsizetype posLines = fx.logSize() - before - 2;
-  QTRY_COMPARE(SimReceived(sim, 0xE2).size(), posLines);
+  sim.waitForLog([&] { return SimReceived(sim, 0xE2).size() >= posLines; });
+  QCOMPARE(SimReceived(sim, 0xE2).size(), posLines);
   if (ending == QLatin1String("download_repeated")) {
     QCOMPARE(posLines, qsizetype(k7v::kRepeatedPieceLimit - 1));
     QVERIFY(fx.logTexts().mid(before + 1, posLines).filter(QStringLiteral("pos:0")).size() ==

@@ -13,6 +13,7 @@
 #include "app/link_settings_dialog.h"
 #include "platform/ini_text.h"
 #include "support/bytes.h"
+#include "support/window_fixture.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ class TestLinkSettings : public QObject {
 
 private slots:
   void init();
+  void cleanup();
 
   void encodingsDecodeAlike_data();
   void encodingsDecodeAlike();
@@ -60,7 +62,10 @@ private:
 void TestLinkSettings::init() {
   dir_ = std::make_unique<QTemporaryDir>();
   QVERIFY(dir_->isValid());
+  SetPortListing(TestMachinePorts);
 }
+
+void TestLinkSettings::cleanup() { SetPortListing({}); }
 
 void TestLinkSettings::encodingsDecodeAlike_data() {
   QTest::addColumn<QByteArray>("bytes");

@@ -191,7 +191,8 @@ void TestParamExchange::readFailures() {
   QCOMPARE(s.productFields(), product.isEmpty() ? earlier : product);
   QList<QByteArray> requests{kReadRequest};
   if (sysInfoAsked) requests << kSysInfoRequest;
-  QTRY_COMPARE_WITH_TIMEOUT(s.sim.framesReceived(), requests, 3000);
+  s.sim.waitForLog([&] { return s.sim.framesReceived() == requests; });
+  QCOMPARE(s.sim.framesReceived(), requests);
   // Still connected: a failed read is no reason to drop the link.
   QCOMPARE(s.w.linkButtons(), QStringLiteral("01111"));
 }
@@ -363,7 +364,8 @@ void TestParamExchange::windowClosedDuringReadWait() {
     QVERIFY(!s.w.form().link().CommHandle().IsOpen());
     QVERIFY(QFile::exists(settingsFile));
   }
-  QTRY_COMPARE_WITH_TIMEOUT(s.sim.framesReceived(), QList<QByteArray>{kReadRequest}, 3000);
+  s.sim.waitForLog([&] { return !s.sim.framesReceived().isEmpty(); });
+  QCOMPARE(s.sim.framesReceived(), QList<QByteArray>{kReadRequest});
   QVERIFY(s.sim.deviceIsFree());
 }
 
@@ -382,7 +384,7 @@ void TestParamExchange::disconnectDuringReadWait() {
   QVERIFY(!s.w.form().link().LinkConnected);
   QVERIFY(!s.w.form().link().CommHandle().IsOpen());
   QCOMPARE(s.w.linkButtons(), QStringLiteral("10000"));
-  QTRY_COMPARE_WITH_TIMEOUT(s.sim.framesReceived().size(), 3, 3000);
+  s.sim.waitForLog([&] { return s.sim.framesReceived().size() >= 3; });
   QCOMPARE(s.sim.framesReceived(),
            (QList<QByteArray>{kReadRequest, kSysInfoRequest, FrameBytes(2)}));
 }

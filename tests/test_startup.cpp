@@ -160,6 +160,7 @@ void TestStartup::firstStartWithoutFiles() {
   // Only the line that says no caption file was found.
   QCOMPARE(s.fx.logSize(), 1);
   QVERIFY(s.fx.logTexts().first().startsWith(WindowFixture::caption("captions_missing")));
+  s.fx.shortenWaitsFrom(); // the port stays silent
   s.fx.click("sb_com_open");
   QCOMPARE(s.port->openCount(), port.isEmpty() ? 0 : 1);
   if (port.isEmpty()) QVERIFY(s.fx.lastLineIs(Refusal("no_port")));

@@ -4,7 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QSerialPort>
+#include <QSignalSpy>
+#include <algorithm>
 
 #include "support/bytes.h"
 
@@ -117,7 +120,22 @@ QByteArray DtuSimProcess::logText() const { return ReadFile(logPath_); }
 
 QList<QByteArray> DtuSimProcess::framesReceived() const { return Logged(logText(), "RX frame"); }
 
-QByteArray DtuSimProcess::bytesReceived() const { return Logged(logText(), "RX bytes").join(); }
+QByteArray DtuSimProcess::bytesReceived() const { return logged("RX bytes"); }
+
+QByteArray DtuSimProcess::logged(const char* tag) const { return Logged(logText(), tag).join(); }
+
+bool DtuSimProcess::waitForLog(const std::function<bool()>& done, int ms) const {
+  QFileSystemWatcher watcher(QStringList{logPath_});
+  QSignalSpy grown(&watcher, &QFileSystemWatcher::fileChanged);
+  const QDeadlineTimer deadline(ms);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    // A change wakes the wait at once; the short cap keeps it going where the
+    // system tells nothing about files.
+    grown.wait(int(std::clamp<qint64>(deadline.remainingTime(), 1, 20)));
+  }
+  return true;
+}
 
 bool DtuSimProcess::deviceIsFree() const {
   QSerialPort other;

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 class DtuSimProcess {
@@ -39,6 +40,12 @@ public:
   QByteArray stateRecord() const; // record.bin of the state dir; empty when missing
   QByteArray stateImage() const;  // image.bin of the state dir; empty when missing
   QByteArray logText() const;     // the whole log so far; empty when missing
+  // Every byte of the log lines with this tag ("RX noise", "TX frame"), in order.
+  QByteArray logged(const char* tag) const;
+  // Waits until done() holds: asked at once and whenever the log grows, for at
+  // most ms. False when the time ran out. A test learns this way that the
+  // device has taken in what it was sent, instead of sitting out a silence.
+  bool waitForLog(const std::function<bool()>& done, int ms = 5000) const;
   // From the log: the valid frames the device took from the PC, in order,
   // and every byte it read from the PC.
   QList<QByteArray> framesReceived() const;

@@ -14,7 +14,6 @@
 #include "app/app_texts.h"
 #include "app/file_dialogs.h"
 #include "app/limited_edit.h"
-#include "app/link_settings_dialog.h"
 #include "app/message_box.h"
 #include "link/serial_port.h"
 #include "platform/profile_ini.h"
@@ -54,8 +53,12 @@ void AddCloseRows() {
   QTest::newRow("closed and destroyed") << true;
 }
 
+QStringList TestMachinePorts() { return {QStringLiteral("ttyS0")}; }
+
 WindowFixture::WindowFixture(std::unique_ptr<SerialPort> port, bool withCaptions,
                              const Prepare& prepare) {
+  previousListing_ = SetPortListing({});
+  SetPortListing(previousListing_ ? previousListing_ : PortListing(TestMachinePorts));
   oldCwd_ = QDir::currentPath();
   if (withCaptions) QFile::copy(ShippedCaptions(), dir_.filePath(QStringLiteral("caption.ini")));
   if (prepare) prepare(QDir(dir_.path()));
@@ -81,6 +84,7 @@ WindowFixture::~WindowFixture() {
   SetMessageBoxHandler({});
   SetFileDialogHandler({});
   QDir::setCurrent(oldCwd_);
+  SetPortListing(previousListing_);
 }
 
 QList<LogLine> WindowFixture::logLines() const {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <utility>
 
+#include "app/link_settings_dialog.h"
 #include "app/main_window.h"
 
 class SerialPort;
@@ -60,6 +61,11 @@ SessionTimings SilentUnitTimings();
 // Data rows for a test that closes the window in the middle of an operation:
 // column "destroy", false to close the window, true to destroy it as well.
 void AddCloseRows();
+
+// The serial ports the tests' windows see, as a PC without an adapter lists
+// them: the machine's own must not decide what a window shows, and asking the
+// system costs every window's start.
+QStringList TestMachinePorts();
 
 class WindowFixture {
 public:
@@ -136,5 +142,6 @@ private:
 
   QTemporaryDir dir_;
   QString oldCwd_;
+  PortListing previousListing_; // a test's own listing is kept while the window lives
   std::unique_ptr<TForm1> form_;
 };
