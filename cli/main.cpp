@@ -269,6 +269,7 @@ int main(int argc, char** argv) {
   InterruptNotifier stopRequests;
   CliCommand command = CliCommand::None;
   const int status = RunCommand(app, stopRequests, command);
+  stopRequests.IgnoreLaterRequests();
   // Results that did not reach stdout are a failure, whatever the units did.
   if (FinishOutput() && status != cli_exit::kUsage)
     return command == CliCommand::Diff ? cli_exit::kDiffNoUnit : cli_exit::kFailed;

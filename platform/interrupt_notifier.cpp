@@ -78,6 +78,7 @@ InterruptNotifier::InterruptNotifier(QObject* parent)
 
 // Never fails.
 InterruptNotifier::~InterruptNotifier() {
+  if (ignoreLater_) SetConsoleCtrlHandler(nullptr, TRUE); // before ours goes: no gap
   SetConsoleCtrlHandler(ConsoleHandler, FALSE);
   gNotifier.store(nullptr);
 }
@@ -161,8 +162,11 @@ InterruptNotifier::InterruptNotifier(QObject* parent)
 // Never fails.
 InterruptNotifier::~InterruptNotifier() {
   if (impl_->fds[0] < 0) return;
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
   for (std::size_t i = 0; i < std::size(kStopSignals); ++i)
-    ::sigaction(kStopSignals[i], &impl_->previous[i], nullptr);
+    ::sigaction(kStopSignals[i], ignoreLater_ ? &ignore : &impl_->previous[i], nullptr);
   gWriteFd.store(-1);
   gNotifier.store(nullptr);
   impl_->notifier.reset();

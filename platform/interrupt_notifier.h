@@ -14,8 +14,14 @@ class InterruptNotifier : public QObject {
 public:
   // Takes over the stop requests for the process; only one may exist at a time.
   explicit InterruptNotifier(QObject* parent = nullptr);
-  // Gives them back to the system's default handling.
+  // Gives them back to the system's default handling, or ignores them from
+  // then on after IgnoreLaterRequests().
   ~InterruptNotifier() override;
+
+  // For a program whose work is done and told: a request that arrives while
+  // it is ending has nothing left to stop, and must not turn a finished run
+  // into one killed by a signal. Never fails.
+  void IgnoreLaterRequests() { ignoreLater_ = true; }
 
 signals:
   // Emitted once per request, from the event loop. what names it as a
@@ -25,6 +31,7 @@ signals:
 private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
+  bool ignoreLater_ = false;
 };
 
 // Lets a write to a closed pipe fail instead of ending the process (POSIX
