@@ -118,7 +118,9 @@ void TForm1::FindFieldWidgets() {
       qFatal("the page %s has no control %s", page.control.data(), row.control.data());
     w.row = {w.control};
     for (const Caption& c : {row.label, row.unit}) {
-      auto* label = w.page->findChild<QLabel*>(CaptionReceiver(page.section, c.key));
+      // findChild with an empty name would take the page's first label.
+      const QString receiver = CaptionReceiver(page.section, c.key);
+      auto* label = receiver.isEmpty() ? nullptr : w.page->findChild<QLabel*>(receiver);
       if (!label) continue;
       w.row << label;
       if (c.key == row.label.key) w.label = label;
@@ -349,8 +351,9 @@ void TForm1::ApplySelectorRules(AppField selector) {
     // The heading, and the box that holds the group's rows.
     const bool shown = group.shownWhen.Holds(state);
     const FieldPage& page = kFieldPages[group.page];
-    if (auto* heading = findChild<QLabel*>(CaptionReceiver(page.section, group.heading.key)))
-      heading->setVisible(shown);
+    if (const QString receiver = CaptionReceiver(page.section, group.heading.key);
+        !receiver.isEmpty())
+      if (auto* heading = findChild<QLabel*>(receiver)) heading->setVisible(shown);
     for (const FieldRow& row : kFieldRows)
       if (&GroupOf(row) == &group && WidgetsOf(row.field).control) {
         WidgetsOf(row.field).control->parentWidget()->setVisible(shown);

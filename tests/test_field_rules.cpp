@@ -546,9 +546,10 @@ void TestFieldRules::listRules_data() {
   QTest::addColumn<QStringList>("hidden");
   const QStringList idle{"ed_idletime", "Label42", "Label70", "ckbDropWakedata"};
   const QStringList reconnect{"ed_reconnecttime", "Label39", "Label41"};
-  QTest::newRow("work mode online") << "cb_workmode" << 0 << reconnect << idle;
-  QTest::newRow("work mode wake-up") << "cb_workmode" << 1 << idle << reconnect;
-  QTest::newRow("work mode sms") << "cb_workmode" << 2 << QStringList{} << idle + reconnect;
+  const QStringList heading{"Label35"}; // the page's own heading follows no choice
+  QTest::newRow("work mode online") << "cb_workmode" << 0 << reconnect + heading << idle;
+  QTest::newRow("work mode wake-up") << "cb_workmode" << 1 << idle + heading << reconnect;
+  QTest::newRow("work mode sms") << "cb_workmode" << 2 << heading << idle + reconnect;
 
   const QStringList online{"ePcreconnectinterval", "Label67", "Label68"};
   const QStringList timed{"edAuto_cnt_interval", "Label53", "Label54"};
