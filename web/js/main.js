@@ -41,6 +41,9 @@ const log = new StatusLog(byId('log', HTMLElement));
 /** Names whose ending makes a parameter file a readable profile, as in the window. */
 const isProfileName = (/** @type {string} */ name) => /\.(ini|txt)$/i.test(name);
 
+/** How often a running download's bar, text and piece lines are brought up to date. */
+const PROGRESS_SHOWN_EVERY_MS = 250;
+
 /** "102,400": sizes in the image refusals, as the window writes them. */
 const grouped = (/** @type {number} */ n) => n.toLocaleString('en-US');
 
@@ -574,11 +577,14 @@ async function start() {
     const started = performance.now();
     /** @type {string[]} piece lines not yet in the log */
     let pieceLines = [];
-    let frameAsked = false;
-    // Drawn once a frame, never between the unit's request and the answer:
-    // the next request is read and served before the page draws.
+    /** @type {ReturnType<typeof setTimeout>|null} */
+    let drawing = null;
+    // Shown a few times a second, not for each piece: changing the page makes
+    // the browser lay it out and paint it again, and while it does a request
+    // of the unit waits for its answer.
     const draw = () => {
-      frameAsked = false;
+      if (drawing !== null) clearTimeout(drawing);
+      drawing = null;
       for (const line of pieceLines) log.add(line, 'success');
       pieceLines = [];
       if (last && downloading) {
@@ -588,10 +594,7 @@ async function start() {
     session.onProgress = (p) => {
       last = p;
       pieceLines.push(`pos:${p.offset}`);
-      if (!frameAsked) {
-        frameAsked = true;
-        requestAnimationFrame(draw);
-      }
+      drawing ??= setTimeout(draw, PROGRESS_SHOWN_EVERY_MS);
     };
     const reason = await session.run({ kind: 'download', image });
     draw();
