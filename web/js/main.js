@@ -585,7 +585,7 @@ async function start() {
     const draw = () => {
       if (drawing !== null) clearTimeout(drawing);
       drawing = null;
-      for (const line of pieceLines) log.add(line, 'success');
+      if (pieceLines.length) log.addAll(pieceLines, 'success');
       pieceLines = [];
       if (last && downloading) {
         showReached(progressText(Math.min(last.reached, total), total, (performance.now() - started) / 1000));
