@@ -24,6 +24,7 @@ const WEB_TEXTS = /** @type {Object<string, string>} */ ({
   image_drop: '也可以把固件文件拖到本页。',
   export_name: '文件名',
   export_hint: '以 .ini 或 .txt 结尾：可读的参数配置文件；其他：693 字节的原始参数记录。',
+  new_release: '已下载本页的新版本，保存的旧文件已被替换；重新打开本页即使用新版本。',
 });
 
 /**
@@ -58,6 +59,19 @@ export function storeLanguage(language) {
   }
 }
 
+/** @type {Map<string, Uint8Array>} caption files the single-file page carries */
+const builtInFiles = new Map();
+
+/**
+ * The single-file page hands over the caption files it carries; they are
+ * then read instead of fetched.
+ * @param {string} name  caption.ini or caption-en.ini
+ * @param {Uint8Array} bytes
+ */
+export function useBuiltInCaptionFile(name, bytes) {
+  builtInFiles.set(name, bytes);
+}
+
 export class Captions {
   /**
    * @param {Language} language
@@ -78,6 +92,8 @@ export class Captions {
    * @returns {Promise<Captions>} with built-in texts only when the file cannot be fetched
    */
   static async load(core, language) {
+    const carried = builtInFiles.get(FILES[language]);
+    if (carried) return new Captions(language, new core.CaptionFile(carried), core);
     try {
       const response = await fetch(new URL(`../${FILES[language]}`, import.meta.url));
       if (!response.ok) return new Captions(language, null, core);

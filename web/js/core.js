@@ -149,15 +149,29 @@
 /** @type {Promise<RawCore>|null} */
 let loading = null;
 
+/** @typedef {(options?: object) => Promise<RawCore>} CoreFactory */
+
+/** @type {CoreFactory|null} the module built into the page, when it is one file */
+let builtIn = null;
+
+/**
+ * The single-file page hands over the module it carries (the WebAssembly
+ * inside), so nothing is fetched: a page opened from disk may fetch nothing.
+ * @param {CoreFactory} factory
+ */
+export function useBuiltInCore(factory) {
+  builtIn = factory;
+}
+
 /**
  * Loads the module once; later calls get the same one.
  * @returns {Promise<RawCore>} rejects when the files cannot be fetched or compiled
  */
 export function loadCore() {
+  if (!loading && builtIn) loading = builtIn();
   if (!loading) {
     const url = new URL('../k7v_core.js', import.meta.url).href;
-    loading = import(url).then(
-      (m) => /** @type {(options?: object) => Promise<RawCore>} */ (m.default)());
+    loading = import(url).then((m) => /** @type {CoreFactory} */ (m.default)());
   }
   return loading;
 }

@@ -27,14 +27,32 @@ export class StatusLog {
    * @returns {HTMLElement} the new line
    */
   add(text, kind) {
-    const line = document.createElement('div');
-    line.className = `line ${COLOUR[kind]}`;
-    line.dataset.kind = kind;
-    line.dataset.at = String(performance.now()); // when, for a benchmark; never shown
-    line.textContent = text;
-    this.element.append(line);
-    if (this.element.childElementCount > MAX_LINES) this.element.firstElementChild?.remove();
-    this.element.scrollTop = this.element.scrollHeight;
+    const [line] = this.addAll([text], kind);
     return line;
+  }
+
+  /**
+   * Appends lines of one kind, then scrolls once: the browser lays the log
+   * out again for the scroll, not for each line.
+   * @param {string[]} texts
+   * @param {LineKind} kind
+   * @returns {HTMLElement[]} the new lines
+   */
+  addAll(texts, kind) {
+    const at = String(performance.now()); // when, for a benchmark; never shown
+    const lines = texts.map((text) => {
+      const line = document.createElement('div');
+      line.className = `line ${COLOUR[kind]}`;
+      line.dataset.kind = kind;
+      line.dataset.at = at;
+      line.textContent = text;
+      return line;
+    });
+    this.element.append(...lines);
+    for (let extra = this.element.childElementCount - MAX_LINES; extra > 0; --extra) {
+      this.element.firstElementChild?.remove();
+    }
+    this.element.scrollTop = this.element.scrollHeight;
+    return lines;
   }
 }

@@ -21,6 +21,7 @@ import {
   applyConditions, fieldLabel, fillValues, readValues, renderFields, selectorChanged,
 } from './forms.js';
 import { Session } from './session.js';
+import { keepForOffline } from './offline.js';
 
 /**
  * @template {HTMLElement} T
@@ -40,15 +41,19 @@ const log = new StatusLog(byId('log', HTMLElement));
 /** Names whose ending makes a parameter file a readable profile, as in the window. */
 const isProfileName = (/** @type {string} */ name) => /\.(ini|txt)$/i.test(name);
 
+/** How often a running download's bar, text and piece lines are brought up to date. */
+const PROGRESS_SHOWN_EVERY_MS = 250;
+
 /** "102,400": sizes in the image refusals, as the window writes them. */
 const grouped = (/** @type {number} */ n) => n.toLocaleString('en-US');
 
 /**
  * The firmware bar's text, as the window's: "48.0 / 100.0 KiB · 11.2 KiB/s · 4 s left".
+ * A unit that asks past the end has still got no further than the whole image.
  * @param {number} reached @param {number} total @param {number} seconds
  */
 function progressText(reached, total, seconds) {
-  const kib = reached / 1024;
+  const kib = Math.min(reached, Math.max(total, 0)) / 1024;
   const totalKib = Math.max(total, 0) / 1024;
   const text = `${kib.toFixed(1)} / ${totalKib.toFixed(1)} KiB`;
   if (seconds <= 0 || reached === 0) return text;
@@ -228,8 +233,8 @@ async function start() {
   /** @type {{file: string, image: import('./core.js').DownloadImageFile}|null} the chosen firmware */
   let firmware = null;
 
-  /** @returns {string} what stands for the port in the link summary */
-  const portName = () => (transport ? transport.label : '') ||
+  /** @returns {string} what stands for the port in the link summary, in the language shown now */
+  const portName = () => (transport && transport !== demo ? transport.label : '') ||
     (wireKind() === 'demo' ? captions.text('web', 'demo_unit') : 'Web Serial');
 
   const buttons = {
@@ -556,26 +561,62 @@ async function start() {
     const bar = byId('download-progress', HTMLProgressElement);
     const text = byId('download-text', HTMLOutputElement);
     lockForDownload(true);
+    const total = image.length;
+    /** @type {import('./session.js').DownloadProgress|null} the last piece written */
+    let last = null;
+    // The bar and its text show the same point: how far the unit has got.
+    const showReached = (/** @type {string} */ after) => {
+      const reached = Math.min(last?.reached ?? 0, total);
+      bar.value = total > 0 ? reached * 100 / total : 0;
+      text.value = after;
+    };
     bar.value = 0;
-    text.value = progressText(0, image.length, 0);
+    text.value = progressText(0, total, 0);
     log.add(message('start_download') + file, 'progress');
     if (image.nameCut) log.add(message('download_name_cut') + image.deviceName, 'progress');
     const started = performance.now();
+    /** @type {string[]} piece lines not yet in the log */
+    let pieceLines = [];
+    /** @type {ReturnType<typeof setTimeout>|null} */
+    let drawing = null;
+    // Shown a few times a second, not for each piece: changing the page makes
+    // the browser lay it out and paint it again, and while it does a request
+    // of the unit waits for its answer.
+    const draw = () => {
+      if (drawing !== null) clearTimeout(drawing);
+      drawing = null;
+      if (pieceLines.length) log.addAll(pieceLines, 'success');
+      pieceLines = [];
+      if (last && downloading) {
+        showReached(progressText(Math.min(last.reached, total), total, (performance.now() - started) / 1000));
+      }
+    };
     session.onProgress = (p) => {
-      bar.value = p.total > 0 ? Math.min(100, Math.max(0, Math.floor(p.offset * 100 / p.total))) : 0;
-      text.value = progressText(p.reached, p.total, (performance.now() - started) / 1000);
-      log.add(`pos:${p.offset}`, 'success');
+      last = p;
+      pieceLines.push(`pos:${p.offset}`);
+      drawing ??= setTimeout(draw, PROGRESS_SHOWN_EVERY_MS);
     };
     const reason = await session.run({ kind: 'download', image });
+    draw();
+    /** How it ended, in the log and beside the bar. @param {string} key @param {import('./log.js').LineKind} kind */
+    const ending = (key, kind) => {
+      log.add(message(key), kind);
+      showReached(`${progressText(Math.min(last?.reached ?? 0, total), total, 0)} · ${message(key)}`);
+    };
     if (reason === 'ok') {
-      bar.value = 100;
-      log.add(message('download_completed'), 'success');
+      last = { offset: total, count: 0, reached: total, total };
+      ending('download_completed', 'success');
+      // The unit runs the image it verified: what it reports now belongs on the product page.
+      const switchCommand = core.gbkEncode(settings.switchCommand, facts.switchLength).bytes;
+      if (session && await session.run({ kind: 'enter', switchCommand }) === 'ok' && session) {
+        byId('info-version', HTMLOutputElement).value = session.engine.version();
+      }
     } else {
       const endings = /** @type {Record<string, string>} */ ({
         refused: 'download_failed', cancelled: 'download_stopped',
         stoppedAsking: 'download_stalled', repeatedPiece: 'download_repeated',
       });
-      log.add(message(endings[reason] ?? 'download_link_lost'), 'failure');
+      ending(endings[reason] ?? 'download_link_lost', 'failure');
     }
     lockForDownload(false);
   });
@@ -613,6 +654,7 @@ async function start() {
 
   showTexts();
   showLinkState();
+  keepForOffline(() => log.add(captions.text('web', 'new_release'), 'progress'));
   document.body.dataset.ready = 'true';
   performance.mark('k7v-ready');
 }

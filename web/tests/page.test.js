@@ -273,6 +273,7 @@ describe('page', { timeout: 120000 }, () => {
       [['--pace', '--baud', '460800'], 50, 'download_stopped'],
       [['--stuck-chunk'], null, 'download_repeated'],
       [['--end-fail'], null, 'download_failed'],
+      [['--request-beyond'], null, 'download_completed'],
     ];
     for (const [sim, stopAt, ending] of runs) {
       const query = ['demo=1', ...(/** @type {string[]} */ (sim)).map((o) => `sim=${o}`)].join('&');
@@ -294,6 +295,15 @@ describe('page', { timeout: 120000 }, () => {
       const bar = await page.$eval('#download-progress', (p) => /** @type {HTMLProgressElement} */ (p).value);
       if (ending === 'download_completed') assert.equal(bar, 100);
       if (stopAt !== null) assert.ok(bar >= 50 && bar < 100, `stopped at ${bar} %`);
+      // Beside the bar: how far the unit got, never past the image, then how it ended.
+      const text = await page.$eval('#download-text', (o) => /** @type {HTMLOutputElement} */ (o).value);
+      const ended = /^(\d+\.\d) \/ 100\.0 KiB · (.*)$/.exec(text);
+      assert.ok(ended, text);
+      assert.equal(ended[2], zh('built_in', String(ending)));
+      assert.ok(Number(ended[1]) <= 100 && Math.abs(Number(ended[1]) - bar) <= 0.05, `${text} beside ${bar} %`);
+      // The unit runs what it verified and says so when asked.
+      const version = await page.$eval('#info-version', (o) => /** @type {HTMLOutputElement} */ (o).value);
+      assert.equal(version, ending === 'download_completed' ? 'V9.10' : 'V2.01');
       assert.deepEqual(errors, []);
       await close();
     }

@@ -31,13 +31,20 @@ export function sttyWords(o) {
 
 /**
  * Relays one WebSocket connection at a time to device. bytes counts what went
- * each way, for a benchmark's wire time.
+ * each way, for a benchmark's wire time; turnarounds holds, for each answer,
+ * the milliseconds from the device's last bytes to the first of the answer
+ * (the page's own time, with two hops through the relay).
  * @param {string} device  a tty path, e.g. dtu-sim's /dev/pts/N
- * @returns {Promise<{url: string, bytes: {toDevice: number, fromDevice: number}, close: () => Promise<void>}>}
+ * @returns {Promise<{url: string, bytes: {toDevice: number, fromDevice: number}, turnarounds: number[],
+ *   close: () => Promise<void>}>}
  */
 export async function startRelay(device) {
   const server = new WebSocketServer({ host: '127.0.0.1', port: 0 });
   const bytes = { toDevice: 0, fromDevice: 0 };
+  /** @type {number[]} */
+  const turnarounds = [];
+  /** @type {number|null} when the device last sent, while no answer has come */
+  let asked = null;
   await new Promise((done) => server.once('listening', done));
 
   server.on('connection', (socket) => {
@@ -72,6 +79,7 @@ export async function startRelay(device) {
         input.setRawMode(true);
         input.on('data', (chunk) => {
           bytes.fromDevice += chunk.length;
+          asked = performance.now();
           socket.send(chunk);
         });
         input.on('error', shut); // EIO: the far end is gone
@@ -86,6 +94,8 @@ export async function startRelay(device) {
         if (!isBinary) return;
         const chunk = Buffer.from(/** @type {Buffer} */ (data));
         bytes.toDevice += chunk.length;
+        if (asked !== null) turnarounds.push(performance.now() - asked);
+        asked = null;
         pending.push(chunk);
         flush();
       });
@@ -97,6 +107,7 @@ export async function startRelay(device) {
   return {
     url: `ws://127.0.0.1:${address.port}`,
     bytes,
+    turnarounds,
     close: () => new Promise((done) => {
       for (const client of server.clients) client.terminate();
       server.close(() => done(undefined));

@@ -20,20 +20,25 @@ const TYPES = {
   '.wasm': 'application/wasm',
   '.png': 'image/png',
   '.ini': 'text/plain',
+  '.webmanifest': 'application/manifest+json',
 };
 
 /**
- * Serves the site folder on 127.0.0.1 (a secure context, as Web Serial needs).
- * @returns {Promise<{url: string, close: () => Promise<void>}>}
+ * Serves the site folder (or a copy of it) on 127.0.0.1 (a secure context, as
+ * Web Serial and service workers need). close() stops it at once, open
+ * connections too, as a host that went away.
+ * @param {string} [folder]
+ * @param {number} [port]  0: any free one
+ * @returns {Promise<{url: string, port: number, close: () => Promise<void>}>}
  */
-export async function serveSite() {
-  if (!existsSync(join(SITE, 'index.html'))) {
-    throw new Error(`${SITE} has no page: build it first (scripts/run-web or cmake --build build-web)`);
+export async function serveSite(folder = SITE, port = 0) {
+  if (!existsSync(join(folder, 'index.html'))) {
+    throw new Error(`${folder} has no page: build it first (scripts/run-web or cmake --build build-web)`);
   }
   const server = createServer(async (request, response) => {
     const path = normalize(decodeURIComponent(new URL(request.url ?? '/', 'http://x').pathname));
-    const file = join(SITE, path.endsWith('/') ? `${path}index.html` : path);
-    if (!file.startsWith(SITE)) {
+    const file = join(folder, path.endsWith('/') ? `${path}index.html` : path);
+    if (!file.startsWith(folder)) {
       response.writeHead(403).end();
       return;
     }
@@ -45,11 +50,15 @@ export async function serveSite() {
       response.writeHead(404).end();
     }
   });
-  await new Promise((done) => server.listen(0, '127.0.0.1', () => done(undefined)));
+  await new Promise((done) => server.listen(port, '127.0.0.1', () => done(undefined)));
   const address = /** @type {import('node:net').AddressInfo} */ (server.address());
   return {
     url: `http://127.0.0.1:${address.port}/`,
-    close: () => new Promise((done) => server.close(() => done(undefined))),
+    port: address.port,
+    close: () => new Promise((done) => {
+      server.close(() => done(undefined));
+      server.closeAllConnections();
+    }),
   };
 }
 
