@@ -25,7 +25,8 @@ CliRun RunCli(const QStringList& args) {
   QProcess p;
   p.start(QStringLiteral(K7V_CLI), QStringList{QStringLiteral("--json")} + args);
   p.waitForFinished(60000);
-  CliRun run{p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, {},
+  CliRun run{p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+             {},
              QString::fromUtf8(p.readAllStandardError())};
   for (const QByteArray& line : p.readAllStandardOutput().split('\n'))
     if (!line.isEmpty()) run.lines << QJsonDocument::fromJson(line).object();
@@ -59,6 +60,8 @@ private slots:
   void images();
   void records_data();
   void records();
+  void switchCommands_data();
+  void switchCommands();
 
 private:
   QList<Case> cases_;
@@ -85,7 +88,8 @@ void TestConformanceCli::images() {
   QVERIFY(!path.isEmpty());
   DtuSimProcess sim;
   QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-  const QStringList flash{QStringLiteral("--port"), sim.devicePath(), QStringLiteral("flash"), path};
+  const QStringList flash{QStringLiteral("--port"), sim.devicePath(), QStringLiteral("flash"),
+                          path};
 
   const QString refused = c.Refused();
   const CliRun plain = RunCli(flash);
@@ -125,7 +129,8 @@ void TestConformanceCli::records() {
   QFETCH(int, index);
   const Case& c = cases_[index];
   QTemporaryDir dir;
-  const QString name = c.data.value(QStringLiteral("file_name")).toString(QStringLiteral("unit.bin"));
+  const QString name =
+      c.data.value(QStringLiteral("file_name")).toString(QStringLiteral("unit.bin"));
   const QString path = WriteCaseFile(dir, name, conformance::CaseBytes(c, "file"));
   QVERIFY(!path.isEmpty());
   DtuSimProcess sim;
@@ -145,6 +150,37 @@ void TestConformanceCli::records() {
   }
   QVERIFY2(run.exitCode == 0, qPrintable(run.err));
   QCOMPARE(sim.stateRecord().toHex(' '), conformance::StoredBytes(c).toHex(' '));
+}
+
+void TestConformanceCli::switchCommands_data() {
+  conformance::AddRows(cases_, {QStringLiteral("switch_command")}, QStringLiteral("cli"));
+}
+
+// --switch, to a unit whose own command is what the case expects sent: a
+// refusal touches no unit, an accepted command switches it.
+void TestConformanceCli::switchCommands() {
+  QFETCH(int, index);
+  const Case& c = cases_[index];
+  const QString refused = c.Refused();
+  QByteArray record = conformance::UnitBytes(c);
+  const QByteArray sent =
+      QByteArray::fromHex(c.expect.value(QStringLiteral("sent")).toString().toLatin1());
+  if (refused.isEmpty()) record.replace(607, 6, sent); // switch_cmd
+  DtuSimProcess sim;
+  QVERIFY2(sim.startWithRecord(record), qPrintable(sim.errorString()));
+  const CliRun run =
+      RunCli({QStringLiteral("--port"), sim.devicePath(), QStringLiteral("--switch"),
+              c.data.value(QStringLiteral("switch_command")).toString(), QStringLiteral("info")});
+  if (!refused.isEmpty()) {
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(
+        Errors(run).join(u'\n').contains(conformance::MessagePattern("caption-en.ini", refused)),
+        qPrintable(Errors(run).join(u'\n')));
+    QVERIFY(sim.bytesReceived().isEmpty());
+    return;
+  }
+  QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+  QCOMPARE(sim.logged("RX switch").toHex(), sent.toHex());
 }
 
 QTEST_GUILESS_MAIN(TestConformanceCli)
