@@ -42,13 +42,6 @@ QStringList Errors(const CliRun& run) {
   return reasons;
 }
 
-QString WriteCaseFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {
-  const QString path = dir.filePath(name);
-  QFile f(path);
-  if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()) return {};
-  return path;
-}
-
 } // namespace
 
 class TestConformanceCli : public QObject {
@@ -84,7 +77,7 @@ void TestConformanceCli::images() {
   const Case& c = cases_[index];
   QTemporaryDir dir;
   const QByteArray file = conformance::CaseBytes(c, "file");
-  const QString path = WriteCaseFile(dir, QStringLiteral("case.bin"), file);
+  const QString path = conformance::WriteCaseFile(dir.path(), QStringLiteral("case.bin"), file);
   QVERIFY(!path.isEmpty());
   DtuSimProcess sim;
   QVERIFY2(sim.start(), qPrintable(sim.errorString()));
@@ -131,7 +124,8 @@ void TestConformanceCli::records() {
   QTemporaryDir dir;
   const QString name =
       c.data.value(QStringLiteral("file_name")).toString(QStringLiteral("unit.bin"));
-  const QString path = WriteCaseFile(dir, name, conformance::CaseBytes(c, "file"));
+  const QString path =
+      conformance::WriteCaseFile(dir.path(), name, conformance::CaseBytes(c, "file"));
   QVERIFY(!path.isEmpty());
   DtuSimProcess sim;
   QVERIFY2(sim.startWithRecord(conformance::UnitBytes(c)), qPrintable(sim.errorString()));

@@ -22,13 +22,6 @@ using conformance::Case;
 
 namespace {
 
-QString WriteCaseFile(const QString& dir, const QString& name, const QByteArray& bytes) {
-  const QString path = QDir(dir).filePath(name);
-  QFile f(path);
-  if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()) return {};
-  return path;
-}
-
 struct Descriptor {
   QString path, version, length, checksum;
   bool operator==(const Descriptor&) const = default;
@@ -92,13 +85,14 @@ void TestConformanceWindow::images() {
   WindowFixture fx;
   QByteArray earlier("V0.9\0\0\0\0", 8);
   for (int i = 0; i < 300; ++i) earlier += char(i * 5 + 1);
-  fx.dialogAnswers.push_back(WriteCaseFile(fx.dir(), QStringLiteral("earlier.bin"), earlier));
+  fx.dialogAnswers.push_back(
+      conformance::WriteCaseFile(fx.dir(), QStringLiteral("earlier.bin"), earlier));
   fx.click("SpeedButton35");
   const Descriptor before = Shown(fx);
   QCOMPARE(before.version, QStringLiteral("V0.9"));
 
   const QByteArray file = conformance::CaseBytes(c, "file");
-  const QString path = WriteCaseFile(fx.dir(), QStringLiteral("case.bin"), file);
+  const QString path = conformance::WriteCaseFile(fx.dir(), QStringLiteral("case.bin"), file);
   const qsizetype linesBefore = fx.logSize();
   fx.dialogAnswers.push_back(path);
   fx.click("SpeedButton35");
@@ -180,7 +174,8 @@ void TestConformanceWindow::records() {
   fx.click("sb_getpar");
   const QString name =
       c.data.value(QStringLiteral("file_name")).toString(QStringLiteral("unit.bin"));
-  fx.dialogAnswers.push_back(WriteCaseFile(fx.dir(), name, conformance::CaseBytes(c, "file")));
+  fx.dialogAnswers.push_back(
+      conformance::WriteCaseFile(fx.dir(), name, conformance::CaseBytes(c, "file")));
   fx.click("SpeedButton11");
   QVERIFY2(c.data.value(QStringLiteral("edits")).toArray().isEmpty(),
            "edits: not driven through the window yet");

@@ -73,6 +73,14 @@ inline QList<Case> LoadCases(QString& error) {
   return cases;
 }
 
+// A case's bytes as a file in dir; empty when it cannot be written.
+inline QString WriteCaseFile(const QString& dir, const QString& name, const QByteArray& bytes) {
+  const QString path = QDir(dir).filePath(name);
+  QFile f(path);
+  if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()) return {};
+  return path;
+}
+
 // The text in one of the encodings a piece may name; empty encoding is UTF-8.
 inline QByteArray EncodedText(const QString& text, const QString& encoding, bool bom,
                               QString& error) {
