@@ -60,7 +60,7 @@ void TestCoreConformance::records_data() {
 
 // What a unit stores after a file is written to it, from the core's
 // profile rules: a file of a record's size is that record, any other a
-// profile applied over the unit's record.
+// profile applied over the unit's record; then the edits.
 void TestCoreConformance::records() {
   QFETCH(int, index);
   const Case& c = cases_[index];
@@ -71,18 +71,26 @@ void TestCoreConformance::records() {
                              std::size_t(unitBytes.size())});
   QByteArray stored;
   QString refused;
-  if (file.size() == qsizetype(TAppParams::kSize)) {
-    stored = file;
-  } else {
-    const ProfileSource source{c.data.value(QStringLiteral("file_name")).toString().toStdString(),
-                               ProfileTextFromFileBytes(file.toStdString())};
-    const ProfileResult r = ApplyProfiles(unit, std::span(&source, 1), ProfileChecks::FieldRules);
-    if (r.ok())
-      stored = QByteArray(reinterpret_cast<const char*>(r.record.bytes().data()),
-                          qsizetype(r.record.bytes().size()));
-    else
-      refused = QString::fromStdString(r.errors.front().name);
-  }
+  std::vector<ProfileSource> sources;
+  TAppParams base = unit;
+  if (file.size() == qsizetype(TAppParams::kSize))
+    base = TAppParams::FromBytes(
+        {reinterpret_cast<const std::uint8_t*>(file.constData()), std::size_t(file.size())});
+  else
+    sources.push_back({c.data.value(QStringLiteral("file_name")).toString().toStdString(),
+                       ProfileTextFromFileBytes(file.toStdString())});
+  // Each edit as the field's exit rule takes a typed value.
+  for (const QJsonValue& edit : c.data.value(QStringLiteral("edits")).toArray())
+    sources.push_back(
+        {"--set",
+         (edit.toArray().at(0).toString() + " = " + edit.toArray().at(1).toString()).toStdString(),
+         true});
+  const ProfileResult r = ApplyProfiles(base, sources, ProfileChecks::FieldRules);
+  if (r.ok())
+    stored = QByteArray(reinterpret_cast<const char*>(r.record.bytes().data()),
+                        qsizetype(r.record.bytes().size()));
+  else
+    refused = QString::fromStdString(r.errors.front().name);
   if (!c.Refused().isEmpty()) {
     QCOMPARE(refused, c.expect.value(QStringLiteral("field")).toString());
     return;

@@ -54,9 +54,15 @@ const inNode = {
     const name = c.data.file_name ?? 'unit.bin';
     const file = await buildBytes(c.data.file, core);
     const unit = c.data.unit ? await buildBytes(c.data.unit, core) : core.factoryRecord();
-    const loaded = file.length === core.recordSize
+    const fromFile = file.length === core.recordSize
       ? { record: file, errors: [] }
       : core.applyProfile(unit, [{ name, text: new TextDecoder().decode(file) }], 'rules');
+    // Each edit as the field's exit rule takes a typed value.
+    const edits = (c.data.edits ?? []).map((/** @type {[string, string]} */ [field, text]) =>
+      ({ name: '--set', text: `${field} = ${text}`, assignment: true }));
+    const loaded = edits.length && fromFile.errors.length === 0
+      ? core.applyProfile(fromFile.record, edits, 'rules')
+      : fromFile;
     if (c.expect.refused) {
       assert.equal(loaded.errors[0]?.name, c.expect.field);
       return;
