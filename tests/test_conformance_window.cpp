@@ -3,7 +3,9 @@
 // the buttons clicked, the switch command typed), against dtu-sim where a
 // unit is needed.
 
+#include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
@@ -15,6 +17,8 @@
 #include "app/link_settings_dialog.h"
 #include "app/main_window.h"
 #include "conformance/conformance_table.h"
+#include "params/field_model.h"
+#include "params/param_profile.h"
 #include "support/dtu_sim_process.h"
 #include "support/window_fixture.h"
 
@@ -45,6 +49,31 @@ void TypeInto(QLineEdit* field, const QString& text) {
       QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, text.mid(i, n), Qt::NoModifier);
     }
     i += n - 1;
+  }
+}
+
+// Gives a field its value as a technician does: its page brought to the
+// front, a list item chosen by its word, a box ticked or cleared, a text
+// typed over the old one and the field left with Tab (the exit rule runs).
+void Edit(WindowFixture& fx, const QString& name, const QString& text) {
+  const FieldRow& row = FieldRowOf(FieldByName(name.toStdString()));
+  QWidget* control = fx.get<QWidget>(std::string(row.control).c_str());
+  for (QWidget* w = control; w; w = w->parentWidget())
+    for (const auto& [button, page] : kPageButtons)
+      if (w->objectName() == QLatin1String(page)) fx.click(button);
+  qsizetype word = 0;
+  while (word < qsizetype(row.words.size()) &&
+         row.words[std::size_t(word)].word != text.toStdString())
+    ++word;
+  if (qobject_cast<QComboBox*>(control)) {
+    fx.choose(std::string(row.control).c_str(), int(word));
+  } else if (auto* box = qobject_cast<QCheckBox*>(control)) {
+    if (box->isChecked() != (word == 1)) QTest::mouseClick(box, Qt::LeftButton);
+  } else if (auto* field = qobject_cast<QLineEdit*>(control)) {
+    field->setFocus();
+    field->selectAll();
+    TypeInto(field, text);
+    QTest::keyClick(field, Qt::Key_Tab);
   }
 }
 
@@ -177,11 +206,22 @@ void TestConformanceWindow::records() {
   fx.dialogAnswers.push_back(
       conformance::WriteCaseFile(fx.dir(), name, conformance::CaseBytes(c, "file")));
   fx.click("SpeedButton11");
-  QVERIFY2(c.data.value(QStringLiteral("edits")).toArray().isEmpty(),
-           "edits: not driven through the window yet");
+  fx.form().activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&fx.form()));
+  for (const QJsonValue& edit : c.data.value(QStringLiteral("edits")).toArray())
+    Edit(fx, edit.toArray().at(0).toString(), edit.toArray().at(1).toString());
   fx.click("sb_setpar");
   if (!c.Refused().isEmpty()) {
     QVERIFY(sim.stateRecord().isEmpty());
+    // par_error, then the field's line naming the value it refused.
+    const QString field = c.expect.value(QStringLiteral("field")).toString();
+    QString value;
+    for (const QJsonValue& edit : c.data.value(QStringLiteral("edits")).toArray())
+      if (edit.toArray().at(0).toString() == field) value = edit.toArray().at(1).toString();
+    const QStringList lines = fx.logTexts();
+    const qsizetype at = lines.lastIndexOf(WindowFixture::caption(qPrintable(c.Refused())));
+    QVERIFY2(at >= 0 && at + 1 < lines.size() && lines[at + 1].contains(": " + value + " ("),
+             qPrintable(lines.join(u'\n')));
     return;
   }
   QCOMPARE(sim.stateRecord().toHex(' '), conformance::StoredBytes(c).toHex(' '));
