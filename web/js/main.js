@@ -15,7 +15,7 @@ import { StatusLog } from './log.js';
 import { browserSerial, WebSerialTransport } from './web_serial.js';
 import { DemoTransport } from './demo_port.js';
 import {
-  linkSummary, loadLinkSettings, readLinkSettings, saveLinkSettings, showLinkSettings,
+  linkSummary, loadLinkSettings, readLinkSettings, saveLinkSettings, showLinkSettings, watchSwitchCommand,
 } from './link_settings.js';
 import {
   applyConditions, fieldLabel, fillValues, readValues, renderFields, selectorChanged,
@@ -43,9 +43,6 @@ const isProfileName = (/** @type {string} */ name) => /\.(ini|txt)$/i.test(name)
 
 /** How often a running download's bar, text and piece lines are brought up to date. */
 const PROGRESS_SHOWN_EVERY_MS = 250;
-
-/** "102,400": sizes in the image refusals, as the window writes them. */
-const grouped = (/** @type {number} */ n) => n.toLocaleString('en-US');
 
 /**
  * The firmware bar's text, as the window's: "48.0 / 100.0 KiB · 11.2 KiB/s · 4 s left".
@@ -210,7 +207,7 @@ async function start() {
   // ------------------------------------------------------------ texts
   const showTexts = () => {
     captions.apply(document);
-    byId('status-link', HTMLElement).textContent = linkSummary(settings, portName(), captions);
+    byId('status-link', HTMLElement).textContent = linkSummary(settings, portName(), captions, core);
   };
   byId('language', HTMLButtonElement).addEventListener('click', async () => {
     const next = captions.language === 'zh' ? 'en' : 'zh';
@@ -252,7 +249,7 @@ async function start() {
     buttons.write.disabled = !connected || downloading;
     buttons.flash.disabled = !connected || downloading;
     document.body.dataset.link = connected ? 'connected' : transport ? 'open' : 'closed';
-    byId('status-link', HTMLElement).textContent = linkSummary(settings, portName(), captions);
+    byId('status-link', HTMLElement).textContent = linkSummary(settings, portName(), captions, core);
   };
   /** The hourglass of the window; clicks that start an operation wait for the running one. */
   const setBusy = (/** @type {boolean} */ busy) => {
@@ -309,7 +306,7 @@ async function start() {
     }
     try {
       await wire.open(settings, (label) =>
-        log.add(message('open_serial') + linkSummary(settings, label, captions), 'progress'));
+        log.add(message('open_serial') + linkSummary(settings, label, captions, core), 'progress'));
     } catch (error) {
       showLinkState();
       // Closing the browser's port chooser is no failure: nothing was tried.
@@ -323,7 +320,7 @@ async function start() {
     showLinkState();
     setBusy(true);
     // The switch command in the unit's code page, as the field's six-byte rule counts it.
-    const switchCommand = core.gbkEncode(settings.switchCommand, facts.switchLength).bytes;
+    const switchCommand = core.checkSwitchCommand(settings.switchCommand).bytes;
     const reason = await session.run({ kind: 'enter', switchCommand },
       () => log.add(message('conneting'), 'progress'));
     setBusy(false);
@@ -515,9 +512,7 @@ async function start() {
   const chooseImage = async (file) => {
     const image = core.downloadImage(new Uint8Array(await file.arrayBuffer()), file.name);
     if (image.error) {
-      const reason = image.error === 'no_body'
-        ? `no body: ${grouped(image.fileLength)} bytes`
-        : `too large: ${grouped(image.fileLength - core.imageVersionSize)} bytes, at most ${grouped(core.largestImageBody)}`;
+      const reason = image.args.reduce((text, arg, i) => text.replaceAll(`%${i + 1}`, arg), message(image.error));
       let line = `${message('bin_error')}${file.name} (${reason})`;
       if (firmware) line += `; ${message('bin_kept')}${firmware.file}`;
       log.add(line, 'failure');
@@ -640,8 +635,10 @@ async function start() {
   // ------------------------------------------------------------ link settings
   const dialog = byId('link-dialog', HTMLDialogElement);
   const linkForm = byId('link-form', HTMLFormElement);
+  const showSwitchCommand = watchSwitchCommand(linkForm, core, message);
   byId('link-settings', HTMLButtonElement).addEventListener('click', () => {
     showLinkSettings(linkForm, facts, settings, captions, serial !== null);
+    showSwitchCommand(settings.switchCommand);
     dialog.returnValue = ''; // Escape keeps the last value: it must not take the settings
     dialog.showModal();
   });
