@@ -192,7 +192,11 @@ void StationPort::HandleUnit(DeviceSession& session, const QString& version) {
       Show(StationPortView{});
       return;
     }
-    if (r != SessionReason::Cancelled) {
+    if (r == SessionReason::Cancelled) {
+    } else if (presentSn_ && presentEnded_) {
+      // Most likely the unit that ended here, busy a moment: it keeps its ending.
+      Show(ended_);
+    } else {
       StationPortView v;
       v.state = StationPortView::State::Failed;
       v.detail = steps.failureText(info) + QStringLiteral(": nothing written");
