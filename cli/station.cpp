@@ -49,6 +49,9 @@ QString ViewText(const StationPortView& v) {
     return text + QStringLiteral(", unplug");
   }
   case StationPortView::State::Failed:
+    // An attempt that ended stays so until the unit is unplugged.
+    return StateWord(v.state) + sn + QStringLiteral(": ") + v.detail +
+           (v.line ? QStringLiteral(", unplug") : QString());
   case StationPortView::State::Stopped:
     return StateWord(v.state) + sn + QStringLiteral(": ") + v.detail;
   }
@@ -68,11 +71,13 @@ Station::Station(const CliOptions& options, InterruptNotifier& stopRequests, QOb
   plan_.probeInterval = options.probeInterval.value_or(kStationProbeInterval);
   if (options.timeout)
     plan_.work.connect = plan_.work.params = plan_.work.downloadStall = *options.timeout;
-  // One probe waits for its answer about as long as the probes are apart.
+  // A probe may send the switch command twice (the second time after
+  // command 2): both waits fit between two probes.
   plan_.probe = plan_.work;
-  plan_.probe.connect = options.timeout ? *options.timeout
-                                        : std::min<std::chrono::milliseconds>(k7v::kConnectTimeout,
-                                                                              plan_.probeInterval);
+  plan_.probe.connect =
+      options.timeout
+          ? *options.timeout
+          : std::min<std::chrono::milliseconds>(k7v::kConnectTimeout, plan_.probeInterval / 2);
   for (const QString& name : options.ports)
     ports_.push_back({name, {}, false, -1, nullptr, nullptr});
   live_ = !options.json && StdoutIsLiveTerminal();
@@ -174,7 +179,7 @@ void Station::StartAll() {
   for (std::size_t i = 0; i < ports_.size(); ++i) {
     Port& p = ports_[i];
     p.thread = new QThread(this);
-    p.worker = new StationPort(int(i), p.name, plan_, report_);
+    p.worker = new StationPort(int(i), p.name, plan_, *ledger_);
     p.worker->moveToThread(p.thread);
     connect(p.thread, &QThread::started, p.worker, &StationPort::run);
     connect(p.thread, &QThread::finished, p.worker, &QObject::deleteLater);
@@ -241,6 +246,7 @@ void Station::OnChanged(int port, const StationPortView& view) {
   if (finished) {
     const QString& r = view.line->result;
     done_ += r == QLatin1String("ok");
+    if (r == QLatin1String("ok")) lastDoneAt_ = std::max<qint64>(sinceFirstUnit_.elapsed(), 1);
     failed_ += r == QLatin1String("failed");
     stopped_ += r == QLatin1String("stopped");
     retries_ += view.line->retries;
@@ -285,11 +291,12 @@ void Station::PrintView(const Port& p) {
   PrintJson(json);
 }
 
-// From the first unit worked on, once two are done: a single unit says
-// nothing about the pace.
+// From the first unit worked on to the last one done, once two are done: a
+// single unit says nothing about the pace. The same figure in the totals
+// after the last unit and in the summary.
 std::optional<double> Station::UnitsPerHour() const {
   if (done_ < 2 || !sinceFirstUnit_.isValid()) return std::nullopt;
-  return double(done_) * 3600000.0 / double(std::max<qint64>(sinceFirstUnit_.elapsed(), 1));
+  return double(done_) * 3600000.0 / double(std::max<qint64>(lastDoneAt_, 1));
 }
 
 QString Station::TotalsText() const {
@@ -321,8 +328,13 @@ void Station::DrawLive(bool force) {
   int width = 0;
   for (const Port& p : ports_) width = std::max(width, int(p.name.size()));
   QStringList lines;
-  for (const Port& p : ports_)
-    lines << p.name.leftJustified(width) + QStringLiteral("  ") + ViewText(p.view);
+  for (const Port& p : ports_) {
+    const QString line = p.name.leftJustified(width) + QStringLiteral("  ") + ViewText(p.view);
+    // A failed unit in red, so it is not taken for one to ship.
+    lines << (p.view.state == StationPortView::State::Failed
+                  ? QStringLiteral("\x1b[31m") + line + QStringLiteral("\x1b[0m")
+                  : line);
+  }
   lines << QStringLiteral("totals: ") + TotalsText();
   liveLines_.Draw(lines, force);
 }
@@ -349,8 +361,8 @@ void Station::PrintSummary() {
     json[QStringLiteral("units_per_hour")] =
         UnitsPerHour() ? QJsonValue(*UnitsPerHour()) : QJsonValue();
     json[QStringLiteral("seconds")] = seconds;
-    json[QStringLiteral("report")] = report_.path();
-    json[QStringLiteral("done_in_report")] = report_.doneCount();
+    json[QStringLiteral("report")] = ledger_->where();
+    json[QStringLiteral("done_in_report")] = ledger_->doneCount();
     PrintJson(json);
     return;
   }
@@ -363,8 +375,8 @@ void Station::PrintSummary() {
                .arg(TotalsText())
                .arg(retries_));
   PrintOut(QStringLiteral("report: %1 (%2 unit(s) done in all)")
-               .arg(report_.path())
-               .arg(report_.doneCount()));
+               .arg(ledger_->where())
+               .arg(ledger_->doneCount()));
   if (!reportProblem_.isEmpty())
     PrintOut(QStringLiteral("the report could not be written: ") + reportProblem_);
 }
@@ -394,18 +406,18 @@ int Station::Run() {
     QJsonObject json =
         JsonLine(QString(), CommandWord(CliCommand::Station), QStringLiteral("ready"));
     json[QStringLiteral("ports")] = int(ports_.size());
-    json[QStringLiteral("report")] = report_.path();
-    json[QStringLiteral("done_in_report")] = report_.doneCount();
+    json[QStringLiteral("report")] = ledger_->where();
+    json[QStringLiteral("done_in_report")] = ledger_->doneCount();
     json[QStringLiteral("rows")] = plan_.units ? int(plan_.units->rows.size()) : 0;
-    json[QStringLiteral("rows_used")] = report_.rowsUsedCount();
+    json[QStringLiteral("rows_used")] = ledger_->rowsUsedCount();
     PrintJson(json);
   }
   Tell(QStringLiteral("station on %1 port(s); %2; report %3: %4 unit(s) done, %5 row(s) used; "
                       "Ctrl+C stops")
            .arg(ports_.size())
-           .arg(values, report_.path())
-           .arg(report_.doneCount())
-           .arg(report_.rowsUsedCount()));
+           .arg(values, ledger_->where())
+           .arg(ledger_->doneCount())
+           .arg(ledger_->rowsUsedCount()));
   if (live_) DrawLive(true);
   if (!ports_.empty()) {
     StartAll();

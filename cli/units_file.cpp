@@ -5,6 +5,8 @@
 
 #include "cli/csv_text.h"
 #include "params/record_file.h"
+#include "params/sys_info.h"
+#include "platform/code_page_936.h"
 
 namespace {
 
@@ -83,10 +85,19 @@ std::optional<UnitsFile> LoadUnitsFile(const QString& path, std::vector<ProfileI
     row.values = {file + ':' + std::to_string(rec.line), {}, true};
     for (std::size_t c = 0; c < names.size(); ++c) {
       const std::string& cell = rec.cells[c];
-      if (int(c) == snColumn) {
+      if (cell.find("{port}") != std::string::npos) {
+        // The row is one unit's own: a value shared by a port's units belongs in the profile.
+        problem(rec.line, names[c], cell,
+                "{port} in a row: the row is one unit's, give it the unit's own value");
+      } else if (int(c) == snColumn) {
+        // Held as the unit's serial number is read: GBK text, blanks at its ends dropped.
         row.sn = QString::fromStdString(cell).trimmed();
         if (row.sn.isEmpty())
           problem(rec.line, names[c], cell, "no serial number");
+        else if (const std::size_t n = cp936::ByteLength(row.sn.toStdString()); n > kSysInfoSnBytes)
+          problem(rec.line, names[c], cell,
+                  "longer than the " + std::to_string(kSysInfoSnBytes) + " bytes a unit reports (" +
+                      std::to_string(n) + "): no unit can match it");
         else if (snLines.contains(row.sn))
           problem(rec.line, names[c], cell,
                   "also on line " + std::to_string(snLines.value(row.sn)));

@@ -88,7 +88,8 @@ std::vector<std::uint8_t> SysInfoBlock(const std::string& serialNumber) {
 
 DtuDevice::DtuDevice(const SimOptions& options, const TAppParams& record, WireWriter& out,
                      SimLog& log)
-    : opt_(options), record_(record), version_(options.version), out_(out), log_(log) {}
+    : opt_(options), record_(record), version_(options.version), out_(out), log_(log),
+      configMode_(options.startInConfig) {}
 
 bool DtuDevice::Silent(std::uint8_t command) {
   if (opt_.silent.count(command)) return true;
@@ -98,6 +99,11 @@ bool DtuDevice::Short(std::uint8_t command) const { return opt_.shortAnswer.coun
 
 void DtuDevice::OnBytes(std::span<const std::uint8_t> bytes, Clock::time_point now) {
   if (unplugged_ || bytes.empty()) return;
+  if (now < settledAt_) {
+    log_.Bytes("RX lost", bytes);
+    log_.Event("bytes lost while leaving configuration mode (--leave-settle)");
+    return;
+  }
   const std::size_t kept = scanner_.Append(bytes);
   log_.Bytes("RX bytes", bytes.first(kept));
   lastInput_ = now;
@@ -148,6 +154,12 @@ std::optional<DtuDevice::Clock::time_point> DtuDevice::NextDeadline() const {
 
 void DtuDevice::Process(Clock::time_point now, bool flushPartial) {
   while (!unplugged_) {
+    if (now < settledAt_) { // what came with command 2 is lost with what follows it
+      std::vector<std::uint8_t> lost;
+      while (!scanner_.Empty()) lost.push_back(scanner_.PopFront());
+      if (!lost.empty()) log_.Bytes("RX lost", lost);
+      return;
+    }
     if (!configMode_) {
       if (scanner_.Empty()) return;
       if (PushSwitchByte(scanner_.PopFront())) OnSwitch(now);
@@ -156,7 +168,12 @@ void DtuDevice::Process(Clock::time_point now, bool flushPartial) {
     FrameScanner::Item item = scanner_.Next(flushPartial);
     if (item.kind == FrameScanner::Kind::NeedMore) return;
     if (item.kind == FrameScanner::Kind::Noise) {
-      if (PushSwitchByte(item.noise)) OnSwitch(now);
+      if (PushSwitchByte(item.noise)) {
+        if (opt_.switchInConfig)
+          OnSwitch(now);
+        else
+          log_.Event("switch command ignored in configuration mode");
+      }
       continue;
     }
     windowFill_ = 0; // the switch command must not straddle a frame
@@ -214,6 +231,7 @@ void DtuDevice::HandleFrame(const std::vector<std::uint8_t>& frame, Clock::time_
     dl_ = Download{};
     configMode_ = false;
     windowFill_ = 0;
+    settledAt_ = now + opt_.leaveSettle;
     log_.Event("left configuration mode");
     break;
   case k7v::kCmdReadParams:
@@ -427,6 +445,11 @@ void DtuDevice::FinishDownload(Clock::time_point now) {
                 std::span(reinterpret_cast<const std::uint8_t*>(version_.data()), version_.size()));
     }
     EndDownload(k7v::kCmdDownloadDone, now);
+    if (opt_.restartAfterDownload) {
+      configMode_ = false;
+      windowFill_ = 0;
+      log_.Event("restarted into the new firmware: left configuration mode");
+    }
   } else {
     if (opt_.endFail) log_.Event("download refused (--end-fail)");
     EndDownload(k7v::kCmdDownloadFailed, now);
