@@ -23,6 +23,7 @@
 #include <QStringList>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class QLockFile;
 struct UnitsFile;
@@ -35,6 +36,10 @@ struct ReportLine {
   int retries = 0;
   double seconds = 0;
 };
+
+// A whole report as the station writes it, header and lines, for a report
+// put together elsewhere (the shared ledger's export). Never fails.
+QByteArray ReportFileText(const std::vector<ReportLine>& lines);
 
 class StationReport {
 public:

@@ -2,8 +2,10 @@
 
 #include <QHash>
 #include <algorithm>
+#include <set>
 
 #include "cli/csv_text.h"
+#include "params/factory_set.h"
 #include "params/record_file.h"
 
 namespace {
@@ -104,4 +106,17 @@ std::optional<UnitsFile> LoadUnitsFile(const QString& path, std::vector<ProfileI
     problem(0, {}, {}, "no unit rows under the header");
   if (errors.size() != before) return std::nullopt;
   return out;
+}
+
+void CheckUnitsRows(const UnitsFile& units, const std::vector<ProfileSource>& profile,
+                    std::vector<ProfileIssue>& issues) {
+  std::set<std::string> told; // the profile's own problems come with every row
+  for (const UnitsRow& row : units.rows) {
+    std::vector<ProfileSource> sources = profile;
+    sources.push_back(row.values);
+    const ProfileResult r =
+        ApplyProfiles(FactoryParams(), sources, ProfileChecks::FieldRulesNamedOnly);
+    for (const ProfileIssue& i : r.errors)
+      if (told.insert(FormatIssue(i)).second) issues.push_back(i);
+  }
 }
