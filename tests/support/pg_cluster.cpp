@@ -135,6 +135,20 @@ bool PgCluster::createDatabase(const QString& name) {
   return true;
 }
 
+QString PgCluster::query(const QString& database, const QString& sql) {
+  QProcess p;
+  p.setProcessEnvironment(clientEnvironment());
+  p.start(bin_ + QStringLiteral("/psql"),
+          {QStringLiteral("-X"), QStringLiteral("-A"), QStringLiteral("-t"),
+           QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-c"), sql,
+           conninfo(database)});
+  if (!p.waitForFinished(30000) || p.exitCode() != 0) {
+    error_ = QStringLiteral("psql: %1").arg(QString::fromUtf8(p.readAllStandardError()));
+    return {};
+  }
+  return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
 QString PgCluster::conninfo(const QString& database) const {
   return QStringLiteral("host=%1/sock port=%2 user=%3 dbname=%4")
       .arg(tmp_->path())

@@ -30,6 +30,10 @@ public:
   // A new empty database; false with errorString().
   bool createDatabase(const QString& name);
 
+  // psql's unaligned answer to sql in database, one row a line ("|"
+  // between cells); empty with errorString() on failure.
+  QString query(const QString& database, const QString& sql);
+
   // "host=SOCKETDIR port=N user=k7v dbname=NAME": no password in it.
   QString conninfo(const QString& database) const;
   // The environment a client needs: PGPASSWORD set (to password when given).
