@@ -16,14 +16,13 @@ struct CommandName {
 };
 
 constexpr CommandName kCommands[] = {
-    {"ports", CliCommand::Ports, 0, 0, false},     {"info", CliCommand::Info, 0, 0, true},
-    {"read", CliCommand::Read, 0, 0, true},        {"write", CliCommand::Write, 1, 1, true},
-    {"flash", CliCommand::Flash, 1, 1, true},      {"defaults", CliCommand::Defaults, 0, 0, false},
-    {"diff", CliCommand::Diff, 2, 2, false},       {"convert", CliCommand::Convert, 2, 2, false},
-    {"scan", CliCommand::Scan, 0, 0, true},        {"station", CliCommand::Station, 1, 1, true},
-    {"ledger", CliCommand::Ledger, 1, 2, false},
-    {"fields", CliCommand::Fields, 0, 0, false},   {"help", CliCommand::Help, 0, 0, false},
-    {"version", CliCommand::Version, 0, 0, false},
+    {"ports", CliCommand::Ports, 0, 0, false},   {"info", CliCommand::Info, 0, 0, true},
+    {"read", CliCommand::Read, 0, 0, true},      {"write", CliCommand::Write, 1, 1, true},
+    {"flash", CliCommand::Flash, 1, 1, true},    {"defaults", CliCommand::Defaults, 0, 0, false},
+    {"diff", CliCommand::Diff, 2, 2, false},     {"convert", CliCommand::Convert, 2, 2, false},
+    {"scan", CliCommand::Scan, 0, 0, true},      {"station", CliCommand::Station, 1, 1, true},
+    {"ledger", CliCommand::Ledger, 1, 2, false}, {"fields", CliCommand::Fields, 0, 0, false},
+    {"help", CliCommand::Help, 0, 0, false},     {"version", CliCommand::Version, 0, 0, false},
 };
 
 // The position of a word or number among what the field model offers for a
@@ -381,7 +380,8 @@ QString CliUsage() {
       "                     --report REPORT.csv [--probe-interval MS]\n"
       "  k7vconf-cli [LINK] station PROFILE --ledger CONNINFO [--bench NAME]\n"
       "                     [--flash IMAGE [--reflash]]\n"
-      "  k7vconf-cli [--ledger CONNINFO] ledger init | load UNITS.csv | status | export REPORT.csv\n"
+      "  k7vconf-cli [--ledger CONNINFO] ledger init | load UNITS.csv | status | export "
+      "REPORT.csv\n"
       "  k7vconf-cli defaults [-o FILE|-]\n"
       "  k7vconf-cli diff A B        (A, B: a .bin file, a profile, defaults, or device)\n"
       "  k7vconf-cli convert IN OUT  (.ini/.txt is a profile, anything else a raw record)\n"

@@ -39,8 +39,10 @@ inline constexpr int kDiffNoUnit = 3; // diff: the unit could not be read, or th
 } // namespace cli_exit
 
 inline constexpr int kMaxRetries = 100; // --retries: more would only hide a broken line
-// station: how often a port without a unit is sent the switch command
+// station: how often a port is probed for a unit (from the start of one probe to the next)
 inline constexpr std::chrono::milliseconds kStationProbeInterval{1000};
+// station: a unit is gone once this many probes in a row got no answer
+inline constexpr int kAbsentAfterSilentProbes = 3;
 inline constexpr std::chrono::milliseconds kMaxProbeInterval{60000}; // --probe-interval
 
 struct CliOptions {

@@ -180,7 +180,7 @@ LedgerDb::Result LedgerDb::Exec(const char* sql, const std::vector<QByteArray>& 
     r.res.reset(PQexec(conn_, sql));
   } else {
     std::vector<const char*> values;
-    for (const QByteArray& p : params) values.push_back(p.isNull() ? nullptr : p.constData());
+    for (const QByteArray& p : params) values.push_back(p.constData()); // never SQL's NULL
     r.res.reset(
         PQexecParams(conn_, sql, int(values.size()), nullptr, values.data(), nullptr, nullptr, 0));
   }
@@ -323,15 +323,15 @@ LedgerClaim LedgerDb::Claim(const QString& sn, const QString& bench, const QStri
   // the next try finds the row it committed.
   for (int attempt = 0; attempt < 5; ++attempt) {
     if (const LedgerStatus s = StatusOf(Exec("BEGIN")); !s.ok()) return fail(s);
-    const Result done = Exec("SELECT record_sha256 FROM k7v_attempts WHERE sn = $1 AND result = "
-                             "'ok' ORDER BY id DESC LIMIT 1",
-                             {snBytes});
+    const Result done =
+        Exec("SELECT record_sha256 FROM k7v_attempts WHERE sn = $1 AND result = 'ok' ORDER BY id",
+             {snBytes});
     if (!done.ok()) return fail(StatusOf(done));
     if (done.rows() > 0) {
       Rollback();
       Release(sn);
       c.kind = LedgerClaim::Kind::AlreadyDone;
-      c.doneRecordSha = done.text(0, 0);
+      for (int i = 0; i < done.rows(); ++i) c.doneRecords << done.text(i, 0);
       return c;
     }
     const Result kind = Exec("SELECT keyed_by_sn FROM k7v_ledger");
@@ -423,6 +423,15 @@ LedgerStatus LedgerDb::Counts(LedgerCounts& counts) {
   for (int i = 0; i < benches.rows(); ++i)
     counts.benches.push_back({benches.text(i, 0), benches.number(i, 1), benches.number(i, 2),
                               benches.number(i, 3), benches.number(i, 4)});
+  return {};
+}
+
+LedgerStatus LedgerDb::Rows(std::vector<LedgerRow>& rows) {
+  const Result r = Exec("SELECT id, source, COALESCE(sn, ''), profile FROM k7v_rows ORDER BY id");
+  if (!r.ok()) return StatusOf(r);
+  for (int i = 0; i < r.rows(); ++i)
+    rows.push_back({int(r.number(i, 0)), r.text(i, 1).toStdString(), r.text(i, 2),
+                    r.text(i, 3).toStdString()});
   return {};
 }
 

@@ -57,7 +57,7 @@ struct LedgerClaim {
   } kind = Kind::Refused;
   qint64 row = 0;
   ProfileSource values;  // the row's cells, named by its source
-  QString doneRecordSha; // AlreadyDone: record_sha256 of the ok attempt
+  QStringList doneRecords; // AlreadyDone: record_sha256 of each ok attempt
   QString reason;
 };
 
@@ -119,6 +119,8 @@ public:
   LedgerStatus AddAttempt(const QString& bench, const QString& key, ReportLine& line);
 
   LedgerStatus Counts(LedgerCounts& counts);
+  // Every row in order; line is the row's number in the ledger.
+  LedgerStatus Rows(std::vector<LedgerRow>& rows);
   // Every attempt in order, as report lines; the port cell is BENCH:PORT.
   LedgerStatus Attempts(std::vector<ReportLine>& lines);
 

@@ -49,6 +49,9 @@ QString ViewText(const StationPortView& v) {
     return text + QStringLiteral(", unplug");
   }
   case StationPortView::State::Failed:
+    // An attempt that ended stays so until the unit is unplugged.
+    return StateWord(v.state) + sn + QStringLiteral(": ") + v.detail +
+           (v.line ? QStringLiteral(", unplug") : QString());
   case StationPortView::State::Stopped:
     return StateWord(v.state) + sn + QStringLiteral(": ") + v.detail;
   }
@@ -98,29 +101,27 @@ int Station::Prepare(QStringList& errors) {
   }
   if (!options_.values.isEmpty())
     if (auto units = LoadUnitsFile(options_.values, issues)) plan_.units = std::move(*units);
-  if (issues.empty()) {
-    // Every row with the profile, as each unit will get it, on the factory
-    // set; each unit's own record is checked again before it is written.
-    std::set<std::string> told; // the profile's own problems come with every row
-    auto check = [&](const UnitsRow* row) {
-      const ProfileResult r =
-          ApplyProfiles(FactoryParams(), plan_.SourcesFor(row), ProfileChecks::FieldRulesNamedOnly);
-      for (const ProfileIssue& i : r.errors)
-        if (told.insert(FormatIssue(i)).second) issues.push_back(i);
-      if (r.ok() && !r.named.any())
-        issues.push_back(
-            {row ? row->values.name : profile.toStdString(),
-             0,
-             {},
-             {},
-             row ? "sets no field, nor does " + profile.toStdString() + ": nothing to write"
-                 : std::string("sets no field: nothing to write")});
-    };
-    if (plan_.units)
-      for (const UnitsRow& row : plan_.units->rows) check(&row);
-    else
-      check(nullptr);
+  // A shared ledger's rows are checked as a values file's are, so it is
+  // opened first; nothing is written to it before a unit is claimed.
+  if (options_.ledger && issues.empty()) {
+    database_ = std::make_unique<DatabaseLedger>();
+    UnitsFile rows;
+    if (QString reason; !database_->Open(*options_.ledger, options_.bench, reason) ||
+                        !database_->Rows(rows, reason)) {
+      errors << reason;
+      return cli_exit::kFailed;
+    }
+    ledger_ = database_.get();
+    ledgerRows_ = std::move(rows);
   }
+  // Every row with the profile, as each unit will get it, on the factory
+  // set; each unit's own record is checked again before it is written.
+  const UnitsFile* rows = plan_.units ? &*plan_.units : ledgerRows_ ? &*ledgerRows_ : nullptr;
+  if (issues.empty() && rows)
+    CheckUnitsRows(*rows, plan_.profile, issues, profile.toStdString());
+  else if (issues.empty())
+    CheckUnitsRows(UnitsFile{{}, false, {UnitsRow{}}}, plan_.profile, issues,
+                   profile.toStdString());
   for (const ProfileIssue& i : issues) errors << QString::fromStdString(FormatIssue(i));
 
   if (!options_.flashImage.isEmpty()) {
@@ -147,7 +148,7 @@ int Station::Prepare(QStringList& errors) {
   }
   // Last, so a usage error never creates a report; before any port, so a
   // report that cannot be written stops the station before any unit.
-  if (QString reason; !report_.Open(options_.report, reason, skipped_)) {
+  if (QString reason; !database_ && !report_.Open(options_.report, reason, skipped_)) {
     errors << reason;
     return cli_exit::kFailed;
   }
@@ -174,7 +175,7 @@ void Station::StartAll() {
   for (std::size_t i = 0; i < ports_.size(); ++i) {
     Port& p = ports_[i];
     p.thread = new QThread(this);
-    p.worker = new StationPort(int(i), p.name, plan_, report_);
+    p.worker = new StationPort(int(i), p.name, plan_, *ledger_);
     p.worker->moveToThread(p.thread);
     connect(p.thread, &QThread::started, p.worker, &StationPort::run);
     connect(p.thread, &QThread::finished, p.worker, &QObject::deleteLater);
@@ -241,6 +242,7 @@ void Station::OnChanged(int port, const StationPortView& view) {
   if (finished) {
     const QString& r = view.line->result;
     done_ += r == QLatin1String("ok");
+    if (r == QLatin1String("ok")) lastDoneAt_ = std::max<qint64>(sinceFirstUnit_.elapsed(), 1);
     failed_ += r == QLatin1String("failed");
     stopped_ += r == QLatin1String("stopped");
     retries_ += view.line->retries;
@@ -285,11 +287,12 @@ void Station::PrintView(const Port& p) {
   PrintJson(json);
 }
 
-// From the first unit worked on, once two are done: a single unit says
-// nothing about the pace.
+// From the first unit worked on to the last one done, once two are done: a
+// single unit says nothing about the pace. The same figure in the totals
+// after the last unit and in the summary.
 std::optional<double> Station::UnitsPerHour() const {
   if (done_ < 2 || !sinceFirstUnit_.isValid()) return std::nullopt;
-  return double(done_) * 3600000.0 / double(std::max<qint64>(sinceFirstUnit_.elapsed(), 1));
+  return double(done_) * 3600000.0 / double(std::max<qint64>(lastDoneAt_, 1));
 }
 
 QString Station::TotalsText() const {
@@ -321,8 +324,13 @@ void Station::DrawLive(bool force) {
   int width = 0;
   for (const Port& p : ports_) width = std::max(width, int(p.name.size()));
   QStringList lines;
-  for (const Port& p : ports_)
-    lines << p.name.leftJustified(width) + QStringLiteral("  ") + ViewText(p.view);
+  for (const Port& p : ports_) {
+    const QString line = p.name.leftJustified(width) + QStringLiteral("  ") + ViewText(p.view);
+    // A failed unit in red, so it is not taken for one to ship.
+    lines << (p.view.state == StationPortView::State::Failed
+                  ? QStringLiteral("\x1b[31m") + line + QStringLiteral("\x1b[0m")
+                  : line);
+  }
   lines << QStringLiteral("totals: ") + TotalsText();
   liveLines_.Draw(lines, force);
 }
@@ -349,8 +357,9 @@ void Station::PrintSummary() {
     json[QStringLiteral("units_per_hour")] =
         UnitsPerHour() ? QJsonValue(*UnitsPerHour()) : QJsonValue();
     json[QStringLiteral("seconds")] = seconds;
-    json[QStringLiteral("report")] = report_.path();
-    json[QStringLiteral("done_in_report")] = report_.doneCount();
+    json[QStringLiteral("report")] = ledger_->where();
+    json[QStringLiteral("done_in_report")] = ledger_->doneCount();
+    json[QStringLiteral("ledger_waited")] = ledger_->waitedText();
     PrintJson(json);
     return;
   }
@@ -363,8 +372,9 @@ void Station::PrintSummary() {
                .arg(TotalsText())
                .arg(retries_));
   PrintOut(QStringLiteral("report: %1 (%2 unit(s) done in all)")
-               .arg(report_.path())
-               .arg(report_.doneCount()));
+               .arg(ledger_->where())
+               .arg(ledger_->doneCount()));
+  if (const QString waited = ledger_->waitedText(); !waited.isEmpty()) PrintOut(waited);
   if (!reportProblem_.isEmpty())
     PrintOut(QStringLiteral("the report could not be written: ") + reportProblem_);
 }
@@ -383,29 +393,29 @@ int Station::Run() {
     Tell(QStringLiteral("image %1; flashed into every unit%2")
              .arg(what, plan_.reflash ? QString() : QStringLiteral(" of another version")));
   }
-  const QString values = !plan_.units
-                             ? QStringLiteral("no values file")
-                             : QStringLiteral("values %1: %2 row(s) %3")
-                                   .arg(plan_.units->path)
-                                   .arg(plan_.units->rows.size())
-                                   .arg(plan_.units->keyedBySn ? QStringLiteral("by serial number")
-                                                               : QStringLiteral("in order"));
+  const UnitsFile* rows = plan_.units ? &*plan_.units : ledgerRows_ ? &*ledgerRows_ : nullptr;
+  const QString values = !rows ? QStringLiteral("no values file")
+                               : QStringLiteral("values %1: %2 row(s) %3")
+                                     .arg(rows->path)
+                                     .arg(rows->rows.size())
+                                     .arg(rows->keyedBySn ? QStringLiteral("by serial number")
+                                                          : QStringLiteral("in order"));
   if (options_.json) {
     QJsonObject json =
         JsonLine(QString(), CommandWord(CliCommand::Station), QStringLiteral("ready"));
     json[QStringLiteral("ports")] = int(ports_.size());
-    json[QStringLiteral("report")] = report_.path();
-    json[QStringLiteral("done_in_report")] = report_.doneCount();
-    json[QStringLiteral("rows")] = plan_.units ? int(plan_.units->rows.size()) : 0;
-    json[QStringLiteral("rows_used")] = report_.rowsUsedCount();
+    json[QStringLiteral("report")] = ledger_->where();
+    json[QStringLiteral("done_in_report")] = ledger_->doneCount();
+    json[QStringLiteral("rows")] = rows ? int(rows->rows.size()) : 0;
+    json[QStringLiteral("rows_used")] = ledger_->rowsUsedCount();
     PrintJson(json);
   }
   Tell(QStringLiteral("station on %1 port(s); %2; report %3: %4 unit(s) done, %5 row(s) used; "
                       "Ctrl+C stops")
            .arg(ports_.size())
-           .arg(values, report_.path())
-           .arg(report_.doneCount())
-           .arg(report_.rowsUsedCount()));
+           .arg(values, ledger_->where())
+           .arg(ledger_->doneCount())
+           .arg(ledger_->rowsUsedCount()));
   if (live_) DrawLive(true);
   if (!ports_.empty()) {
     StartAll();

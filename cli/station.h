@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/database_ledger.h"
 #include "cli/live_lines.h"
 #include "cli/station_port.h"
 #include "cli/station_report.h"
@@ -67,7 +68,10 @@ private:
   CliOptions options_;
   StationPlan plan_;
   StationReport report_;
-  QStringList skipped_; // report lines that could not be read
+  std::unique_ptr<DatabaseLedger> database_; // --ledger
+  std::optional<UnitsFile> ledgerRows_;      // its rows, as checked at start
+  StationLedger* ledger_ = &report_; // what the ports claim rows from and record attempts in
+  QStringList skipped_;              // report lines that could not be read
   std::vector<Port> ports_;
   bool live_ = false;
   QString stoppedBy_;
@@ -75,6 +79,7 @@ private:
   int done_ = 0, failed_ = 0, stopped_ = 0, retries_ = 0; // this run's attempts
   QElapsedTimer clock_;
   QElapsedTimer sinceFirstUnit_; // from the first unit worked on
+  qint64 lastDoneAt_ = 0;        // ... to the last unit done: the pace's span
   int running_ = 0;
   LiveLines liveLines_;
 };

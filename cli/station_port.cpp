@@ -2,6 +2,8 @@
 
 #include <QCryptographicHash>
 
+#include "cli/cli_options.h"
+#include "cli/ledger_db.h"
 #include "cli/port_checks.h"
 #include "cli/unit_steps.h"
 #include "link/qt_serial_port.h"
@@ -39,6 +41,15 @@ QString SwitchCommandText(const TAppParams& record) {
   return UnitText(std::string(field.begin(), std::find(field.begin(), field.end(), 0)));
 }
 
+// The report's record_sha256: of the record's bytes as sent with a write.
+QString RecordSha256(const TAppParams& record) {
+  const auto& bytes = record.bytes();
+  return QString::fromLatin1(
+      QCryptographicHash::hash(QByteArrayView(bytes.data(), qsizetype(bytes.size())),
+                               QCryptographicHash::Sha256)
+          .toHex());
+}
+
 QString ResultOf(const SessionResult& r) {
   return r.reason == SessionReason::Cancelled ? kStopped : kFailed;
 }
@@ -51,7 +62,7 @@ std::vector<ProfileSource> StationPlan::SourcesFor(const UnitsRow* row) const {
   return out;
 }
 
-StationPort::StationPort(int index, QString port, const StationPlan& plan, StationReport& report)
+StationPort::StationPort(int index, QString port, const StationPlan& plan, StationLedger& report)
     : index_(index), port_(std::move(port)), plan_(plan), report_(report) {}
 
 StationPort::~StationPort() = default;
@@ -101,7 +112,23 @@ void StationPort::run() {
     session = session_.get();
   }
   Show(StationPortView{});
-  while (!Cancelled()) Probe(*session);
+  // While a shared ledger cannot be reached, the unit at hand waits with it.
+  report_.SetKeepTrying([this] {
+    StationPortView v;
+    v.sn = shown_.sn;
+    v.detail = QStringLiteral("ledger unreachable, retrying");
+    Show(v);
+    return Pause(kLedgerRetryInterval);
+  });
+  // Probes start a probe interval apart whatever happened in one: a unit
+  // that answers at once, fails at once or is unplugged is never asked
+  // faster.
+  while (!Cancelled()) {
+    QElapsedTimer since;
+    since.start();
+    Probe(*session);
+    Pause(plan_.probeInterval - std::chrono::milliseconds(since.elapsed()));
+  }
   session->close();
   {
     // A cancel from another thread finds the session whole or not at all.
@@ -111,17 +138,21 @@ void StationPort::run() {
   emit finished(index_);
 }
 
-// One try of the switch command; returns after the unit that answered was
-// handled, or after the probe interval when none did.
+void StationPort::Absent() {
+  presentSn_.reset();
+  presentEnded_ = false;
+  silentProbes_ = 0;
+  lastListensElsewhere_ = false;
+}
+
+// One probe: a unit that answers is handled (or shown as it ended, when it
+// is the one present), silence counts towards its absence.
 void StationPort::Probe(DeviceSession& session) {
-  QElapsedTimer since;
-  since.start();
   auto waiting = [&](const QString& detail) {
-    emptySince_ = true;
+    Absent();
     StationPortView v;
     v.detail = detail;
     Show(v);
-    Pause(plan_.probeInterval - std::chrono::milliseconds(since.elapsed()));
   };
   if (!session.isOpen()) {
     // Quietly, for as long as it takes: the adapter may be unplugged.
@@ -132,7 +163,7 @@ void StationPort::Probe(DeviceSession& session) {
     if (const SessionResult r = session.open(line); !r.ok()) return waiting(WaitingDetail(r));
   }
   session.setTimings(plan_.probe);
-  const VersionResult v = session.enterConfiguration(plan_.switchBytes);
+  const VersionResult v = session.reachConfiguration(plan_.switchBytes);
   session.setTimings(plan_.work);
   if (v.ok()) return HandleUnit(session, v.version);
   if (v.reason == SessionReason::Cancelled) {
@@ -143,11 +174,12 @@ void StationPort::Probe(DeviceSession& session) {
   // A port that went away with its unit is opened afresh when it is back.
   if (v.reason != SessionReason::NoAnswer) {
     session.close();
-    lastListensElsewhere_ = false;
-  } else if (lastListensElsewhere_) {
-    // The unit just handled may well be still plugged in: keep its ending.
-    Show(ended_);
-    Pause(plan_.probeInterval - std::chrono::milliseconds(since.elapsed()));
+    return waiting({});
+  }
+  // The unit that ended here may be still plugged in: its ending stays for a
+  // few silent probes, and for as long as its record makes it deaf to them.
+  if (presentSn_ && (lastListensElsewhere_ || ++silentProbes_ < kAbsentAfterSilentProbes)) {
+    if (presentEnded_) Show(ended_);
     return;
   }
   waiting({});
@@ -155,7 +187,6 @@ void StationPort::Probe(DeviceSession& session) {
 
 void StationPort::HandleUnit(DeviceSession& session, const QString& version) {
   unitClock_.start();
-  lastListensElsewhere_ = false;
   UnitSteps steps(session, plan_.retries, plan_.switchBytes,
                   [this](const QString& line) { emit note(index_, line); });
   const SysInfoResult info = steps.readSysInfo();
@@ -166,7 +197,7 @@ void StationPort::HandleUnit(DeviceSession& session, const QString& version) {
     if (r == SessionReason::LinkLost || r == SessionReason::NotOpen ||
         r == SessionReason::WriteFailed) {
       session.close();
-      emptySince_ = true;
+      Absent();
       Show(StationPortView{});
       return;
     }
@@ -180,46 +211,82 @@ void StationPort::HandleUnit(DeviceSession& session, const QString& version) {
     return;
   }
   const QString sn = UnitText(info.info.sn).trimmed();
-  const bool stillPlugged = lastSn_ == sn && !emptySince_;
-  emptySince_ = false;
-  if (stillPlugged) { // told only to leave configuration, and shown as it ended
+  silentProbes_ = 0;
+  if (presentSn_ == sn &&
+      presentEnded_) { // told only to leave configuration, and shown as it ended
     steps.leave();
     Show(ended_);
     return;
   }
-  lastSn_ = sn;
+  lastListensElsewhere_ = false;
+  presentSn_ = sn;
+  presentEnded_ = true; // whatever happens from here is this unit's one attempt
   shown_.sn = sn;
   ReportLine line;
   line.port = port_;
   line.sn = sn;
   line.versionBefore = line.versionAfter = version;
-  const StationReport::Claim claim =
-      sn.isEmpty() ? StationReport::Claim{StationReport::Claim::Kind::Refused, 0,
-                                          QStringLiteral("the unit gave no serial number")}
+  const StationLedger::Claim claim =
+      sn.isEmpty() ? StationLedger::Claim{StationLedger::Claim::Kind::Refused,
+                                          0,
+                                          QStringLiteral("the unit gave no serial number"),
+                                          {}}
                    : report_.ClaimFor(sn, port_, plan_.units ? &*plan_.units : nullptr);
-  if (claim.kind != StationReport::Claim::Kind::Row) {
+  if (claim.kind == StationLedger::Claim::Kind::AlreadyDone)
+    return DoneBefore(steps, line, claim.doneRecords);
+  if (claim.kind == StationLedger::Claim::Kind::Unreachable) {
+    // Stopped while the ledger was away: nothing was decided about the unit.
     steps.leave();
-    if (claim.kind == StationReport::Claim::Kind::AlreadyDone) {
-      StationPortView v;
-      v.state = StationPortView::State::Done;
-      v.sn = sn;
-      v.detail = QStringLiteral("unplug");
-      v.alreadyDone = true;
-      Show(ended_ = v);
-    } else {
-      line.retries = steps.retriesUsed();
-      Finish(line, kFailed, claim.reason + QStringLiteral(": nothing written"));
-    }
+    presentEnded_ = false;
+    return;
+  }
+  if (claim.kind != StationLedger::Claim::Kind::Row) {
+    steps.leave();
+    line.retries = steps.retriesUsed();
+    Finish(line, kFailed, claim.reason + QStringLiteral(": nothing written"));
     return;
   }
   line.row = claim.row;
+  ownRow_ = claim.ownRow;
   Provision(steps, line);
   report_.Release(sn);
 }
 
+void StationPort::DoneBefore(UnitSteps& steps, ReportLine& line, const QStringList& doneRecords) {
+  Working(QStringLiteral("reading parameters"));
+  const ParamsResult current = steps.readParams();
+  steps.leave();
+  line.retries = steps.retriesUsed();
+  if (!current.ok()) {
+    // Whether it is the unit done before is not known: nothing is decided.
+    presentEnded_ = false;
+    StationPortView v;
+    v.state = StationPortView::State::Failed;
+    v.sn = line.sn;
+    v.detail = steps.failureText(current) + QStringLiteral(": nothing written");
+    Show(v);
+    return;
+  }
+  line.recordSha256 = RecordSha256(current.params);
+  if (doneRecords.contains(line.recordSha256)) {
+    StationPortView v;
+    v.state = StationPortView::State::Done;
+    v.sn = line.sn;
+    v.detail = QStringLiteral("unplug");
+    v.alreadyDone = true;
+    Show(ended_ = v);
+    return;
+  }
+  // A second unit under a serial number done before (a batch that kept its
+  // factory serial number): writing it would give two units one identity.
+  Finish(line, kFailed,
+         QStringLiteral("serial number already provisioned to another unit: "
+                        "nothing written"));
+}
+
 // The unit's work, from reading its record to its report line.
 void StationPort::Provision(UnitSteps& steps, ReportLine& line) {
-  const UnitsRow* row = plan_.units ? plan_.units->RowAt(line.row) : nullptr;
+  const UnitsRow* row = ownRow_ ? &*ownRow_ : plan_.units ? plan_.units->RowAt(line.row) : nullptr;
   const std::vector<ProfileSource> sources = plan_.SourcesFor(row);
   QString result = kFailed, reason;
   auto failed = [&](const SessionResult& r) {
@@ -256,12 +323,9 @@ void StationPort::Provision(UnitSteps& steps, ReportLine& line) {
   started.seconds = double(unitClock_.elapsed()) / 1000.0;
   if (QString why; !report_.Append(started, why)) {
     steps.leave();
-    StationPortView v;
-    v.state = StationPortView::State::Failed;
-    v.sn = line.sn;
-    v.detail = QStringLiteral("nothing written: the report cannot be written: ") + why;
-    Show(ended_ = v);
-    emit reportFailed(index_, why);
+    line.retries = steps.retriesUsed();
+    line.seconds = double(unitClock_.elapsed()) / 1000.0;
+    Unrecorded(line, QStringLiteral("nothing written: the report cannot be written: ") + why, why);
     return;
   }
 
@@ -281,8 +345,10 @@ void StationPort::Provision(UnitSteps& steps, ReportLine& line) {
       return end();
     }
     // What the unit runs now, and its record as the new firmware keeps it.
+    // It may stay in configuration mode or restart: told to leave, it is
+    // given the time a restart takes to answer the switch command again.
     Working(QStringLiteral("connecting after the flash"));
-    const VersionResult again = steps.enter();
+    const VersionResult again = steps.returnAfterDownload(k7v::kReturnAfterDownload);
     if (!again.ok()) {
       failed(again);
       return end();
@@ -300,11 +366,7 @@ void StationPort::Provision(UnitSteps& steps, ReportLine& line) {
                                      "on; the station's probes do not reach it")
                           .arg(line.sn, SwitchCommandText(*record)));
   }
-  const auto& bytes = record->bytes();
-  line.recordSha256 = QString::fromLatin1(
-      QCryptographicHash::hash(QByteArrayView(bytes.data(), qsizetype(bytes.size())),
-                               QCryptographicHash::Sha256)
-          .toHex());
+  line.recordSha256 = RecordSha256(*record);
   if (const SessionResult written = steps.write(*record); !written.ok()) {
     failed(written);
     return end();
@@ -336,12 +398,11 @@ bool StationPort::Finish(ReportLine& line, const QString& result, const QString&
   v.sn = line.sn;
   QString why;
   if (!report_.Append(line, why)) {
-    v.state = StationPortView::State::Failed;
-    v.detail = (result == kOk ? QStringLiteral("provisioned but not in the report: ")
+    Unrecorded(line,
+               (result == kOk ? QStringLiteral("provisioned but not in the report: ")
                               : reason + QStringLiteral("; not in the report: ")) +
-               why;
-    Show(ended_ = v);
-    emit reportFailed(index_, why);
+                   why,
+               why);
     return false;
   }
   v.state = result == kOk        ? StationPortView::State::Done
@@ -354,4 +415,21 @@ bool StationPort::Finish(ReportLine& line, const QString& result, const QString&
   v.fresh = false;
   ended_ = v;
   return true;
+}
+
+// An attempt the report did not take counts as failed wherever it is
+// counted, and the station stops.
+void StationPort::Unrecorded(ReportLine line, const QString& detail, const QString& why) {
+  line.result = kFailed;
+  line.reason = detail;
+  StationPortView v;
+  v.state = StationPortView::State::Failed;
+  v.sn = line.sn;
+  v.detail = detail;
+  v.line = line;
+  v.fresh = true;
+  Show(v);
+  v.fresh = false;
+  ended_ = v;
+  emit reportFailed(index_, why);
 }

@@ -1,11 +1,17 @@
 #pragma once
-// One port of the production station, on a thread of its own: it sends the
-// switch command about once a second until a unit answers, then identifies
-// the unit by its serial number and, unless the report has it done or it is
-// the unit just handled here and still plugged in, provisions it: flash when
-// its version differs from the image's, write the profile with the unit's
-// row of values, read back and compare, leave configuration, and append the
-// report line before the port shows the result.
+// One port of the production station, on a thread of its own: it probes for
+// a unit once a probe interval, whatever happens on the port, then
+// identifies the unit by its serial number and, unless the ledger has it
+// done with the record it holds or it is the unit just handled here and
+// still present, provisions it: flash when its version differs from the
+// image's, write the profile with the unit's row of values, read back and
+// compare, leave configuration, and record the attempt before the port shows
+// the result.
+//
+// Presence: a unit is present from its first answer until the port has been
+// silent for kAbsentAfterSilentProbes probes in a row, or a unit with another
+// serial number answers. A unit whose attempt has ended, done or failed, is
+// not worked again while present: it gets one attempt per plugging in.
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -18,7 +24,7 @@
 #include <vector>
 
 #include "cli/image_checks.h"
-#include "cli/station_report.h"
+#include "cli/station_ledger.h"
 #include "cli/units_file.h"
 #include "firmware/firmware_image.h"
 #include "link/device_session.h"
@@ -70,7 +76,7 @@ struct StationPortView {
 class StationPort : public QObject {
   Q_OBJECT
 public:
-  StationPort(int index, QString port, const StationPlan& plan, StationReport& report);
+  StationPort(int index, QString port, const StationPlan& plan, StationLedger& ledger);
   ~StationPort() override;
 
   // Ends the watch from any thread: a wait ends at once, a unit being
@@ -93,8 +99,13 @@ signals:
 private:
   void Probe(DeviceSession& session);
   void HandleUnit(DeviceSession& session, const QString& version);
+  // The unit was done before under its serial number: done again when it
+  // holds one of those records, else refused as another unit.
+  void DoneBefore(UnitSteps& steps, ReportLine& line, const QStringList& doneRecords);
   void Provision(UnitSteps& steps, ReportLine& line);
+  void Absent(); // the port is without a unit from now on
   bool Finish(ReportLine& line, const QString& result, const QString& reason);
+  void Unrecorded(ReportLine line, const QString& detail, const QString& why);
   void Show(StationPortView view);
   void Working(const QString& step, int percent = -1);
   // Waits up to ms; false when cancelled first.
@@ -104,21 +115,24 @@ private:
   const int index_;
   const QString port_;
   const StationPlan& plan_;
-  StationReport& report_;
+  StationLedger& report_;
   std::mutex mutex_; // guards session_ and cancelled_
   std::condition_variable wake_;
   std::unique_ptr<DeviceSession> session_;
   bool cancelled_ = false;
 
-  // The unit last handled here, and whether the port has been without a unit
-  // since: a unit left plugged in is not provisioned again.
-  std::optional<QString> lastSn_;
-  bool emptySince_ = true;
+  // The unit present on the port, if any, and how its attempt ended: a unit
+  // left plugged in is not worked again.
+  std::optional<QString> presentSn_;
+  int silentProbes_ = 0; // probes without an answer since the unit's last one
+  bool presentEnded_ = false;
   StationPortView ended_; // how that unit ended, shown again while it stays
   // That unit's record makes it listen for another switch command than the
   // probes send: its silence is no sign that it was unplugged.
   bool lastListensElsewhere_ = false;
   QElapsedTimer unitClock_; // from the unit's answer
+  // The unit's row when the ledger keeps the values itself.
+  std::optional<UnitsRow> ownRow_;
   StationPortView shown_;
   bool shownOnce_ = false;
 };

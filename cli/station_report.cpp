@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <optional>
 
 #include "cli/csv_text.h"
@@ -23,8 +24,8 @@ constexpr const char* kColumns[] = {
 constexpr std::size_t kColumnCount = std::size(kColumns);
 constexpr const char* kResults[] = {"started", "ok", "failed", "stopped"};
 
-std::string HeaderLine() {
-  return CsvLine(std::vector<std::string>(std::begin(kColumns), std::end(kColumns)));
+std::vector<std::string> HeaderCells() {
+  return std::vector<std::string>(std::begin(kColumns), std::end(kColumns));
 }
 
 // The line's cells as written; a reason never spans lines.
@@ -41,19 +42,11 @@ std::vector<std::string> CellsOf(const ReportLine& l) {
 
 // The line, or why it is not one the station wrote whole. The strict forms
 // of the last cells make a line cut anywhere fail here.
-std::optional<ReportLine> ParseLine(std::string_view text, QString& why) {
-  const CsvText csv = ParseCsv(text);
-  if (!csv.problems.empty()) {
-    why = QString::fromStdString(csv.problems.front().reason);
+std::optional<ReportLine> ParseLine(const std::vector<std::string>& c, QString& why) {
+  if (c.size() != kColumnCount) {
+    why = QStringLiteral("%1 cells, a report line has %2").arg(c.size()).arg(kColumnCount);
     return std::nullopt;
   }
-  if (csv.records.size() != 1 || csv.records.front().cells.size() != kColumnCount) {
-    why = QStringLiteral("%1 cells, a report line has %2")
-              .arg(csv.records.empty() ? 0 : csv.records.front().cells.size())
-              .arg(kColumnCount);
-    return std::nullopt;
-  }
-  const auto& c = csv.records.front().cells;
   auto cell = [&](std::size_t k) { return QString::fromStdString(c[k]); };
   ReportLine l;
   l.time = cell(0);
@@ -89,6 +82,46 @@ std::optional<ReportLine> ParseLine(std::string_view text, QString& why) {
 QString ErrnoText(int code) { return QString::fromStdString(SystemErrorText(code)); }
 
 } // namespace
+
+std::string ReportHeaderLine() { return CsvLine(HeaderCells()); }
+
+ReportText ReadReportText(std::string_view text) {
+  ReportText out;
+  const CsvText csv = ParseCsv(text);
+  // Records and problems in file order: the header must come first.
+  std::size_t p = 0;
+  bool first = true;
+  for (std::size_t r = 0; r <= csv.records.size(); ++r) {
+    const int until = r < csv.records.size() ? csv.records[r].line : INT_MAX;
+    for (; p < csv.problems.size() && csv.problems[p].line < until; ++p) {
+      out.skipped << QStringLiteral("%1: %2")
+                         .arg(csv.problems[p].line)
+                         .arg(QString::fromStdString(csv.problems[p].reason));
+      first = false;
+    }
+    if (r == csv.records.size()) break;
+    const CsvRecord& rec = csv.records[r];
+    if (first) {
+      first = false;
+      out.headed = rec.cells == HeaderCells() && rec.ended;
+      if (out.headed) continue;
+    }
+    QString why;
+    if (!rec.ended)
+      why = QStringLiteral("the line is incomplete (the station was cut off while writing it)");
+    else if (const auto line = ParseLine(rec.cells, why))
+      out.lines.push_back(*line);
+    if (!why.isEmpty()) out.skipped << QStringLiteral("%1: %2").arg(rec.line).arg(why);
+  }
+  // A file cut inside a quoted cell: its last problem is a quote never closed.
+  out.openQuote = !csv.problems.empty() &&
+                  csv.problems.back().reason.find("is never closed") != std::string::npos &&
+                  (csv.records.empty() || csv.records.back().line <= csv.problems.back().line);
+  std::string_view rest = text;
+  if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
+  out.blank = rest.find_first_not_of("\r\n") == std::string_view::npos;
+  return out;
+}
 
 StationReport::StationReport() = default;
 StationReport::~StationReport() = default;
@@ -129,36 +162,16 @@ bool StationReport::Open(const QString& path, QString& reason, QStringList& skip
     }
     old = *bytes;
   }
-  if (!old.isEmpty()) {
-    std::string_view rest(old.constData(), std::size_t(old.size()));
-    if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
-    int lineNo = 0;
-    while (!rest.empty()) {
-      ++lineNo;
-      const std::size_t nl = rest.find('\n');
-      const bool ended = nl != std::string_view::npos;
-      std::string_view text = rest.substr(0, nl);
-      rest = ended ? rest.substr(nl + 1) : std::string_view();
-      if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-      if (lineNo == 1) {
-        if (std::string(text) + '\n' != HeaderLine()) {
-          reason = QStringLiteral("%1: not a station report (its first line is not \"%2\"); "
-                                  "name a new file or one the station wrote")
-                       .arg(path, QString::fromStdString(HeaderLine()).trimmed());
-          return false;
-        }
-        continue;
-      }
-      if (text.empty()) continue;
-      QString why;
-      if (!ended)
-        why = QStringLiteral("the line is incomplete (the station was cut off while writing it)");
-      else if (const auto line = ParseLine(text, why))
-        Take(*line);
-      if (!why.isEmpty())
-        skipped << QStringLiteral("%1:%2: %3; skipped").arg(path).arg(lineNo).arg(why);
-    }
+  const ReportText read =
+      ReadReportText(std::string_view(old.constData(), std::size_t(old.size())));
+  if (!read.blank && !read.headed) {
+    reason = QStringLiteral("%1: not a station report (its first line is not \"%2\"); "
+                            "name a new file or one the station wrote")
+                 .arg(path, QString::fromStdString(ReportHeaderLine()).trimmed());
+    return false;
   }
+  for (const ReportLine& l : read.lines) Take(l);
+  for (const QString& s : read.skipped) skipped << QStringLiteral("%1:%2; skipped").arg(path, s);
 
   file_.setFileName(path);
   if (!file_.open(QIODevice::WriteOnly | QIODevice::Append)) {
@@ -166,18 +179,20 @@ bool StationReport::Open(const QString& path, QString& reason, QStringList& skip
     return false;
   }
   // A new report starts with its header (a mark so spreadsheets read UTF-8);
-  // a torn last line gets its end, so the next line starts on its own.
+  // a torn last line gets its end (and the end of a quoted cell it was cut
+  // in), so the next line starts on its own.
   QByteArray start;
-  if (old.isEmpty())
-    start = QByteArray("\xEF\xBB\xBF") + QByteArray::fromStdString(HeaderLine());
-  else if (!old.endsWith('\n'))
-    start = "\n";
+  if (read.openQuote) start = "\"";
+  if (!old.isEmpty() && !old.endsWith('\n') && old != "\xEF\xBB\xBF") start += "\n";
+  if (read.blank)
+    start += (old.isEmpty() ? QByteArray("\xEF\xBB\xBF") : QByteArray()) +
+             QByteArray::fromStdString(ReportHeaderLine());
   if (!start.isEmpty()) {
     int error = 0;
     const bool ok =
         file_.write(start) == start.size() && file_.flush() &&
         SyncFileToDisk(file_.handle(), &error) &&
-        (!old.isEmpty() ||
+        (info.exists() ||
          SyncDirectoryToDisk(QFile::encodeName(info.absolutePath()).toStdString(), &error));
     if (!ok) {
       reason =
@@ -190,15 +205,20 @@ bool StationReport::Open(const QString& path, QString& reason, QStringList& skip
 
 void StationReport::Take(const ReportLine& line) {
   if (line.row > 0 && !rowOwner_.contains(line.row)) rowOwner_.insert(line.row, line.sn);
-  if (line.result == QLatin1String("ok")) done_.insert(line.sn);
+  // A unit without a serial number is never known again.
+  if (line.result == QLatin1String("ok") && !line.sn.isEmpty()) {
+    QStringList& records = doneRecords_[line.sn];
+    if (!records.contains(line.recordSha256)) records << line.recordSha256;
+  }
 }
 
 StationReport::Claim StationReport::ClaimFor(const QString& sn, const QString& port,
                                              const UnitsFile* units) {
   const std::lock_guard lock(mutex_);
   Claim c;
-  if (done_.contains(sn)) {
+  if (const auto done = doneRecords_.constFind(sn); done != doneRecords_.cend()) {
     c.kind = Claim::Kind::AlreadyDone;
+    c.doneRecords = *done;
     return c;
   }
   if (busy_.contains(sn)) {
@@ -272,7 +292,7 @@ bool StationReport::Append(ReportLine& line, QString& reason) {
 
 int StationReport::doneCount() const {
   const std::lock_guard lock(mutex_);
-  return int(done_.size());
+  return int(doneRecords_.size());
 }
 
 int StationReport::rowsUsedCount() const {
@@ -281,7 +301,7 @@ int StationReport::rowsUsedCount() const {
 }
 
 QByteArray ReportFileText(const std::vector<ReportLine>& lines) {
-  QByteArray out = QByteArray("\xEF\xBB\xBF") + QByteArray::fromStdString(HeaderLine());
+  QByteArray out = QByteArray("\xEF\xBB\xBF") + QByteArray::fromStdString(ReportHeaderLine());
   for (const ReportLine& l : lines) out += QByteArray::fromStdString(CsvLine(CellsOf(l)));
   return out;
 }

@@ -23,61 +23,54 @@
 #include <QStringList>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <vector>
+
+#include "cli/station_ledger.h"
 
 class QLockFile;
 struct UnitsFile;
 
-struct ReportLine {
-  QString time; // filled in by Append when empty
-  QString port, sn, versionBefore, versionAfter, imageChecksum, recordSha256;
-  int row = 0; // 0: none
-  QString result, reason;
-  int retries = 0;
-  double seconds = 0;
+// What a report file holds, read as a whole (a quoted cell may span lines).
+struct ReportText {
+  bool headed = false;    // its first record is the header line
+  bool blank = false;     // nothing but a byte order mark, blanks and line ends
+  bool openQuote = false; // it ends inside a quoted cell (cut off mid-cell)
+  std::vector<ReportLine> lines;
+  QStringList skipped; // "LINE: why" of each record that is not a whole report line
 };
+// Reads text as the station wrote it. Never fails: a record that is not a
+// whole report line is in skipped.
+ReportText ReadReportText(std::string_view text);
+// The header line, ended by '\n'.
+std::string ReportHeaderLine();
 
 // A whole report as the station writes it, header and lines, for a report
 // put together elsewhere (the shared ledger's export). Never fails.
 QByteArray ReportFileText(const std::vector<ReportLine>& lines);
 
-class StationReport {
+class StationReport : public StationLedger {
 public:
   StationReport();
-  ~StationReport();
+  ~StationReport() override;
 
   // Locks path against a second station, reads what it holds and opens it
-  // for appending; a new file gets the header line. False with the reason
-  // when it cannot be written, is held by another station or is not a
-  // station report. Each line that cannot be read (a torn last line) is
-  // added to skipped as "FILE:LINE: why; skipped", and left where it is.
+  // for appending; a new file, or one holding nothing but a byte order mark,
+  // gets the header line. False with the reason when it cannot be written,
+  // is held by another station or is not a station report. Each line that
+  // cannot be read (a torn last line) is added to skipped as
+  // "FILE:LINE: why; skipped", and left where it is.
   bool Open(const QString& path, QString& reason, QStringList& skipped);
 
-  struct Claim {
-    enum class Kind {
-      Row,         // work on the unit; row is its line of UNITS.csv (0 without one)
-      AlreadyDone, // the report has it done
-      Refused      // reason says why; nothing may be written to it
-    } kind = Kind::Refused;
-    int row = 0;
-    QString reason;
-  };
-  // Decides under one lock whether the unit with this serial number may be
-  // worked on, and with which row of units (nullptr: no values file): its sn
-  // row, the row it was given before, or the next one no unit has. The unit
-  // counts as busy on port until Release.
-  Claim ClaimFor(const QString& sn, const QString& port, const UnitsFile* units);
-  // The unit's attempt has ended (its last line appended). Never fails.
-  void Release(const QString& sn);
+  Claim ClaimFor(const QString& sn, const QString& port, const UnitsFile* units) override;
+  void Release(const QString& sn) override;
+  // Appends the line and flushes it to the disk.
+  bool Append(ReportLine& line, QString& reason) override;
 
-  // Appends the line (its time set now when empty) and flushes it to the
-  // disk; false with the reason (the report then takes no more lines). An ok
-  // line makes its unit done.
-  bool Append(ReportLine& line, QString& reason);
-
+  QString where() const override { return path_; }
   QString path() const { return path_; }
-  int doneCount() const;     // units done, from the start of the report
-  int rowsUsedCount() const; // rows of UNITS.csv given to some unit
+  int doneCount() const override;
+  int rowsUsedCount() const override;
 
 private:
   void Take(const ReportLine& line); // a line read or appended: rows and done units
@@ -86,8 +79,8 @@ private:
   QString path_;
   std::unique_ptr<QLockFile> lock_;
   QFile file_;
-  QString failed_;               // the first append that failed
-  QHash<int, QString> rowOwner_; // row -> sn
-  QSet<QString> done_;           // serial numbers with an ok line
-  QHash<QString, QString> busy_; // sn -> port, attempts in progress
+  QString failed_;                          // the first append that failed
+  QHash<int, QString> rowOwner_;            // row -> sn
+  QHash<QString, QStringList> doneRecords_; // sn -> record_sha256 of its ok lines
+  QHash<QString, QString> busy_;            // sn -> port, attempts in progress
 };

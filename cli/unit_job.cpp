@@ -233,7 +233,7 @@ void UnitJob::scan(UnitSteps& steps, UnitOutcome& out) {
       return;
     }
     // Every setting is a try of its own: no repeats here.
-    const VersionResult v = session.enterConfiguration(plan_.switchBytes);
+    const VersionResult v = session.reachConfiguration(plan_.switchBytes);
     if (v.ok()) {
       out.reachedConfiguration = true;
       out.version = v.version;

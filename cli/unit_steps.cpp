@@ -108,11 +108,16 @@ SessionResult UnitSteps::open(const LineSettings& line) {
 
 VersionResult UnitSteps::enter() {
   for (int attempt = 0;; ++attempt) {
-    const VersionResult r = session_.enterConfiguration(switchBytes_);
+    const VersionResult r = session_.reachConfiguration(switchBytes_);
     if (r.ok()) return r;
     if (!AnswerMissing(r.reason) || !retryAfter(UnitStep::Switch, r, attempt))
       return failed(UnitStep::Switch, r);
   }
+}
+
+VersionResult UnitSteps::returnAfterDownload(std::chrono::milliseconds limit) {
+  const VersionResult r = session_.returnAfterDownload(switchBytes_, limit);
+  return r.ok() ? r : failed(UnitStep::Switch, r);
 }
 
 ParamsResult UnitSteps::readParams(UnitStep step) {

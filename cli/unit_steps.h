@@ -19,6 +19,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <chrono>
 #include <functional>
 
 #include "link/device_session.h"
@@ -51,7 +52,10 @@ public:
 
   // Each returns the session's result; on failure failedStep() says where.
   SessionResult open(const LineSettings& line);
+  // Configuration mode from any mode the unit is in (see reachConfiguration).
   VersionResult enter();
+  // Back in configuration mode after a download, within limit; never repeated.
+  VersionResult returnAfterDownload(std::chrono::milliseconds limit);
   ParamsResult readParams(UnitStep step = UnitStep::Read);
   SysInfoResult readSysInfo();
   // Writes the record. Ok also when the answer was lost but a read-back

@@ -7,6 +7,8 @@
 #include "cli/csv_text.h"
 #include "params/factory_set.h"
 #include "params/record_file.h"
+#include "params/sys_info.h"
+#include "platform/code_page_936.h"
 
 namespace {
 
@@ -85,10 +87,19 @@ std::optional<UnitsFile> LoadUnitsFile(const QString& path, std::vector<ProfileI
     row.values = {file + ':' + std::to_string(rec.line), {}, true};
     for (std::size_t c = 0; c < names.size(); ++c) {
       const std::string& cell = rec.cells[c];
-      if (int(c) == snColumn) {
+      if (cell.find("{port}") != std::string::npos) {
+        // The row is one unit's own: a value shared by a port's units belongs in the profile.
+        problem(rec.line, names[c], cell,
+                "{port} in a row: the row is one unit's, give it the unit's own value");
+      } else if (int(c) == snColumn) {
+        // Held as the unit's serial number is read: GBK text, blanks at its ends dropped.
         row.sn = QString::fromStdString(cell).trimmed();
         if (row.sn.isEmpty())
           problem(rec.line, names[c], cell, "no serial number");
+        else if (const std::size_t n = cp936::ByteLength(row.sn.toStdString()); n > kSysInfoSnBytes)
+          problem(rec.line, names[c], cell,
+                  "longer than the " + std::to_string(kSysInfoSnBytes) + " bytes a unit reports (" +
+                      std::to_string(n) + "): no unit can match it");
         else if (snLines.contains(row.sn))
           problem(rec.line, names[c], cell,
                   "also on line " + std::to_string(snLines.value(row.sn)));
@@ -109,14 +120,22 @@ std::optional<UnitsFile> LoadUnitsFile(const QString& path, std::vector<ProfileI
 }
 
 void CheckUnitsRows(const UnitsFile& units, const std::vector<ProfileSource>& profile,
-                    std::vector<ProfileIssue>& issues) {
+                    std::vector<ProfileIssue>& issues, const std::string& profileName) {
   std::set<std::string> told; // the profile's own problems come with every row
   for (const UnitsRow& row : units.rows) {
+    const bool alone = row.values.name.empty();
     std::vector<ProfileSource> sources = profile;
-    sources.push_back(row.values);
+    if (!alone) sources.push_back(row.values);
     const ProfileResult r =
         ApplyProfiles(FactoryParams(), sources, ProfileChecks::FieldRulesNamedOnly);
     for (const ProfileIssue& i : r.errors)
       if (told.insert(FormatIssue(i)).second) issues.push_back(i);
+    if (r.ok() && !r.named.any() && !profileName.empty())
+      issues.push_back({alone ? profileName : row.values.name,
+                        0,
+                        {},
+                        {},
+                        alone ? std::string("sets no field: nothing to write")
+                              : "sets no field, nor does " + profileName + ": nothing to write"});
   }
 }

@@ -43,5 +43,7 @@ std::optional<UnitsFile> LoadUnitsFile(const QString& path, std::vector<ProfileI
 
 // Every row's values laid over profile on the factory set, as a unit will
 // get them: the field rules' problems, each told once, appended to issues.
+// With profileName, a row that sets no field, nor does the profile, is one
+// too (a row named "" stands for the profile alone).
 void CheckUnitsRows(const UnitsFile& units, const std::vector<ProfileSource>& profile,
-                    std::vector<ProfileIssue>& issues);
+                    std::vector<ProfileIssue>& issues, const std::string& profileName = {});

@@ -53,6 +53,35 @@ VersionResult DeviceSession::enterConfiguration(const QByteArray& switchCommand,
   return result;
 }
 
+VersionResult DeviceSession::reachConfiguration(const QByteArray& switchCommand) {
+  const VersionResult first = enterConfiguration(switchCommand);
+  if (first.reason != SessionReason::NoAnswer) return first;
+  if (const SessionResult left = leaveConfiguration(); !left.ok()) {
+    VersionResult r;
+    r.reason = left.reason;
+    return r;
+  }
+  return enterConfiguration(switchCommand);
+}
+
+VersionResult DeviceSession::returnAfterDownload(const QByteArray& switchCommand,
+                                                 std::chrono::milliseconds limit) {
+  VersionResult r;
+  if (const SessionResult left = leaveConfiguration(); !left.ok()) {
+    r.reason = left.reason;
+    return r;
+  }
+  const ProtocolEngine::Millis start = Now();
+  for (;;) {
+    r = enterConfiguration(switchCommand);
+    // A unit restarting may drop the line for a moment: only the limit ends the wait.
+    if (r.ok() ||
+        (r.reason != SessionReason::NoAnswer && r.reason != SessionReason::IncompleteAnswer))
+      return r;
+    if (Now() - start >= limit.count()) return r;
+  }
+}
+
 ParamsResult DeviceSession::readParams(const RequestSentFn& sent) {
   ParamsResult result;
   result.reason =

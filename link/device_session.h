@@ -25,6 +25,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -75,6 +76,18 @@ public:
   // longer cut) and waits for command 1. NoAnswer, Cancelled, LinkLost,
   // WriteFailed or NotOpen on failure; version empty then.
   VersionResult enterConfiguration(const QByteArray& switchCommand, const RequestSentFn& sent = {});
+  // Configuration mode whatever mode the unit is in: the switch command, and
+  // only when it gets no answer, command 2 and the switch command once more
+  // (a unit left in configuration mode by a crash, a download or another
+  // program may take a switch command there for noise). As
+  // enterConfiguration on failure.
+  VersionResult reachConfiguration(const QByteArray& switchCommand);
+  // After a download: command 2, then the switch command again and again
+  // until the unit answers (it may restart on the way) or limit has passed
+  // since the first one. NoAnswer when it did not answer within limit, else
+  // as enterConfiguration.
+  VersionResult returnAfterDownload(const QByteArray& switchCommand,
+                                    std::chrono::milliseconds limit);
   // Empties the receive buffer, sends command 3 and waits for the record.
   // IncompleteAnswer when the answer holds fewer than 693 bytes.
   ParamsResult readParams(const RequestSentFn& sent = {});

@@ -35,6 +35,8 @@ inline constexpr std::size_t kSwitchCommandLength = 6;
 
 // Time-outs.
 inline constexpr auto kConnectTimeout = 2s;         // answer to the switch command
+inline constexpr auto kReturnAfterDownload = 20s;   // a unit answers the switch command again
+                                                    // after a download (it may restart)
 inline constexpr auto kParamTimeout = 3s;           // answers to commands 3, 4 and 7
 inline constexpr auto kWriteTimeoutBase = 100ms;    // a write may take this ...
 inline constexpr auto kWriteTimeoutPerByte = 100ms; // ... plus this per byte

@@ -14,7 +14,7 @@ struct SysInfoText {
 constexpr SysInfoText kProductType{0, 4};
 constexpr SysInfoText kProductModel{4, 12};
 constexpr SysInfoText kSerialType{16, 4};
-constexpr SysInfoText kSerialNumber{33, 16};
+constexpr SysInfoText kSerialNumber{33, kSysInfoSnBytes};
 
 // Returns an empty text when the payload does not hold the whole field, so a
 // short answer never makes us read past the received frame.

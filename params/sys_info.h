@@ -1,9 +1,12 @@
 #pragma once
 // TSysInfo: the product information block of the command 7 answer.
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
+
+inline constexpr std::size_t kSysInfoSnBytes = 16; // the longest serial number a unit reports
 
 struct TSysInfo {
   std::string product_type;  // payload 0, 4 bytes

@@ -156,7 +156,12 @@ void DtuDevice::Process(Clock::time_point now, bool flushPartial) {
     FrameScanner::Item item = scanner_.Next(flushPartial);
     if (item.kind == FrameScanner::Kind::NeedMore) return;
     if (item.kind == FrameScanner::Kind::Noise) {
-      if (PushSwitchByte(item.noise)) OnSwitch(now);
+      if (PushSwitchByte(item.noise)) {
+        if (opt_.switchInConfig)
+          OnSwitch(now);
+        else
+          log_.Event("switch command ignored in configuration mode");
+      }
       continue;
     }
     windowFill_ = 0; // the switch command must not straddle a frame
@@ -427,6 +432,11 @@ void DtuDevice::FinishDownload(Clock::time_point now) {
                 std::span(reinterpret_cast<const std::uint8_t*>(version_.data()), version_.size()));
     }
     EndDownload(k7v::kCmdDownloadDone, now);
+    if (opt_.restartAfterDownload) {
+      configMode_ = false;
+      windowFill_ = 0;
+      log_.Event("restarted into the new firmware: left configuration mode");
+    }
   } else {
     if (opt_.endFail) log_.Event("download refused (--end-fail)");
     EndDownload(k7v::kCmdDownloadFailed, now);

@@ -3,9 +3,10 @@
 // in, frames go out through the WireWriter, time-outs run from OnTimer.
 //
 // Outside configuration mode the device forwards serial data and only watches
-// for its switch command. In configuration mode it parses frames, and still
-// answers a switch command found among the bytes that are not frames, because
-// a tool that was closed without sending command 2 comes back with one.
+// for its switch command. In configuration mode it parses frames and, like a
+// strict unit, takes a switch command among them for noise: a tool that was
+// closed without sending command 2 must send it before the switch command
+// (--switch-in-config makes it answer there too).
 
 #include <array>
 #include <chrono>

@@ -58,6 +58,14 @@ Device:
   --pace               move bytes at N/10 bytes per second in both directions,
                        so transfers take real wire time
 
+Configuration mode (by default the unit ignores a switch command while in
+configuration mode and stays there after a download, until command 2):
+  --switch-in-config   answer a switch command in configuration mode too, as a
+                       tolerant unit does
+  --restart-after-download
+                       leave configuration mode after a verified download, as
+                       a unit that restarts into its new firmware does
+
 Download:
   --chunk N            bytes per chunk request, 1 to 65535 (default 1024; the
                        tool answers at most 1089)
@@ -182,6 +190,10 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& out, std::string& error)
       out.stopBits = f[2] - '0';
     } else if (opt == "--pace") {
       out.pace = true;
+    } else if (opt == "--switch-in-config") {
+      out.switchInConfig = true;
+    } else if (opt == "--restart-after-download") {
+      out.restartAfterDownload = true;
     } else if (opt == "--silent") {
       if (!command(out.silent)) return false;
     } else if (opt == "--silent-once") {

@@ -28,6 +28,13 @@ struct SimOptions {
   int stopBits = 1;
   bool pace = false; // both directions move at baud / 10 bytes per second
 
+  // Configuration mode as the unit keeps it. By default the unit is as strict
+  // as a real one may be: in configuration mode a switch command is noise,
+  // and a verified download leaves it there.
+  bool switchInConfig = false;       // answer a switch command in configuration mode too
+  bool restartAfterDownload = false; // a verified download restarts the unit: it leaves
+                                     // configuration mode
+
   // Fault injection.
   std::set<std::uint8_t> silent;           // commands never answered
   std::set<std::uint8_t> silentOnce;       // commands whose first request is not answered

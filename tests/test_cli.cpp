@@ -406,6 +406,10 @@ void TestCli::singleRuns_data() {
       "columns.csv:1: nosuch: : no such field", false);
   row("station: a quote never closed", station("@d/quote.csv", "@d/rep.csv"), 2,
       "quote.csv:3: a quote opened on line 3 is never closed", false);
+  row("station: {port} in a row", station("@d/portcell.csv", "@d/rep.csv"), 2,
+      "portcell.csv:3: dtu_id: X-{port}: {port} in a row", false);
+  row("station: a serial number longer than a unit reports", station("@d/longsn.csv", "@d/rep.csv"),
+      2, "longsn.csv:5: sn: K7S00000000000017: longer than the 16 bytes a unit reports", false);
   row("station: {port} in the profile",
       {"--port", "@0", "station", "@d/port.ini", "--report", "@d/rep.csv"}, 2,
       "port.ini:2: {port}: the station gives every unit on a port the same {port}", false);
@@ -462,6 +466,9 @@ void TestCli::singleRuns() {
   WriteFile(dir + QStringLiteral("/units.csv"), "sn,port1\nK1,40001\nK2,70000\n");
   WriteFile(dir + QStringLiteral("/columns.csv"), "sn,nosuch\nK1,1\n");
   WriteFile(dir + QStringLiteral("/quote.csv"), "sn,dtu_id\nK1,A\nK2,\"open\n");
+  WriteFile(dir + QStringLiteral("/portcell.csv"), "sn,dtu_id\nK1,A\nK2,X-{port}\n");
+  WriteFile(dir + QStringLiteral("/longsn.csv"),
+            "sn,dtu_id\nK7S0000000000016,A\n\"K7S\nA1\",B\nK7S00000000000017,C\n");
   if (!parcfg.isEmpty()) WriteFile(dir + QStringLiteral("/parcfg.ini"), parcfg.toUtf8());
   // Another program holds the second unit's port.
   QSerialPort holder;

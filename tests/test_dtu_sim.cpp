@@ -134,12 +134,25 @@ private:
   }
 
 private slots:
-  // A tool closed without command 2 comes back with the switch command while
-  // the device is still in configuration mode; switch bytes inside a frame
-  // (the record's own switch_cmd field) are not a switch command.
+  // A strict unit (the default) takes a switch command in configuration mode
+  // for noise: a tool closed without command 2 must send it first.
+  void switchInConfigurationModeIsNoise() {
+    DtuSimProcess sim;
+    PcEnd pc;
+    QVERIFY(connectTo(sim, pc));
+    pc.send(kSwitch);
+    QCOMPARE(pc.nextFrame(300), QByteArray());
+    pc.send(FrameBytes(2) + kSwitch);
+    QCOMPARE(pc.nextFrame(), kVersionAnswer);
+  }
+
+  // With --switch-in-config, a tool closed without command 2 comes back with
+  // the switch command while the device is still in configuration mode;
+  // switch bytes inside a frame (the record's own switch_cmd field) are not a
+  // switch command.
   void switchInConfigurationMode() {
     DtuSimProcess sim;
-    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    QVERIFY2(sim.start({"--switch-in-config"}), qPrintable(sim.errorString()));
     PcEnd pc;
     QVERIFY(pc.open(sim.devicePath()));
     pc.send(QByteArray("xx\xAA\x01#######")); // line noise first
@@ -250,12 +263,19 @@ private slots:
     QTest::addColumn<int>("sumError");
     QTest::addColumn<QString>("requests"); // offset/count, in order
     QTest::addColumn<int>("end");
+    QTest::addColumn<bool>("answersSwitchAfter"); // without command 2 first
 
     // The tool always sends the right sum and a body: only here can the
     // device be seen to check them.
     QTest::newRow("wrong sum") << QStringList{"--chunk", "1000"} << 1500 << 1
-                               << QString("0/1000 1000/500") << 0xE4;
-    QTest::newRow("empty image") << QStringList{} << 0 << 0 << QString("") << 0xE3;
+                               << QString("0/1000 1000/500") << 0xE4 << false;
+    // Verified, a strict unit stays in configuration mode; one that restarts
+    // or a tolerant one answers the next switch command.
+    QTest::newRow("empty image") << QStringList{} << 0 << 0 << QString("") << 0xE3 << false;
+    QTest::newRow("restarts after it")
+        << QStringList{"--restart-after-download"} << 0 << 0 << QString("") << 0xE3 << true;
+    QTest::newRow("tolerant") << QStringList{"--switch-in-config"} << 0 << 0 << QString("") << 0xE3
+                              << true;
   }
   void download() {
     QFETCH(QStringList, args);
@@ -263,6 +283,7 @@ private slots:
     QFETCH(int, sumError);
     QFETCH(QString, requests);
     QFETCH(int, end);
+    QFETCH(bool, answersSwitchAfter);
     DtuSimProcess sim;
     PcEnd pc;
     QVERIFY(connectTo(sim, pc, args));
@@ -294,6 +315,12 @@ private slots:
     QCOMPARE(asked.join(' '), requests);
     QCOMPARE(endCommand, end);
     QCOMPARE(sim.stateImage(), end == 0xE3 ? body : QByteArray());
+    pc.send(kSwitch);
+    QCOMPARE(pc.nextFrame(answersSwitchAfter ? 2000 : 300).isEmpty(), !answersSwitchAfter);
+    if (!answersSwitchAfter) { // command 2 brings every unit back
+      pc.send(FrameBytes(2) + kSwitch);
+      QCOMPARE(pc.nextFrame(), kVersionAnswer);
+    }
   }
 
   // --silent-once: only the first request goes unanswered, as with a real
@@ -423,11 +450,13 @@ private slots:
     QVERIFY(!QFileInfo(link).isSymLink());
   }
 
-  // Random bytes in both modes neither kill the device nor leave it deaf.
+  // Random bytes in both modes neither kill the device nor leave it deaf (a
+  // tolerant one, so the last switch command is heard whatever mode the junk
+  // left it in).
   void survivesRandomInput() {
     DtuSimProcess sim;
     PcEnd pc;
-    QVERIFY(connectTo(sim, pc));
+    QVERIFY(connectTo(sim, pc, {"--switch-in-config"}));
     QRandomGenerator rng(20240601);
     for (int round = 0; round < 2; ++round) {
       for (int i = 0; i < 40; ++i) {

@@ -139,9 +139,8 @@ QString PgCluster::query(const QString& database, const QString& sql) {
   QProcess p;
   p.setProcessEnvironment(clientEnvironment());
   p.start(bin_ + QStringLiteral("/psql"),
-          {QStringLiteral("-X"), QStringLiteral("-A"), QStringLiteral("-t"),
-           QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-c"), sql,
-           conninfo(database)});
+          {QStringLiteral("-X"), QStringLiteral("-A"), QStringLiteral("-t"), QStringLiteral("-v"),
+           QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-c"), sql, conninfo(database)});
   if (!p.waitForFinished(30000) || p.exitCode() != 0) {
     error_ = QStringLiteral("psql: %1").arg(QString::fromUtf8(p.readAllStandardError()));
     return {};
