@@ -43,7 +43,7 @@ DatabaseLedger::PortLink& DatabaseLedger::Link() {
   std::unique_ptr<PortLink>& link = links_[std::this_thread::get_id()];
   if (!link) {
     link = std::make_unique<PortLink>();
-    link->db.Connect(conninfo_); // a failure here is retried with the first call
+    link->db.Connect(conninfo_, true); // a failure here is retried with the first call
   }
   return *link;
 }
@@ -116,9 +116,12 @@ QString DatabaseLedger::where() const { return description_; }
 LedgerCounts DatabaseLedger::Counts() const {
   const std::lock_guard lock(mutex_);
   LedgerCounts c;
-  if (!main_.connected()) main_.Reconnect();
-  if (!main_.Counts(c).ok()) c = {};
-  return c;
+  // A connection the server dropped (a restart) is made again, once.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (!main_.connected()) main_.Reconnect();
+    if (main_.Counts(c).ok()) return c;
+  }
+  return {};
 }
 
 int DatabaseLedger::doneCount() const { return int(Counts().unitsDone); }

@@ -75,7 +75,7 @@ bool MayComeBack(const QString& message) {
   static const char* const kSigns[] = {"Connection refused",
                                        "No such file or directory",
                                        "timeout expired",
-                                       "starting up",
+                                       "starting up", "not yet accepting connections",
                                        "shutting down",
                                        "in recovery mode",
                                        "Network is unreachable",
@@ -136,8 +136,9 @@ QString LedgerDb::CheckConnInfo(const QString& conninfo) {
   return {};
 }
 
-LedgerStatus LedgerDb::Connect(const QString& conninfo) {
+LedgerStatus LedgerDb::Connect(const QString& conninfo, bool proven) {
   conninfo_ = conninfo;
+  everConnected_ = proven;
   return Reconnect();
 }
 
@@ -154,11 +155,19 @@ LedgerStatus LedgerDb::Reconnect() {
                           userTimeout.constData(), info.constData(), nullptr};
   if (qEnvironmentVariableIsSet("PGCONNECT_TIMEOUT")) values[0] = "";
   conn_ = PQconnectdbParams(keys, values, 1);
-  if (conn_ && PQstatus(conn_) == CONNECTION_OK) return {};
+  if (conn_ && PQstatus(conn_) == CONNECTION_OK) {
+    // The server's notices (a shutdown's warning) are not the technician's.
+    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+    everConnected_ = true;
+    return {};
+  }
   const QString why = conn_ ? OneLine(PQerrorMessage(conn_)) : QStringLiteral("out of memory");
   if (conn_) PQfinish(conn_);
   conn_ = nullptr;
-  return {MayComeBack(why) ? LedgerStatus::Kind::Unreachable : LedgerStatus::Kind::Failed,
+  // Once in, the credentials and the database were right: what fails now is
+  // the server or the way to it.
+  return {everConnected_ || MayComeBack(why) ? LedgerStatus::Kind::Unreachable
+                                             : LedgerStatus::Kind::Failed,
           QStringLiteral("the ledger: ") + why};
 }
 
@@ -190,13 +199,15 @@ LedgerDb::Result LedgerDb::Exec(const char* sql, const std::vector<QByteArray>& 
 LedgerStatus LedgerDb::StatusOf(const Result& r) {
   if (r.ok()) return {};
   const QString state = r.sqlState();
-  if (!conn_ || PQstatus(conn_) != CONNECTION_OK || state.startsWith(QLatin1String("08")) ||
-      state.startsWith(QLatin1String("57P"))) {
+  const char* message = r.res ? PQresultErrorField(r.res.get(), PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+  // No SQLSTATE: libpq's own failure, the connection's.
+  if (!conn_ || PQstatus(conn_) != CONNECTION_OK || state.isEmpty() ||
+      state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P")) ||
+      MayComeBack(OneLine(message ? message : PQerrorMessage(conn_)))) {
     if (conn_) PQfinish(conn_);
     conn_ = nullptr;
     return {LedgerStatus::Kind::Unreachable, QStringLiteral("the ledger cannot be reached")};
   }
-  const char* message = r.res ? PQresultErrorField(r.res.get(), PG_DIAG_MESSAGE_PRIMARY) : nullptr;
   return {LedgerStatus::Kind::Failed,
           QStringLiteral("the ledger: ") + OneLine(message ? message : PQerrorMessage(conn_))};
 }

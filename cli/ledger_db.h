@@ -86,8 +86,9 @@ public:
   // Connects, dropping an earlier connection; a server that does not answer
   // fails after kLedgerConnectTimeout. Unreachable when no server answered,
   // Failed with libpq's words for a wrong password, a missing database and
-  // the like.
-  LedgerStatus Connect(const QString& conninfo);
+  // the like. proven: conninfo has connected before (another connection
+  // of this run), so any failure is Unreachable.
+  LedgerStatus Connect(const QString& conninfo, bool proven = false);
   // Connects again with the last conninfo when the connection is gone.
   LedgerStatus Reconnect();
   bool connected() const;
@@ -132,4 +133,5 @@ private:
 
   pg_conn* conn_ = nullptr;
   QString conninfo_;
+  bool everConnected_ = false;
 };
