@@ -2,13 +2,22 @@
 // temporary folder: its commands, values files it refuses whole, connection
 // problems named plainly, and stations on several benches sharing its rows.
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <map>
+#include <memory>
+
+#include <csignal>
 
 #include "cli/csv_text.h"
 #include "support/bytes.h"
+#include "support/dtu_sim_process.h"
 #include "support/pg_cluster.h"
+#include "support/records.h"
 
 namespace {
 
@@ -32,6 +41,63 @@ CliRun Cli(const QStringList& args, const QProcessEnvironment& env) {
   return r;
 }
 
+// A station on one bench: a k7vconf-cli process, started again after a kill,
+// its JSON lines gathered as they come (from every start).
+class Bench {
+public:
+  Bench(QString name, QStringList ports, QStringList args, QProcessEnvironment env)
+      : name_(std::move(name)), ports_(std::move(ports)), args_(std::move(args)),
+        env_(std::move(env)) {}
+  ~Bench() {
+    if (p_) p_->kill(), p_->waitForFinished(5000);
+  }
+  void start() {
+    p_ = std::make_unique<QProcess>();
+    p_->setProcessEnvironment(env_);
+    QObject::connect(p_.get(), &QProcess::readyReadStandardOutput, [this] { Take(); });
+    QStringList args{"--json", "--timeout", "400", "--probe-interval", "50"};
+    for (const QString& port : ports_) args << "--port" << port;
+    p_->start(QStringLiteral(K7V_CLI), args + args_ + QStringList{"--bench", name_});
+  }
+  // Sends the signal and waits for the end; the exit status, -1 for a crash.
+  int stop(int sig) {
+    ::kill(pid_t(p_->processId()), sig);
+    p_->waitForFinished(20000);
+    Take();
+    return p_->exitStatus() == QProcess::NormalExit ? p_->exitCode() : -1;
+  }
+  bool saw(const QString& port, const char* result, const QString& sn, int from = 0) const {
+    for (qsizetype i = from; i < lines.size(); ++i)
+      if (lines[i]["port"] == port && lines[i]["result"] == QLatin1String(result) &&
+          lines[i]["sn"] == sn)
+        return true;
+    return false;
+  }
+  const QStringList& ports() const { return ports_; }
+  QList<QJsonObject> lines;
+
+private:
+  void Take() {
+    pending_ += p_->readAllStandardOutput();
+    for (qsizetype nl; (nl = pending_.indexOf('\n')) >= 0; pending_.remove(0, nl + 1))
+      lines << QJsonDocument::fromJson(pending_.left(nl)).object();
+  }
+  QString name_;
+  QStringList ports_, args_;
+  QProcessEnvironment env_;
+  std::unique_ptr<QProcess> p_;
+  QByteArray pending_;
+};
+
+// What a unit holds after the station: the factory set, the profile's field and its row's.
+QByteArray Provisioned(const QByteArray& dtuId, std::uint32_t port1) {
+  TAppParams r = FactoryRecord();
+  r.SetText(AppField::hostname1, "site.example.net");
+  r.SetText(AppField::dtu_id, dtuId.constData());
+  r.Set(AppField::port1, port1);
+  return RecordBytes(r);
+}
+
 } // namespace
 
 class TestLedger : public QObject {
@@ -43,6 +109,8 @@ private slots:
   void commandsKeepTheLedgerWhole();
   void connectionProblemsNamedPlainly_data();
   void connectionProblemsNamedPlainly();
+  void threeBenchesShareOneLedger_data();
+  void threeBenchesShareOneLedger();
 
 private:
   CliRun Ledger(const QString& db, const QStringList& args) {
@@ -149,6 +217,166 @@ void TestLedger::connectionProblemsNamedPlainly() {
     // Neither the password nor its wrong form is ever shown.
     QVERIFY(!(r.out + r.err).contains("s3cret") && !(r.out + r.err).contains(password));
   }
+}
+
+void TestLedger::threeBenchesShareOneLedger_data() {
+  QTest::addColumn<bool>("bySn");
+  QTest::newRow("rows in order") << false;
+  QTest::newRow("rows by serial number") << true;
+}
+
+// Three stations of two ports each on one ledger, units plugged in and out;
+// in each trial (K7V_LEDGER_TRIALS, seed K7V_LEDGER_SEED: scripts/soak-ledger
+// runs many) one station is killed with SIGKILL mid-unit and the server is
+// restarted, then a unit waits while the server is down. Afterwards no row
+// went to two serial numbers, no unit was done twice, every unit done holds
+// its row and got its values, and the export reads back.
+void TestLedger::threeBenchesShareOneLedger() {
+  QFETCH(bool, bySn);
+  const quint32 seed = qEnvironmentVariableIsSet("K7V_LEDGER_SEED")
+                           ? quint32(qEnvironmentVariableIntValue("K7V_LEDGER_SEED"))
+                           : 20261207u;
+  const int trials = qEnvironmentVariableIsSet("K7V_LEDGER_TRIALS")
+                         ? qEnvironmentVariableIntValue("K7V_LEDGER_TRIALS")
+                         : 1;
+  QRandomGenerator rng(seed + (bySn ? 1 : 0));
+  const QString db = QStringLiteral("shared%1").arg(++databases_);
+  QVERIFY2(pg_.createDatabase(db), qPrintable(pg_.errorString()));
+  QTemporaryDir tmp;
+  QDir::setCurrent(tmp.path());
+  const int unitsPerTrial = 8;
+  auto snOf = [](int u) { return QStringLiteral("K7SL%1").arg(u, 12, 10, QChar(u'0')); };
+  QByteArray values = bySn ? "sn,dtu_id,port1\n" : "dtu_id,port1\n";
+  for (int u = 0; u < unitsPerTrial * trials + 2; ++u)
+    values += (bySn ? snOf(u).toUtf8() + ',' : QByteArray()) + "L-" + QByteArray::number(u) + ',' +
+              QByteArray::number(41000 + u) + '\n';
+  WriteFile("units.csv", values);
+  WriteFile("p.ini", "[params]\nhostname1 = site.example.net\n");
+  QCOMPARE(Ledger(db, {"init"}).status, 0);
+  QCOMPARE(Ledger(db, {"load", "units.csv"}).status, 0);
+
+  std::vector<std::unique_ptr<Bench>> benches;
+  QStringList ports;
+  for (const char* name : {"bench-a", "bench-b", "bench-c"}) {
+    const QStringList own{tmp.filePath(QString::fromLatin1(name) + "-1"),
+                          tmp.filePath(QString::fromLatin1(name) + "-2")};
+    ports << own;
+    benches.push_back(std::make_unique<Bench>(
+        name, own, QStringList{"station", "p.ini", "--ledger", pg_.conninfo(db)},
+        pg_.clientEnvironment()));
+    benches.back()->start();
+  }
+  auto benchOf = [&](int port) -> Bench& { return *benches[std::size_t(port / 2)]; };
+  std::map<QString, std::unique_ptr<DtuSimProcess>> units; // by serial number
+  std::vector<QString> onPort(std::size_t(ports.size()));
+  auto plug = [&](int port, const QString& sn, bool paced) {
+    if (!onPort[std::size_t(port)].isEmpty()) units[onPort[std::size_t(port)]]->stop();
+    auto& sim = units[sn];
+    const QString state = sim ? sim->stateDir() : QString();
+    if (!sim) sim = std::make_unique<DtuSimProcess>();
+    QStringList args{"--sn", sn, "--link", ports[port]};
+    if (paced) args << "--pace"; // slow enough to be cut off mid-write
+    QVERIFY2(sim->start(args, state), qPrintable(sim->errorString()));
+    onPort[std::size_t(port)] = sn;
+  };
+  auto done = [&](int port, const QString& sn) {
+    return benchOf(port).saw(ports[port], "done", sn);
+  };
+
+  int next = 0;
+  for (int t = 0; t < trials; ++t) {
+    // Six units at once; one bench is killed while working, and the server
+    // restarts under the other two.
+    std::vector<QString> round;
+    for (int port = 0; port < 6; ++port) {
+      round.push_back(snOf(next++));
+      plug(port, round.back(), rng.bounded(2) == 0);
+    }
+    const int victim = int(rng.bounded(3));
+    const int victimPort = 2 * victim + int(rng.bounded(2));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        benchOf(victimPort).saw(ports[victimPort], "working", round[std::size_t(victimPort)]),
+        20000);
+    QCOMPARE(benches[std::size_t(victim)]->stop(SIGKILL), -1);
+    QVERIFY2(pg_.restart(), qPrintable(pg_.errorString()));
+    benches[std::size_t(victim)]->start();
+    for (int port = 0; port < 6; ++port)
+      QTRY_VERIFY2_WITH_TIMEOUT(done(port, round[std::size_t(port)]),
+                                qPrintable(round[std::size_t(port)]), 30000);
+
+    // A unit done at one bench, plugged in at another, is done there already;
+    // two new units come while the server is down, and wait for it.
+    const int moved = int(rng.bounded(6)), to = (moved + 2 + int(rng.bounded(4))) % 6;
+    const QString movedSn = round[std::size_t(moved)];
+    const qsizetype before = benchOf(to).lines.size();
+    units[onPort[std::size_t(moved)]]->stop();
+    onPort[std::size_t(moved)].clear();
+    plug(to, movedSn, false);
+    QTRY_VERIFY_WITH_TIMEOUT(benchOf(to).saw(ports[to], "done", movedSn, int(before)), 20000);
+    QVERIFY(benchOf(to).lines.last()["already"].toBool());
+    QVERIFY(pg_.stop());
+    const QString late[] = {snOf(next++), snOf(next++)};
+    const int latePorts[] = {int(rng.bounded(2)), 2 + int(rng.bounded(4))};
+    for (int k = 0; k < 2; ++k) plug(latePorts[k], late[k], false);
+    for (int k = 0; k < 2; ++k)
+      QTRY_VERIFY_WITH_TIMEOUT(benchOf(latePorts[k]).saw(ports[latePorts[k]], "waiting", late[k]),
+                               20000);
+    QVERIFY2(pg_.restart(), qPrintable(pg_.errorString()));
+    for (int k = 0; k < 2; ++k) QTRY_VERIFY_WITH_TIMEOUT(done(latePorts[k], late[k]), 30000);
+  }
+  QString waited;
+  for (auto& b : benches) {
+    b->stop(SIGTERM);
+    waited += b->lines.last()["ledger_waited"].toString();
+  }
+  QVERIFY2(waited.contains("waited for the ledger"), qPrintable(waited));
+
+  // The invariants, from the ledger itself.
+  int checked = 0, broken = 0;
+  auto expectNone = [&](const char* what, const QString& sql) {
+    const QString found = pg_.query(db, sql);
+    ++checked;
+    if (found != QLatin1String("0")) {
+      ++broken;
+      qWarning("%s: %s %s", what, qPrintable(found), qPrintable(pg_.errorString()));
+    }
+  };
+  expectNone("a row went to two serial numbers",
+             "SELECT count(*) FROM (SELECT row_id FROM k7v_attempts WHERE row_id IS NOT NULL "
+             "GROUP BY row_id HAVING count(DISTINCT sn) > 1) x");
+  expectNone("a unit done twice", "SELECT count(*) FROM (SELECT sn FROM k7v_attempts WHERE "
+                                  "result = 'ok' GROUP BY sn HAVING count(*) > 1) x");
+  expectNone("a unit done without its row",
+             "SELECT count(*) FROM k7v_attempts a LEFT JOIN k7v_rows r ON r.id = a.row_id WHERE "
+             "a.result = 'ok' AND r.claimed_sn IS DISTINCT FROM a.sn");
+  // Each unit holds the values of the row it was given.
+  for (const auto& [sn, sim] : units) {
+    QByteArray dtuId, port1;
+    const QString row = pg_.query(db, QStringLiteral("SELECT profile FROM k7v_rows WHERE "
+                                                     "claimed_sn = '%1'")
+                                          .arg(sn));
+    for (const QString& l : row.split(u'\n')) {
+      if (l.startsWith("dtu_id = ")) dtuId = l.mid(9).toUtf8();
+      if (l.startsWith("port1 = ")) port1 = l.mid(8).toUtf8();
+    }
+    ++checked;
+    if (sim->stateRecord() != Provisioned(dtuId, port1.toUInt())) {
+      ++broken;
+      qWarning("%s does not hold its row (%s)", qPrintable(sn), dtuId.constData());
+    }
+  }
+  // The export reads back: every line whole, one ok line per unit.
+  QCOMPARE(Ledger(db, {"export", "all.csv"}).status, 0);
+  const CsvText csv = ParseCsv(ReadFile("all.csv").toStdString());
+  int ok = 0;
+  ++checked;
+  for (const CsvRecord& r : csv.records) ok += r.cells.size() == 12 && r.cells[8] == "ok";
+  if (!csv.problems.empty() || ok != int(units.size())) {
+    ++broken;
+    qWarning("the export: %zu problem(s), %d ok line(s)", csv.problems.size(), ok);
+  }
+  qInfo("seed %u, %d trial(s): %d invariants checked, %d broken", seed, trials, checked, broken);
+  QCOMPARE(broken, 0);
 }
 
 QTEST_GUILESS_MAIN(TestLedger)
