@@ -1,7 +1,9 @@
 #include "cli/database_ledger.h"
 
+#include <QElapsedTimer>
 #include <QSysInfo>
 #include <QUuid>
+#include <algorithm>
 
 QString DefaultBenchName() {
   const QString host = QSysInfo::machineHostName();
@@ -56,8 +58,14 @@ StationLedger::Claim DatabaseLedger::ClaimFor(const QString& sn, const QString& 
                                               const UnitsFile*) {
   PortLink& link = Link();
   bool waited = false;
+  QElapsedTimer took;
+  took.start();
   for (;;) {
     const LedgerClaim c = link.db.Claim(sn, bench_, port);
+    if (c.kind != LedgerClaim::Kind::Unreachable) {
+      const std::lock_guard lock(timesMutex_);
+      claimMs_.push_back(double(took.nsecsElapsed()) / 1e6);
+    }
     Claim out;
     switch (c.kind) {
     case LedgerClaim::Kind::Row:
@@ -127,3 +135,18 @@ LedgerCounts DatabaseLedger::Counts() const {
 int DatabaseLedger::doneCount() const { return int(Counts().unitsDone); }
 
 int DatabaseLedger::rowsUsedCount() const { return int(Counts().rowsUsed); }
+
+DatabaseLedger::ClaimTimes DatabaseLedger::claimTimes() const {
+  std::vector<double> ms;
+  {
+    const std::lock_guard lock(timesMutex_);
+    ms = claimMs_;
+  }
+  ClaimTimes t;
+  if (ms.empty()) return t;
+  std::sort(ms.begin(), ms.end());
+  t.count = int(ms.size());
+  t.median = ms[ms.size() / 2];
+  t.p95 = ms[std::min(ms.size() - 1, ms.size() * 95 / 100)];
+  return t;
+}

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "cli/ledger_db.h"
 #include "cli/station_ledger.h"
@@ -34,6 +35,13 @@ public:
   int doneCount() const override;
   int rowsUsedCount() const override;
   QString bench() const { return bench_; }
+  // How long claims took, in milliseconds: how many, the median and the 95th
+  // percentile (zeros before the first).
+  struct ClaimTimes {
+    int count = 0;
+    double median = 0, p95 = 0;
+  };
+  ClaimTimes claimTimes() const;
 
 private:
   struct PortLink {
@@ -48,6 +56,8 @@ private:
   std::unordered_map<std::thread::id, std::unique_ptr<PortLink>> links_;
   mutable LedgerDb main_;
   std::atomic<int> unitsWaited_{0}, attemptsWaited_{0};
+  mutable std::mutex timesMutex_;
+  std::vector<double> claimMs_;
 };
 
 // The name a bench goes by without --bench: the host's. Never fails.

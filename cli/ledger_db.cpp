@@ -75,7 +75,8 @@ bool MayComeBack(const QString& message) {
   static const char* const kSigns[] = {"Connection refused",
                                        "No such file or directory",
                                        "timeout expired",
-                                       "starting up", "not yet accepting connections",
+                                       "starting up",
+                                       "not yet accepting connections",
                                        "shutting down",
                                        "in recovery mode",
                                        "Network is unreachable",
@@ -157,7 +158,8 @@ LedgerStatus LedgerDb::Reconnect() {
   conn_ = PQconnectdbParams(keys, values, 1);
   if (conn_ && PQstatus(conn_) == CONNECTION_OK) {
     // The server's notices (a shutdown's warning) are not the technician's.
-    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
     everConnected_ = true;
     return {};
   }

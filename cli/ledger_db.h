@@ -56,7 +56,7 @@ struct LedgerClaim {
     Unreachable  // nothing decided: try again when the ledger is back
   } kind = Kind::Refused;
   qint64 row = 0;
-  ProfileSource values;  // the row's cells, named by its source
+  ProfileSource values;    // the row's cells, named by its source
   QStringList doneRecords; // AlreadyDone: record_sha256 of each ok attempt
   QString reason;
 };

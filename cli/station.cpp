@@ -360,6 +360,12 @@ void Station::PrintSummary() {
     json[QStringLiteral("report")] = ledger_->where();
     json[QStringLiteral("done_in_report")] = ledger_->doneCount();
     json[QStringLiteral("ledger_waited")] = ledger_->waitedText();
+    if (database_) {
+      const DatabaseLedger::ClaimTimes t = database_->claimTimes();
+      json[QStringLiteral("ledger_claims")] = t.count;
+      json[QStringLiteral("ledger_claim_ms_median")] = t.median;
+      json[QStringLiteral("ledger_claim_ms_p95")] = t.p95;
+    }
     PrintJson(json);
     return;
   }
@@ -375,6 +381,13 @@ void Station::PrintSummary() {
                .arg(ledger_->where())
                .arg(ledger_->doneCount()));
   if (const QString waited = ledger_->waitedText(); !waited.isEmpty()) PrintOut(waited);
+  if (database_ && database_->claimTimes().count > 0) {
+    const DatabaseLedger::ClaimTimes t = database_->claimTimes();
+    PrintOut(QStringLiteral("ledger claims: %1, median %2 ms, 95th percentile %3 ms")
+                 .arg(t.count)
+                 .arg(t.median, 0, 'f', 1)
+                 .arg(t.p95, 0, 'f', 1));
+  }
   if (!reportProblem_.isEmpty())
     PrintOut(QStringLiteral("the report could not be written: ") + reportProblem_);
 }
