@@ -1,16 +1,21 @@
 // The production station's pace: units per hour on one port and on 8 ports.
 // Each port gets K units one after another (default 3), each a simulated DTU
-// on a line paced at 115200 baud, plugged in as soon as the one before is
+// as strict as a real unit may be (it stays in configuration mode after the
+// download and takes a switch command there for noise) on a line paced at
+// 115200 baud, plugged in as soon as the one before is
 // done, as a quick technician would. Every unit is flashed with a 100 KiB
 // image and written with the profile and its own row of values; the report
 // is flushed to the disk after every unit. Prints units per hour for 1 and 8
 // ports, the ratio (goal: 8 ports >= 7.5 x one port) and the CPU time per
-// unit of the station and the simulated units together.
+// unit of the station and the simulated units together, and the machine's
+// load average before and after (other work on the machine slows a round).
 //
 // Usage: bench_station [UNITS_PER_PORT]
 //        bench_station --ledger [UNITS_PER_PORT]   (station_ledger_round.h)
 
 #include <cstdio>
+#include <fstream>
+#include <string>
 
 #if defined(__linux__)
 #include <QCoreApplication>
@@ -31,6 +36,14 @@
 namespace {
 
 constexpr int kBodySize = 102400;
+
+// The 1, 5 and 15 minute load averages, as /proc/loadavg gives them.
+std::string LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return one + " " + five + " " + fifteen;
+}
 
 struct Round {
   int units = 0;
@@ -128,6 +141,7 @@ int main(int argc, char** argv) {
   std::printf("station: %d units per port in turn, each a %d-byte flash and a write with its own\n"
               "row, lines paced at 115200 baud, plugged in as soon as the one before is done\n",
               perPort, kBodySize);
+  std::printf("load average before: %s\n", LoadAverage().c_str());
   std::printf("%6s %6s %10s %12s %16s %s\n", "ports", "units", "wall s", "units/h",
               "CPU ms per unit", "");
   double one = 0;
@@ -141,6 +155,7 @@ int main(int argc, char** argv) {
       std::printf("8 ports / 1 port: %.2f x (goal >= 7.5)\n", perHour / one);
     std::fflush(stdout);
   }
+  std::printf("load average after: %s\n", LoadAverage().c_str());
   return 0;
 }
 

@@ -71,11 +71,13 @@ Station::Station(const CliOptions& options, InterruptNotifier& stopRequests, QOb
   plan_.probeInterval = options.probeInterval.value_or(kStationProbeInterval);
   if (options.timeout)
     plan_.work.connect = plan_.work.params = plan_.work.downloadStall = *options.timeout;
-  // One probe waits for its answer about as long as the probes are apart.
+  // A probe may send the switch command twice (the second time after
+  // command 2): both waits fit between two probes.
   plan_.probe = plan_.work;
-  plan_.probe.connect = options.timeout ? *options.timeout
-                                        : std::min<std::chrono::milliseconds>(k7v::kConnectTimeout,
-                                                                              plan_.probeInterval);
+  plan_.probe.connect =
+      options.timeout
+          ? *options.timeout
+          : std::min<std::chrono::milliseconds>(k7v::kConnectTimeout, plan_.probeInterval / 2);
   for (const QString& name : options.ports)
     ports_.push_back({name, {}, false, -1, nullptr, nullptr});
   live_ = !options.json && StdoutIsLiveTerminal();

@@ -88,7 +88,8 @@ std::vector<std::uint8_t> SysInfoBlock(const std::string& serialNumber) {
 
 DtuDevice::DtuDevice(const SimOptions& options, const TAppParams& record, WireWriter& out,
                      SimLog& log)
-    : opt_(options), record_(record), version_(options.version), out_(out), log_(log) {}
+    : opt_(options), record_(record), version_(options.version), out_(out), log_(log),
+      configMode_(options.startInConfig) {}
 
 bool DtuDevice::Silent(std::uint8_t command) {
   if (opt_.silent.count(command)) return true;

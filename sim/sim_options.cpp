@@ -65,6 +65,8 @@ configuration mode and stays there after a download, until command 2):
   --restart-after-download
                        leave configuration mode after a verified download, as
                        a unit that restarts into its new firmware does
+  --in-config          start in configuration mode, as a tool cut off without
+                       command 2 leaves a unit
 
 Download:
   --chunk N            bytes per chunk request, 1 to 65535 (default 1024; the
@@ -194,6 +196,8 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& out, std::string& error)
       out.switchInConfig = true;
     } else if (opt == "--restart-after-download") {
       out.restartAfterDownload = true;
+    } else if (opt == "--in-config") {
+      out.startInConfig = true;
     } else if (opt == "--silent") {
       if (!command(out.silent)) return false;
     } else if (opt == "--silent-once") {

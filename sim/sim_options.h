@@ -34,6 +34,8 @@ struct SimOptions {
   bool switchInConfig = false;       // answer a switch command in configuration mode too
   bool restartAfterDownload = false; // a verified download restarts the unit: it leaves
                                      // configuration mode
+  bool startInConfig = false;        // starts in configuration mode, as a tool that was cut
+                                     // off without command 2 leaves a unit
 
   // Fault injection.
   std::set<std::uint8_t> silent;           // commands never answered

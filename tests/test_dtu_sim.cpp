@@ -319,7 +319,7 @@ private slots:
     QCOMPARE(pc.nextFrame(answersSwitchAfter ? 2000 : 300).isEmpty(), !answersSwitchAfter);
     if (!answersSwitchAfter) { // command 2 brings every unit back
       pc.send(FrameBytes(2) + kSwitch);
-      QCOMPARE(pc.nextFrame(), kVersionAnswer);
+      QVERIFY(pc.nextFrame().startsWith(Hex("AA01")));
     }
   }
 

@@ -62,7 +62,8 @@ public:
   }
   // Sends the signal and waits for the end; the exit status, -1 for a crash.
   int stop(int sig) {
-    ::kill(pid_t(p_.processId()), sig);
+    if (p_.state() != QProcess::NotRunning && p_.processId() > 0)
+      ::kill(pid_t(p_.processId()), sig);
     p_.waitForFinished(20000);
     take();
     err = QString::fromUtf8(p_.readAllStandardError());
