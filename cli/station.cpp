@@ -106,6 +106,10 @@ int Station::Prepare(QStringList& errors) {
   // A shared ledger's rows are checked as a values file's are, so it is
   // opened first; nothing is written to it before a unit is claimed.
   if (options_.ledger && issues.empty()) {
+    if (const QString why = LedgerDb::CheckConnInfo(*options_.ledger); !why.isEmpty()) {
+      errors << why;
+      return cli_exit::kUsage;
+    }
     database_ = std::make_unique<DatabaseLedger>();
     UnitsFile rows;
     if (QString reason; !database_->Open(*options_.ledger, options_.bench, reason) ||

@@ -210,7 +210,12 @@ void TestLedger::connectionProblemsNamedPlainly() {
   QFETCH(QString, told);
   const QString sock = pg_.conninfo({}).section(u' ', 0, 0).mid(5);
   conninfo.replace("{ok}", pg_.conninfo("postgres")).replace("{sock}", sock);
-  for (const QStringList& args : {QStringList{"--ledger", conninfo, "ledger", "status"}}) {
+  QDir::setCurrent(tmp_.path());
+  WriteFile("p.ini", "[params]\nhostname1 = site.example.net\n");
+  // The ledger's own commands, and a station before it touches any port.
+  for (const QStringList& args :
+       {QStringList{"--ledger", conninfo, "ledger", "status"},
+        QStringList{"--port", tmp_.filePath("bay"), "station", "p.ini", "--ledger", conninfo}}) {
     const CliRun r = Cli(args, pg_.clientEnvironment(password));
     QCOMPARE(r.status, status); // and no hang: it ended
     QVERIFY2(r.err.contains(told), qPrintable(r.err));
