@@ -156,14 +156,15 @@ inline Round Run(PgCluster& pg, int stations, int perPort, const QString& image)
 // Both rounds on one cluster; 0 unless PostgreSQL cannot be started.
 inline int Main(int perPort, const QString& image) {
   PgCluster pg;
-  if (!pg.start()) {
+  if (!pg.start(true)) {
     std::fprintf(stderr, "bench_station --ledger: %s\n", qPrintable(pg.errorString()));
     return 1;
   }
-  std::printf("station --ledger: %d ports per station, %d units per port in turn, each a flash\n"
-              "and a write with its row from one PostgreSQL ledger (Unix socket), lines paced\n"
-              "at 115200 baud\n",
-              kPortsPerStation, perPort);
+  std::printf(
+      "station --ledger: %d ports per station, %d units per port in turn, each a flash\n"
+      "and a write with its row from one PostgreSQL ledger (Unix socket, fsync on),\nlines paced "
+      "at 115200 baud\n",
+      kPortsPerStation, perPort);
   std::printf("%9s %6s %10s %12s  %s\n", "stations", "units", "wall s", "units/h",
               "claim ms median/p95 per station");
   double one = 0;

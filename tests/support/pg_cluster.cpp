@@ -54,7 +54,8 @@ bool PgCluster::Run(const QString& program, const QStringList& args, bool asServ
   return true;
 }
 
-bool PgCluster::start() {
+bool PgCluster::start(bool durable) {
+  durable_ = durable;
   bin_ = FindBinDir();
   if (bin_.isEmpty()) {
     error_ = QStringLiteral("PostgreSQL's initdb not found (scripts/setup installs it)");
@@ -107,11 +108,12 @@ bool PgCluster::stop() {
 bool PgCluster::restart() {
   if (!stop()) return false;
   const QString root = tmp_->path();
-  // Only the socket; durable enough for a test, and quick.
+  // Only the socket; a test's server need not outlive the machine.
   const QString options =
-      QStringLiteral("-k %1/sock -p %2 -c listen_addresses= -c fsync=off -c max_connections=100")
+      QStringLiteral("-k %1/sock -p %2 -c listen_addresses= -c max_connections=100%3")
           .arg(root)
-          .arg(kPort);
+          .arg(kPort)
+          .arg(durable_ ? QString() : QStringLiteral(" -c fsync=off"));
   running_ = Run(bin_ + QStringLiteral("/pg_ctl"),
                  {QStringLiteral("-D"), root + QStringLiteral("/data"), QStringLiteral("-l"),
                   root + QStringLiteral("/data/server.log"), QStringLiteral("-o"), options,

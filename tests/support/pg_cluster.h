@@ -22,8 +22,9 @@ public:
   PgCluster& operator=(const PgCluster&) = delete;
 
   // initdb and start; false with errorString() when PostgreSQL is missing or
-  // does not start.
-  bool start();
+  // does not start. durable: every commit flushed to the disk, as a real
+  // server does (benchmarks); else not, for quick tests.
+  bool start(bool durable = false);
   // The server's own stop and start, as a restart mid-run would be.
   bool stop();
   bool restart();
@@ -46,5 +47,6 @@ private:
   std::unique_ptr<QTemporaryDir> tmp_;
   QString bin_;
   bool running_ = false;
+  bool durable_ = false;
   QString error_;
 };
