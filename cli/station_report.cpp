@@ -117,9 +117,8 @@ ReportText ReadReportText(std::string_view text) {
   out.openQuote = !csv.problems.empty() &&
                   csv.problems.back().reason.find("is never closed") != std::string::npos &&
                   (csv.records.empty() || csv.records.back().line <= csv.problems.back().line);
-  std::string_view rest = text;
-  if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
-  out.blank = rest.find_first_not_of("\r\n") == std::string_view::npos;
+  // Nothing but line ends (and a byte order mark): no record at all.
+  out.blank = csv.records.empty() && csv.problems.empty();
   return out;
 }
 
@@ -182,8 +181,10 @@ bool StationReport::Open(const QString& path, QString& reason, QStringList& skip
   // a torn last line gets its end (and the end of a quoted cell it was cut
   // in), so the next line starts on its own.
   QByteArray start;
-  if (read.openQuote) start = "\"";
-  if (!old.isEmpty() && !old.endsWith('\n') && old != "\xEF\xBB\xBF") start += "\n";
+  if (read.openQuote)
+    start = "\"\n"; // a line end inside the cell would be part of it
+  else if (!old.isEmpty() && !old.endsWith('\n') && old != "\xEF\xBB\xBF")
+    start = "\n";
   if (read.blank)
     start += (old.isEmpty() ? QByteArray("\xEF\xBB\xBF") : QByteArray()) +
              QByteArray::fromStdString(ReportHeaderLine());

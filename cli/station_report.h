@@ -34,7 +34,7 @@ struct UnitsFile;
 // What a report file holds, read as a whole (a quoted cell may span lines).
 struct ReportText {
   bool headed = false;    // its first record is the header line
-  bool blank = false;     // nothing but a byte order mark, blanks and line ends
+  bool blank = false;     // no record: nothing but a byte order mark and line ends
   bool openQuote = false; // it ends inside a quoted cell (cut off mid-cell)
   std::vector<ReportLine> lines;
   QStringList skipped; // "LINE: why" of each record that is not a whole report line

@@ -5,6 +5,7 @@
 // before and then the appended ones, unchanged and in order.
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QString>
 #include <QTemporaryDir>
@@ -54,15 +55,18 @@ ReportLine AsKept(ReportLine l) {
 bool Same(const ReportLine& a, const ReportLine& b) {
   return a.time == b.time && a.port == b.port && a.sn == b.sn &&
          a.versionBefore == b.versionBefore && a.versionAfter == b.versionAfter &&
-         a.imageChecksum == b.imageChecksum && a.recordSha256 == b.recordSha256 &&
-         a.row == b.row && a.result == b.result && a.reason == b.reason &&
-         a.retries == b.retries && QString::number(a.seconds, 'f', 1) == QString::number(b.seconds, 'f', 1);
+         a.imageChecksum == b.imageChecksum && a.recordSha256 == b.recordSha256 && a.row == b.row &&
+         a.result == b.result && a.reason == b.reason && a.retries == b.retries &&
+         QString::number(a.seconds, 'f', 1) == QString::number(b.seconds, 'f', 1);
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static QTemporaryDir dir;
+  // In memory where the system offers it: the report syncs every line to the disk.
+  static QTemporaryDir dir(QDir(QStringLiteral("/dev/shm")).exists()
+                               ? QStringLiteral("/dev/shm/fuzz_station_report-XXXXXX")
+                               : QDir::tempPath() + QStringLiteral("/fuzz_station_report-XXXXXX"));
   Input in(data, size);
   const QString path = dir.path() + QStringLiteral("/rep.csv");
   QFile::remove(path);
@@ -76,7 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly) || f.write(old) != old.size()) Fail("cannot write the start");
   }
-  const ReportText before = ReadReportText(std::string_view(old.constData(), std::size_t(old.size())));
+  const ReportText before =
+      ReadReportText(std::string_view(old.constData(), std::size_t(old.size())));
 
   std::vector<ReportLine> appended;
   {
@@ -110,14 +115,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   QFile f(path);
   if (!f.open(QIODevice::ReadOnly)) Fail("cannot read the report");
   const QByteArray now = f.readAll();
-  const ReportText after = ReadReportText(std::string_view(now.constData(), std::size_t(now.size())));
+  const ReportText after =
+      ReadReportText(std::string_view(now.constData(), std::size_t(now.size())));
   if (!after.headed) Fail("no header after appending");
   // A line cut off just before its end may be whole once the file goes on.
   const std::size_t b = before.lines.size(), a = after.lines.size(), n = appended.size();
-  if (a < b + n || a > b + n + 1) Fail("lines read back", static_cast<long long>(a), static_cast<long long>(b + n));
+  if (a < b + n || a > b + n + 1)
+    Fail("lines read back", static_cast<long long>(a), static_cast<long long>(b + n));
   for (std::size_t i = 0; i < b; ++i)
-    if (!Same(before.lines[i], after.lines[i])) Fail("an earlier line changed", static_cast<long long>(i));
+    if (!Same(before.lines[i], after.lines[i]))
+      Fail("an earlier line changed", static_cast<long long>(i));
   for (std::size_t i = 0; i < n; ++i)
-    if (!Same(appended[i], after.lines[a - n + i])) Fail("an appended line changed", static_cast<long long>(i));
+    if (!Same(appended[i], after.lines[a - n + i]))
+      Fail("an appended line changed", static_cast<long long>(i));
   return 0;
 }
