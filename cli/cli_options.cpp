@@ -300,7 +300,8 @@ CliOptions ParseCliOptions(const QStringList& args, QStringList& errors) {
   }
   o.command = command->command;
   const QString name = QLatin1String(command->name);
-  if (o.args.size() < command->minArgs || o.args.size() > command->maxArgs)
+  if ((o.args.size() < command->minArgs || o.args.size() > command->maxArgs) &&
+      o.command != CliCommand::Ledger) // told below, in its own words
     errors << QStringLiteral("%1 takes %2 argument(s), %3 given")
                   .arg(name)
                   .arg(command->maxArgs)
@@ -345,10 +346,12 @@ CliOptions ParseCliOptions(const QStringList& args, QStringList& errors) {
   if (o.command == CliCommand::Ledger) {
     const QString what = o.args.value(0);
     const bool file = what == QLatin1String("load") || what == QLatin1String("export");
-    if (!file && what != QLatin1String("init") && what != QLatin1String("status"))
-      errors << QStringLiteral("ledger %1: allowed init | load UNITS.csv | status | export "
-                               "REPORT.csv")
-                    .arg(what);
+    if (o.args.size() > 2)
+      errors << QStringLiteral("ledger %1 takes at most one file").arg(what);
+    else if (!file && what != QLatin1String("init") && what != QLatin1String("status"))
+      errors << (what.isEmpty() ? QStringLiteral("ledger needs one of")
+                                : QStringLiteral("ledger %1: allowed").arg(what)) +
+                    QStringLiteral(" init | load UNITS.csv | status | export REPORT.csv");
     else if (file != (o.args.size() == 2))
       errors << (file ? QStringLiteral("ledger %1 needs a file").arg(what)
                       : QStringLiteral("ledger %1 takes no file").arg(what));
