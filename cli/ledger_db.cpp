@@ -307,6 +307,7 @@ LedgerClaim LedgerDb::Claim(const QString& sn, const QString& bench, const QStri
   LedgerClaim c;
   auto fail = [&](const LedgerStatus& s) {
     Rollback();
+    Release(sn); // a connection that is gone took the lock with it
     c.kind = s.kind == LedgerStatus::Kind::Unreachable ? LedgerClaim::Kind::Unreachable
                                                        : LedgerClaim::Kind::Refused;
     c.reason = s.reason;
@@ -332,67 +333,67 @@ LedgerClaim LedgerDb::Claim(const QString& sn, const QString& bench, const QStri
     c.reason = reason;
     return c;
   };
-  // A second claim racing this one for the same unit makes the commit fail:
-  // the next try finds the row it committed.
-  for (int attempt = 0; attempt < 5; ++attempt) {
-    if (const LedgerStatus s = StatusOf(Exec("BEGIN")); !s.ok()) return fail(s);
-    const Result done =
-        Exec("SELECT record_sha256 FROM k7v_attempts WHERE sn = $1 AND result = 'ok' ORDER BY id",
-             {snBytes});
-    if (!done.ok()) return fail(StatusOf(done));
-    if (done.rows() > 0) {
-      Rollback();
-      Release(sn);
-      c.kind = LedgerClaim::Kind::AlreadyDone;
-      for (int i = 0; i < done.rows(); ++i) c.doneRecords << done.text(i, 0);
-      return c;
-    }
-    const Result kind = Exec("SELECT keyed_by_sn FROM k7v_ledger");
-    if (!kind.ok()) return fail(StatusOf(kind));
-    const bool keyed = kind.rows() && kind.text(0, 0) == QLatin1String("t");
-    Result row = keyed ? Exec("SELECT id, source, profile, claimed_sn FROM k7v_rows WHERE sn = $1 "
-                              "FOR UPDATE",
-                              {snBytes})
-                       : Exec("SELECT id, source, profile, claimed_sn FROM k7v_rows WHERE "
-                              "claimed_sn = $1",
-                              {snBytes});
-    if (!row.ok()) return fail(StatusOf(row));
-    if (row.rows() == 0 && keyed)
-      return refuse(QStringLiteral("sn %1 is not in the ledger").arg(sn));
-    if (row.rows() == 0) {
-      row = Exec("SELECT id, source, profile, claimed_sn FROM k7v_rows WHERE claimed_sn IS NULL "
-                 "ORDER BY id LIMIT 1 FOR UPDATE SKIP LOCKED");
-      if (!row.ok()) return fail(StatusOf(row));
-      if (row.rows() == 0) {
-        const Result all = Exec("SELECT count(*) FROM k7v_rows");
-        return refuse(QStringLiteral("no row left in the ledger (all %1 given to units)")
-                          .arg(all.ok() ? all.text(0, 0) : QStringLiteral("?")));
-      }
-    }
+  // Done before? Asked once the lock is held, so an ok recorded just before
+  // the other holder let go is seen.
+  const Result done =
+      Exec("SELECT (SELECT keyed_by_sn FROM k7v_ledger), (SELECT string_agg(record_sha256, ' ' "
+           "ORDER BY id) FROM k7v_attempts WHERE sn = $1 AND result = 'ok')",
+           {snBytes});
+  if (!done.ok()) return fail(StatusOf(done));
+  if (!done.null(0, 1)) {
+    Release(sn);
+    c.kind = LedgerClaim::Kind::AlreadyDone;
+    c.doneRecords = done.text(0, 1).split(u' ');
+    return c;
+  }
+  const bool keyed = done.text(0, 0) == QLatin1String("t");
+  const QByteArray benchBytes = Utf8(bench), portBytes = Utf8(port);
+  auto take = [&](const Result& row) {
+    c.kind = LedgerClaim::Kind::Row;
     c.row = row.number(0, 0);
     c.values = {row.text(0, 1).toStdString(), row.text(0, 2).toStdString(), true};
-    if (row.null(0, 3)) {
+    return c;
+  };
+  // Each claim is one statement, so one transaction: committed when it returns.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    if (keyed) {
       const Result claimed =
           Exec("UPDATE k7v_rows SET claimed_sn = $1, claimed_bench = $2, claimed_port = $3, "
-               "claimed_at = now() WHERE id = $4",
-               {snBytes, Utf8(bench), Utf8(port), QByteArray::number(c.row)});
-      if (!claimed.ok()) {
-        const LedgerStatus s = StatusOf(claimed);
-        if (s.kind == LedgerStatus::Kind::Failed && claimed.sqlState() == QLatin1String("23505")) {
-          Rollback();
-          continue;
-        }
-        return fail(s);
-      }
+               "claimed_at = now() WHERE sn = $1 AND claimed_sn IS NULL RETURNING id, source, "
+               "profile",
+               {snBytes, benchBytes, portBytes});
+      if (!claimed.ok()) return fail(StatusOf(claimed));
+      if (claimed.rows() == 1) return take(claimed);
+      // Its own row from before, or none.
+      const Result own = Exec("SELECT id, source, profile FROM k7v_rows WHERE sn = $1", {snBytes});
+      if (!own.ok()) return fail(StatusOf(own));
+      if (own.rows() == 1) return take(own);
+      return refuse(QStringLiteral("sn %1 is not in the ledger").arg(sn));
     }
-    const Result committed = Exec("COMMIT");
-    if (!committed.ok()) {
-      const LedgerStatus s = StatusOf(committed);
-      if (s.kind == LedgerStatus::Kind::Failed) continue;
+    // The row this unit was given before, at any bench, else the first free one.
+    const Result own =
+        Exec("SELECT id, source, profile FROM k7v_rows WHERE claimed_sn = $1", {snBytes});
+    if (!own.ok()) return fail(StatusOf(own));
+    if (own.rows() == 1) return take(own);
+    const Result claimed = Exec(
+        "UPDATE k7v_rows SET claimed_sn = $1, claimed_bench = $2, claimed_port = $3, claimed_at "
+        "= now() WHERE id = (SELECT id FROM k7v_rows WHERE claimed_sn IS NULL ORDER BY id LIMIT "
+        "1 FOR UPDATE SKIP LOCKED) RETURNING id, source, profile",
+        {snBytes, benchBytes, portBytes});
+    if (claimed.ok() && claimed.rows() == 1) return take(claimed);
+    if (!claimed.ok()) {
+      const LedgerStatus s = StatusOf(claimed);
+      if (s.kind == LedgerStatus::Kind::Failed && claimed.sqlState() == QLatin1String("23505"))
+        continue; // the same unit claimed a row elsewhere just now: that one is its own
       return fail(s);
     }
-    c.kind = LedgerClaim::Kind::Row;
-    return c;
+    // None free, or every free one being claimed by another port this instant.
+    const Result free = Exec("SELECT count(*) FILTER (WHERE claimed_sn IS NULL), count(*) FROM "
+                             "k7v_rows");
+    if (!free.ok()) return fail(StatusOf(free));
+    if (free.number(0, 0) == 0)
+      return refuse(
+          QStringLiteral("no row left in the ledger (all %1 given to units)").arg(free.text(0, 1)));
   }
   return refuse(QStringLiteral("sn %1: the ledger kept refusing its claim").arg(sn));
 }
