@@ -319,7 +319,7 @@ void TestLedger::threeBenchesShareOneLedger() {
     plug(to, movedSn, false);
     QTRY_VERIFY_WITH_TIMEOUT(benchOf(to).saw(ports[to], "done", movedSn, int(before)), 20000);
     for (qsizetype i = before; i < benchOf(to).lines.size(); ++i)
-      if (benchOf(to).lines[i]["port"] == ports[to])
+      if (benchOf(to).lines[i]["port"] == ports[to] && benchOf(to).lines[i]["sn"] == movedSn)
         QVERIFY2(benchOf(to).lines[i]["already"].toBool() ||
                      benchOf(to).lines[i]["result"] != QLatin1String("done"),
                  "a unit done at another bench was provisioned again");
