@@ -201,7 +201,10 @@ void StationPort::HandleUnit(DeviceSession& session, const QString& version) {
       Show(StationPortView{});
       return;
     }
-    if (r != SessionReason::Cancelled) {
+    if (presentSn_ && presentEnded_) {
+      // Most likely the unit that ended here, busy a moment: it keeps its ending.
+      Show(ended_);
+    } else if (r != SessionReason::Cancelled) {
       StationPortView v;
       v.state = StationPortView::State::Failed;
       v.detail = steps.failureText(info) + QStringLiteral(": nothing written");
@@ -212,8 +215,9 @@ void StationPort::HandleUnit(DeviceSession& session, const QString& version) {
   }
   const QString sn = UnitText(info.info.sn).trimmed();
   silentProbes_ = 0;
-  if (presentSn_ == sn &&
-      presentEnded_) { // told only to leave configuration, and shown as it ended
+  // The unit present here, its attempt over: told only to leave
+  // configuration, and shown as it ended.
+  if (presentSn_ == sn && presentEnded_) {
     steps.leave();
     Show(ended_);
     return;

@@ -99,6 +99,11 @@ bool DtuDevice::Short(std::uint8_t command) const { return opt_.shortAnswer.coun
 
 void DtuDevice::OnBytes(std::span<const std::uint8_t> bytes, Clock::time_point now) {
   if (unplugged_ || bytes.empty()) return;
+  if (now < settledAt_) {
+    log_.Bytes("RX lost", bytes);
+    log_.Event("bytes lost while leaving configuration mode (--leave-settle)");
+    return;
+  }
   const std::size_t kept = scanner_.Append(bytes);
   log_.Bytes("RX bytes", bytes.first(kept));
   lastInput_ = now;
@@ -149,6 +154,12 @@ std::optional<DtuDevice::Clock::time_point> DtuDevice::NextDeadline() const {
 
 void DtuDevice::Process(Clock::time_point now, bool flushPartial) {
   while (!unplugged_) {
+    if (now < settledAt_) { // what came with command 2 is lost with what follows it
+      std::vector<std::uint8_t> lost;
+      while (!scanner_.Empty()) lost.push_back(scanner_.PopFront());
+      if (!lost.empty()) log_.Bytes("RX lost", lost);
+      return;
+    }
     if (!configMode_) {
       if (scanner_.Empty()) return;
       if (PushSwitchByte(scanner_.PopFront())) OnSwitch(now);
@@ -220,6 +231,7 @@ void DtuDevice::HandleFrame(const std::vector<std::uint8_t>& frame, Clock::time_
     dl_ = Download{};
     configMode_ = false;
     windowFill_ = 0;
+    settledAt_ = now + opt_.leaveSettle;
     log_.Event("left configuration mode");
     break;
   case k7v::kCmdReadParams:

@@ -114,6 +114,7 @@ private:
   unsigned framesReceived_ = 0;
   bool unplugged_ = false;
   Clock::time_point lastInput_{};
+  Clock::time_point settledAt_{}; // --leave-settle: input before this is lost
   std::size_t noiseIndex_ = 0;
   std::set<std::uint8_t> silencedOnce_; // --silent-once commands already left unanswered
   Download dl_;

@@ -67,6 +67,8 @@ configuration mode and stays there after a download, until command 2):
                        a unit that restarts into its new firmware does
   --in-config          start in configuration mode, as a tool cut off without
                        command 2 leaves a unit
+  --leave-settle MS    after command 2, lose every byte for MS (a switch command
+                       sent at once goes unheard)
 
 Download:
   --chunk N            bytes per chunk request, 1 to 65535 (default 1024; the
@@ -198,6 +200,9 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& out, std::string& error)
       out.restartAfterDownload = true;
     } else if (opt == "--in-config") {
       out.startInConfig = true;
+    } else if (opt == "--leave-settle") {
+      if (!number(0, 600000)) return false;
+      out.leaveSettle = std::chrono::milliseconds(n);
     } else if (opt == "--silent") {
       if (!command(out.silent)) return false;
     } else if (opt == "--silent-once") {

@@ -34,8 +34,11 @@ struct SimOptions {
   bool switchInConfig = false;       // answer a switch command in configuration mode too
   bool restartAfterDownload = false; // a verified download restarts the unit: it leaves
                                      // configuration mode
-  bool startInConfig = false;        // starts in configuration mode, as a tool that was cut
-                                     // off without command 2 leaves a unit
+  // After command 2 the unit takes this long to go back to forwarding data;
+  // what arrives meanwhile is lost (a switch command too).
+  std::chrono::milliseconds leaveSettle{0};
+  bool startInConfig = false; // starts in configuration mode, as a tool that was cut
+                              // off without command 2 leaves a unit
 
   // Fault injection.
   std::set<std::uint8_t> silent;           // commands never answered
