@@ -11,6 +11,7 @@
 // load average before and after (other work on the machine slows a round).
 //
 // Usage: bench_station [UNITS_PER_PORT]
+//        bench_station --ledger [UNITS_PER_PORT]   (station_ledger_round.h)
 
 #include <cstdio>
 #include <fstream>
@@ -28,6 +29,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "station_ledger_round.h"
 #include "support/bytes.h"
 #include "support/dtu_sim_process.h"
 
@@ -126,12 +128,15 @@ Round RunStation(int ports, int perPort, const QString& image) {
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
+  const bool ledger = argc > 1 && QByteArray(argv[1]) == "--ledger";
+  if (ledger) --argc, ++argv;
   const int perPort = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : 3;
   QTemporaryDir dir;
   const QString image = dir.filePath(QStringLiteral("station.bin"));
   QByteArray file("BENCH02\0", 8);
   for (int i = 0; i < kBodySize; ++i) file.append(char((i * 151) & 0xFF));
   WriteFile(image, file);
+  if (ledger) return ledger_bench::Main(perPort, image);
 
   std::printf("station: %d units per port in turn, each a %d-byte flash and a write with its own\n"
               "row, lines paced at 115200 baud, plugged in as soon as the one before is done\n",

@@ -16,13 +16,13 @@ struct CommandName {
 };
 
 constexpr CommandName kCommands[] = {
-    {"ports", CliCommand::Ports, 0, 0, false},     {"info", CliCommand::Info, 0, 0, true},
-    {"read", CliCommand::Read, 0, 0, true},        {"write", CliCommand::Write, 1, 1, true},
-    {"flash", CliCommand::Flash, 1, 1, true},      {"defaults", CliCommand::Defaults, 0, 0, false},
-    {"diff", CliCommand::Diff, 2, 2, false},       {"convert", CliCommand::Convert, 2, 2, false},
-    {"scan", CliCommand::Scan, 0, 0, true},        {"station", CliCommand::Station, 1, 1, true},
-    {"fields", CliCommand::Fields, 0, 0, false},   {"help", CliCommand::Help, 0, 0, false},
-    {"version", CliCommand::Version, 0, 0, false},
+    {"ports", CliCommand::Ports, 0, 0, false},   {"info", CliCommand::Info, 0, 0, true},
+    {"read", CliCommand::Read, 0, 0, true},      {"write", CliCommand::Write, 1, 1, true},
+    {"flash", CliCommand::Flash, 1, 1, true},    {"defaults", CliCommand::Defaults, 0, 0, false},
+    {"diff", CliCommand::Diff, 2, 2, false},     {"convert", CliCommand::Convert, 2, 2, false},
+    {"scan", CliCommand::Scan, 0, 0, true},      {"station", CliCommand::Station, 1, 1, true},
+    {"ledger", CliCommand::Ledger, 1, 2, false}, {"fields", CliCommand::Fields, 0, 0, false},
+    {"help", CliCommand::Help, 0, 0, false},     {"version", CliCommand::Version, 0, 0, false},
 };
 
 // The position of a word or number among what the field model offers for a
@@ -240,6 +240,16 @@ CliOptions ParseCliOptions(const QStringList& args, QStringList& errors) {
       if (auto v = value()) o.flashImage = *v;
     } else if (opt == QLatin1String("--report")) {
       if (auto v = value()) o.report = *v;
+    } else if (opt == QLatin1String("--ledger")) {
+      if (auto v = value()) o.ledger = *v;
+    } else if (opt == QLatin1String("--bench")) {
+      if (auto v = value()) {
+        if (v->trimmed().isEmpty() || v->trimmed() != *v || v->contains(u':'))
+          errors << QStringLiteral("--bench \"%1\": a name without blanks at its ends or a colon")
+                        .arg(*v);
+        else
+          o.bench = *v;
+      }
     } else if (flag("--reflash")) {
       o.reflash = true;
     } else if (opt == QLatin1String("--retries")) {
@@ -297,7 +307,8 @@ CliOptions ParseCliOptions(const QStringList& args, QStringList& errors) {
   }
   o.command = command->command;
   const QString name = QLatin1String(command->name);
-  if (o.args.size() < command->minArgs || o.args.size() > command->maxArgs)
+  if ((o.args.size() < command->minArgs || o.args.size() > command->maxArgs) &&
+      o.command != CliCommand::Ledger) // told below, in its own words
     errors << QStringLiteral("%1 takes %2 argument(s), %3 given")
                   .arg(name)
                   .arg(command->maxArgs)
@@ -324,14 +335,38 @@ CliOptions ParseCliOptions(const QStringList& args, QStringList& errors) {
     errors << QStringLiteral("--format belongs to read, defaults, write, diff and convert");
   const bool stationOptions = !o.values.isEmpty() || !o.flashImage.isEmpty() || o.reflash ||
                               !o.report.isEmpty() || o.probeInterval;
-  if (o.command == CliCommand::Station) {
+  if (o.command == CliCommand::Station && o.ledger) {
+    if (!o.report.isEmpty() || !o.values.isEmpty())
+      errors << QStringLiteral("station --ledger takes its rows from the ledger and writes its "
+                               "report there: no --values or --report");
+    if (o.reflash && o.flashImage.isEmpty())
+      errors << QStringLiteral("--reflash needs --flash IMAGE");
+  } else if (o.command == CliCommand::Station) {
     if (o.report.isEmpty())
-      errors << QStringLiteral("station needs --report REPORT.csv: every unit's line goes there");
+      errors << QStringLiteral("station needs --report REPORT.csv (or --ledger CONNINFO): every "
+                               "unit's line goes there");
     if (o.reflash && o.flashImage.isEmpty())
       errors << QStringLiteral("--reflash needs --flash IMAGE");
   } else if (stationOptions) {
     errors << QStringLiteral("--values, --flash, --reflash and --report belong to station");
   }
+  if (o.command == CliCommand::Ledger) {
+    const QString what = o.args.value(0);
+    const bool file = what == QLatin1String("load") || what == QLatin1String("export");
+    if (o.args.size() > 2)
+      errors << QStringLiteral("ledger %1 takes at most one file").arg(what);
+    else if (!file && what != QLatin1String("init") && what != QLatin1String("status"))
+      errors << (what.isEmpty() ? QStringLiteral("ledger needs one of")
+                                : QStringLiteral("ledger %1: allowed").arg(what)) +
+                    QStringLiteral(" init | load UNITS.csv | status | export REPORT.csv");
+    else if (file != (o.args.size() == 2))
+      errors << (file ? QStringLiteral("ledger %1 needs a file").arg(what)
+                      : QStringLiteral("ledger %1 takes no file").arg(what));
+  } else if (o.ledger && o.command != CliCommand::Station) {
+    errors << QStringLiteral("--ledger belongs to station and ledger");
+  }
+  if (!o.bench.isEmpty() && !(o.command == CliCommand::Station && o.ledger))
+    errors << QStringLiteral("--bench belongs to station --ledger");
   if (o.output == QLatin1String("-")) o.output.clear(); // stdout, as without -o
   // One stdout cannot hold several profiles apart; JSON lines can.
   if (o.command == CliCommand::Read && o.ports.size() > 1 && !o.json &&
@@ -353,6 +388,10 @@ QString CliUsage() {
       "  k7vconf-cli [LINK] flash  IMAGE [--force]\n"
       "  k7vconf-cli [LINK] station PROFILE [--values UNITS.csv] [--flash IMAGE [--reflash]]\n"
       "                     --report REPORT.csv [--probe-interval MS]\n"
+      "  k7vconf-cli [LINK] station PROFILE --ledger CONNINFO [--bench NAME]\n"
+      "                     [--flash IMAGE [--reflash]]\n"
+      "  k7vconf-cli [--ledger CONNINFO] ledger init | load UNITS.csv | status | export "
+      "REPORT.csv\n"
       "  k7vconf-cli defaults [-o FILE|-]\n"
       "  k7vconf-cli diff A B        (A, B: a .bin file, a profile, defaults, or device)\n"
       "  k7vconf-cli convert IN OUT  (.ini/.txt is a profile, anything else a raw record)\n"
@@ -393,6 +432,13 @@ QString CliUsage() {
       "before (the report says so) or still plugged in is not written again.\n"
       "--probe-interval MS: how often a port without a unit is sent the switch\n"
       "command (default 1000, at most 60000).\n"
+      "\n"
+      "--ledger CONNINFO: many benches share one PostgreSQL database for the rows\n"
+      "and the report (a libpq connection string or URI; the password only from\n"
+      "PGPASSWORD, ~/.pgpass or a service file). ledger init creates its tables,\n"
+      "load adds the rows of a values file (all or none), status counts rows and\n"
+      "units per bench, export writes the report's columns (port: BENCH:PORT).\n"
+      "--bench NAME names the station in the ledger (default: the host name).\n"
       "\n"
       "Exit status: 0 every unit succeeded (scan: a unit was found; diff: A and B are\n"
       "  the same);\n"

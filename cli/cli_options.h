@@ -24,6 +24,7 @@ enum class CliCommand {
   Convert,
   Scan,
   Station,
+  Ledger,
   Fields,
   Help,
   Version
@@ -65,6 +66,10 @@ struct CliOptions {
   QString flashImage; // --flash IMAGE
   bool reflash = false;
   QString report; // --report REPORT.csv
+  // station and ledger: --ledger CONNINFO, the shared ledger instead of
+  // --values and --report (ledger: empty takes libpq's PG* variables)
+  std::optional<QString> ledger;
+  QString bench; // --bench NAME: the station's name in the ledger (empty: the host name)
   // --probe-interval MS (not in the usage; for tests): the switch command's
   // pace on a port without a unit.
   std::optional<std::chrono::milliseconds> probeInterval;

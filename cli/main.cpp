@@ -12,6 +12,7 @@
 #include "cli/cli_output.h"
 #include "cli/field_list.h"
 #include "cli/fleet.h"
+#include "cli/ledger_command.h"
 #include "cli/record_io.h"
 #include "cli/station.h"
 #include "k7v_build_info.h"
@@ -220,6 +221,7 @@ int RunCommand(const QCoreApplication& app, InterruptNotifier& stopRequests, Cli
       return PrepareFailed(o, status, errors);
     return station.Run();
   }
+  if (o.command == CliCommand::Ledger) return RunLedgerCommand(o);
   Fleet fleet(o, stopRequests);
   switch (o.command) {
   case CliCommand::Ports:
@@ -244,6 +246,7 @@ int RunCommand(const QCoreApplication& app, InterruptNotifier& stopRequests, Cli
   }
   case CliCommand::None:
   case CliCommand::Station:
+  case CliCommand::Ledger:
   case CliCommand::Help:
   case CliCommand::Version:
     break;

@@ -103,29 +103,31 @@ int Station::Prepare(QStringList& errors) {
   }
   if (!options_.values.isEmpty())
     if (auto units = LoadUnitsFile(options_.values, issues)) plan_.units = std::move(*units);
-  if (issues.empty()) {
-    // Every row with the profile, as each unit will get it, on the factory
-    // set; each unit's own record is checked again before it is written.
-    std::set<std::string> told; // the profile's own problems come with every row
-    auto check = [&](const UnitsRow* row) {
-      const ProfileResult r =
-          ApplyProfiles(FactoryParams(), plan_.SourcesFor(row), ProfileChecks::FieldRulesNamedOnly);
-      for (const ProfileIssue& i : r.errors)
-        if (told.insert(FormatIssue(i)).second) issues.push_back(i);
-      if (r.ok() && !r.named.any())
-        issues.push_back(
-            {row ? row->values.name : profile.toStdString(),
-             0,
-             {},
-             {},
-             row ? "sets no field, nor does " + profile.toStdString() + ": nothing to write"
-                 : std::string("sets no field: nothing to write")});
-    };
-    if (plan_.units)
-      for (const UnitsRow& row : plan_.units->rows) check(&row);
-    else
-      check(nullptr);
+  // A shared ledger's rows are checked as a values file's are, so it is
+  // opened first; nothing is written to it before a unit is claimed.
+  if (options_.ledger && issues.empty()) {
+    if (const QString why = LedgerDb::CheckConnInfo(*options_.ledger); !why.isEmpty()) {
+      errors << why;
+      return cli_exit::kUsage;
+    }
+    database_ = std::make_unique<DatabaseLedger>();
+    UnitsFile rows;
+    if (QString reason; !database_->Open(*options_.ledger, options_.bench, reason) ||
+                        !database_->Rows(rows, reason)) {
+      errors << reason;
+      return cli_exit::kFailed;
+    }
+    ledger_ = database_.get();
+    ledgerRows_ = std::move(rows);
   }
+  // Every row with the profile, as each unit will get it, on the factory
+  // set; each unit's own record is checked again before it is written.
+  const UnitsFile* rows = plan_.units ? &*plan_.units : ledgerRows_ ? &*ledgerRows_ : nullptr;
+  if (issues.empty() && rows)
+    CheckUnitsRows(*rows, plan_.profile, issues, profile.toStdString());
+  else if (issues.empty())
+    CheckUnitsRows(UnitsFile{{}, false, {UnitsRow{}}}, plan_.profile, issues,
+                   profile.toStdString());
   for (const ProfileIssue& i : issues) errors << QString::fromStdString(FormatIssue(i));
 
   if (!options_.flashImage.isEmpty()) {
@@ -152,7 +154,7 @@ int Station::Prepare(QStringList& errors) {
   }
   // Last, so a usage error never creates a report; before any port, so a
   // report that cannot be written stops the station before any unit.
-  if (QString reason; !report_.Open(options_.report, reason, skipped_)) {
+  if (QString reason; !database_ && !report_.Open(options_.report, reason, skipped_)) {
     errors << reason;
     return cli_exit::kFailed;
   }
@@ -363,6 +365,13 @@ void Station::PrintSummary() {
     json[QStringLiteral("seconds")] = seconds;
     json[QStringLiteral("report")] = ledger_->where();
     json[QStringLiteral("done_in_report")] = ledger_->doneCount();
+    json[QStringLiteral("ledger_waited")] = ledger_->waitedText();
+    if (database_) {
+      const DatabaseLedger::ClaimTimes t = database_->claimTimes();
+      json[QStringLiteral("ledger_claims")] = t.count;
+      json[QStringLiteral("ledger_claim_ms_median")] = t.median;
+      json[QStringLiteral("ledger_claim_ms_p95")] = t.p95;
+    }
     PrintJson(json);
     return;
   }
@@ -377,6 +386,14 @@ void Station::PrintSummary() {
   PrintOut(QStringLiteral("report: %1 (%2 unit(s) done in all)")
                .arg(ledger_->where())
                .arg(ledger_->doneCount()));
+  if (const QString waited = ledger_->waitedText(); !waited.isEmpty()) PrintOut(waited);
+  if (database_ && database_->claimTimes().count > 0) {
+    const DatabaseLedger::ClaimTimes t = database_->claimTimes();
+    PrintOut(QStringLiteral("ledger claims: %1, median %2 ms, 95th percentile %3 ms")
+                 .arg(t.count)
+                 .arg(t.median, 0, 'f', 1)
+                 .arg(t.p95, 0, 'f', 1));
+  }
   if (!reportProblem_.isEmpty())
     PrintOut(QStringLiteral("the report could not be written: ") + reportProblem_);
 }
@@ -395,20 +412,20 @@ int Station::Run() {
     Tell(QStringLiteral("image %1; flashed into every unit%2")
              .arg(what, plan_.reflash ? QString() : QStringLiteral(" of another version")));
   }
-  const QString values = !plan_.units
-                             ? QStringLiteral("no values file")
-                             : QStringLiteral("values %1: %2 row(s) %3")
-                                   .arg(plan_.units->path)
-                                   .arg(plan_.units->rows.size())
-                                   .arg(plan_.units->keyedBySn ? QStringLiteral("by serial number")
-                                                               : QStringLiteral("in order"));
+  const UnitsFile* rows = plan_.units ? &*plan_.units : ledgerRows_ ? &*ledgerRows_ : nullptr;
+  const QString values = !rows ? QStringLiteral("no values file")
+                               : QStringLiteral("values %1: %2 row(s) %3")
+                                     .arg(rows->path)
+                                     .arg(rows->rows.size())
+                                     .arg(rows->keyedBySn ? QStringLiteral("by serial number")
+                                                          : QStringLiteral("in order"));
   if (options_.json) {
     QJsonObject json =
         JsonLine(QString(), CommandWord(CliCommand::Station), QStringLiteral("ready"));
     json[QStringLiteral("ports")] = int(ports_.size());
     json[QStringLiteral("report")] = ledger_->where();
     json[QStringLiteral("done_in_report")] = ledger_->doneCount();
-    json[QStringLiteral("rows")] = plan_.units ? int(plan_.units->rows.size()) : 0;
+    json[QStringLiteral("rows")] = rows ? int(rows->rows.size()) : 0;
     json[QStringLiteral("rows_used")] = ledger_->rowsUsedCount();
     PrintJson(json);
   }

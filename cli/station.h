@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/database_ledger.h"
 #include "cli/live_lines.h"
 #include "cli/station_port.h"
 #include "cli/station_report.h"
@@ -67,6 +68,8 @@ private:
   CliOptions options_;
   StationPlan plan_;
   StationReport report_;
+  std::unique_ptr<DatabaseLedger> database_; // --ledger
+  std::optional<UnitsFile> ledgerRows_;      // its rows, as checked at start
   StationLedger* ledger_ = &report_; // what the ports claim rows from and record attempts in
   QStringList skipped_;              // report lines that could not be read
   std::vector<Port> ports_;

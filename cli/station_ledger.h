@@ -10,8 +10,10 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
+#include <optional>
 
-struct UnitsFile;
+#include "cli/units_file.h"
 
 // One attempt at a unit, as the report keeps it.
 struct ReportLine {
@@ -33,11 +35,14 @@ public:
     enum class Kind {
       Row,         // work on the unit; row is its line of UNITS.csv (0 without one)
       AlreadyDone, // an attempt with this serial number ended ok; doneRecords says with what
-      Refused      // reason says why; nothing may be written to it
+      Refused,     // reason says why; nothing may be written to it
+      Unreachable  // a shared ledger could not be reached and the port was stopped: nothing decided
     } kind = Kind::Refused;
     int row = 0;
     QString reason;
     QStringList doneRecords; // AlreadyDone: record_sha256 of each ok attempt
+    // Row: the row with its values when the ledger keeps them itself (no UNITS.csv)
+    std::optional<UnitsRow> ownRow = std::nullopt;
   };
   // Decides under one lock whether the unit with this serial number may be
   // worked on, and with which row of units (nullptr: no values file): its sn
@@ -50,6 +55,13 @@ public:
   // returns; false with the reason (the ledger then takes no more). An ok
   // line makes its unit done with its record_sha256.
   virtual bool Append(ReportLine& line, QString& reason) = 0;
+
+  // A shared ledger that cannot be reached makes the calling port wait and
+  // try again: keepTrying, registered by each port on its own thread, shows
+  // the wait and returns false once the port is stopped. A file never waits.
+  virtual void SetKeepTrying(std::function<bool()> keepTrying) { (void)keepTrying; }
+  // What waited for the ledger, for the summary; empty when nothing did.
+  virtual QString waitedText() const { return {}; }
 
   virtual QString where() const = 0;     // as the technician names it: a path
   virtual int doneCount() const = 0;     // units done, from the start

@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 
 #include "cli/cli_options.h"
+#include "cli/ledger_db.h"
 #include "cli/port_checks.h"
 #include "cli/unit_steps.h"
 #include "link/qt_serial_port.h"
@@ -111,6 +112,14 @@ void StationPort::run() {
     session = session_.get();
   }
   Show(StationPortView{});
+  // While a shared ledger cannot be reached, the unit at hand waits with it.
+  report_.SetKeepTrying([this] {
+    StationPortView v;
+    v.sn = shown_.sn;
+    v.detail = QStringLiteral("ledger unreachable, retrying");
+    Show(v);
+    return Pause(kLedgerRetryInterval);
+  });
   // Probes start a probe interval apart whatever happened in one: a unit
   // that answers at once, fails at once or is unplugged is never asked
   // faster.
@@ -229,6 +238,12 @@ void StationPort::HandleUnit(DeviceSession& session, const QString& version) {
                    : report_.ClaimFor(sn, port_, plan_.units ? &*plan_.units : nullptr);
   if (claim.kind == StationLedger::Claim::Kind::AlreadyDone)
     return DoneBefore(steps, line, claim.doneRecords);
+  if (claim.kind == StationLedger::Claim::Kind::Unreachable) {
+    // Stopped while the ledger was away: nothing was decided about the unit.
+    steps.leave();
+    presentEnded_ = false;
+    return;
+  }
   if (claim.kind != StationLedger::Claim::Kind::Row) {
     steps.leave();
     line.retries = steps.retriesUsed();
@@ -236,6 +251,7 @@ void StationPort::HandleUnit(DeviceSession& session, const QString& version) {
     return;
   }
   line.row = claim.row;
+  ownRow_ = claim.ownRow;
   Provision(steps, line);
   report_.Release(sn);
 }
@@ -274,7 +290,7 @@ void StationPort::DoneBefore(UnitSteps& steps, ReportLine& line, const QStringLi
 
 // The unit's work, from reading its record to its report line.
 void StationPort::Provision(UnitSteps& steps, ReportLine& line) {
-  const UnitsRow* row = plan_.units ? plan_.units->RowAt(line.row) : nullptr;
+  const UnitsRow* row = ownRow_ ? &*ownRow_ : plan_.units ? plan_.units->RowAt(line.row) : nullptr;
   const std::vector<ProfileSource> sources = plan_.SourcesFor(row);
   QString result = kFailed, reason;
   auto failed = [&](const SessionResult& r) {

@@ -131,6 +131,8 @@ private:
   // probes send: its silence is no sign that it was unplugged.
   bool lastListensElsewhere_ = false;
   QElapsedTimer unitClock_; // from the unit's answer
+  // The unit's row when the ledger keeps the values itself.
+  std::optional<UnitsRow> ownRow_;
   StationPortView shown_;
   bool shownOnce_ = false;
 };

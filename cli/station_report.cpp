@@ -300,3 +300,9 @@ int StationReport::rowsUsedCount() const {
   const std::lock_guard lock(mutex_);
   return int(rowOwner_.size());
 }
+
+QByteArray ReportFileText(const std::vector<ReportLine>& lines) {
+  QByteArray out = QByteArray("\xEF\xBB\xBF") + QByteArray::fromStdString(ReportHeaderLine());
+  for (const ReportLine& l : lines) out += QByteArray::fromStdString(CsvLine(CellsOf(l)));
+  return out;
+}

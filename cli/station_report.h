@@ -45,6 +45,10 @@ ReportText ReadReportText(std::string_view text);
 // The header line, ended by '\n'.
 std::string ReportHeaderLine();
 
+// A whole report as the station writes it, header and lines, for a report
+// put together elsewhere (the shared ledger's export). Never fails.
+QByteArray ReportFileText(const std::vector<ReportLine>& lines);
+
 class StationReport : public StationLedger {
 public:
   StationReport();

@@ -2,8 +2,10 @@
 
 #include <QHash>
 #include <algorithm>
+#include <set>
 
 #include "cli/csv_text.h"
+#include "params/factory_set.h"
 #include "params/record_file.h"
 #include "params/sys_info.h"
 #include "platform/code_page_936.h"
@@ -115,4 +117,25 @@ std::optional<UnitsFile> LoadUnitsFile(const QString& path, std::vector<ProfileI
     problem(0, {}, {}, "no unit rows under the header");
   if (errors.size() != before) return std::nullopt;
   return out;
+}
+
+void CheckUnitsRows(const UnitsFile& units, const std::vector<ProfileSource>& profile,
+                    std::vector<ProfileIssue>& issues, const std::string& profileName) {
+  std::set<std::string> told; // the profile's own problems come with every row
+  for (const UnitsRow& row : units.rows) {
+    const bool alone = row.values.name.empty();
+    std::vector<ProfileSource> sources = profile;
+    if (!alone) sources.push_back(row.values);
+    const ProfileResult r =
+        ApplyProfiles(FactoryParams(), sources, ProfileChecks::FieldRulesNamedOnly);
+    for (const ProfileIssue& i : r.errors)
+      if (told.insert(FormatIssue(i)).second) issues.push_back(i);
+    if (r.ok() && !r.named.any() && !profileName.empty())
+      issues.push_back({alone ? profileName : row.values.name,
+                        0,
+                        {},
+                        {},
+                        alone ? std::string("sets no field: nothing to write")
+                              : "sets no field, nor does " + profileName + ": nothing to write"});
+  }
 }

@@ -40,3 +40,10 @@ struct UnitsFile {
 // themselves are for ApplyProfiles. nullopt with every problem as a
 // FILE:LINE issue.
 std::optional<UnitsFile> LoadUnitsFile(const QString& path, std::vector<ProfileIssue>& errors);
+
+// Every row's values laid over profile on the factory set, as a unit will
+// get them: the field rules' problems, each told once, appended to issues.
+// With profileName, a row that sets no field, nor does the profile, is one
+// too (a row named "" stands for the profile alone).
+void CheckUnitsRows(const UnitsFile& units, const std::vector<ProfileSource>& profile,
+                    std::vector<ProfileIssue>& issues, const std::string& profileName = {});

@@ -422,6 +422,21 @@ void TestCli::singleRuns_data() {
   row("station: a report that cannot be written",
       {"--port", "@0", "station", "@d/site.ini", "--report", "@d/no/rep.csv"}, 1,
       "no such directory", false);
+  row("station --ledger with a values file",
+      {"--port", "@0", "station", "@d/site.ini", "--ledger", "host=/nowhere", "--values",
+       "@d/units.csv"},
+      2, "station --ledger takes its rows from the ledger", false);
+  row("station --ledger with a password in it",
+      {"--port", "@0", "station", "@d/site.ini", "--ledger", "host=/nowhere password=pw"}, 2,
+      "holds a password", false);
+  row("station --ledger on no server",
+      {"--port", "@0", "station", "@d/site.ini", "--ledger", "host=@d port=1 user=x dbname=y"}, 1,
+      "Is the server running", false);
+  row("ledger without what to do", {"ledger"}, 2, "ledger needs one of init | load", false);
+  row("ledger load without a file", {"ledger", "load"}, 2, "ledger load needs a file", false);
+  row("--bench without the ledger",
+      {"--port", "@0", "--bench", "b", "station", "@d/site.ini", "--report", "@d/rep.csv"}, 2,
+      "--bench belongs to station --ledger", false);
   // The window accepts a switch command of 7 characters and sends 6.
   const QString longConf = QStringLiteral("[serial]\nconf=#######\n");
   row("parcfg.ini no matter to defaults", {"defaults", "-o", "@d/d.ini"}, 0, "", false, none,
