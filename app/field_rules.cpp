@@ -21,7 +21,6 @@
 #include "app/limited_edit.h"
 #include "app/main_window.h"
 #include "app/message_box.h"
-#include "params/field_checks.h"
 #include "params/field_model.h"
 
 namespace {
@@ -144,7 +143,8 @@ void TForm1::InstallFieldRules() {
       memo->setCharLimit(TypingLimit(row.field));
     }
     const KeyFilter key = FilterFor(row.typing);
-    const AppField exitField = HasExitRule(row.field) ? row.field : AppField::Count;
+    const AppField exitField =
+        EditedConfig::ChecksWhenLeft(row.field) ? row.field : AppField::Count;
     if (!key && exitField == AppField::Count) continue;
     table[control] = {key, exitField};
     control->installEventFilter(this);
@@ -303,21 +303,23 @@ bool TForm1::ApplyExitRule(QObject* sender) {
   auto* field = qobject_cast<QWidget*>(sender);
   const auto it = Handlers().constFind(sender);
   if (!field || it == Handlers().constEnd() || it->exitField == AppField::Count) return true;
-  const AppField other = FieldRowOf(it->exitField).zeroWhileZero;
-  const QString otherText =
-      other == AppField::Count ? QString() : FieldText(WidgetsOf(other).control);
-  const QString text = FieldText(sender);
-  const FieldCheck check =
-      CheckExitRule(it->exitField, text.toStdString(), otherText.toStdString());
+  PagesToConfig();
+  const auto verdict = config_.Leave(it->exitField);
+  if (!verdict) return true;
   // A text that is not a number gets the conversion box and is neither
   // refused nor logged.
-  if (check.outcome == FieldCheck::Outcome::NotANumber) {
-    ShowErrorBox(this, InvalidIntegerMessage(text));
-  } else if (!check.accepted()) {
-    RefuseField(field);
-    return false;
+  if (verdict->notANumber) {
+    ShowErrorBox(this, InvalidIntegerMessage(FieldText(sender)));
+    return true;
   }
-  return true;
+  RefuseField(field);
+  // A range is in the field's hint; anything else is said.
+  if (!verdict->refusal.reason.empty())
+    LogStatus(QStringLiteral("%1: %2 (%3)")
+                  .arg(FieldLabel(verdict->refusal.field), FieldText(sender),
+                       QString::fromStdString(verdict->refusal.Detail())),
+              clRed, 9);
+  return false;
 }
 
 // ---------------------------------------------------------------- dependent controls

@@ -4,7 +4,7 @@
 // with the width. The rules are the model's too: what may be typed and how
 // many bytes, the exit rule when a field is left, which rows are shown and
 // which controls enabled, and which boxes a selector sets. Values in and out
-// are the controls' texts as the core's PageForm takes them: a list its
+// are the controls' texts as the core's EditedConfig takes them: a list its
 // position ('' without a selection), a list of numbers the number, a box
 // '1' or '0', an edit its text. Every control carries data-field="NAME".
 

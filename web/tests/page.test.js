@@ -175,7 +175,10 @@ describe('page', { timeout: 120000 }, () => {
     await waitForLogLine(page, zh('built_in', 'default_par'), 'black');
     const factory = await page.evaluate(async () => {
       const core = await (await import('./js/core.js')).loadCore();
-      return core.PageForm.show(core.factoryRecord()).values;
+      const config = new core.EditedConfig();
+      const values = config.values();
+      config.delete();
+      return values;
     });
     assert.deepEqual(await fieldValues(page), { ...factory, dtu_id: 'K7V-0001' });
     assert.deepEqual(errors, []);
@@ -250,6 +253,11 @@ describe('page', { timeout: 120000 }, () => {
         [`${zh('built_in', 'imported')}：odd.bin`, 'black']]],
       ['short.bin', short, [[`${zh('built_in', 'import_failed')}：short.bin，` +
         zh('built_in', 'param_file_short').replace('%1', '600').replace('%2', '693'), 'red']]],
+      // Known by the content: a profile under any name changes what it names, text that is none is refused.
+      ['site.cfg', [...Buffer.from('[params]\nport1 = 1234\n')], [[`${zh('built_in', 'imported')}：site.cfg`, 'black'],
+        [zh('built_in', 'profile_fields_changed').replace('%1', '1'), 'black']]],
+      ['README.md', [...Buffer.from('-'.repeat(800))], [[`${zh('built_in', 'import_failed')}：README.md，` +
+        zh('built_in', 'file_not_params'), 'red']]],
     ];
     for (const [name, bytes, lines] of rows) {
       await writeFile(join(folder, String(name)), Buffer.from(/** @type {number[]} */ (bytes)));
@@ -259,7 +267,9 @@ describe('page', { timeout: 120000 }, () => {
       await page.waitForFunction((n) => document.querySelectorAll('#log > *').length >= n, {}, before + lines.length);
       assert.deepEqual((await logLines(page)).slice(before).map((l) => [l.text, l.colour]), lines);
     }
-    assert.equal((await fieldValues(page)).run_mode, ''); // no selection: the refused file changed nothing
+    // No selection: neither the profile nor the refused files changed it.
+    assert.equal((await fieldValues(page)).run_mode, '');
+    assert.equal((await fieldValues(page)).port1, '1234');
     assert.deepEqual(errors, []);
     await rm(folder, { recursive: true, force: true });
     await close();
