@@ -156,13 +156,14 @@ void TestParamFiles::importUsesTheFirstRecordOfALongerFile() {
   Window w;
   const QString path = file("tail.par");
   QVERIFY(WriteFile(path, RecordBytes(DistinctRecord()) + QByteArray(307, '\x5A')));
-  const qsizetype lines = w.logSize();
   w.importFrom(path);
-  // Read as before, but the technician is told the file is not just a record.
+  // Read as before, but the technician is told the file is not just a record
+  // (after a line for each of its texts that fills its field).
   QVERIFY(w.logTailIs(
-      lines, {Progress("imported", Named(path)),
-              {WindowFixture::caption("param_file_long").arg(kRecordSize).arg(kRecordSize + 307),
-               kLogBlack, 9}}));
+      w.logSize() - 2,
+      {Progress("imported", Named(path)),
+       {WindowFixture::caption("param_file_long").arg(kRecordSize).arg(kRecordSize + 307),
+        kLogBlack, 9}}));
   QCOMPARE(w.encoded(), DistinctRecord());
 }
 
@@ -181,11 +182,10 @@ void TestParamFiles::profilesByTheirName() {
   const auto id = DistinctRecord().FieldBytes(F::dtu_id);
   std::copy(id.begin(), id.end(), shown.FieldBytes(F::dtu_id).begin());
   w.importFrom(file("unit.ini"));
-  QVERIFY(w.logTailIs(w.logSize() - 2,
-                      {Progress("imported", Named(file("unit.ini"))),
-                       {WindowFixture::caption("profile_fields_changed")
-                            .arg(CompareRecords(shown, DistinctRecord()).size()),
-                        kLogBlack, 9}}));
+  QVERIFY(w.logTailIs(w.logSize() - 2, {Progress("imported", Named(file("unit.ini"))),
+                                        {WindowFixture::caption("profile_fields_changed")
+                                             .arg(CompareRecords(shown, DistinctRecord()).size()),
+                                         kLogBlack, 9}}));
   QCOMPARE(w.encoded(), DistinctRecord());
 
   // A partial profile, under any name, changes what it names; the rest of the
@@ -207,8 +207,8 @@ void TestParamFiles::profilesByTheirName() {
   // Text that reads as no profile is refused, whatever its name.
   QVERIFY(WriteFile(file("README.md"), QByteArray(800, '-')));
   w.importFrom(file("README.md"));
-  QVERIFY(w.lastLineIs(
-      Failure("import_failed", Named(file("README.md"), WindowFixture::caption("file_not_params")))));
+  QVERIFY(w.lastLineIs(Failure(
+      "import_failed", Named(file("README.md"), WindowFixture::caption("file_not_params")))));
   QCOMPARE(w.encoded(), expected);
 
   // A wrong profile: every wrong line, the refusal, and the pages as they were.

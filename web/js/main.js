@@ -139,7 +139,11 @@ async function start() {
   const notInteger = (/** @type {string} */ text) =>
     captions.text('web', 'not_integer').replace('%1', text);
   let refusing = false;
-  /** Logs the refusal and puts the technician back into the field. @param {HTMLInputElement} field */
+  /**
+   * Logs the refusal and puts the technician back into the field.
+   * @param {HTMLInputElement} field
+   * @param {import('./core.js').ConfigRefusal} [verdict]  a reason beyond the field's range is logged too
+   */
   const refuseField = (field, verdict) => {
     log.add(message(verdict?.key ?? 'par_error'), 'error');
     // A range is in the field's hint; anything else is said.
