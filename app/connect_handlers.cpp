@@ -3,6 +3,7 @@
 
 #include <QLoggingCategory>
 
+#include "link/link_settings.h"
 #include "app/app_texts.h"
 #include "app/device_text.h"
 #include "app/link_settings_dialog.h"
@@ -47,10 +48,8 @@ bool TForm1::OpenSerial() {
 }
 
 std::optional<VersionResult> TForm1::SendSwitchCommand() {
-  // In the unit's code page, as the field's six-byte rule counts it; Latin-1
-  // would send a Chinese command as question marks.
-  const std::string bytes =
-      TextToDeviceBytes(form3_->edSwitchChr->text(), k7v::kSwitchCommandLength);
+  // In the unit's code page, cut to what the unit takes, as the core sends it.
+  const std::string bytes = CheckSwitchCommand(form3_->edSwitchChr->text().toStdString()).bytes;
   const QByteArray command(bytes.data(), qsizetype(bytes.size()));
   // The line follows the command onto the wire, so the log reads as the unit sees it.
   return Await([&](DeviceSession& s) {

@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "app/app_texts.h"
+#include "app/device_text.h"
 #include "app/file_dialogs.h"
 #include "app/main_window.h"
+#include "app/number_text.h"
 #include "firmware/download_frames.h"
 #include "firmware/firmware_image.h"
 #include "firmware/image_file.h"
-#include "app/device_text.h"
-#include "app/number_text.h"
 
 Q_LOGGING_CATEGORY(lcFirmware, "k7v.firmware")
 
@@ -43,6 +43,11 @@ void TForm1::SpeedButton35Click() {
     RefuseImage(path, reason);
     return;
   }
+  if (!image->verdict.accepted()) {
+    RefuseImage(path, ImageRefusalText(image->verdict,
+                                       GetCaption(QString::fromStdString(image->verdict.key))));
+    return;
+  }
   const ImageDescriptor& descriptor = image->descriptor;
 
   edSelectfile->setText(path);
@@ -52,7 +57,7 @@ void TForm1::SpeedButton35Click() {
   edDllength->setText(QString::number(descriptor.length));
   edDlchecksum->setText(QString::number(descriptor.checksum));
   std::copy(image->body.begin(), image->body.end(),
-            firmwareImage_->begin()); // DescribeImage bounded it
+            firmwareImage_->begin()); // the image rules bounded it
   ImageLoaded = true;
   ProgressBar1->setValue(0); // the bar told of the previous image
   qCDebug(lcFirmware) << "image chosen:" << path << "length" << descriptor.length << "sum"

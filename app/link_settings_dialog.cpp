@@ -9,7 +9,8 @@
 #include <utility>
 
 #include "app/app_texts.h"
-#include "link/link_settings_file.h"
+#include "link/link_constants.h"
+#include "link/link_settings.h"
 #include "platform/ini_text.h"
 
 Q_LOGGING_CATEGORY(lcLinkSettings, "k7v.link.settings")
@@ -59,11 +60,20 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                  Qt::CustomizeWindowHint);
   setFixedSize(353, 280);
-  // The field's limit follows its text, so a longer command set by the
-  // program can be shortened but not lengthened by typing.
-  connect(edSwitchChr, &QLineEdit::textChanged, this, [this](const QString& text) {
-    edSwitchChr->setMaxLength(std::max<int>(kSwitchCommandTypingLimit, int(text.size())));
+  // Typing is held to what the unit takes, counted in its code page; a longer
+  // command set by the program can be shortened but not lengthened.
+  const auto fits = [this](const QString& text) {
+    return SwitchCommandTypingFits(text.toStdString(), setSwitchCommand_.toStdString());
+  };
+  connect(edSwitchChr, &QLineEdit::textChanged, this, [this, fits](const QString& text) {
+    if (fits(text)) lastSwitchCommand_ = text;
     CheckTypedSwitchCommand();
+  });
+  connect(edSwitchChr, &QLineEdit::textEdited, this, [this, fits](const QString& text) {
+    if (fits(text)) return;
+    const int cursor = edSwitchChr->cursorPosition() - int(text.size() - lastSwitchCommand_.size());
+    edSwitchChr->setText(lastSwitchCommand_);
+    edSwitchChr->setCursorPosition(std::max(0, cursor));
   });
   connect(cb_com, &QComboBox::editTextChanged, this, &TForm3::ShowLongPortName);
   lbSwitchChrFault->hide();
@@ -71,31 +81,31 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
 }
 
 void TForm3::SetSwitchCommand(const QString& text) {
-  // maxLength cuts setText too, so it is widened first.
-  edSwitchChr->setMaxLength(std::max<int>(kSwitchCommandTypingLimit, int(text.size())));
+  setSwitchCommand_ = lastSwitchCommand_ = text;
+  // The field's character limit cuts setText too; the byte limit, which never
+  // lets more characters through, is the one typing meets.
+  edSwitchChr->setMaxLength(std::max(int(k7v::kSwitchCommandLength), int(text.size())));
   edSwitchChr->setText(text);
 }
 
+namespace {
+
+// The core's keys, in the dialog's order of faults.
+constexpr const char* kSwitchCommandFaultKeys[] = {nullptr, "switchchr_blank", "switchchr_quoted",
+                                                   "switchchr_code_page"};
+
+} // namespace
+
 TForm3::SwitchCommandFault TForm3::CheckSwitchCommand(const QString& text) {
-  auto blank = [](QChar c) { return c == u' ' || c == u'\t' || c == u'\v' || c == u'\f'; };
-  if (!text.isEmpty() && (blank(text.front()) || blank(text.back())))
-    return SwitchCommandFault::BlankAtEnd;
-  if (text.size() >= 2 && (text.front() == u'"' || text.front() == u'\'') &&
-      text.back() == text.front())
-    return SwitchCommandFault::Quoted;
+  const std::string key = ::CheckSwitchCommand(text.toStdString()).key;
+  for (int i = 1; i < int(std::size(kSwitchCommandFaultKeys)); ++i)
+    if (key == kSwitchCommandFaultKeys[i]) return SwitchCommandFault(i);
   return SwitchCommandFault::None;
 }
 
 const char* TForm3::SwitchCommandFaultKey(SwitchCommandFault fault) {
-  switch (fault) {
-  case SwitchCommandFault::BlankAtEnd:
-    return "switchchr_blank";
-  case SwitchCommandFault::Quoted:
-    return "switchchr_quoted";
-  case SwitchCommandFault::None:
-    break;
-  }
-  return nullptr;
+  const auto i = std::size_t(fault);
+  return i < std::size(kSwitchCommandFaultKeys) ? kSwitchCommandFaultKeys[i] : nullptr;
 }
 
 void TForm3::CheckTypedSwitchCommand() {
@@ -196,31 +206,36 @@ QString TForm3::LinkSummary(bool afterDialog) const {
   return cb_com->currentText() + u',' + cbbaudrate->currentText() + u'-' +
          cbDatabit->currentText() + u'-' + cbParitybit->currentText() + u'-' +
          cgStopbit->currentText() + (afterDialog ? QStringLiteral(", ") : QStringLiteral("-")) +
-         edSwitchChr->text();
+         QString::fromStdString(::CheckSwitchCommand(edSwitchChr->text().toStdString()).sent);
 }
 
 QList<LinkSettingsNote> LoadLinkSettings(TForm3& form3, const QString& path) {
   const IniTextFile ini(path);
   const QString section = QString::fromLatin1(kSection);
-  QList<LinkSettingsNote> notes;
-  auto load = [&](QComboBox* list, const char* key, int def) {
-    const QString name = QString::fromLatin1(key);
-    const std::optional<int> index = ini.GetInt(section, name);
-    SelectIndex(list, index.value_or(def));
-    const std::optional<QString> raw = ini.Find(section, name);
-    if (raw && (!index || *index < 0 || *index >= list->count()))
-      notes.append({name, *raw, list->currentText()});
-  };
+  const LinkSettingsRead read = ReadLinkSettings([&](std::string_view key) {
+    const std::optional<QString> v =
+        ini.Find(section, QString::fromLatin1(key.data(), qsizetype(key.size())));
+    return v ? std::optional<std::string>(v->toStdString()) : std::nullopt;
+  });
   // No port at all is no use; a first run, or one that found no port, takes
   // what the system offers now.
-  const QString port = ini.GetString(section, QString::fromLatin1(kKeyCom), {}).trimmed();
-  form3.cb_com->setEditText(port.isEmpty() ? FirstRunPort() : port);
-  load(form3.cbbaudrate, kKeyBaud, kDefaultBaudIndex);
-  load(form3.cbDatabit, kKeyDataBits, kDefaultDataBitsIndex);
-  load(form3.cgStopbit, kKeyStopBits, kDefaultStopBitsIndex);
-  load(form3.cbParitybit, kKeyParity, kDefaultParityIndex);
-  form3.SetSwitchCommand(
-      ini.GetString(section, QString::fromLatin1(kKeySwitch), QString::fromLatin1(kDefaultSwitch)));
+  form3.cb_com->setEditText(read.port.empty() ? FirstRunPort() : QString::fromStdString(read.port));
+  const std::pair<QComboBox*, int> lists[] = {{form3.cbbaudrate, read.baudIndex},
+                                              {form3.cbDatabit, read.dataBitsIndex},
+                                              {form3.cgStopbit, read.stopBitsIndex},
+                                              {form3.cbParitybit, read.parityIndex}};
+  for (const auto& [list, index] : lists) SelectIndex(list, index);
+  const std::pair<const char*, QComboBox*> byKey[] = {{kKeyBaud, form3.cbbaudrate},
+                                                      {kKeyDataBits, form3.cbDatabit},
+                                                      {kKeyStopBits, form3.cgStopbit},
+                                                      {kKeyParity, form3.cbParitybit}};
+  QList<LinkSettingsNote> notes;
+  for (const LinkSettingsRead::Unusable& u : read.unusable)
+    for (const auto& [key, list] : byKey)
+      if (u.key == key)
+        notes.append(
+            {QString::fromLatin1(key), QString::fromStdString(u.raw), list->currentText()});
+  form3.SetSwitchCommand(QString::fromStdString(read.switchCommand));
   return notes;
 }
 

@@ -20,20 +20,22 @@ public:
   void RefreshPorts();
   // The settings the port is opened with.
   LineSettings Settings() const;
-  // port,baud-data-parity-stop then "-" (start-up) or ", " (after OK), then the switch command.
+  // port,baud-data-parity-stop then "-" (start-up) or ", " (after OK), then the
+  // switch command as the unit is sent it (cut to six bytes).
   QString LinkSummary(bool afterDialog) const;
-  // Puts a switch command into its field whole, however long: the six-character
+  // Puts a switch command into its field whole, however long: the six-byte
   // limit binds only what the technician types.
   void SetSwitchCommand(const QString& text);
 
-  // Why parcfg.ini could not give a switch command back as it stands.
+  // Why a switch command cannot be used as it stands (link/link_settings.h).
   enum class SwitchCommandFault {
     None,
     BlankAtEnd,
-    Quoted
+    Quoted,
+    NotInCodePage
   };
   Q_ENUM(SwitchCommandFault)
-  // The profile rules drop blanks around a value and one pair of quotes.
+  // The core's verdict on the command.
   static SwitchCommandFault CheckSwitchCommand(const QString& text);
   // The message key of a fault's reason; null for None.
   static const char* SwitchCommandFaultKey(SwitchCommandFault fault);
@@ -62,8 +64,9 @@ private:
     QString switchCommand;
   };
   std::optional<Shown> shown_; // none until the dialog is first shown
-
-  static constexpr int kSwitchCommandTypingLimit = 6;
+  // The command as the program last set it (parcfg.ini, Cancel), which
+  // typing may shorten but not lengthen, and the text before the last edit.
+  QString setSwitchCommand_, lastSwitchCommand_;
 };
 
 // The serial ports the system lists, USB adapters (ttyUSB*, ttyACM*) first,

@@ -1,7 +1,7 @@
 #include "cli/cli_options.h"
 
 #include "link/link_constants.h"
-#include "link/link_settings_file.h"
+#include "link/link_settings.h"
 #include "params/field_model.h"
 #include "platform/code_page_936.h"
 #include "platform/ini_text.h"
@@ -90,23 +90,27 @@ void ResolveLink(CliOptions& o, const QString& parcfgPath, QStringList& notes,
   const IniTextFile ini(parcfgPath);
   if (ini.exists()) {
     const QString section = QString::fromLatin1(parcfg::kSection);
-    auto index = [&](const char* key, int count, int& into) {
-      const QString k = QString::fromLatin1(key);
-      const QString raw = ini.GetString(section, k, QString());
-      if (raw.isEmpty()) return;
-      const auto v = ini.GetInt(section, k);
-      if (v && *v >= 0 && *v < count)
-        into = *v;
-      else
-        notes << QStringLiteral("%1: %2=%3 is not a position 0~%4, ignored")
-                     .arg(parcfgPath, k, raw)
-                     .arg(count - 1);
-    };
-    index(parcfg::kKeyBaud, int(parcfg::kBaudRates.size()), baud);
-    index(parcfg::kKeyDataBits, int(parcfg::kDataBits.size()), data);
-    index(parcfg::kKeyStopBits, parcfg::kStopBitsPositions, stop);
-    index(parcfg::kKeyParity, parcfg::kParityPositions, parity);
-    fileSwitch = ini.GetString(section, QString::fromLatin1(parcfg::kKeySwitch), fileSwitch);
+    const LinkSettingsRead read = ReadLinkSettings([&](std::string_view key) {
+      const std::optional<QString> v =
+          ini.Find(section, QString::fromLatin1(key.data(), qsizetype(key.size())));
+      return v ? std::optional<std::string>(v->toStdString()) : std::nullopt;
+    });
+    // A run cannot go without a speed: where the window leaves a list without
+    // a selection, the default stands.
+    const std::tuple<const char*, int, int, int*> lists[] = {
+        {parcfg::kKeyBaud, int(parcfg::kBaudRates.size()), read.baudIndex, &baud},
+        {parcfg::kKeyDataBits, int(parcfg::kDataBits.size()), read.dataBitsIndex, &data},
+        {parcfg::kKeyStopBits, parcfg::kStopBitsPositions, read.stopBitsIndex, &stop},
+        {parcfg::kKeyParity, parcfg::kParityPositions, read.parityIndex, &parity}};
+    for (const auto& [key, count, index, into] : lists) {
+      if (index >= 0) *into = index;
+      for (const LinkSettingsRead::Unusable& u : read.unusable)
+        if (u.key == key)
+          notes << QStringLiteral("%1: %2=%3 is not a position 0~%4, ignored")
+                       .arg(parcfgPath, QString::fromLatin1(key), QString::fromStdString(u.raw))
+                       .arg(count - 1);
+    }
+    fileSwitch = QString::fromStdString(read.switchCommand);
   }
   s.baudRate = o.given.baud.value_or(parcfg::kBaudRates[std::size_t(baud)]);
   s.dataBits = o.given.dataBits.value_or(parcfg::kDataBits[std::size_t(data)]);
@@ -117,26 +121,29 @@ void ResolveLink(CliOptions& o, const QString& parcfgPath, QStringList& notes,
   if (o.given.switchText) {
     // Typed for this run: a command that does not fit is a mistake to point out.
     const QString& text = *o.given.switchText;
-    const cp936::Encoded e = cp936::FromUtf8(text.toStdString());
-    if (text.isEmpty() || e.bytes.size() > k7v::kSwitchCommandLength || !e.clean)
-      errors << QStringLiteral("--switch \"%1\": 1 to %2 bytes in GBK")
+    const SwitchCommandCheck check = CheckSwitchCommand(text.toStdString());
+    if (text.isEmpty() || check.cut || !check.key.empty())
+      errors << QStringLiteral("--switch \"%1\": 1 to %2 bytes in GBK%3")
                     .arg(text)
-                    .arg(k7v::kSwitchCommandLength);
+                    .arg(k7v::kSwitchCommandLength)
+                    .arg(check.key.empty()
+                             ? QString()
+                             : QStringLiteral(": ") + QString::fromStdString(check.text).toLower());
     o.switchText = text;
-    o.switchBytes = QByteArray::fromStdString(e.bytes);
+    o.switchBytes = QByteArray::fromStdString(check.bytes);
     return;
   }
   // The window sends what its field holds, cut to six bytes in the unit's
   // code page; a file the window works with must work here too.
-  const cp936::Encoded e = cp936::FromUtf8(fileSwitch.toStdString(), k7v::kSwitchCommandLength);
+  const SwitchCommandCheck check = CheckSwitchCommand(fileSwitch.toStdString());
   o.switchText = fileSwitch;
-  o.switchBytes = QByteArray::fromStdString(e.bytes);
-  if (e.cut)
+  o.switchBytes = QByteArray::fromStdString(check.bytes);
+  if (check.cut)
     notes << QStringLiteral("%1: conf=%2 is longer than %3 bytes; the units get %4, as from the "
                             "window (--switch overrides it)")
                  .arg(parcfgPath, fileSwitch)
                  .arg(k7v::kSwitchCommandLength)
-                 .arg(QString::fromStdString(cp936::ToUtf8(e.bytes).utf8));
+                 .arg(QString::fromStdString(check.sent));
   if (fileSwitch.isEmpty())
     notes << QStringLiteral("%1: conf is empty; the units get six zero bytes, as from the window "
                             "(--switch overrides it)")
@@ -372,8 +379,10 @@ QString CliUsage() {
       "read with several ports: FILE must contain {port}, the port's base name;\n"
       "{port} in a --set value gives each unit its own (--set dtu_id=SITE-{port}).\n"
       "write checks the profile and every --set first; --force lets through values\n"
-      "the window's rules refuse but the record can hold. flash refuses a parameter\n"
-      "record, a profile or a text file unless --force is given.\n"
+      "the window's rules refuse but the record can hold. flash refuses what is not\n"
+      "a firmware image; --force flashes a file refused only for its content (a\n"
+      "record, a profile, text, an archive, a blank body), never one that breaks\n"
+      "the image rules (size, version field).\n"
       "\n"
       "station watches every --port until Ctrl+C, SIGTERM or SIGHUP. A unit that\n"
       "answers is known by its serial number: flashed when its version differs from\n"

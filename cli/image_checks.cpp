@@ -5,66 +5,6 @@
 
 #include "cli/cli_output.h"
 #include "firmware/image_file.h"
-#include "params/app_params.h"
-#include "params/record_file.h"
-
-namespace {
-
-// Share of text characters from which a file counts as text. Firmware is
-// machine code and tables: far below this, even with its message strings.
-constexpr double kTextShare = 0.9;
-
-// Length of the UTF-8 sequence starting at i (1..4), or 0 when it is none.
-int Utf8SequenceAt(const QByteArray& b, qsizetype i) {
-  const auto byte = [&](qsizetype k) { return std::uint8_t(b[k]); };
-  const std::uint8_t c = byte(i);
-  const int n = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
-  if (n == 0 || i + n > b.size()) return 0;
-  for (int k = 1; k < n; ++k)
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-  return n;
-}
-
-// Bytes that belong to printable text: ASCII letters and signs, tab and line
-// ends, whole UTF-8 characters. A zero byte makes the file binary at once.
-std::optional<qsizetype> TextBytes(const QByteArray& b) {
-  qsizetype text = 0;
-  for (qsizetype i = 0; i < b.size();) {
-    const std::uint8_t c = std::uint8_t(b[i]);
-    if (c == 0) return std::nullopt;
-    if ((c >= 0x20 && c < 0x7F) || c == '\t' || c == '\n' || c == '\r') {
-      ++text;
-      ++i;
-    } else if (const int n = c >= 0x80 ? Utf8SequenceAt(b, i) : 0; n > 0) {
-      text += n;
-      i += n;
-    } else {
-      ++i;
-    }
-  }
-  return text;
-}
-
-// True when some line of the file is the profile's section header.
-bool HasProfileSection(const QByteArray& b) {
-  for (const QByteArray& line : b.split('\n'))
-    if (line.trimmed().toLower() == "[params]") return true;
-  return false;
-}
-
-} // namespace
-
-QString ImageContentRefusal(const QByteArray& file) {
-  if (file.size() == qsizetype(TAppParams::kSize))
-    return QStringLiteral("a parameter record (%1 bytes)").arg(TAppParams::kSize);
-  if (HasProfileSection(file)) return QStringLiteral("a parameter profile");
-  if (const auto text = TextBytes(file); text && !file.isEmpty()) {
-    const double share = double(*text) / double(file.size());
-    if (share >= kTextShare)
-      return QStringLiteral("text (%1 % printable characters)").arg(int(share * 100));
-  }
-  return {};
-}
 
 QString ImageDescription(const QString& path, const ImageDescriptor& image) {
   const QString version = image.version.empty() ? QStringLiteral("\"\" (none in the file)")
@@ -93,8 +33,15 @@ std::optional<FlashImage> LoadFlashImage(const QString& path, QString& error, QS
     error = QStringLiteral("%1: %2").arg(path, reason);
     return std::nullopt;
   }
-  const auto whole = ReadPlainFile(path, reason);
-  refusal = whole ? ImageContentRefusal(*whole) : reason;
+  refusal.clear();
+  if (!file->verdict.accepted()) {
+    const QString text = QString::fromStdString(file->verdict.text);
+    if (!file->verdict.forcible) {
+      error = QStringLiteral("%1: %2, not a firmware image").arg(path, text);
+      return std::nullopt;
+    }
+    refusal = text;
+  }
   return FlashImage{path, file->descriptor, std::move(file->body),
                     BareImageName(path.toStdString())};
 }

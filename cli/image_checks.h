@@ -1,8 +1,6 @@
 #pragma once
-// What a file handed to `flash` really is. The image rules (a body, at most
-// 102,400 bytes) let almost anything through; a unit given a parameter
-// record, a profile or a text file as firmware is at best refused and at
-// worst left without working firmware.
+// The image a `flash` run or the station sends, as the firmware check judged
+// it, and how it is described to the technician.
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -24,18 +22,15 @@ struct FlashImage {
 };
 
 // The image in path with the window's checks; nullopt with the problem in
-// error ("PATH: too large: ..."). refusal is ImageContentRefusal of the whole
-// file: empty, or why the caller should not flash it.
+// error ("PATH: too large: ..., not a firmware image") when the image rules
+// refuse it. refusal: empty, or why the caller should not flash it although
+// the image rules hold ("a parameter record (693 bytes)"), which --force
+// overrides.
 std::optional<FlashImage> LoadFlashImage(const QString& path, QString& error, QString& refusal);
 
 // The JSON line that names the image before any unit gets it: file, name,
 // version, length, checksum. Never fails.
 QJsonObject FlashImageJson(const QString& command, const FlashImage& image);
-
-// Why the whole file is not a firmware image although the image rules allow
-// it: "a parameter record (693 bytes)", "a parameter profile", "text (97 %
-// printable characters)". Empty when it may be one.
-QString ImageContentRefusal(const QByteArray& file);
 
 // "k7v-2.02.bin: version V2.02, 12,345 bytes, checksum 0x1A2B", what a
 // technician checks before units are flashed. Never fails.

@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 #include <algorithm>
 
 #include "link/link_constants.h"
@@ -24,9 +23,6 @@ bool ReadUpTo(QFile& file, qint64 limit, QByteArray& out) {
   }
   return true;
 }
-
-// The number with thousands separated by commas, as the refusals show sizes.
-QString Grouped(qint64 n) { return QLocale(QLocale::English, QLocale::UnitedStates).toString(n); }
 
 // The system's reason, in the flow of a sentence.
 QString Lowered(QString reason) {
@@ -58,20 +54,15 @@ std::optional<ImageFile> ReadImageFile(const QString& path, QString& reason) {
   ImageFile image;
   const auto span = std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                               std::size_t(bytes.size()));
-  switch (DescribeImage(span, image.descriptor)) {
-  case ImageError::None:
+  image.verdict =
+      CheckFirmwareImage(span, std::uint64_t(std::max<qint64>(file.size(), bytes.size())));
+  if (image.verdict.accepted() || image.verdict.forcible) {
+    image.descriptor = image.verdict.descriptor;
     image.body = bytes.mid(qsizetype(k7v::kImageVersionSize));
-    return image;
-  case ImageError::NoBody:
-    reason = QStringLiteral("no body: %1 bytes").arg(Grouped(bytes.size()));
-    return std::nullopt;
-  case ImageError::TooLarge: {
-    const qint64 body =
-        std::max<qint64>(file.size(), bytes.size()) - qint64(k7v::kImageVersionSize);
-    reason = QStringLiteral("too large: %1 bytes, at most %2")
-                 .arg(Grouped(body), Grouped(qint64(k7v::kFirmwareImageSize)));
-    return std::nullopt;
   }
-  }
-  return std::nullopt;
+  return image;
+}
+
+QString ImageRefusalText(const ImageVerdict& verdict, const QString& text) {
+  return QString::fromStdString(FillMessageArgs(text.toStdString(), verdict.args));
 }

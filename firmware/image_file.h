@@ -7,13 +7,19 @@
 #include <optional>
 
 #include "firmware/firmware_image.h"
+#include "firmware/image_check.h"
 
 struct ImageFile {
-  QByteArray body;            // the bytes after the version text
-  ImageDescriptor descriptor; // version, body length and Sum16
+  QByteArray body;            // the bytes after the version text, when the image rules hold
+  ImageDescriptor descriptor; // version, body length and Sum16, when the image rules hold
+  ImageVerdict verdict;       // accepted, or the refusal (forcible: only its content is doubtful)
 };
 
-// The image in path; nullopt with reason ("too large: 102,401 bytes, at most
-// 102,400", "no body: 8 bytes", "cannot read: ...", "not a plain file") when it
-// cannot be one. Only plain files are opened, so a FIFO never blocks.
+// The file in path as CheckFirmwareImage judges it; nullopt with reason
+// ("cannot read: ...", "not a plain file") only when it cannot be read. Only
+// plain files are opened, so a FIFO never blocks.
 std::optional<ImageFile> ReadImageFile(const QString& path, QString& reason);
+
+// The refusal in the words of the message texts: text is the key's text
+// (GetCaption's, the caption file's), its %1, %2 filled from the verdict.
+QString ImageRefusalText(const ImageVerdict& verdict, const QString& text);

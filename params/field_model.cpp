@@ -160,7 +160,8 @@ std::string AllowedText(AppField field) {
     for (std::uint32_t v : row.values) parts.push_back(std::to_string(v));
     return Join(parts, " | ");
   case FieldKind::Ipv4:
-    return std::string(kIpv4Form);
+    // The address the old conversion gave for a failure is no address here either.
+    return std::string(kIpv4Form) + (HasExitRule(field) ? ", not 255.255.255.255" : "");
   case FieldKind::Text:
     if (row.exactBytes) return std::to_string(row.maxBytes) + " bytes (GBK)";
     return "0~" + std::to_string(row.maxBytes) + " bytes (GBK)";

@@ -487,7 +487,7 @@ std::vector<const StoreRule*> StoreRulesChanging(AppField field, const TAppParam
 // "数据中心 / 端口1": the page's button and the field's label.
 std::string WhereText(AppField field);
 // What the field takes: "0~65535", "tcp | udp", "115200 | 57600 | …",
-// "192.168.1.10, four numbers 0–255", "text, at most 15 GBK bytes", …
+// "192.168.1.10, four numbers 0–255, not 255.255.255.255", "text, at most 15 GBK bytes", …
 std::string AllowedText(AppField field);
 // "run_mode is wakeup"; empty for a condition that always holds.
 std::string ConditionText(const FieldCondition& condition);

@@ -122,7 +122,7 @@ std::unique_ptr<FaultRun> StartFaultRun(const FirstAttemptFault& f) {
   const QString command = QString::fromLatin1(f.command);
   const bool flash = command == QLatin1String("flash");
   const QString file = run->dir.filePath(flash ? "fw.bin" : "site.ini");
-  WriteFile(file, flash ? QByteArray("V5\0\0\0\0\0\0", 8) + QByteArray(4000, '\x81')
+  WriteFile(file, flash ? QByteArray("V5\0\0\0\0\0\0", 8) + QByteArray(3999, '\x81') + '\x01'
                         : QByteArray("[params]\nport1 = 40404\n"));
   QStringList args =
       run->units.ports + QStringList{QStringLiteral("--json"), QStringLiteral("--retries"),
@@ -319,7 +319,7 @@ void TestCli::interruptMidFlashTellsEveryUnitToLeave() {
   QVERIFY(u.start({paced, paced, paced, paced}));
   QTemporaryDir dir;
   WriteFile(dir.filePath(QStringLiteral("fw.bin")),
-            QByteArray("V1\0\0\0\0\0\0", 8) + QByteArray(imageSize, '\x5A'));
+            QByteArray("V1\0\0\0\0\0\0", 8) + QByteArray(imageSize - 1, '\x5A') + '\x01');
   QProcess p;
   p.start(QStringLiteral(K7V_CLI),
           u.ports + QStringList{QStringLiteral("flash"), dir.filePath(QStringLiteral("fw.bin"))});
@@ -552,7 +552,7 @@ void TestCli::everyCommandSpeaksJson() {
   QTemporaryDir dir;
   WriteFile(dir.filePath(QStringLiteral("site.ini")), "[params]\ndtu_id = SITE-2\n");
   WriteFile(dir.filePath(QStringLiteral("fw.bin")),
-            QByteArray("V6\0\0\0\0\0\0", 8) + QByteArray(2000, '\xC3'));
+            QByteArray("V6\0\0\0\0\0\0", 8) + QByteArray(1999, '\xC3') + '\x01');
   const CliRun r = RunCli(Expanded(args, u, dir.path()) << QStringLiteral("--json"), {}, {},
                           sim.isEmpty() ? kAnswersComeMs : kSilentUnitMs);
   QCOMPARE(r.exitCode, status);

@@ -46,6 +46,14 @@ QByteArray RandomBytes(qsizetype n, quint32 seed) {
   return bytes;
 }
 
+// A refusal's reason as the red line gives it: the key's text, its values filled in.
+QString Reason(const char* key, const QStringList& values) {
+  QString text = WindowFixture::caption(key);
+  for (qsizetype i = values.size(); i > 0; --i)
+    text.replace(QStringLiteral("%%1").arg(i), values[i - 1]);
+  return text;
+}
+
 // The 16-bit sum worked out here on its own.
 int SumOf(const QByteArray& bytes) {
   unsigned sum = 0;
@@ -211,12 +219,12 @@ void TestFirmware::refusedFileKeepsEarlierImage_data() {
 
   QTest::newRow("body one byte over 102,400")
       << "file" << QByteArray("V2\0\0\0\0\0\0", 8) + RandomBytes(102401, 3)
-      << "too large: 102,401 bytes, at most 102,400";
+      << Reason("bin_too_large", {"102,401", "102,400"});
   QTest::newRow("body far over") << "file" << RandomBytes(300000, 8)
-                                 << "too large: 299,992 bytes, at most 102,400";
+                                 << Reason("bin_too_large", {"299,992", "102,400"});
   QTest::newRow("8 bytes, no body")
-      << "file" << QByteArray("V2.0\0\0\0\0", 8) << "no body: 8 bytes";
-  QTest::newRow("empty file") << "file" << QByteArray() << "no body: 0 bytes";
+      << "file" << QByteArray("V2.0\0\0\0\0", 8) << Reason("bin_no_body", {"8"});
+  QTest::newRow("empty file") << "file" << QByteArray() << Reason("bin_no_body", {"0"});
   QTest::newRow("file that does not exist")
       << "missing" << QByteArray() << "cannot read: no such file";
   QTest::newRow("directory, not readable as a file")
@@ -264,7 +272,7 @@ void TestFirmware::refusedFileWithoutEarlierImage() {
   Choose(fx, path);
   // Nothing was loaded before, so nothing is said to stay.
   const ExpectedLine refused{WindowFixture::caption("bin_error") + QDir::toNativeSeparators(path) +
-                                 " (no body: 8 bytes)",
+                                 " (" + Reason("bin_no_body", {"8"}) + ")",
                              kLogRed, 10};
   QVERIFY(fx.logTailIs(0, {refused}));
   QCOMPARE(ShownDescriptor(fx), Descriptor{});

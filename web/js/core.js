@@ -140,7 +140,9 @@
 /**
  * A firmware file as the firmware page takes it, and what the download announces.
  * @typedef {Object} DownloadImageFile
- * @property {''|'no_body'|'too_large'} error
+ * @property {string} error      '' for an image, else the refusal's message key (bin_no_body, bin_param_record, ...)
+ * @property {string[]} args     the values the key's text takes for %1, %2
+ * @property {string} reason     the refusal in English
  * @property {number} fileLength
  * @property {string} bareName    the file's name without its extension
  * @property {Uint8Array} name    what the start frame carries: 13 bytes of GBK at most

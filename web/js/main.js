@@ -40,9 +40,6 @@ const log = new StatusLog(byId('log', HTMLElement));
 /** Names whose ending makes a parameter file a readable profile, as in the window. */
 const isProfileName = (/** @type {string} */ name) => /\.(ini|txt)$/i.test(name);
 
-/** "102,400": sizes in the image refusals, as the window writes them. */
-const grouped = (/** @type {number} */ n) => n.toLocaleString('en-US');
-
 /**
  * The firmware bar's text, as the window's: "48.0 / 100.0 KiB · 11.2 KiB/s · 4 s left".
  * @param {number} reached @param {number} total @param {number} seconds
@@ -512,9 +509,7 @@ async function start() {
   const chooseImage = async (file) => {
     const image = core.downloadImage(new Uint8Array(await file.arrayBuffer()), file.name);
     if (image.error) {
-      const reason = image.error === 'no_body'
-        ? `no body: ${grouped(image.fileLength)} bytes`
-        : `too large: ${grouped(image.fileLength - core.imageVersionSize)} bytes, at most ${grouped(core.largestImageBody)}`;
+      const reason = image.args.reduce((text, arg, i) => text.replaceAll(`%${i + 1}`, arg), message(image.error));
       let line = `${message('bin_error')}${file.name} (${reason})`;
       if (firmware) line += `; ${message('bin_kept')}${firmware.file}`;
       log.add(line, 'failure');

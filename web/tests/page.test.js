@@ -361,7 +361,7 @@ describe('page', { timeout: 120000 }, () => {
       const back = core.applyProfile(new Uint8Array(core.recordSize), [
         { name: 'unit.ini', text: core.writeProfile(set.record) },
       ], 'record');
-      const file = new Uint8Array(8 + 300).fill(2, 8);
+      const file = new Uint8Array(8 + 300).fill(1, 8, 158).fill(3, 158);
       file.set(new TextEncoder().encode('V2.02'));
       const image = core.downloadImage(file, 'ab固件升级包甲.bin');
       return {

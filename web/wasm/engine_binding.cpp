@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "firmware/firmware_image.h"
+#include "firmware/image_check.h"
 #include "link/link_constants.h"
 #include "link/protocol_engine.h"
 #include "platform/code_page_936.h"
@@ -156,17 +157,21 @@ private:
 // A firmware file as the firmware page takes it: what the page shows and
 // what the download announces. fileName is the chosen file's name; the start
 // frame carries it without its extension, cut to 13 bytes of the unit's code
-// page (never inside a character). error: '' | 'no_body' | 'too_large'.
+// page (never inside a character). error: '' or the refusal's message key
+// (bin_no_body, bin_too_large, bin_param_record, ...), its values in args and
+// its English words in reason.
 val DownloadImageOf(const val& file, const std::string& fileName) {
   const std::vector<std::uint8_t> bytes = wasm_values::BytesFrom(file);
-  ImageDescriptor d;
-  const ImageError error = DescribeImage(bytes, d);
+  const ImageVerdict verdict = CheckFirmwareImage(bytes);
   val out = val::object();
-  out.set("error", std::string(error == ImageError::None     ? ""
-                               : error == ImageError::NoBody ? "no_body"
-                                                             : "too_large"));
+  out.set("error", verdict.key);
+  val args = val::array();
+  for (const std::string& a : verdict.args) args.call<void>("push", a);
+  out.set("args", args);
+  out.set("reason", verdict.text);
   out.set("fileLength", double(bytes.size()));
-  if (error != ImageError::None) return out;
+  if (!verdict.accepted()) return out;
+  const ImageDescriptor& d = verdict.descriptor;
   const std::string bare = BareImageName(fileName);
   const cp936::Encoded name = cp936::FromUtf8(bare, k7v::kDownloadNameSize);
   out.set("bareName", bare);
