@@ -102,8 +102,6 @@ char16_t TypedCharacter(const QKeyEvent* event) {
   return text.isEmpty() ? 0 : text.at(0).unicode();
 }
 
-bool InRange(char16_t c, char16_t lo, char16_t hi) { return c >= lo && c <= hi; }
-
 } // namespace
 
 void TForm1::FindFieldWidgets() {
@@ -280,21 +278,19 @@ void TForm1::RefuseField(QWidget* field) {
 // ---------------------------------------------------------------- key filters
 
 void TForm1::ed_packet_lengthKeyPress(QObject*, char16_t& key) {
-  if (InRange(key, 32, 47) || InRange(key, 58, 126)) key = 0;
+  if (!TypedCharacterPasses(FieldTyping::Digits, key)) key = 0;
 }
 
 void TForm1::ed_ip1KeyPress(QObject*, char16_t& key) {
-  if (InRange(key, 32, 45) || key == 47 || InRange(key, 58, 126)) key = 0;
+  if (!TypedCharacterPasses(FieldTyping::Address, key)) key = 0;
 }
 
 void TForm1::ed_phoneKeyPress(QObject*, char16_t& key) {
-  if (!(key == 8 || key == u'+' || InRange(key, u'0', u'9'))) key = 0;
+  if (!TypedCharacterPasses(FieldTyping::Phone, key)) key = 0;
 }
 
 void TForm1::m_heartKeyPress(QObject*, char16_t& key) {
-  if (!(key == 8 || key == u' ' || InRange(key, u'0', u'9') || InRange(key, u'A', u'F') ||
-        InRange(key, u'a', u'f')))
-    key = 0;
+  if (!TypedCharacterPasses(FieldTyping::Hex, key)) key = 0;
 }
 
 // ---------------------------------------------------------------- exit rules

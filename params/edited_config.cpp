@@ -252,6 +252,22 @@ std::optional<EditedConfig::Verdict> EditedConfig::Leave(F f) const {
                  {f, "par_error", check.allowed, {}}};
 }
 
+std::vector<F> EditedConfig::Choose(F selector, std::string value) {
+  std::vector<F> changed;
+  if (value != this->value(selector)) changed.push_back(selector);
+  SetValue(selector, std::move(value));
+  for (const ChangeRule& rule : kChangeRules) {
+    if (rule.when.field != selector) continue;
+    const bool holds = rule.when.Holds(Selectors());
+    if (!holds && !rule.otherwiseSet) continue;
+    const std::string box = (holds ? rule.then : rule.otherwise) ? "1" : "0";
+    if (box == this->value(rule.field)) continue;
+    // A box set runs its own rules, as a click on it would.
+    for (F f : Choose(rule.field, box)) changed.push_back(f);
+  }
+  return changed;
+}
+
 bool EditedConfig::ChecksWhenLeft(F f) {
   const FieldRow& row = FieldRowOf(f);
   return HasExitRule(f) || (HasControl(row) && row.kind == FieldKind::Text);

@@ -90,6 +90,9 @@ public:
     ConfigRefusal refusal;
   };
   std::optional<Verdict> Leave(AppField field) const;
+  // A selector was chosen or ticked by the technician: the boxes it sets
+  // follow, each running its own rules; returns the fields whose value changed.
+  std::vector<AppField> Choose(AppField selector, std::string value);
   // Whether leaving the field runs Leave: an exit rule, or a text.
   static bool ChecksWhenLeft(AppField field);
 

@@ -288,6 +288,16 @@ void TestCoreEditedConfig::valuesThePagesShow() {
   QVERIFY(!config.Shown(F::idle_interval));
   config.SetValue(F::run_mode, "1");
   QVERIFY(config.Shown(F::idle_interval));
+  // Choosing SMS only ticks forwarding; switching the heartbeat off takes its
+  // answer with it, and the answer's packet can no longer be reached.
+  QCOMPARE(config.Choose(F::run_mode, "2"), (std::vector<AppField>{F::run_mode, F::recv_sms_en}));
+  QCOMPARE(config.value(F::recv_sms_en), std::string("1"));
+  config.Choose(F::custom_heart_packet_en, "1");
+  config.Choose(F::custom_heart_packet_ack_en, "1");
+  QVERIFY(config.Enabled(F::custom_heart_packet_ack));
+  config.Choose(F::custom_heart_packet_en, "0");
+  QCOMPARE(config.value(F::custom_heart_packet_ack_en), std::string("0"));
+  QVERIFY(!config.Enabled(F::custom_heart_packet_ack));
 }
 
 QTEST_GUILESS_MAIN(TestCoreEditedConfig)

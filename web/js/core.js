@@ -94,6 +94,8 @@
  * @property {new () => RawEditedConfig} EditedConfig  the configuration being edited
  * @property {(key: string) => string} builtInMessage  a status message's built-in text; '' when unknown
  * @property {(key: string) => boolean} isAddedMessage  a key added after the first version
+ * @property {(typing: string, code: number) => boolean} typedPasses
+ *   whether a typed character passes the key filter of a typing ('digits', 'address', 'phone', 'hex')
  */
 
 /**
@@ -122,6 +124,10 @@
  *   values: Object<string, string>) => LoadedValues} load
  *   a record read or imported, or the factory set (the device identifier stays)
  * @property {() => Object<string, string>} values
+ * @property {(values: Object<string, string>) => Object<string, {shown: boolean, enabled: boolean}>} states
+ *   which rows the selectors show and which controls they enable
+ * @property {(name: string, values: Object<string, string>) => Object<string, string>} choose
+ *   a list item chosen or a box ticked (its value in values): the values with the boxes it sets
  * @property {(name: string, values: Object<string, string>) =>
  *   ((ConfigRefusal & {notANumber: boolean})|null)} leave  the field's rules as it is left
  * @property {(values: Object<string, string>) => (ConfigRefusal|null)} check

@@ -18,7 +18,7 @@ import {
   linkSummary, loadLinkSettings, readLinkSettings, saveLinkSettings, showLinkSettings,
 } from './link_settings.js';
 import {
-  applyConditions, fieldLabel, fillValues, readValues, renderFields, selectorChanged,
+  applyConditions, fieldLabel, fillValues, readValues, renderFields,
 } from './forms.js';
 import { Session } from './session.js';
 
@@ -106,12 +106,14 @@ async function start() {
   // The factory set until something else is read or imported; nothing is
   // remembered, so every text counts as the technician's own.
   fillValues(pages, form.values());
-  applyConditions(pages, fields);
+  applyConditions(pages, fields, form.states(readValues(pages)));
   pages.addEventListener('change', (event) => {
     const name = event.target instanceof HTMLElement ? event.target.dataset.field : undefined;
     if (name && (event.target instanceof HTMLSelectElement ||
       (event.target instanceof HTMLInputElement && event.target.type === 'checkbox'))) {
-      selectorChanged(pages, fields, name);
+      // The boxes the selector sets follow it, then the rows follow everything.
+      fillValues(pages, form.choose(name, readValues(pages)));
+      applyConditions(pages, fields, form.states(readValues(pages)));
     }
   });
 
@@ -347,7 +349,7 @@ async function start() {
    */
   const showLoaded = (loaded) => {
     fillValues(pages, loaded.values);
-    applyConditions(pages, fields);
+    applyConditions(pages, fields, form.states(readValues(pages)));
     for (const { name, value } of loaded.notShown) {
       log.add(`${message('value_not_shown')}${fieldLabel(pages, name)} ${value}`, 'progress');
     }
@@ -432,7 +434,7 @@ async function start() {
     if (downloading) return;
     // The device identifier stays as it is.
     fillValues(pages, form.load(null, 'factory', readValues(pages)).values);
-    applyConditions(pages, fields);
+    applyConditions(pages, fields, form.states(readValues(pages)));
     log.add(message('default_par'), 'progress');
   });
 

@@ -74,6 +74,29 @@ public:
     return Loaded(config_.Load(
         kind == LoadedFrom::Factory ? FactoryParams() : wasm_values::RecordFrom(record), kind));
   }
+  // {name: {shown, enabled}} for every field with a control, for the
+  // selectors the values hold.
+  val states(const val& values) {
+    config_.SetValues(ValuesFrom(values));
+    val out = val::object();
+    for (const FieldRow& row : kFieldRows) {
+      if (row.control.empty()) continue;
+      val state = val::object();
+      state.set("shown", config_.Shown(row.field));
+      state.set("enabled", config_.Enabled(row.field));
+      out.set(NameOf(row.field), state);
+    }
+    return out;
+  }
+  // The technician chose a list item or ticked a box (its value is in
+  // values): the values afterwards, the boxes it sets included.
+  val choose(const std::string& name, const val& values) {
+    const EditedConfig::Values given = ValuesFrom(values);
+    config_.SetValues(given);
+    const AppField field = FieldByName(name);
+    if (field != AppField::Count) config_.Choose(field, given[std::size_t(field)]);
+    return ValuesTo(config_.values());
+  }
   // The values the controls show now.
   val values() const { return ValuesTo(config_.values()); }
   // null, or {notANumber, name, allowed, reason, detail}: the field's rule as it is left.
@@ -164,6 +187,15 @@ private:
   EditedConfig config_;
 };
 
+// Whether a typed character passes the key filter of a typing ("digits",
+// "address", "phone", "hex"; any other lets it through).
+bool TypedPasses(const std::string& typing, double code) {
+  for (FieldTyping t :
+       {FieldTyping::Digits, FieldTyping::Address, FieldTyping::Phone, FieldTyping::Hex})
+    if (TypingName(t) == typing) return TypedCharacterPasses(t, std::uint32_t(code));
+  return true;
+}
+
 std::string BuiltInMessage(const std::string& key) { return std::string(BuiltInMessageText(key)); }
 
 } // namespace
@@ -172,12 +204,15 @@ EMSCRIPTEN_BINDINGS(k7v_pages) {
   using namespace emscripten;
   function("fieldModel", &FieldModel);
   function("builtInMessage", &BuiltInMessage);
+  function("typedPasses", &TypedPasses);
   function("isAddedMessage",
            optional_override([](const std::string& key) { return IsAddedMessageKey(key); }));
   class_<EditedConfigBinding>("EditedConfig")
       .constructor<>()
       .function("load", &EditedConfigBinding::load)
       .function("values", &EditedConfigBinding::values)
+      .function("states", &EditedConfigBinding::states)
+      .function("choose", &EditedConfigBinding::choose)
       .function("leave", &EditedConfigBinding::leave)
       .function("check", &EditedConfigBinding::check)
       .function("encode", &EditedConfigBinding::encode)
