@@ -3,11 +3,10 @@
 
 #include <QLoggingCategory>
 
-#include "link/link_settings.h"
 #include "app/app_texts.h"
-#include "app/device_text.h"
 #include "app/link_settings_dialog.h"
 #include "app/main_window.h"
+#include "link/link_settings.h"
 #include "platform/system_error.h"
 
 Q_LOGGING_CATEGORY(lcConnect, "k7v.connect")

@@ -6,6 +6,7 @@
 #include <QSerialPortInfo>
 #include <QShowEvent>
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 #include "app/app_texts.h"

@@ -128,7 +128,7 @@ void ResolveLink(CliOptions& o, const QString& parcfgPath, QStringList& notes,
                     .arg(k7v::kSwitchCommandLength)
                     .arg(check.key.empty()
                              ? QString()
-                             : QStringLiteral(": ") + QString::fromStdString(check.text).toLower());
+                             : QStringLiteral(" (%1)").arg(QString::fromStdString(check.text)));
     o.switchText = text;
     o.switchBytes = QByteArray::fromStdString(check.bytes);
     return;

@@ -43,13 +43,6 @@ QStringList Errors(const CliRun& run) {
   return reasons;
 }
 
-QString WriteCaseFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {
-  const QString path = dir.filePath(name);
-  QFile f(path);
-  if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()) return {};
-  return path;
-}
-
 } // namespace
 
 class TestConformanceCli : public QObject {
@@ -61,6 +54,8 @@ private slots:
   void images();
   void records_data();
   void records();
+  void switchCommands_data();
+  void switchCommands();
 
 private:
   QList<Case> cases_;
@@ -83,7 +78,7 @@ void TestConformanceCli::images() {
   const Case& c = cases_[index];
   QTemporaryDir dir;
   const QByteArray file = conformance::CaseBytes(c, "file");
-  const QString path = WriteCaseFile(dir, QStringLiteral("case.bin"), file);
+  const QString path = conformance::WriteCaseFile(dir.path(), QStringLiteral("case.bin"), file);
   QVERIFY(!path.isEmpty());
   DtuSimProcess sim;
   QVERIFY2(sim.start(), qPrintable(sim.errorString()));
@@ -130,7 +125,8 @@ void TestConformanceCli::records() {
   QTemporaryDir dir;
   const QString name =
       c.data.value(QStringLiteral("file_name")).toString(QStringLiteral("unit.bin"));
-  const QString path = WriteCaseFile(dir, name, conformance::CaseBytes(c, "file"));
+  const QString path =
+      conformance::WriteCaseFile(dir.path(), name, conformance::CaseBytes(c, "file"));
   QVERIFY(!path.isEmpty());
   DtuSimProcess sim;
   QVERIFY2(sim.startWithRecord(conformance::UnitBytes(c)), qPrintable(sim.errorString()));
@@ -150,6 +146,37 @@ void TestConformanceCli::records() {
   }
   QVERIFY2(run.exitCode == 0, qPrintable(run.err));
   QCOMPARE(sim.stateRecord().toHex(' '), conformance::StoredBytes(c).toHex(' '));
+}
+
+void TestConformanceCli::switchCommands_data() {
+  conformance::AddRows(cases_, {QStringLiteral("switch_command")}, QStringLiteral("cli"));
+}
+
+// --switch, to a unit whose own command is what the case expects sent: a
+// refusal touches no unit, an accepted command switches it.
+void TestConformanceCli::switchCommands() {
+  QFETCH(int, index);
+  const Case& c = cases_[index];
+  const QString refused = c.Refused();
+  QByteArray record = conformance::UnitBytes(c);
+  const QByteArray sent =
+      QByteArray::fromHex(c.expect.value(QStringLiteral("sent")).toString().toLatin1());
+  if (refused.isEmpty()) record.replace(607, 6, sent); // switch_cmd
+  DtuSimProcess sim;
+  QVERIFY2(sim.startWithRecord(record), qPrintable(sim.errorString()));
+  const CliRun run =
+      RunCli({QStringLiteral("--port"), sim.devicePath(), QStringLiteral("--switch"),
+              c.data.value(QStringLiteral("switch_command")).toString(), QStringLiteral("info")});
+  if (!refused.isEmpty()) {
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(
+        Errors(run).join(u'\n').contains(conformance::MessagePattern("caption-en.ini", refused)),
+        qPrintable(Errors(run).join(u'\n')));
+    QVERIFY(sim.bytesReceived().isEmpty());
+    return;
+  }
+  QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+  QCOMPARE(sim.logged("RX switch").toHex(), sent.toHex());
 }
 
 QTEST_GUILESS_MAIN(TestConformanceCli)

@@ -6,6 +6,7 @@
 #include "conformance/conformance_table.h"
 #include "firmware/image_check.h"
 #include "params/edited_config.h"
+#include "link/link_settings.h"
 #include "params/param_profile.h"
 
 using conformance::Case;
@@ -19,6 +20,8 @@ private slots:
   void images();
   void records_data();
   void records();
+  void switchCommands_data();
+  void switchCommands();
 
 private:
   QList<Case> cases_;
@@ -96,6 +99,28 @@ void TestCoreConformance::records() {
     return;
   }
   QCOMPARE(stored.toHex(' '), conformance::StoredBytes(c).toHex(' '));
+}
+
+void TestCoreConformance::switchCommands_data() {
+  conformance::AddRows(cases_, {QStringLiteral("switch_command")}, QStringLiteral("core"));
+}
+
+void TestCoreConformance::switchCommands() {
+  QFETCH(int, index);
+  const Case& c = cases_[index];
+  const QString command = c.data.value(QStringLiteral("switch_command")).toString();
+  const SwitchCommandCheck check = CheckSwitchCommand(command.toStdString());
+  QCOMPARE(QString::fromStdString(check.key), c.Refused());
+  if (!c.Refused().isEmpty()) return;
+  QCOMPARE(conformance::PaddedSwitchBytes(QByteArray::fromStdString(check.bytes)).toHex(),
+           c.expect.value(QStringLiteral("sent")).toString().toLatin1());
+  QCOMPARE(QString::fromStdString(check.sent),
+           conformance::SentText(c.expect.value(QStringLiteral("sent")).toString()));
+  // Typed character by character into an empty field: what does not fit is not taken.
+  QString typed;
+  for (const QChar ch : command)
+    if (SwitchCommandTypingFits((typed + ch).toStdString(), "")) typed += ch;
+  QCOMPARE(typed, c.expect.value(QStringLiteral("typed")).toString(command));
 }
 
 QTEST_APPLESS_MAIN(TestCoreConformance)

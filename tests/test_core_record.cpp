@@ -596,6 +596,10 @@ void TestCoreRecord::profileFollowsTheFieldModel_data() {
   QTest::newRow("zero-padded address")
       << QByteArray("ip1 = 192.168.001.010") << QByteArray("192.168.1.10, four numbers 0–255")
       << QByteArray() << 0u;
+  // The refusal says what it refuses, not "four numbers 0–255" alone.
+  QTest::newRow("the address the rule refuses")
+      << QByteArray("ip1 = 255.255.255.255") << QByteArray("0–255, not 255.255.255.255")
+      << QByteArray() << 0u;
 }
 
 void TestCoreRecord::profileFollowsTheFieldModel() {

@@ -269,13 +269,12 @@ void TestParamExchange::refusedEditSendsNothing_data() {
                                                                << "99"
                                                                << "100~1000"
                                                                << "500";
-  QTest::newRow("address the conversion fails on")
-      << "edMasterIP"
-      << "Label55"
-      << "pRemote"
-      << "300.1.1.1"
-      << "192.168.1.10, four numbers 0–255, not 255.255.255.255"
-      << "10.1.1.1";
+  QTest::newRow("address the conversion fails on") << "edMasterIP"
+                                                   << "Label55"
+                                                   << "pRemote"
+                                                   << "300.1.1.1"
+                                                   << "192.168.1.10, four numbers 0–255"
+                                                   << "10.1.1.1";
 }
 
 void TestParamExchange::refusedEditSendsNothing() {

@@ -18,17 +18,17 @@
 #include <QRegularExpression>
 
 #include "params/factory_set.h"
-#include "platform/profile_ini.h"
 #include "platform/code_page_936.h"
+#include "platform/profile_ini.h"
 
 namespace conformance {
 
 inline QString TableDir() { return QStringLiteral(K7V_SOURCE_DIR "/tests/conformance"); }
 
 struct Case {
-  QString id;        // FILE/NAME
-  QString kind;      // image, switch_command, record
-  QJsonObject data;  // the case as written
+  QString id;       // FILE/NAME
+  QString kind;     // image, switch_command, record
+  QJsonObject data; // the case as written
   QJsonObject expect;
   // True when the runner named frontEnd is to drive the case.
   bool RunsOn(const QString& frontEnd) const {
@@ -47,9 +47,9 @@ inline QList<Case> LoadCases(QString& error) {
   for (const QString& name : dir.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name)) {
     QFile file(dir.filePath(name));
     QJsonParseError parse{};
-    const QJsonDocument doc =
-        file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll(), &parse)
-                                       : QJsonDocument();
+    const QJsonDocument doc = file.open(QIODevice::ReadOnly)
+                                  ? QJsonDocument::fromJson(file.readAll(), &parse)
+                                  : QJsonDocument();
     if (!doc.isObject()) {
       error = name + QStringLiteral(": ") + parse.errorString();
       return {};
@@ -73,6 +73,14 @@ inline QList<Case> LoadCases(QString& error) {
   return cases;
 }
 
+// A case's bytes as a file in dir; empty when it cannot be written.
+inline QString WriteCaseFile(const QString& dir, const QString& name, const QByteArray& bytes) {
+  const QString path = QDir(dir).filePath(name);
+  QFile f(path);
+  if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()) return {};
+  return path;
+}
+
 // The text in one of the encodings a piece may name; empty encoding is UTF-8.
 inline QByteArray EncodedText(const QString& text, const QString& encoding, bool bom,
                               QString& error) {
@@ -84,11 +92,10 @@ inline QByteArray EncodedText(const QString& text, const QString& encoding, bool
   const auto which = encoding == QLatin1String("utf-16le")   ? QStringConverter::Utf16LE
                      : encoding == QLatin1String("utf-16be") ? QStringConverter::Utf16BE
                                                              : QStringConverter::Utf8;
-  if (!encoding.isEmpty() && encoding != QLatin1String("utf-8") &&
-      which == QStringConverter::Utf8)
+  if (!encoding.isEmpty() && encoding != QLatin1String("utf-8") && which == QStringConverter::Utf8)
     error = QStringLiteral("unknown encoding ") + encoding;
-  QStringEncoder encoder(which, bom ? QStringConverter::Flag::WriteBom
-                                    : QStringConverter::Flag::Default);
+  QStringEncoder encoder(which,
+                         bom ? QStringConverter::Flag::WriteBom : QStringConverter::Flag::Default);
   return encoder.encode(text);
 }
 
@@ -120,7 +127,9 @@ inline QByteArray BuildBytes(const QJsonValue& spec, QString& error) {
 
 // One piece without its patches.
 inline QByteArray PieceBytes(const QJsonObject& p, QString& error) {
-  const auto count = [&](const char* key) { return qsizetype(p.value(QLatin1String(key)).toInteger()); };
+  const auto count = [&](const char* key) {
+    return qsizetype(p.value(QLatin1String(key)).toInteger());
+  };
   if (p.contains(QLatin1String("text")))
     return EncodedText(p.value(QLatin1String("text")).toString(),
                        p.value(QLatin1String("encoding")).toString(),
@@ -156,7 +165,8 @@ inline QByteArray PieceBytes(const QJsonObject& p, QString& error) {
 inline QByteArray CaseBytes(const Case& c, const char* key) {
   QString error;
   const QByteArray bytes = BuildBytes(c.data.value(QLatin1String(key)), error);
-  if (!error.isEmpty()) QTest::qFail(qPrintable(c.id + QStringLiteral(": ") + error), __FILE__, __LINE__);
+  if (!error.isEmpty())
+    QTest::qFail(qPrintable(c.id + QStringLiteral(": ") + error), __FILE__, __LINE__);
   return bytes;
 }
 
@@ -171,7 +181,8 @@ inline QByteArray UnitBytes(const Case& c) {
 inline QByteArray StoredBytes(const Case& c) {
   QString error;
   const QByteArray bytes = BuildBytes(c.expect.value(QLatin1String("stored")), error);
-  if (!error.isEmpty()) QTest::qFail(qPrintable(c.id + QStringLiteral(": ") + error), __FILE__, __LINE__);
+  if (!error.isEmpty())
+    QTest::qFail(qPrintable(c.id + QStringLiteral(": ") + error), __FILE__, __LINE__);
   return bytes;
 }
 
@@ -195,6 +206,20 @@ inline QRegularExpression MessagePattern(const char* captionFile, const QString&
   QString pattern = QRegularExpression::escape(text);
   pattern.replace(QRegularExpression(QStringLiteral(R"(\\%\d)")), QStringLiteral(".+"));
   return QRegularExpression(text.isEmpty() ? QStringLiteral("^(?!)") : pattern);
+}
+
+// The six bytes on the wire for the bytes of a switch command: zero-padded.
+inline QByteArray PaddedSwitchBytes(QByteArray bytes) {
+  bytes.resize(6, '\0');
+  return bytes;
+}
+
+// What the status bar shows for the six bytes sent (hex): them as text, up
+// to the first zero byte.
+inline QString SentText(const QString& hex) {
+  QByteArray bytes = QByteArray::fromHex(hex.toLatin1());
+  if (const qsizetype zero = bytes.indexOf('\0'); zero >= 0) bytes.truncate(zero);
+  return QString::fromStdString(cp936::ToUtf8(bytes.toStdString()).utf8);
 }
 
 // Sum16 worked out here, for what the runners check the shown sum against.

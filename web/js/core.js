@@ -43,6 +43,14 @@
  */
 
 /**
+ * @typedef {Object} SwitchCommandCheck
+ * @property {string} key      '' when it may be used, else the reason's message key
+ * @property {Uint8Array} bytes  what the unit is sent (GBK, at most six bytes)
+ * @property {string} sent     those bytes as text, as the status bar shows the command
+ * @property {boolean} cut     longer than the unit takes: only its start is sent
+ */
+
+/**
  * A caption file as the window reads it (UTF-8, GBK, UTF-16, or UTF-8 with
  * GBK lines; names without regard to case).
  * @typedef {Object} RawCaptionFile
@@ -84,6 +92,11 @@
  * @property {(text: string) => number} gbkLength
  * @property {new (bytes: Uint8Array) => RawCaptionFile} CaptionFile
  * @property {() => LinkSettingsFacts} linkSettingsFacts
+ * @property {(text: string) => SwitchCommandCheck} checkSwitchCommand
+ *   the switch command as the window's link settings dialog judges it
+ * @property {(typed: string, set: string) => boolean} switchCommandTypingFits
+ *   whether typing may make the command typed: six bytes in the unit's code
+ *   page, or no longer than the command set from storage
  * @property {new (args: string[], record: Uint8Array|null) => RawDemoUnit} DemoUnit
  *   args: dtu-sim's options, e.g. ['--pace', '--refuse-writes']
  * @property {import('./session.js').EngineFactory} ProtocolEngine  the protocol engine

@@ -52,7 +52,7 @@ export function parseLinkSettings(facts, stored) {
   if (facts.dataBits.includes(Number(raw.dataBits))) settings.dataBits = Number(raw.dataBits);
   if (raw.stopBits === 1 || raw.stopBits === 2) settings.stopBits = raw.stopBits;
   if (raw.parity === 'none' || raw.parity === 'odd' || raw.parity === 'even') settings.parity = raw.parity;
-  if (typeof raw.switchCommand === 'string' && raw.switchCommand.length <= facts.switchLength) {
+  if (typeof raw.switchCommand === 'string') {
     settings.switchCommand = raw.switchCommand;
   }
   if (raw.transport === 'serial' || raw.transport === 'demo') settings.transport = raw.transport;
@@ -88,13 +88,53 @@ export function saveLinkSettings(settings) {
  * @param {LinkSettings} settings
  * @param {string} port  what stands for the port
  * @param {import('./captions.js').Captions} captions
+ * @param {Pick<import('./core.js').RawCore, 'checkSwitchCommand'>} core
  * @returns {string}
  */
-export function linkSummary(settings, port, captions) {
+export function linkSummary(settings, port, captions, core) {
   const parity = captions.text('connect_setup', `paritybit${PARITIES.indexOf(settings.parity) + 1}`,
     settings.parity);
   return `${port},${settings.baudRate}-${settings.dataBits}-${parity}-${settings.stopBits}, ` +
-    settings.switchCommand;
+    core.checkSwitchCommand(settings.switchCommand).sent;
+}
+
+/**
+ * Watches the dialog's switch command as it is typed, as the window's dialog
+ * does: typing stops at what the unit takes (counted in its code page), and
+ * while the command cannot be used the reason stands under the field and OK
+ * is disabled. Returns what to call when the dialog is shown with a command
+ * set from the stored settings.
+ * @param {HTMLFormElement} form
+ * @param {Pick<import('./core.js').RawCore, 'checkSwitchCommand'|'switchCommandTypingFits'>} core
+ * @param {(key: string) => string} message  a message key's text
+ * @returns {(command: string) => void}
+ */
+export function watchSwitchCommand(form, core, message) {
+  const input = /** @type {HTMLInputElement} */ (form.elements.namedItem('switchCommand'));
+  const fault = /** @type {HTMLOutputElement} */ (form.querySelector('#link-switch-fault'));
+  const ok = /** @type {HTMLButtonElement} */ (form.querySelector('button[value="ok"]'));
+  let set = input.value;
+  let last = input.value;
+  const judge = () => {
+    const { key } = core.checkSwitchCommand(input.value);
+    fault.value = key ? message(key) : '';
+    fault.hidden = !key;
+    ok.disabled = Boolean(key);
+  };
+  input.addEventListener('input', () => {
+    if (core.switchCommandTypingFits(input.value, set)) {
+      last = input.value;
+    } else {
+      const cursor = Math.max(0, (input.selectionStart ?? last.length) - (input.value.length - last.length));
+      input.value = last;
+      input.setSelectionRange(cursor, cursor);
+    }
+    judge();
+  });
+  return (command) => {
+    set = last = input.value = command;
+    judge();
+  };
 }
 
 /**
@@ -125,7 +165,6 @@ export function showLinkSettings(form, facts, settings, captions, serialAvailabl
   const transport = /** @type {HTMLSelectElement} */ (form.elements.namedItem('transport'));
   transport.options[0].disabled = !serialAvailable;
   const switchCommand = /** @type {HTMLInputElement} */ (form.elements.namedItem('switchCommand'));
-  switchCommand.maxLength = facts.switchLength;
   switchCommand.value = settings.switchCommand;
 }
 

@@ -15,7 +15,7 @@ import { StatusLog } from './log.js';
 import { browserSerial, WebSerialTransport } from './web_serial.js';
 import { DemoTransport } from './demo_port.js';
 import {
-  linkSummary, loadLinkSettings, readLinkSettings, saveLinkSettings, showLinkSettings,
+  linkSummary, loadLinkSettings, readLinkSettings, saveLinkSettings, showLinkSettings, watchSwitchCommand,
 } from './link_settings.js';
 import {
   applyConditions, fieldLabel, fillValues, readValues, renderFields,
@@ -203,7 +203,7 @@ async function start() {
   // ------------------------------------------------------------ texts
   const showTexts = () => {
     captions.apply(document);
-    byId('status-link', HTMLElement).textContent = linkSummary(settings, portName(), captions);
+    byId('status-link', HTMLElement).textContent = linkSummary(settings, portName(), captions, core);
   };
   byId('language', HTMLButtonElement).addEventListener('click', async () => {
     const next = captions.language === 'zh' ? 'en' : 'zh';
@@ -245,7 +245,7 @@ async function start() {
     buttons.write.disabled = !connected || downloading;
     buttons.flash.disabled = !connected || downloading;
     document.body.dataset.link = connected ? 'connected' : transport ? 'open' : 'closed';
-    byId('status-link', HTMLElement).textContent = linkSummary(settings, portName(), captions);
+    byId('status-link', HTMLElement).textContent = linkSummary(settings, portName(), captions, core);
   };
   /** The hourglass of the window; clicks that start an operation wait for the running one. */
   const setBusy = (/** @type {boolean} */ busy) => {
@@ -302,7 +302,7 @@ async function start() {
     }
     try {
       await wire.open(settings, (label) =>
-        log.add(message('open_serial') + linkSummary(settings, label, captions), 'progress'));
+        log.add(message('open_serial') + linkSummary(settings, label, captions, core), 'progress'));
     } catch (error) {
       showLinkState();
       // Closing the browser's port chooser is no failure: nothing was tried.
@@ -316,7 +316,7 @@ async function start() {
     showLinkState();
     setBusy(true);
     // The switch command in the unit's code page, as the field's six-byte rule counts it.
-    const switchCommand = core.gbkEncode(settings.switchCommand, facts.switchLength).bytes;
+    const switchCommand = core.checkSwitchCommand(settings.switchCommand).bytes;
     const reason = await session.run({ kind: 'enter', switchCommand },
       () => log.add(message('conneting'), 'progress'));
     setBusy(false);
@@ -598,8 +598,10 @@ async function start() {
   // ------------------------------------------------------------ link settings
   const dialog = byId('link-dialog', HTMLDialogElement);
   const linkForm = byId('link-form', HTMLFormElement);
+  const showSwitchCommand = watchSwitchCommand(linkForm, core, message);
   byId('link-settings', HTMLButtonElement).addEventListener('click', () => {
     showLinkSettings(linkForm, facts, settings, captions, serial !== null);
+    showSwitchCommand(settings.switchCommand);
     dialog.returnValue = ''; // Escape keeps the last value: it must not take the settings
     dialog.showModal();
   });

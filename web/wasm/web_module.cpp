@@ -19,7 +19,7 @@
 
 #include "k7v_build_info.h"
 #include "link/link_constants.h"
-#include "link/link_settings_file.h"
+#include "link/link_settings.h"
 #include "params/app_params.h"
 #include "params/factory_set.h"
 #include "params/param_profile.h"
@@ -180,6 +180,23 @@ val LinkSettingsFacts() {
   return out;
 }
 
+// The switch command as the core judges it (link/link_settings.h): key '' or
+// the reason's message key, bytes what the unit is sent, sent those bytes as
+// text (the status bar's), cut when the command is longer than the unit takes.
+val CheckSwitchCommandOf(const std::string& text) {
+  const SwitchCommandCheck check = CheckSwitchCommand(text);
+  val out = val::object();
+  out.set("key", check.key);
+  out.set("bytes", wasm_values::BytesTo(check.bytes));
+  out.set("sent", check.sent);
+  out.set("cut", check.cut);
+  return out;
+}
+
+bool SwitchCommandTypingFitsOf(const std::string& typed, const std::string& set) {
+  return SwitchCommandTypingFits(typed, set);
+}
+
 // ---------------------------------------------------------------- demo unit
 
 // dtu-sim inside the page. args are dtu-sim's own options (for example
@@ -246,6 +263,8 @@ EMSCRIPTEN_BINDINGS(k7v_core) {
   class_<CaptionFile>("CaptionFile").constructor<const val&>().function("text", &CaptionFile::text);
 
   function("linkSettingsFacts", &LinkSettingsFacts);
+  function("checkSwitchCommand", &CheckSwitchCommandOf);
+  function("switchCommandTypingFits", &SwitchCommandTypingFitsOf);
 
   class_<DemoUnitBinding>("DemoUnit")
       .constructor<const val&, const val&>()
