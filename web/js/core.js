@@ -151,7 +151,7 @@
  * @property {(bytes: Uint8Array, name: string, values: Object<string, string>) =>
  *   (Partial<LoadedValues> & {kind: 'profile'|'record'|'refused', refusalKey: string,
  *   fileBytes: number, changed: number, extraBytes: number,
- *   errors: {line: number, reason: string, message: string}[]})} takeFile
+ *   errors: {line: number, name: string, reason: string, message: string}[]})} takeFile
  *   a parameter file by its content, whatever its name
  * @property {() => void} delete
  */

@@ -159,6 +159,7 @@ public:
     for (const ProfileIssue& issue : taken.errors) {
       val e = val::object();
       e.set("line", issue.line);
+      e.set("name", issue.name);
       e.set("reason", issue.reason);
       e.set("message", FormatIssue(issue));
       errors.call<void>("push", e);
