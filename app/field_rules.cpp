@@ -320,34 +320,17 @@ bool TForm1::ApplyExitRule(QObject* sender) {
 
 // ---------------------------------------------------------------- dependent controls
 
-TAppParams TForm1::SelectorStates() const {
-  TAppParams state;
-  for (const FieldRow& row : kFieldRows) {
-    QWidget* control = WidgetsOf(row.field).control;
-    if (auto* list = qobject_cast<QComboBox*>(control); list && row.kind == FieldKind::List)
-      state.Set(row.field, std::uint32_t(list->currentIndex()) & 0xFF); // none: 0xFF
-    else if (auto* box = qobject_cast<QAbstractButton*>(control))
-      state.Set(row.field, box->isChecked() ? 1 : 0);
-  }
-  return state;
-}
-
 void TForm1::ApplySelectorRules(AppField selector) {
-  // The boxes the selector sets run their own rules as they change.
-  for (const ChangeRule& rule : kChangeRules) {
-    if (rule.when.field != selector) continue;
-    auto* box = qobject_cast<QAbstractButton*>(WidgetsOf(rule.field).control);
-    if (!box) continue;
-    if (rule.when.Holds(SelectorStates()))
-      box->setChecked(rule.then != 0);
-    else if (rule.otherwiseSet)
-      box->setChecked(rule.otherwise != 0);
-  }
-  const TAppParams state = SelectorStates();
+  // The configuration decides which boxes the selector sets; a box set runs
+  // its own rules as it changes.
+  PagesToConfig();
+  for (AppField f : config_.Choose(selector, ControlValue(selector)))
+    if (auto* box = qobject_cast<QAbstractButton*>(WidgetsOf(f).control); box && f != selector)
+      box->setChecked(config_.value(f) == "1");
   for (const FieldGroup& group : kFieldGroups) {
     if (group.shownWhen.field != selector) continue;
     // The heading, and the box that holds the group's rows.
-    const bool shown = group.shownWhen.Holds(state);
+    const bool shown = config_.Holds(group.shownWhen);
     const FieldPage& page = kFieldPages[group.page];
     if (const QString receiver = CaptionReceiver(page.section, group.heading.key);
         !receiver.isEmpty())
@@ -361,9 +344,9 @@ void TForm1::ApplySelectorRules(AppField selector) {
   for (const FieldRow& row : kFieldRows) {
     const FieldWidgets& w = WidgetsOf(row.field);
     if (row.shownWhen.field == selector)
-      for (QWidget* widget : w.row) widget->setVisible(row.shownWhen.Holds(state));
+      for (QWidget* widget : w.row) widget->setVisible(config_.Holds(row.shownWhen));
     if (row.enabledWhen.field == selector)
-      for (QWidget* widget : w.row) widget->setEnabled(row.enabledWhen.Holds(state));
+      for (QWidget* widget : w.row) widget->setEnabled(config_.Holds(row.enabledWhen));
   }
 }
 

@@ -46,10 +46,13 @@ void TForm1::PagesToConfig() {
 }
 
 void TForm1::ConfigToPages() {
+  // The rules that run on the way read the pages as they are half filled:
+  // the values to show are taken first.
+  const EditedConfig::Values values = config_.values();
   for (const FieldRow& row : kFieldRows) {
     QWidget* control = WidgetsOf(row.field).control;
     if (!control) continue;
-    const QString value = Utf8(config_.value(row.field));
+    const QString value = Utf8(values[std::size_t(row.field)]);
     if (auto* list = qobject_cast<QComboBox*>(control)) {
       SelectListIndex(list, value.isEmpty() ? -1
                             : row.kind == FieldKind::List
@@ -70,7 +73,8 @@ void TForm1::ConfigToPages() {
   // changes runs its rule as a click would.
   for (const AppFieldInfo& info : kAppFields)
     if (auto* box = qobject_cast<QCheckBox*>(WidgetsOf(info.id).control))
-      box->setChecked(config_.value(info.id) == "1");
+      box->setChecked(values[std::size_t(info.id)] == "1");
+  PagesToConfig();
 }
 
 QString TForm1::FieldLabel(AppField field) const {

@@ -202,9 +202,6 @@ private:
   // Runs the field model's rules of a selector (a list or a check box): the
   // boxes it sets, then the rows and groups it shows or enables.
   void ApplySelectorRules(AppField selector);
-  // The record's selectors as the pages show them: list positions (0xFF for
-  // none) and box ticks; the other fields are zero.
-  TAppParams SelectorStates() const;
 
   // A record field's control on the pages and the labels of its row, as the
   // field model names them; control null for a field stored from another.

@@ -237,6 +237,9 @@ TAppParams EditedConfig::Selectors() const {
 
 bool EditedConfig::Shown(F f) const { return FieldShown(f, Selectors()); }
 bool EditedConfig::Enabled(F f) const { return FieldReachable(f, Selectors()); }
+bool EditedConfig::Holds(const FieldCondition& condition) const {
+  return condition.Holds(Selectors());
+}
 
 std::optional<EditedConfig::Verdict> EditedConfig::Leave(F f) const {
   const FieldRow& row = FieldRowOf(f);

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "params/app_params.h"
+#include "params/field_model.h"
 #include "params/param_profile.h"
 
 enum class LoadedFrom : std::uint8_t {
@@ -81,6 +82,8 @@ public:
   // Whether the pages show the field, and let it be used, for the selectors now chosen.
   bool Shown(AppField field) const;
   bool Enabled(AppField field) const;
+  // Whether a condition of the field model holds for the selectors now chosen.
+  bool Holds(const FieldCondition& condition) const;
 
   // ---- a technician's edits
   // The exit rule's verdict on the field's value as it is left; nullopt
