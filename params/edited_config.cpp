@@ -35,13 +35,6 @@ bool IsEdit(const FieldRow& row) {
   }
 }
 
-// The packet whose byte count the field holds; F::Count for any other field.
-F PacketCountedBy(F count) {
-  for (const StoreRule& rule : kStoreRules)
-    if (rule.effect == StoreEffect::ByteCountOf && rule.field == count) return rule.source;
-  return F::Count;
-}
-
 // The field whose control shows f: its own, or its packet's for a byte count.
 F ShownBy(F f) { return HasControl(FieldRowOf(f)) ? f : PacketCountedBy(f); }
 

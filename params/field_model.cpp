@@ -123,6 +123,12 @@ AppField ByteCountFieldOf(AppField packet) {
   return AppField::Count;
 }
 
+AppField PacketCountedBy(AppField count) {
+  for (const StoreRule& rule : kStoreRules)
+    if (rule.effect == StoreEffect::ByteCountOf && rule.field == count) return rule.source;
+  return AppField::Count;
+}
+
 // ByteCountOf is left alone.
 void ApplyStoreRule(const StoreRule& rule, TAppParams& record) {
   const FieldEncoding encoding = FieldInfo(rule.field).encoding;

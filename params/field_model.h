@@ -475,6 +475,8 @@ bool HasExitRule(AppField field);
 // The field that holds the byte count of a hex packet (its ByteCountOf
 // store rule); AppField::Count for a field that is no packet.
 AppField ByteCountFieldOf(AppField packet);
+// The packet whose byte count the field holds; AppField::Count for any other field.
+AppField PacketCountedBy(AppField count);
 
 // Applies the Set and AtMost store rules whose condition holds to a record
 // built from the pages. ByteCountOf is the builder's: only it knows how many

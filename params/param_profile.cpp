@@ -27,13 +27,6 @@ std::span<const FieldWord> WordsOf(F f) { return FieldRowOf(f).words; }
 // The field that says how many bytes of a heartbeat packet are valid.
 F LengthOf(F packet) { return ByteCountFieldOf(packet); }
 
-// The packet whose byte count the field holds; F::Count for any other field.
-F PacketCountedBy(F count) {
-  for (const StoreRule& rule : kStoreRules)
-    if (rule.effect == StoreEffect::ByteCountOf && rule.field == count) return rule.source;
-  return F::Count;
-}
-
 // ---------------------------------------------------------------- text helpers
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }

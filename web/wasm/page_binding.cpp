@@ -155,16 +155,7 @@ public:
     out.set("fileBytes", double(taken.fileBytes));
     out.set("changed", taken.changed);
     out.set("extraBytes", double(taken.extraBytes));
-    val errors = val::array();
-    for (const ProfileIssue& issue : taken.errors) {
-      val e = val::object();
-      e.set("line", issue.line);
-      e.set("name", issue.name);
-      e.set("reason", issue.reason);
-      e.set("message", FormatIssue(issue));
-      errors.call<void>("push", e);
-    }
-    out.set("errors", errors);
+    out.set("errors", wasm_values::IssuesTo(taken.errors));
     return out;
   }
 
