@@ -187,25 +187,29 @@ describe('page', { timeout: 120000 }, () => {
 
   test('exit rules when a field is left', async () => {
     const { page, close } = await openPage(chromium.browser, `${site.url}?demo=1`, { languages: ['zh-CN'] });
-    // page, field, text left in it, what follows: nothing, 参数错误, or the conversion box
+    // page, field, text left in it, what follows: nothing, 参数错误 (with the reason when
+    // the range is not it), or the conversion box
     const rows = [
       ['serial', 'delay', '99', 'refused'], ['serial', 'delay', '1000', 'accepted'],
       ['serial', 'delay', '', 'box'], ['remote', 'master_port', '65535', 'accepted'],
       ['dial', 'second_dns', '10.0.0.2', 'refused'], ['channel', 'ip1', '255.255.255.255', 'refused'],
       ['workmode', 'switch_cmd', '#####', 'refused'],
+      ['ptcl', 'dtu_id', '设备😀', 'explained'], // last: the factory set keeps the identifier
     ];
     for (const [pageName, field, text, outcome] of rows) {
       const before = (await logLines(page)).length;
       await typeInto(page, pageName, field, text);
       if (!text) await page.keyboard.press('Backspace');
       await page.keyboard.press('Tab');
-      if (outcome === 'refused') await waitForLogLine(page, zh('built_in', 'par_error'), 'red', 1);
+      const refused = outcome === 'refused' || outcome === 'explained';
+      if (refused) await waitForLogLine(page, zh('built_in', 'par_error'), 'red', 1);
       if (outcome === 'box') await page.waitForSelector('#message-box[open]');
       await page.evaluate(() => new Promise((resolve) => setTimeout(resolve))); // the refusal's own turn
       const after = await logLines(page);
-      assert.equal(after.length - before, outcome === 'refused' ? 1 : 0, `${field} ${text}`);
+      assert.equal(after.length - before, outcome === 'explained' ? 2 : refused ? 1 : 0, `${field} ${text}`);
+      if (outcome === 'explained') assert.ok(after.at(-1)?.text.endsWith(': 设备😀 (not in code page 936: 0~15 bytes (GBK))'), after.at(-1)?.text);
       const focused = await page.evaluate(() => document.activeElement?.getAttribute('data-field'));
-      assert.equal(focused === field, outcome === 'refused', `${field} ${text}: focus in ${focused}`);
+      assert.equal(focused === field, refused, `${field} ${text}: focus in ${focused}`);
       if (outcome === 'box') await page.click('#message-box button');
       await page.click('#defaults'); // values the next row's page change will pass
     }
