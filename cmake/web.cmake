@@ -42,7 +42,9 @@ target_include_directories(k7v_core PRIVATE ${K7V_GENERATED_DIR})
 # One file, the module inside (no fetch of a .wasm, which Node 18 and later
 # would try for a file path): node build-web/core_checks.js
 if(TARGET core_checks)
-  target_link_options(core_checks PRIVATE -sSINGLE_FILE=1 -sENVIRONMENT=node -sEXIT_RUNTIME=1)
+  # NODERAWFS: the conformance table is read from the real file system.
+  target_link_options(core_checks PRIVATE -sSINGLE_FILE=1 -sENVIRONMENT=node -sEXIT_RUNTIME=1
+                      -sNODERAWFS=1)
   set_target_properties(core_checks PROPERTIES CXX_LINKER_LAUNCHER "${K7V_EMSCRIPTEN_LINK_ENV}")
 endif()
 

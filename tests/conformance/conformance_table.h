@@ -103,14 +103,14 @@ inline QByteArray PieceBytes(const QJsonObject& p, QString& error);
 
 // The bytes a case gives (pieces one after the other); error says what piece
 // could not be built.
-inline QByteArray BuildBytes(const QJsonValue& spec, QString& error) {
-  if (spec.isArray()) {
+inline QByteArray BuildBytes(const QJsonValue& given, QString& error) {
+  if (given.isArray()) {
     QByteArray out;
-    for (const QJsonValue& piece : spec.toArray()) out += BuildBytes(piece, error);
+    for (const QJsonValue& piece : given.toArray()) out += BuildBytes(piece, error);
     return out;
   }
-  if (spec.isString()) return spec.toString().toUtf8();
-  const QJsonObject p = spec.toObject();
+  if (given.isString()) return given.toString().toUtf8();
+  const QJsonObject p = given.toObject();
   QByteArray bytes = PieceBytes(p, error);
   // [offset, hex] pairs written over the piece.
   for (const QJsonValue& patch : p.value(QLatin1String("patch")).toArray()) {

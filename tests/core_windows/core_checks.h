@@ -18,3 +18,5 @@ inline Bytes Frame(std::uint8_t command, const Bytes& payload) {
   return out;
 }
 std::vector<Row> EngineRows(); // the protocol engine's rows (engine_checks.cpp)
+// The conformance table's image and switch command cases (conformance_checks.cpp).
+std::vector<Row> ConformanceRows();

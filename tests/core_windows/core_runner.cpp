@@ -196,6 +196,8 @@ int main() {
   std::vector<Row> rows(std::begin(kRows), std::end(kRows));
   const std::vector<Row> engine = EngineRows();
   rows.insert(rows.end(), engine.begin(), engine.end());
+  const std::vector<Row> conformance = ConformanceRows();
+  rows.insert(rows.end(), conformance.begin(), conformance.end());
   for (const Row& row : rows) {
     ++total;
     bool ok = false;

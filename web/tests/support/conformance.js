@@ -71,14 +71,14 @@ function encodedText(text, encoding, bom, core) {
 
 /**
  * The bytes a case gives: pieces one after the other.
- * @param {any} spec
+ * @param {any} given
  * @param {{gbkEncode: (text: string, maxBytes: number) => {bytes: Uint8Array, clean: boolean}, factoryRecord: () => Uint8Array}} core
  * @returns {Promise<Uint8Array>}
  */
-export async function buildBytes(spec, core) {
-  if (Array.isArray(spec)) {
+export async function buildBytes(given, core) {
+  if (Array.isArray(given)) {
     const parts = [];
-    for (const piece of spec) parts.push(await buildBytes(piece, core));
+    for (const piece of given) parts.push(await buildBytes(piece, core));
     const out = new Uint8Array(parts.reduce((n, p) => n + p.length, 0));
     let at = 0;
     for (const p of parts) {
@@ -87,21 +87,21 @@ export async function buildBytes(spec, core) {
     }
     return out;
   }
-  if (typeof spec === 'string') return new TextEncoder().encode(spec);
+  if (typeof given === 'string') return new TextEncoder().encode(given);
   /** @type {Uint8Array} */
   let bytes;
-  if ('text' in spec) bytes = encodedText(spec.text, spec.encoding, Boolean(spec.bom), core);
-  else if ('hex' in spec) bytes = fromHex(spec.hex);
-  else if ('zeros' in spec) bytes = new Uint8Array(spec.zeros);
-  else if ('repeat' in spec) {
-    const unit = fromHex(spec.repeat);
-    bytes = new Uint8Array(unit.length * spec.count);
-    for (let i = 0; i < spec.count; ++i) bytes.set(unit, i * unit.length);
-  } else if ('pattern' in spec) bytes = Uint8Array.from({ length: spec.pattern }, (_, i) => (7 * i + Math.floor(i / 256)) & 0xFF);
-  else if ('factory_record' in spec) bytes = Uint8Array.from(core.factoryRecord());
-  else if ('file' in spec) bytes = new Uint8Array(await readFile(join(TABLE_DIR, spec.file)));
-  else throw new Error(`unknown piece ${JSON.stringify(spec)}`);
-  for (const [offset, hex] of spec.patch ?? []) {
+  if ('text' in given) bytes = encodedText(given.text, given.encoding, Boolean(given.bom), core);
+  else if ('hex' in given) bytes = fromHex(given.hex);
+  else if ('zeros' in given) bytes = new Uint8Array(given.zeros);
+  else if ('repeat' in given) {
+    const unit = fromHex(given.repeat);
+    bytes = new Uint8Array(unit.length * given.count);
+    for (let i = 0; i < given.count; ++i) bytes.set(unit, i * unit.length);
+  } else if ('pattern' in given) bytes = Uint8Array.from({ length: given.pattern }, (_, i) => (7 * i + Math.floor(i / 256)) & 0xFF);
+  else if ('factory_record' in given) bytes = Uint8Array.from(core.factoryRecord());
+  else if ('file' in given) bytes = new Uint8Array(await readFile(join(TABLE_DIR, given.file)));
+  else throw new Error(`unknown piece ${JSON.stringify(given)}`);
+  for (const [offset, hex] of given.patch ?? []) {
     const over = fromHex(hex);
     if (offset < 0 || offset + over.length > bytes.length) throw new Error(`patch outside the piece at ${offset}`);
     bytes.set(over, offset);
