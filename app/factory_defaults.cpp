@@ -8,7 +8,8 @@
 // Fills the pages with the factory set, leaving the device identifier as it
 // is; cannot fail.
 void TForm1::SpeedButton15Click() {
-  FillPages(FactoryParams(), AppField::dtu_id);
-  RememberFilledPages(nullptr);
+  PagesToConfig(); // the identifier as the technician left it
+  config_.Load(FactoryParams(), LoadedFrom::Factory);
+  ConfigToPages();
   LogStatus(GetCaption(QStringLiteral("default_par")), clBlack, 9);
 }

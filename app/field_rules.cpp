@@ -21,7 +21,6 @@
 #include "app/limited_edit.h"
 #include "app/main_window.h"
 #include "app/message_box.h"
-#include "params/field_checks.h"
 #include "params/field_model.h"
 
 namespace {
@@ -103,8 +102,6 @@ char16_t TypedCharacter(const QKeyEvent* event) {
   return text.isEmpty() ? 0 : text.at(0).unicode();
 }
 
-bool InRange(char16_t c, char16_t lo, char16_t hi) { return c >= lo && c <= hi; }
-
 } // namespace
 
 void TForm1::FindFieldWidgets() {
@@ -144,7 +141,8 @@ void TForm1::InstallFieldRules() {
       memo->setCharLimit(TypingLimit(row.field));
     }
     const KeyFilter key = FilterFor(row.typing);
-    const AppField exitField = HasExitRule(row.field) ? row.field : AppField::Count;
+    const AppField exitField =
+        EditedConfig::ChecksWhenLeft(row.field) ? row.field : AppField::Count;
     if (!key && exitField == AppField::Count) continue;
     table[control] = {key, exitField};
     control->installEventFilter(this);
@@ -280,21 +278,19 @@ void TForm1::RefuseField(QWidget* field) {
 // ---------------------------------------------------------------- key filters
 
 void TForm1::ed_packet_lengthKeyPress(QObject*, char16_t& key) {
-  if (InRange(key, 32, 47) || InRange(key, 58, 126)) key = 0;
+  if (!TypedCharacterPasses(FieldTyping::Digits, key)) key = 0;
 }
 
 void TForm1::ed_ip1KeyPress(QObject*, char16_t& key) {
-  if (InRange(key, 32, 45) || key == 47 || InRange(key, 58, 126)) key = 0;
+  if (!TypedCharacterPasses(FieldTyping::Address, key)) key = 0;
 }
 
 void TForm1::ed_phoneKeyPress(QObject*, char16_t& key) {
-  if (!(key == 8 || key == u'+' || InRange(key, u'0', u'9'))) key = 0;
+  if (!TypedCharacterPasses(FieldTyping::Phone, key)) key = 0;
 }
 
 void TForm1::m_heartKeyPress(QObject*, char16_t& key) {
-  if (!(key == 8 || key == u' ' || InRange(key, u'0', u'9') || InRange(key, u'A', u'F') ||
-        InRange(key, u'a', u'f')))
-    key = 0;
+  if (!TypedCharacterPasses(FieldTyping::Hex, key)) key = 0;
 }
 
 // ---------------------------------------------------------------- exit rules
@@ -303,53 +299,38 @@ bool TForm1::ApplyExitRule(QObject* sender) {
   auto* field = qobject_cast<QWidget*>(sender);
   const auto it = Handlers().constFind(sender);
   if (!field || it == Handlers().constEnd() || it->exitField == AppField::Count) return true;
-  const AppField other = FieldRowOf(it->exitField).zeroWhileZero;
-  const QString otherText =
-      other == AppField::Count ? QString() : FieldText(WidgetsOf(other).control);
-  const QString text = FieldText(sender);
-  const FieldCheck check =
-      CheckExitRule(it->exitField, text.toStdString(), otherText.toStdString());
+  PagesToConfig();
+  const auto verdict = config_.Leave(it->exitField);
+  if (!verdict) return true;
   // A text that is not a number gets the conversion box and is neither
   // refused nor logged.
-  if (check.outcome == FieldCheck::Outcome::NotANumber) {
-    ShowErrorBox(this, InvalidIntegerMessage(text));
-  } else if (!check.accepted()) {
-    RefuseField(field);
-    return false;
+  if (verdict->notANumber) {
+    ShowErrorBox(this, InvalidIntegerMessage(FieldText(sender)));
+    return true;
   }
-  return true;
+  RefuseField(field);
+  // A range is in the field's hint; anything else is said.
+  if (!verdict->refusal.reason.empty())
+    LogStatus(QStringLiteral("%1: %2 (%3)")
+                  .arg(FieldLabel(verdict->refusal.field), FieldText(sender),
+                       QString::fromStdString(verdict->refusal.Detail())),
+              clRed, 9);
+  return false;
 }
 
 // ---------------------------------------------------------------- dependent controls
 
-TAppParams TForm1::SelectorStates() const {
-  TAppParams state;
-  for (const FieldRow& row : kFieldRows) {
-    QWidget* control = WidgetsOf(row.field).control;
-    if (auto* list = qobject_cast<QComboBox*>(control); list && row.kind == FieldKind::List)
-      state.Set(row.field, std::uint32_t(list->currentIndex()) & 0xFF); // none: 0xFF
-    else if (auto* box = qobject_cast<QAbstractButton*>(control))
-      state.Set(row.field, box->isChecked() ? 1 : 0);
-  }
-  return state;
-}
-
 void TForm1::ApplySelectorRules(AppField selector) {
-  // The boxes the selector sets run their own rules as they change.
-  for (const ChangeRule& rule : kChangeRules) {
-    if (rule.when.field != selector) continue;
-    auto* box = qobject_cast<QAbstractButton*>(WidgetsOf(rule.field).control);
-    if (!box) continue;
-    if (rule.when.Holds(SelectorStates()))
-      box->setChecked(rule.then != 0);
-    else if (rule.otherwiseSet)
-      box->setChecked(rule.otherwise != 0);
-  }
-  const TAppParams state = SelectorStates();
+  // The configuration decides which boxes the selector sets; a box set runs
+  // its own rules as it changes.
+  PagesToConfig();
+  for (AppField f : config_.Choose(selector, ControlValue(selector)))
+    if (auto* box = qobject_cast<QAbstractButton*>(WidgetsOf(f).control); box && f != selector)
+      box->setChecked(config_.value(f) == "1");
   for (const FieldGroup& group : kFieldGroups) {
     if (group.shownWhen.field != selector) continue;
     // The heading, and the box that holds the group's rows.
-    const bool shown = group.shownWhen.Holds(state);
+    const bool shown = config_.Holds(group.shownWhen);
     const FieldPage& page = kFieldPages[group.page];
     if (const QString receiver = CaptionReceiver(page.section, group.heading.key);
         !receiver.isEmpty())
@@ -363,9 +344,9 @@ void TForm1::ApplySelectorRules(AppField selector) {
   for (const FieldRow& row : kFieldRows) {
     const FieldWidgets& w = WidgetsOf(row.field);
     if (row.shownWhen.field == selector)
-      for (QWidget* widget : w.row) widget->setVisible(row.shownWhen.Holds(state));
+      for (QWidget* widget : w.row) widget->setVisible(config_.Holds(row.shownWhen));
     if (row.enabledWhen.field == selector)
-      for (QWidget* widget : w.row) widget->setEnabled(row.enabledWhen.Holds(state));
+      for (QWidget* widget : w.row) widget->setEnabled(config_.Holds(row.enabledWhen));
   }
 }
 

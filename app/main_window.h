@@ -31,6 +31,7 @@
 #include "link/device_session.h"
 #include "link/link_constants.h"
 #include "params/app_params.h"
+#include "params/edited_config.h"
 
 #include "ui_main_window.h"
 #include "ui_page_connection.h"
@@ -201,9 +202,6 @@ private:
   // Runs the field model's rules of a selector (a list or a check box): the
   // boxes it sets, then the rows and groups it shows or enables.
   void ApplySelectorRules(AppField selector);
-  // The record's selectors as the pages show them: list positions (0xFF for
-  // none) and box ticks; the other fields are zero.
-  TAppParams SelectorStates() const;
 
   // A record field's control on the pages and the labels of its row, as the
   // field model names them; control null for a field stored from another.
@@ -215,23 +213,17 @@ private:
   };
   void FindFieldWidgets();
   const FieldWidgets& WidgetsOf(AppField field) const { return fieldWidgets_[std::size_t(field)]; }
-  // An edit field that holds a record field, with its label and the
-  // navigation handler of its page.
-  struct PageField {
-    AppField field;
-    QLineEdit* edit;
-    QLabel* label;
-    void (TForm1::*showPage)();
-  };
-  // Every such field, in page order (pages as navigated, fields as tabbed).
-  std::vector<PageField> PageFields() const;
-  // Fills every control of the pages from record (but the one of leave),
-  // runs the list rules and sets the boxes last, each from its own field.
-  void FillPages(const TAppParams& record, AppField leave = AppField::Count);
-  // The pages were just filled from a record (null: the factory set): what
-  // they show counts as unchanged from now on, and each text field keeps the
-  // record's bytes to write back while its text stays as shown.
-  void RememberFilledPages(const TAppParams* record);
+  // A field's value as its control holds it (params/edited_config.h).
+  std::string ControlValue(AppField field) const;
+  // Every control's value into the configuration, and back: the lists'
+  // rules run, the boxes are set last, each from its own value.
+  void PagesToConfig();
+  void ConfigToPages();
+  // The field's label as a log line names it.
+  QString FieldLabel(AppField field) const;
+  // The configuration just loaded onto the pages, with a line for each
+  // value they cannot show and each text from a file that fills its field.
+  void ShowLoaded(const EditedConfig::Loaded& loaded);
   // One black start-up line for parcfg.ini values that could not be used.
   void LogLinkSettingsNotes(const QList<LinkSettingsNote>& notes);
   // One black start-up line when no caption file was found, naming where it was looked for.
@@ -258,9 +250,7 @@ private:
   QAbstractButton* shownPageButton_ = nullptr; // the navigation button of the page shown
   std::array<FieldWidgets, std::size_t(AppField::Count)> fieldWidgets_;
 
-  QHash<const QObject*, QString> filledTexts_;    // edit field -> text as last filled
-  QHash<const QObject*, QByteArray> deviceTexts_; // text field -> record bytes it was filled from
-  TAppParams importRecord_;
+  EditedConfig config_; // what the pages stand for
   std::unique_ptr<std::array<std::uint8_t, k7v::kFirmwareImageSize>> firmwareImage_;
 };
 

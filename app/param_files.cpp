@@ -1,5 +1,6 @@
-// Parameter files: one raw 693-byte record, no header; or, when the name ends
-// in .ini or .txt, a readable profile.
+// Parameter files: one raw 693-byte record, no header, or a readable profile.
+// Import knows them by their content; export writes a profile when the name
+// ends in .ini or .txt.
 
 #include <QDir>
 #include <QFile>
@@ -9,7 +10,6 @@
 #include "app/app_texts.h"
 #include "app/file_dialogs.h"
 #include "app/main_window.h"
-#include "params/factory_set.h"
 #include "params/record_file.h"
 
 Q_LOGGING_CATEGORY(lcParamFiles, "k7v.paramfiles")
@@ -28,8 +28,9 @@ QString FileLine(const char* key, const QString& path, const QString& reason = {
 
 } // namespace
 
-// Import. On failure the pages are left as they were and "import_failed" is
-// logged with the file and the reason.
+// Import, by the file's content whatever its name: a profile changes the
+// fields it names, a raw record every page. On failure the pages are left as
+// they were and "import_failed" is logged with the file and the reason.
 void TForm1::SpeedButton11Click() {
   const QString path = RunFileDialog(this, OpenDialog1);
   if (path.isEmpty() || !QFileInfo::exists(path))
@@ -42,54 +43,48 @@ void TForm1::SpeedButton11Click() {
   // some other program writes to it.
   if (!info.isFile()) {
     reason = GetCaption(QStringLiteral("not_plain_file"));
-  } else if (IsProfilePath(path)) {
-    // The fields a profile names over the factory set, as the command line
-    // converts it; values the record can hold come in as they are, like a
-    // raw file's, and the checks before a write look at what was changed.
-    std::vector<ProfileIssue> issues;
-    const auto record = LoadRecordFile(path, FactoryParams(), ProfileChecks::RecordOnly, issues);
-    if (record) {
-      importRecord_ = *record;
-      DecodeParams(importRecord_);
-      LogStatus(FileLine("imported", path), clBlack, 9);
-      return;
-    }
+  } else if (!file.open(QIODevice::ReadOnly)) {
+    reason = file.errorString();
+  } else {
+    bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) reason = file.errorString();
+  }
+  if (!reason.isEmpty()) {
+    qCInfo(lcParamFiles) << "import refused:" << path << file.error() << file.errorString();
+    LogStatus(FileLine("import_failed", path, reason), clRed, 10);
+    return;
+  }
+  PagesToConfig(); // a profile changes only what it names: the rest stays as shown
+  const EditedConfig::Taken taken = config_.TakeFile(
+      std::string_view(bytes.constData(), std::size_t(bytes.size())), path.toStdString());
+  if (!taken.refusalKey.empty()) {
+    LogStatus(FileLine("import_failed", path,
+                       GetCaption(QString::fromStdString(taken.refusalKey))
+                           .arg(taken.fileBytes)
+                           .arg(kRecordSize)),
+              clRed, 10);
+    return;
+  }
+  if (!taken.ok()) {
     // Every line that is wrong, then the refusal; the pages stay as they were.
-    for (const ProfileIssue& issue : issues)
+    for (const ProfileIssue& issue : taken.errors)
       if (issue.line > 0)
         LogStatus(GetCaption(QStringLiteral("profile_error")) +
                       QString::fromStdString(FormatIssue(issue)),
                   clRed, 9);
-    const bool unreadable = issues.front().line == 0;
-    LogStatus(FileLine("import_failed", path,
-                       unreadable ? QString::fromStdString(issues.front().reason) : QString()),
-              clRed, 10);
-    return;
-  } else if (!file.open(QIODevice::ReadOnly)) {
-    reason = file.errorString();
-  } else {
-    bytes = file.read(kRecordSize);
-    // A short or unreadable file would mix its bytes with an earlier import's;
-    // refuse it and leave the pages as they are.
-    if (bytes.size() < kRecordSize)
-      reason =
-          file.error() != QFileDevice::NoError
-              ? file.errorString()
-              : GetCaption(QStringLiteral("param_file_short")).arg(bytes.size()).arg(kRecordSize);
-  }
-  if (!reason.isEmpty()) {
-    qCInfo(lcParamFiles) << "import refused:" << path << file.error() << file.errorString()
-                         << bytes.size();
-    LogStatus(FileLine("import_failed", path, reason), clRed, 10);
+    const bool unreadable = taken.errors.front().line == 0;
+    LogStatus(
+        FileLine("import_failed", path,
+                 unreadable ? QString::fromStdString(taken.errors.front().reason) : QString()),
+        clRed, 10);
     return;
   }
-  importRecord_ = TAppParams::FromBytes(std::span(
-      reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())));
-  DecodeParams(importRecord_);
+  ShowLoaded(taken.loaded);
   LogStatus(FileLine("imported", path), clBlack, 9);
-  // A firmware image or a text file of the right size or more would fill
-  // the pages with whatever its first bytes are: say so.
-  if (info.size() > kRecordSize)
+  if (taken.kind == EditedConfig::Taken::Kind::Profile)
+    LogStatus(GetCaption(QStringLiteral("profile_fields_changed")).arg(taken.changed), clBlack, 9);
+  // A firmware image or any longer file fills the pages with its first bytes: say so.
+  if (taken.extraBytes > 0)
     LogStatus(GetCaption(QStringLiteral("param_file_long")).arg(kRecordSize).arg(info.size()),
               clBlack, 9);
 }

@@ -394,7 +394,7 @@ QString CliUsage() {
       "REPORT.csv\n"
       "  k7vconf-cli defaults [-o FILE|-]\n"
       "  k7vconf-cli diff A B        (A, B: a .bin file, a profile, defaults, or device)\n"
-      "  k7vconf-cli convert IN OUT  (.ini/.txt is a profile, anything else a raw record)\n"
+      "  k7vconf-cli convert IN OUT  (IN by its content; OUT a profile for .ini/.txt)\n"
       "  k7vconf-cli fields [--json]  every profile name: page / label, kind, what it takes,\n"
       "                               its byte limit, when the window shows it\n"
       "  k7vconf-cli help | --help | -h      k7vconf-cli version | --version | -V\n"

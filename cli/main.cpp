@@ -17,6 +17,7 @@
 #include "cli/station.h"
 #include "k7v_build_info.h"
 #include "link/link_settings_file.h"
+#include "params/edited_config.h"
 #include "params/factory_set.h"
 #include "platform/interrupt_notifier.h"
 
@@ -106,6 +107,10 @@ int Convert(const CliOptions& o) {
   // OUT's: IN is known by its name.
   const auto record = LoadRecordFile(o.args[0], FactoryParams(), ProfileChecks::RecordOnly, issues);
   if (!record) return PrintIssues(o, issues);
+  // Lossless all the same; what a unit would receive instead is told.
+  for (const StoredNote& note : StoreNotesFor(*record))
+    PrintError(QStringLiteral("note: %1: a write stores %2")
+                   .arg(o.args[0], QString::fromStdString(NoteText(note))));
   QString reason;
   if (!SaveRecordAs(o.args[1], o.format, *record, reason))
     return FileResult(o, cli_exit::kFailed, QStringLiteral("%1: %2").arg(o.args[1], reason));

@@ -8,17 +8,17 @@
 
 std::optional<ProfileSource> ProfileFileSource(const QString& path, FileFormat format,
                                                std::vector<ProfileIssue>& errors) {
-  if (!IsProfileFile(path, format)) {
-    const auto raw =
-        LoadRecordFile(path, FactoryParams(), ProfileChecks::RecordOnly, errors, format);
-    if (!raw) return std::nullopt;
-    return ProfileSource{path.toStdString(), WriteProfile(*raw), false, true};
-  }
   QString reason;
   const auto bytes = ReadPlainFile(path, reason);
   if (!bytes) {
     errors.push_back({path.toStdString(), 0, {}, {}, reason.toStdString()});
     return std::nullopt;
+  }
+  if (!ReadsAsProfile(path, *bytes, format)) {
+    const auto raw =
+        LoadRecordFile(path, FactoryParams(), ProfileChecks::RecordOnly, errors, format);
+    if (!raw) return std::nullopt;
+    return ProfileSource{path.toStdString(), WriteProfile(*raw), false, true};
   }
   return ProfileSource{path.toStdString(), ProfileTextFromFileBytes(bytes->toStdString()), false};
 }

@@ -7,6 +7,7 @@
 #include "cli/port_checks.h"
 #include "cli/unit_steps.h"
 #include "link/qt_serial_port.h"
+#include "params/edited_config.h"
 #include "platform/code_page_936.h"
 
 namespace {
@@ -312,10 +313,14 @@ void StationPort::Provision(UnitSteps& steps, ReportLine& line) {
       failed(current);
       return std::nullopt;
     }
-    const ProfileResult applied = ApplyProfiles(current.params, sources, ProfileChecks::FieldRules);
-    if (applied.ok()) return applied.record;
-    reason = whatHappened + QString::fromStdString(FormatIssue(applied.errors.front()));
-    return std::nullopt;
+    const UnitWrite prepared = PrepareUnitWrite(current.params, sources, ProfileChecks::FieldRules);
+    if (!prepared.record) {
+      reason = whatHappened + QString::fromStdString(prepared.refusal);
+      return std::nullopt;
+    }
+    for (const std::string& told : prepared.notes)
+      emit note(index_, QStringLiteral("note: ") + QString::fromStdString(told));
+    return prepared.record;
   };
   std::optional<TAppParams> record = apply(QStringLiteral("nothing written: "));
   if (!record) return end();

@@ -7,6 +7,7 @@
 #include "cli/unit_steps.h"
 #include "link/device_session.h"
 #include "link/qt_serial_port.h"
+#include "params/edited_config.h"
 #include "platform/code_page_936.h"
 
 namespace {
@@ -147,22 +148,25 @@ UnitOutcome UnitJob::work(UnitSteps& steps) {
       break;
     }
     // The profile over this unit's own record: a partial profile changes
-    // only what it names, and rules that look at other fields see this unit's.
-    const ProfileResult applied =
-        ApplyProfiles(current.params, ProfileForPort(plan_, port_), plan_.checks);
-    if (!applied.ok()) {
+    // only what it names, rules that look at other fields see this unit's,
+    // and what goes to the unit passes the store rules, each change told.
+    const UnitWrite prepared =
+        PrepareUnitWrite(current.params, ProfileForPort(plan_, port_), plan_.checks);
+    if (!prepared.record) {
       out.result = UnitOutcome::Result::Failed;
-      out.reason = QStringLiteral("nothing written: ") +
-                   QString::fromStdString(FormatIssue(applied.errors.front()));
+      out.reason = QStringLiteral("nothing written: ") + QString::fromStdString(prepared.refusal);
       break;
     }
-    out.fieldsChanged = int(CompareRecords(current.params, applied.record).size());
-    const bool switchChanges = !SameSwitchCommand(current.params, applied.record);
+    for (const std::string& line : prepared.notes)
+      emit note(index_, QStringLiteral("note: ") + QString::fromStdString(line));
+    const TAppParams toWrite = *prepared.record;
+    out.fieldsChanged = int(CompareRecords(current.params, toWrite).size());
+    const bool switchChanges = !SameSwitchCommand(current.params, toWrite);
     say(QStringLiteral("writing parameters"));
-    const SessionResult written = steps.write(applied.record);
+    const SessionResult written = steps.write(toWrite);
     // Told at once and again in the summary: the next session needs it.
     if (switchChanges && WriteMayHaveTaken(written.reason)) {
-      out.newSwitchCommand = SwitchCommandOf(applied.record);
+      out.newSwitchCommand = SwitchCommandOf(toWrite);
       emit note(index_,
                 QStringLiteral("warning: the unit's switch command is %1 \"%2\"; the "
                                "next session must use --switch '%2'")
@@ -179,9 +183,9 @@ UnitOutcome UnitJob::work(UnitSteps& steps) {
       fail(back);
       break;
     }
-    out.record = applied.record;
-    if (!(back.params == applied.record)) {
-      const auto diffs = CompareRecords(applied.record, back.params);
+    out.record = toWrite;
+    if (!(back.params == toWrite)) {
+      const auto diffs = CompareRecords(toWrite, back.params);
       out.result = UnitOutcome::Result::Failed;
       out.reason = QStringLiteral("read-back differs in %1 field(s), first %2")
                        .arg(diffs.size())

@@ -51,7 +51,9 @@ FieldCheck CheckExitRule(AppField field, std::string_view text,
   case FieldKind::Ipv4: {
     // A secondary server without a primary one would never be asked.
     if (row.zeroWhileZero != AppField::Count && zeroWhileZeroText == kNoAddress)
-      return Result(text == kNoAddress, std::string(kNoAddress));
+      return Result(text == kNoAddress, std::string(kNoAddress) + " while " +
+                                            FieldInfo(row.zeroWhileZero).name + " is " +
+                                            std::string(kNoAddress));
     // The old conversion's failure value stands for no address at all.
     const auto address = ParseIpv4(text);
     return Result(address && *address != kBroadcast, AllowedText(field));

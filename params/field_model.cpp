@@ -83,6 +83,25 @@ int TypingLimit(AppField field) {
   }
 }
 
+bool TypedCharacterPasses(FieldTyping typing, std::uint32_t c) {
+  auto in = [c](std::uint32_t lo, std::uint32_t hi) { return c >= lo && c <= hi; };
+  const bool digit = in('0', '9');
+  switch (typing) {
+  case FieldTyping::Digits:
+    return !(in(32, 47) || in(58, 126));
+  case FieldTyping::Address:
+    return !(in(32, 45) || c == 47 || in(58, 126));
+  case FieldTyping::Phone:
+    return c == 8 || c == '+' || digit;
+  case FieldTyping::Hex:
+    return c == 8 || c == ' ' || digit || in('A', 'F') || in('a', 'f');
+  case FieldTyping::Picked:
+  case FieldTyping::Any:
+    break;
+  }
+  return true;
+}
+
 bool HasExitRule(AppField field) {
   const FieldRow& row = FieldRowOf(field);
   if (row.control.empty()) return false;
@@ -101,6 +120,12 @@ bool HasExitRule(AppField field) {
 AppField ByteCountFieldOf(AppField packet) {
   for (const StoreRule& rule : kStoreRules)
     if (rule.effect == StoreEffect::ByteCountOf && rule.source == packet) return rule.field;
+  return AppField::Count;
+}
+
+AppField PacketCountedBy(AppField count) {
+  for (const StoreRule& rule : kStoreRules)
+    if (rule.effect == StoreEffect::ByteCountOf && rule.field == count) return rule.source;
   return AppField::Count;
 }
 

@@ -462,6 +462,12 @@ bool FieldReachable(AppField field, const TAppParams& record);
 // a hex packet; 0 for a field that is picked or has no control.
 int TypingLimit(AppField field);
 
+// Whether a character typed (not pasted) into a field of this typing passes
+// its key filter: digits and addresses let control characters and every
+// code above 126 through; phone numbers take "+" and digits, hex packets hex
+// digits and blanks, each with backspace. Picked and Any let everything through.
+bool TypedCharacterPasses(FieldTyping typing, std::uint32_t c);
+
 // Whether the pages check the field when it is left: number and address
 // fields, and texts of an exact length.
 bool HasExitRule(AppField field);
@@ -469,6 +475,8 @@ bool HasExitRule(AppField field);
 // The field that holds the byte count of a hex packet (its ByteCountOf
 // store rule); AppField::Count for a field that is no packet.
 AppField ByteCountFieldOf(AppField packet);
+// The packet whose byte count the field holds; AppField::Count for any other field.
+AppField PacketCountedBy(AppField count);
 
 // Applies the Set and AtMost store rules whose condition holds to a record
 // built from the pages. ByteCountOf is the builder's: only it knows how many

@@ -4,6 +4,7 @@
 #include <array>
 #include <optional>
 
+#include "params/edited_config.h"
 #include "params/field_checks.h"
 #include "params/field_model.h"
 #include "platform/code_page_936.h"
@@ -25,13 +26,6 @@ std::span<const FieldWord> WordsOf(F f) { return FieldRowOf(f).words; }
 
 // The field that says how many bytes of a heartbeat packet are valid.
 F LengthOf(F packet) { return ByteCountFieldOf(packet); }
-
-// The packet whose byte count the field holds; F::Count for any other field.
-F PacketCountedBy(F count) {
-  for (const StoreRule& rule : kStoreRules)
-    if (rule.effect == StoreEffect::ByteCountOf && rule.field == count) return rule.source;
-  return F::Count;
-}
 
 // ---------------------------------------------------------------- text helpers
 
@@ -245,9 +239,9 @@ std::string FieldComment(F f) {
   return out;
 }
 
-// The whole profile; refused[i], when not empty, is why the window's rules
-// would refuse field i's value.
-std::string WriteProfileText(const TAppParams& record, std::span<const std::string> refused) {
+// The whole profile; stored[i], when not empty, is what the window stores
+// for field i's value on the way to a unit.
+std::string WriteProfileText(const TAppParams& record, std::span<const std::string> stored) {
   std::string out =
       "; K7v DTU parameter profile (UTF-8). Lines are `name = value`; lines starting with ';' are\n"
       "; comments. A profile may name only some fields: the others keep the unit's values.\n"
@@ -256,9 +250,8 @@ std::string WriteProfileText(const TAppParams& record, std::span<const std::stri
     const WrittenValue v = ValueOf(record, info.id);
     out += "\n; " + FieldComment(info.id) + '\n';
     if (v.note) out += std::string("; ") + v.note + '\n';
-    if (std::size_t(info.id) < refused.size() && !refused[std::size_t(info.id)].empty())
-      out += "; the window's rules refuse this value (" + refused[std::size_t(info.id)] +
-             "): writing it back needs --force\n";
+    if (std::size_t(info.id) < stored.size() && !stored[std::size_t(info.id)].empty())
+      out += "; the window stores " + stored[std::size_t(info.id)] + '\n';
     out += info.name;
     out += " = ";
     out += Quoted(v.text);
@@ -272,7 +265,7 @@ std::string WriteProfileText(const TAppParams& record, std::span<const std::stri
 class Applier {
 public:
   Applier(const TAppParams& base, std::span<const ProfileSource> sources, ProfileChecks checks)
-      : sources_(sources), checks_(checks) {
+      : sources_(sources), checks_(checks), base_(base) {
     result_.record = base;
   }
 
@@ -337,7 +330,7 @@ public:
       if (result_.named[p] && !failed_[p] && !result_.named[len])
         result_.record.Set(LengthOf(row.field), std::uint32_t(givenBytes_[p]));
     }
-    if (checks_ != ProfileChecks::RecordOnly) {
+    if (checks_ == ProfileChecks::FieldRules) {
       // What the window stores from a named selector follows it into the
       // fields the profile leaves alone (KTSP makes the transports UDP).
       for (const StoreRule& rule : kStoreRules)
@@ -348,6 +341,11 @@ public:
       finishing_ = true;
       for (std::size_t i = 0; i < std::size_t(F::Count); ++i) {
         if (!result_.named[i] || failed_[i]) continue;
+        // A value the base already holds (a unit's own, read and written
+        // back) is the unit's, not a technician's: it goes as the window
+        // would store it, never refused.
+        const auto given = result_.record.FieldBytes(F(i)), had = base_.FieldBytes(F(i));
+        if (std::equal(given.begin(), given.end(), had.begin(), had.end())) continue;
         if (auto problem = RuleProblem(F(i))) {
           const Where& w = where_[i];
           Error(*w.src, w.line, w.name, w.value, *problem);
@@ -408,15 +406,8 @@ private:
     }
     if (rawText_[std::size_t(f)])
       return std::nullopt; // hex: is the raw escape, held to the width only
-    // The unit reads a text up to its zero byte: a technician's text leaves
-    // room for it (the limit CheckGivenText holds a page's text to).
-    if (row.kind == Kind::Text && !row.exactBytes) {
-      const std::size_t bytes = WithoutPadding(r.FieldBytes(f)).size();
-      if (bytes > row.maxBytes)
-        return "too long: " + std::to_string(bytes) + " GBK bytes, allowed " + AllowedText(f);
-    }
-    for (const StoreRule* rule : StoreRulesChanging(f, r))
-      if (SelectorKnown(*rule)) return "the window stores " + StoredText(f);
+    if ((row.kind == Kind::List || row.kind == Kind::Check) && r.Get(f) >= row.words.size())
+      return "allowed " + AllowedText(f);
     // A field the window hides or disables in this mode is not checked by
     // its rule: the unit ignores it there and the technician cannot reach it.
     if (!HasExitRule(f) || !Reachable(f)) return std::nullopt;
@@ -427,15 +418,7 @@ private:
     const std::string otherText = other == F::Count ? std::string() : ProfileValueText(r, other);
     const FieldCheck c = CheckExitRule(f, ProfileValueText(r, f), otherText);
     if (c.accepted()) return std::nullopt;
-    if (other != F::Count && otherText == "0.0.0.0")
-      return "allowed " + c.allowed + " while " + FieldInfo(other).name + " is 0.0.0.0";
     return "allowed " + c.allowed;
-  }
-
-  // A store rule binds a field the profile names only when the profile
-  // names its selector too: a unit's own selector leaves the field as given.
-  bool SelectorKnown(const StoreRule& rule) const {
-    return result_.named[std::size_t(rule.when.field)];
   }
 
   // Shown and enabled by the selectors; one the profile does not name counts
@@ -498,9 +481,10 @@ private:
           result_.record.Set(f, std::uint32_t(k));
           return std::nullopt;
         }
+      // A number outside the words is held to the rules once the base is
+      // known: it may be the unit's own.
       const Decimal v = ParseDecimal(value);
-      if (v.error == DecimalError::NotANumber || (!v.error && rules && v.value >= words.size()))
-        return "allowed " + AllowedText(f);
+      if (v.error == DecimalError::NotANumber) return "allowed " + AllowedText(f);
       if (v.error || v.value > 0xFF)
         return "too large for the record: allowed " + AllowedText(f) + " or 0~255";
       result_.record.Set(f, v.value);
@@ -535,11 +519,13 @@ private:
         if (!converted) return "has characters GBK cannot hold";
         bytes = *converted;
       }
-      if (bytes.size() > info.size) {
-        const bool typed = rules && !rawText_[std::size_t(f)];
+      // The unit reads a text up to its zero byte: a typed one (--set)
+      // leaves room for it, as a page's does; a file's may fill the field.
+      const bool typed = rules && where_[std::size_t(f)].src->assignment &&
+                         !rawText_[std::size_t(f)] && !FieldRowOf(f).exactBytes;
+      if (bytes.size() > (typed ? FieldRowOf(f).maxBytes : info.size))
         return "too long: " + std::to_string(bytes.size()) + " GBK bytes, allowed " +
                (typed ? AllowedText(f) : CheckStorable(f, {}).allowed);
-      }
       result_.record.SetText(f, bytes);
       return std::nullopt;
     }
@@ -549,6 +535,7 @@ private:
 
   std::span<const ProfileSource> sources_;
   ProfileChecks checks_;
+  TAppParams base_;
   ProfileResult result_;
   std::vector<std::ptrdiff_t> sourceOf_; // per error: index of its source
   std::size_t readingErrors_ = 0;        // issues found while reading the lines
@@ -608,15 +595,12 @@ std::string ProfileValueText(const TAppParams& record, AppField field) {
 
 // Never fails.
 std::string WriteProfile(const TAppParams& record) {
-  // Which values the window's rules would refuse, found by the reader itself
-  // on the plain profile, so that a write-back's refusal comes as no surprise.
-  std::array<std::string, std::size_t(F::Count)> refused;
-  const std::string plain = WriteProfileText(record, {});
-  const ProfileSource self{"", plain, false, true};
-  for (const ProfileIssue& issue :
-       ApplyProfiles(TAppParams(), std::span(&self, 1), ProfileChecks::FieldRules).errors)
-    if (const F f = FieldByName(issue.name); f != F::Count) refused[std::size_t(f)] = issue.reason;
-  return WriteProfileText(record, refused);
+  // What the window would store instead of a value, found by the pages'
+  // own encoding, so that a write-back's notes come as no surprise.
+  std::array<std::string, std::size_t(F::Count)> stored;
+  for (const StoredNote& note : StoreNotesFor(record))
+    stored[std::size_t(note.field)] = note.to + " (" + note.why + ")";
+  return WriteProfileText(record, stored);
 }
 
 // Empty when the records are byte for byte the same.

@@ -43,15 +43,17 @@ std::string FormatIssue(const ProfileIssue& issue);
 enum class ProfileChecks {
   FieldRules, // the window's field rules and lists, then the record's widths
   RecordOnly, // only what the record can hold (forced writes, file conversion)
-  // The field rules, leaving out those that look at a field the profile does
-  // not name: the base is not yet the record the profile will be laid over.
+  // Before the unit's record is known: what the record can hold and the
+  // typed limit of --set texts; the field rules wait for the unit's record,
+  // since a value may be the unit's own.
   FieldRulesNamedOnly,
 };
-// With the field rules, a field the window hides or disables for the
-// record's selectors (field_model.h) is held only to what the record can
-// hold, as the window holds it; and where the profile names a store rule's
-// selector (KTSP makes the transports UDP), a field it names too is refused
-// when the rule would change it, and one it leaves out is stored by the rule.
+// With the field rules, a value the base already holds (a unit's own) is not
+// checked again; a field the window hides or disables for the record's
+// selectors (field_model.h) is held only to what the record can hold, as the
+// window holds it; and where the profile names a store rule's selector (KTSP
+// makes the transports UDP), a field it leaves out is stored by the rule.
+// The store rules never refuse: a write applies them (edited_config.h).
 
 // One piece of profile text to apply.
 struct ProfileSource {

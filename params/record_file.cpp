@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include "params/edited_config.h"
+
 // Never fails.
 bool IsProfilePath(const QString& path) {
   const QString suffix = QFileInfo(path).suffix().toLower();
@@ -21,6 +23,13 @@ bool IsProfileFile(const QString& path, FileFormat format) {
     break;
   }
   return IsProfilePath(path);
+}
+
+// Never fails.
+bool ReadsAsProfile(const QString& path, const QByteArray& bytes, FileFormat format) {
+  if (format != FileFormat::ByName) return format == FileFormat::Profile;
+  return FileReadsAsProfile(std::string_view(bytes.constData(), std::size_t(bytes.size())),
+                            QFileInfo(path).fileName().toStdString());
 }
 
 QByteArray RecordFileBytes(const TAppParams& record, bool profile) {
@@ -82,7 +91,7 @@ std::optional<TAppParams> LoadRecordFile(const QString& path, const TAppParams& 
     errors.push_back({path.toStdString(), 0, {}, {}, reason.toStdString()});
     return std::nullopt;
   }
-  if (IsProfileFile(path, format)) {
+  if (ReadsAsProfile(path, *bytes, format)) {
     const ProfileSource src{path.toStdString(), ProfileTextFromFileBytes(bytes->toStdString()),
                             false};
     ProfileResult r = ApplyProfiles(base, std::span(&src, 1), checks);

@@ -20,8 +20,11 @@ enum class FileFormat {
 // True for names ending in .ini or .txt (any case): those hold a profile.
 bool IsProfilePath(const QString& path);
 
-// True when path is read or written as a profile in that format.
+// True when path is written as a profile in that format.
 bool IsProfileFile(const QString& path, FileFormat format);
+// True when the file's bytes are read as a profile in that format: ByName
+// goes by the content (params/edited_config.h: FileReadsAsProfile).
+bool ReadsAsProfile(const QString& path, const QByteArray& bytes, FileFormat format);
 
 // The record as a whole profile text, or its 693 raw bytes. Never fails.
 QByteArray RecordFileBytes(const TAppParams& record, bool profile);

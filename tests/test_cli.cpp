@@ -194,6 +194,7 @@ private slots:
   void everyCommandSpeaksJson();
   void scanFindsUnitsAtFourSpeedsAtOnce();
   void fieldsAndProfileChecksBeforeAnyUnit();
+  void unitsOwnRecordGoesBack();
 
 private:
   std::map<QByteArray, std::unique_ptr<FaultRun>> faultRuns_; // by data tag
@@ -242,10 +243,18 @@ void TestCli::perUnitValueOnFourUnitsAtOnceAfterABadProfile() {
   CliRun r = write("[params]\nport1 = 70000\ndelay = 99\nip1 = 1.2.3.4\nnosuch = 1\n",
                    "run_mode=sometimes");
   QCOMPARE(r.exitCode, 2);
-  for (const char* expected : {"site.ini:2: port1: 70000:", "site.ini:3: delay: 99:",
-                               "site.ini:5: nosuch: 1:", "--set: run_mode: sometimes:"})
+  for (const char* expected :
+       {"site.ini:2: port1: 70000:", "site.ini:5: nosuch: 1:", "--set: run_mode: sometimes:"})
     QVERIFY2(r.err.contains(QLatin1String(expected)), qPrintable(r.err));
   for (const auto& sim : u.sims) QVERIFY(sim->bytesReceived().isEmpty());
+  // A value the field rules refuse may be a unit's own: each unit's record
+  // decides, and a unit that would change to it is written nothing.
+  const TAppParams before = u.record(0);
+  r = write("[params]\ndelay = 99\n", "dtu_id=X");
+  QVERIFY(r.exitCode != 0);
+  QVERIFY2((r.out + r.err).contains(QLatin1String("site.ini:2: delay: 99: allowed 100~1000")),
+           qPrintable(r.out + r.err));
+  QCOMPARE(u.record(0), before);
 
   r = write("[params]\nhostname1 = {port}.example.net\n", "dtu_id=U-{port}");
   QVERIFY2(r.exitCode == 0, qPrintable(r.err + r.out));
@@ -418,7 +427,7 @@ void TestCli::singleRuns_data() {
       "port.ini:2: {port}: the station gives every unit on a port the same {port}", false);
   row("station: a Notepad \"Unicode\" profile",
       {"--port", "@0", "station", "@d/unicode-refused.ini", "--report", "@d/rep.csv"}, 2,
-      "unicode-refused.ini:3: delay: 50: allowed 100~1000", false);
+      "unicode-refused.ini:3: port1: 70000: too large for the record", false);
   row("station: a report that cannot be written",
       {"--port", "@0", "station", "@d/site.ini", "--report", "@d/no/rep.csv"}, 1,
       "no such directory", false);
@@ -478,7 +487,7 @@ void TestCli::singleRuns() {
   };
   WriteFile(dir + QStringLiteral("/unicode.prof"), utf16("[params]\r\ndtu_id = 中文\r\n"));
   WriteFile(dir + QStringLiteral("/unicode-refused.ini"),
-            utf16("[params]\r\ndtu_id = 中文\r\ndelay = 50\r\n"));
+            utf16("[params]\r\ndtu_id = 中文\r\nport1 = 70000\r\n"));
   WriteFile(dir + QStringLiteral("/port.ini"), "[params]\ndtu_id = SITE-{port}\n");
   WriteFile(dir + QStringLiteral("/empty.ini"), "; nothing decided yet\n[params]\n");
   WriteFile(dir + QStringLiteral("/units.csv"), "sn,port1\nK1,40001\nK2,70000\n");
@@ -644,9 +653,9 @@ void TestCli::fieldsAndProfileChecksBeforeAnyUnit() {
   r = RunCli({QStringLiteral("fields")});
   QCOMPARE(r.out.count(u'\n'), qsizetype(kFieldRows.size()));
 
-  // A unit hears nothing of a text without room for its zero byte, nor of a
-  // raw record whose values the rules refuse; the record's issue names the
-  // field, not a line of a profile nobody wrote.
+  // A unit hears nothing of a typed text without room for its zero byte; a
+  // raw record's values the rules refuse are the unit's to decide, and the
+  // issue names the field, not a line of a profile nobody wrote.
   Units u;
   QVERIFY(u.start({{}}));
   QTemporaryDir dir;
@@ -658,12 +667,52 @@ void TestCli::fieldsAndProfileChecksBeforeAnyUnit() {
   r = RunCli(u.ports + QStringList{QStringLiteral("write"), raw, QStringLiteral("--set"),
                                    QStringLiteral("dtu_id=中中中中中中中中")});
   QCOMPARE(r.exitCode, 2);
-  QVERIFY2(r.err.contains(raw + QStringLiteral(": delay: 50: allowed 100~1000")),
-           qPrintable(r.err));
   QVERIFY2(r.err.contains(QStringLiteral("--set: dtu_id: 中中中中中中中中: too long: 16 GBK bytes, "
                                          "allowed 0~15 bytes")),
            qPrintable(r.err));
   QVERIFY(u.sims[0]->bytesReceived().isEmpty());
+  const TAppParams before = u.record(0);
+  r = RunCli(u.ports + QStringList{QStringLiteral("write"), raw});
+  QVERIFY(r.exitCode != 0);
+  QVERIFY2((r.out + r.err).contains(raw + QStringLiteral(": delay: 50: allowed 100~1000")),
+           qPrintable(r.out + r.err));
+  QCOMPARE(u.record(0), before);
+}
+
+// A unit's own record, read and written back, is never refused: it is stored
+// as the window stores it, with a note for each value that changes.
+void TestCli::unitsOwnRecordGoesBack() {
+  TAppParams unit = DistinctRecord();
+  unit.Set(AppField::delay, 50);                     // the rules refuse it when typed
+  unit.Set(AppField::recv_sms_en, 2);                // the box shows it ticked
+  unit.Set(AppField::debug, 9);                      // outside its list
+  unit.Set(AppField::select_ptcl, 1);                // KTSP ...
+  unit.Set(AppField::connection_type1, 0);           // ... with TCP
+  unit.SetText(AppField::apn, std::string(64, 'a')); // no zero byte left
+  unit.SetText(AppField::switch_cmd, "######");
+  DtuSimProcess sim;
+  QVERIFY2(sim.startWithRecord(RecordBytes(unit)), qPrintable(sim.errorString()));
+  QTemporaryDir dir;
+  const QString own = dir.filePath(QStringLiteral("r.ini"));
+  const QStringList port{QStringLiteral("--port"), sim.devicePath()};
+  CliRun r = RunCli(port + QStringList{QStringLiteral("read"), QStringLiteral("-o"), own});
+  QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+  QVERIFY(!ReadFile(own).contains("refuse"));
+  r = RunCli(port + QStringList{QStringLiteral("write"), own});
+  QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+  for (const char* note : {"note: recv_sms_en: 2 → on", "note: debug: 9 → 255",
+                           "note: connection_type1: tcp → udp", "note: apn: fills its field"})
+    QVERIFY2((r.out + r.err).contains(QString::fromUtf8(note)), qPrintable(r.out + r.err));
+  const TAppParams got = RecordFrom(sim.stateRecord());
+  QCOMPARE(got.Get(AppField::recv_sms_en), 1u);
+  QCOMPARE(got.Get(AppField::debug), 0xFFu);
+  for (AppField f :
+       {AppField::connection_type1, AppField::connection_type2, AppField::connection_type3})
+    QCOMPARE(got.Get(f), 1u);
+  QVERIFY(got.Get(AppField::packet_len) <= 992u);
+  QCOMPARE(got.Get(AppField::delay), 50u);
+  QCOMPARE(got.GetText(AppField::apn), std::string(64, 'a'));
+  QCOMPARE(got.GetText(AppField::dtu_id), unit.GetText(AppField::dtu_id));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

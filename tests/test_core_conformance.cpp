@@ -5,6 +5,7 @@
 
 #include "conformance/conformance_table.h"
 #include "firmware/image_check.h"
+#include "params/edited_config.h"
 #include "link/link_settings.h"
 #include "params/param_profile.h"
 
@@ -58,44 +59,45 @@ void TestCoreConformance::records_data() {
   conformance::AddRows(cases_, {QStringLiteral("record")}, QStringLiteral("core"));
 }
 
-// What a unit stores after a file is written to it, from the core's
-// profile rules: a file of a record's size is that record, any other a
-// profile applied over the unit's record; then the edits.
+// What a unit stores after a file is written to it, through the
+// configuration every front end binds to: the unit's record read, the file
+// taken by its content, the edits typed, the check before the write, and
+// the record encoded with the store rules.
 void TestCoreConformance::records() {
   QFETCH(int, index);
   const Case& c = cases_[index];
   const QByteArray unitBytes = conformance::UnitBytes(c);
   const QByteArray file = conformance::CaseBytes(c, "file");
-  const TAppParams unit =
-      TAppParams::FromBytes({reinterpret_cast<const std::uint8_t*>(unitBytes.constData()),
-                             std::size_t(unitBytes.size())});
+  EditedConfig config;
+  config.Load(TAppParams::FromBytes({reinterpret_cast<const std::uint8_t*>(unitBytes.constData()),
+                                     std::size_t(unitBytes.size())}),
+              LoadedFrom::Unit);
+  const auto taken =
+      config.TakeFile(std::string_view(file.constData(), std::size_t(file.size())),
+                      c.data.value(QStringLiteral("file_name")).toString().toStdString());
+  QString refused, field;
   QByteArray stored;
-  QString refused;
-  std::vector<ProfileSource> sources;
-  TAppParams base = unit;
-  if (file.size() == qsizetype(TAppParams::kSize))
-    base = TAppParams::FromBytes(
-        {reinterpret_cast<const std::uint8_t*>(file.constData()), std::size_t(file.size())});
-  else
-    sources.push_back({c.data.value(QStringLiteral("file_name")).toString().toStdString(),
-                       ProfileTextFromFileBytes(file.toStdString())});
-  // Each edit as the field's exit rule takes a typed value.
-  for (const QJsonValue& edit : c.data.value(QStringLiteral("edits")).toArray())
-    sources.push_back(
-        {"--set",
-         (edit.toArray().at(0).toString() + " = " + edit.toArray().at(1).toString()).toStdString(),
-         true});
-  const ProfileResult r = ApplyProfiles(base, sources, ProfileChecks::FieldRules);
-  if (r.ok())
-    stored = QByteArray(reinterpret_cast<const char*>(r.record.bytes().data()),
-                        qsizetype(r.record.bytes().size()));
-  else
-    refused = QString::fromStdString(r.errors.front().name);
-  if (!c.Refused().isEmpty()) {
-    QCOMPARE(refused, c.expect.value(QStringLiteral("field")).toString());
+  if (!taken.ok()) {
+    refused = QString::fromStdString(taken.refusalKey.empty() ? "profile_error" : taken.refusalKey);
+    if (!taken.errors.empty()) field = QString::fromStdString(taken.errors.front().name);
+  } else {
+    for (const QJsonValue& edit : c.data.value(QStringLiteral("edits")).toArray())
+      config.SetValue(FieldByName(edit.toArray().at(0).toString().toStdString()),
+                      edit.toArray().at(1).toString().toStdString());
+    const auto refusals = config.Check();
+    if (!refusals.empty()) {
+      refused = QString::fromStdString(refusals.front().key);
+      field = QString::fromLatin1(FieldInfo(refusals.front().field).name);
+    } else if (const auto encoded = config.Encode(); encoded.record) {
+      stored = QByteArray(reinterpret_cast<const char*>(encoded.record->bytes().data()),
+                          qsizetype(encoded.record->bytes().size()));
+    }
+  }
+  QCOMPARE(refused, c.Refused());
+  if (!refused.isEmpty()) {
+    QCOMPARE(field, c.expect.value(QStringLiteral("field")).toString());
     return;
   }
-  QVERIFY2(refused.isEmpty(), qPrintable(refused));
   QCOMPARE(stored.toHex(' '), conformance::StoredBytes(c).toHex(' '));
 }
 

@@ -244,6 +244,13 @@ void TestFormMapping::flagsAsTheDeviceReadsThem() {
   const TAppParams out = w.encoded();
   QCOMPARE(int(out.Get(F::recv_sms_en)), 1);
   QCOMPARE(int(out.Get(F::dtuinsertid)), 0);
+  // A box that shows the value ticked shows it; each value stored otherwise
+  // than the unit held it is named when the record is built.
+  const QStringList log = w.logTexts();
+  const QString forwarding = w.get<QCheckBox>("ck_enable_recv_sms")->text();
+  QCOMPARE(log.filter(WindowFixture::caption("value_not_shown")).filter(forwarding).size(), 0);
+  QCOMPARE(log.filter(WindowFixture::caption("value_not_shown")).size(), 2);
+  QCOMPARE(log.filter(WindowFixture::caption("value_stored_as")).filter(": 2 → ").size(), 3);
 }
 
 void TestFormMapping::overlongHeartbeatShowsOnlyItsField() {

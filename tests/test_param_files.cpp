@@ -11,6 +11,7 @@
 
 #include "app/file_dialogs.h"
 #include "params/app_params.h"
+#include "params/param_profile.h"
 #include "support/bytes.h"
 #include "support/records.h"
 #include "support/window_fixture.h"
@@ -155,17 +156,19 @@ void TestParamFiles::importUsesTheFirstRecordOfALongerFile() {
   Window w;
   const QString path = file("tail.par");
   QVERIFY(WriteFile(path, RecordBytes(DistinctRecord()) + QByteArray(307, '\x5A')));
-  const qsizetype lines = w.logSize();
   w.importFrom(path);
-  // Read as before, but the technician is told the file is not just a record.
+  // Read as before, but the technician is told the file is not just a record
+  // (after a line for each of its texts that fills its field).
   QVERIFY(w.logTailIs(
-      lines, {Progress("imported", Named(path)),
-              {WindowFixture::caption("param_file_long").arg(kRecordSize).arg(kRecordSize + 307),
-               kLogBlack, 9}}));
+      w.logSize() - 2,
+      {Progress("imported", Named(path)),
+       {WindowFixture::caption("param_file_long").arg(kRecordSize).arg(kRecordSize + 307),
+        kLogBlack, 9}}));
   QCOMPARE(w.encoded(), DistinctRecord());
 }
 
-// .ini and .txt hold a readable profile; everything else stays raw.
+// Export writes a profile for .ini and .txt; import knows a profile by its
+// content, whatever the name, and changes only the fields it names.
 void TestParamFiles::profilesByTheirName() {
   Window w;
   w.form().DecodeParams(DistinctRecord());
@@ -174,16 +177,38 @@ void TestParamFiles::profilesByTheirName() {
     QVERIFY(w.lastLineIs(Progress("exported", Named(file(name)))));
     QVERIFY(ReadFile(file(name)).contains("\nport1 = 40009\n"));
   }
-  w.click("SpeedButton15");
+  w.click("SpeedButton15"); // the identifier stays
+  TAppParams shown = FactoryRecord();
+  const auto id = DistinctRecord().FieldBytes(F::dtu_id);
+  std::copy(id.begin(), id.end(), shown.FieldBytes(F::dtu_id).begin());
   w.importFrom(file("unit.ini"));
-  QVERIFY(w.lastLineIs(Progress("imported", Named(file("unit.ini")))));
+  QVERIFY(w.logTailIs(w.logSize() - 2, {Progress("imported", Named(file("unit.ini"))),
+                                        {WindowFixture::caption("profile_fields_changed")
+                                             .arg(CompareRecords(shown, DistinctRecord()).size()),
+                                         kLogBlack, 9}}));
   QCOMPARE(w.encoded(), DistinctRecord());
 
-  // A partial profile fills the rest from the factory set.
-  QVERIFY(WriteFile(file("part.ini"), "[params]\nport1 = 1234\n"));
-  w.importFrom(file("part.ini"));
-  TAppParams expected = FactoryRecord();
+  // A partial profile, under any name, changes what it names; the rest of the
+  // pages stays as the unit's record and the technician's edits left them.
+  w.get<QLineEdit>("ed_pppname")->setText(QStringLiteral("typed"));
+  for (const char* name : {"part.ini", "site.cfg"}) {
+    QVERIFY(WriteFile(file(name), "[params]\ndtu_id = P1\nport1 = 1234\n"));
+    w.form().DecodeParams(DistinctRecord());
+    w.get<QLineEdit>("ed_pppname")->setText(QStringLiteral("typed"));
+    w.importFrom(file(name));
+    QVERIFY(w.lastLineIs({WindowFixture::caption("profile_fields_changed").arg(2), kLogBlack, 9}));
+  }
+  TAppParams expected = DistinctRecord();
   expected.Set(F::port1, 1234);
+  expected.SetText(F::dtu_id, "P1");
+  expected.SetText(F::ppp_username, "typed");
+  QCOMPARE(w.encoded(), expected);
+
+  // Text that reads as no profile is refused, whatever its name.
+  QVERIFY(WriteFile(file("README.md"), QByteArray(800, '-')));
+  w.importFrom(file("README.md"));
+  QVERIFY(w.lastLineIs(Failure(
+      "import_failed", Named(file("README.md"), WindowFixture::caption("file_not_params")))));
   QCOMPARE(w.encoded(), expected);
 
   // A wrong profile: every wrong line, the refusal, and the pages as they were.

@@ -104,43 +104,56 @@
  * @property {() => import('./forms.js').FieldDescription[]} fieldModel
  *   the field model as `k7vconf-cli fields --json` prints it: one description
  *   per record field, in page order
- * @property {PageFormFactory} PageForm
- * @property {(name: string, text: string, otherText: string) => FieldCheckResult} exitRule
- *   the exit rule of a field when it is left; otherText is the text of its
- *   zero_while_zero field; accepted for a field without a rule
- * @property {(bytes: Uint8Array, fileName: string) => {record: Uint8Array,
- *   errors: {line: number, reason: string, message: string}[]}} loadProfile
- *   a profile file as the window imports it: UTF-8, UTF-16 or GBK, over the
- *   factory set, held only to what the record can store
+ * @property {new () => RawEditedConfig} EditedConfig  the configuration being edited
  * @property {(key: string) => string} builtInMessage  a status message's built-in text; '' when unknown
  * @property {(key: string) => boolean} isAddedMessage  a key added after the first version
+ * @property {(typing: string, code: number) => boolean} typedPasses
+ *   whether a typed character passes the key filter of a typing ('digits', 'address', 'phone', 'hex')
  */
 
 /**
- * @typedef {Object} FieldCheckResult
- * @property {'accepted'|'notANumber'|'refused'} outcome
+ * A value refused when its field is left or before a write or export.
+ * @typedef {Object} ConfigRefusal
+ * @property {string} name     the field
+ * @property {string} key      the status message's key
  * @property {string} allowed  what the field takes, e.g. "0~65535"
+ * @property {string} reason   more than the range, e.g. "not in code page 936"; '' when none
+ * @property {string} detail   what a log line shows in brackets
  */
 
 /**
- * The parameter pages' record <-> controls rules (web/wasm/page_form.h).
- * Values are the controls' texts by field name (see forms.js).
- * @typedef {Object} RawPageForm
- * @property {(values: Object<string, string>, record: Uint8Array|null) => void} remember
- *   after a fill: the texts now shown and the record read or imported (null:
- *   the factory set), whose texts go back as they came while untouched
- * @property {(values: Object<string, string>) => ({name: string, allowed: string}|null)} check
+ * What the pages show after a load or an import.
+ * @typedef {Object} LoadedValues
+ * @property {Object<string, string>} values  every control's value
+ * @property {{name: string, value: number}[]} notShown  lists and boxes that cannot show the value
+ * @property {string[]} fullTexts  texts from a file that fill their field
+ */
+
+/**
+ * The configuration being edited (params/edited_config.h). Values are the
+ * controls' texts by field name (see forms.js), passed in with each call.
+ * @typedef {Object} RawEditedConfig
+ * @property {(record: Uint8Array|null, from: 'unit'|'file'|'factory',
+ *   values: Object<string, string>) => LoadedValues} load
+ *   a record read or imported, or the factory set (the device identifier stays)
+ * @property {() => Object<string, string>} values
+ * @property {(values: Object<string, string>) => Object<string, {shown: boolean, enabled: boolean}>} states
+ *   which rows the selectors show and which controls they enable
+ * @property {(name: string, values: Object<string, string>) => Object<string, string>} choose
+ *   a list item chosen or a box ticked (its value in values): the values with the boxes it sets
+ * @property {(name: string, values: Object<string, string>) =>
+ *   ((ConfigRefusal & {notANumber: boolean})|null)} leave  the field's rules as it is left
+ * @property {(values: Object<string, string>) => (ConfigRefusal|null)} check
  *   the check before a write or export: the first refused field, or null
- * @property {(values: Object<string, string>) => {record?: Uint8Array, notANumber?: string}} encode
+ * @property {(values: Object<string, string>) => {record?: Uint8Array, notANumber?: string,
+ *   notes?: {name: string, from: string, to: string, why: string}[]}} encode
+ *   the record a unit receives, the store rules applied, with each value they changed
+ * @property {(bytes: Uint8Array, name: string, values: Object<string, string>) =>
+ *   (Partial<LoadedValues> & {kind: 'profile'|'record'|'refused', refusalKey: string,
+ *   fileBytes: number, changed: number, extraBytes: number,
+ *   errors: {line: number, name: string, reason: string, message: string}[]})} takeFile
+ *   a parameter file by its content, whatever its name
  * @property {() => void} delete
- */
-
-/**
- * The class, and show(record): what the controls show for a record;
- * notShown names the lists and boxes that cannot show its value, with the value.
- * @typedef {{new (): RawPageForm,
- *   show: (record: Uint8Array) => {values: Object<string, string>,
- *     notShown: {name: string, value: number}[]}}} PageFormFactory
  */
 
 /**

@@ -1,10 +1,11 @@
 // The parameter pages' forms, made from the core's field model (the JSON that
 // `k7vconf-cli fields --json` prints): one row per field with its label,
 // control and unit, grouped under the group headings, in a form that flows
-// with the width. The rules are the model's too: what may be typed and how
-// many bytes, the exit rule when a field is left, which rows are shown and
-// which controls enabled, and which boxes a selector sets. Values in and out
-// are the controls' texts as the core's PageForm takes them: a list its
+// with the width. The rules are the core's: what may be typed (core.typedPasses)
+// and how many bytes, and, through its EditedConfig, the verdict when a field
+// is left, which rows are shown and which controls enabled, and which boxes
+// a selector sets; this module only moves values in and out. Values in and out
+// are the controls' texts as the core's EditedConfig takes them: a list its
 // position ('' without a selection), a list of numbers the number, a box
 // '1' or '0', an edit its text. Every control carries data-field="NAME".
 
@@ -47,6 +48,7 @@
 /**
  * @typedef {Object} FieldCore
  * @property {(text: string) => number} gbkLength
+ * @property {(typing: string, code: number) => boolean} typedPasses  the key filter of a typing
  */
 
 /** The last text of each edit that its rules accepted, to put back what they refuse. */
@@ -159,24 +161,6 @@ function renderRow(field, captions, core) {
 }
 
 /**
- * Whether a character typed (not pasted) into a field of this typing passes
- * its key filter, as the window's filters decide: digits and addresses let
- * control characters and everything above 126 through.
- * @param {FieldDescription['typing']} typing
- * @param {number} c  the character's code
- */
-function typedPasses(typing, c) {
-  const digit = c >= 48 && c <= 57;
-  switch (typing) {
-    case 'digits': return !((c >= 32 && c <= 47) || (c >= 58 && c <= 126));
-    case 'address': return !((c >= 32 && c <= 45) || c === 47 || (c >= 58 && c <= 126));
-    case 'phone': return digit || c === 43;
-    case 'hex': return digit || c === 32 || (c >= 65 && c <= 70) || (c >= 97 && c <= 102);
-    default: return true;
-  }
-}
-
-/**
  * The key filter, the character limit and, for texts, the byte limit in the
  * unit's code page, on whatever was typed, pasted, dropped or composed. What
  * does not pass is dropped from the inserted text; the rest of the field stays.
@@ -206,7 +190,7 @@ function limitTyping(input, field, core) {
     const tail = now.slice(now.length - end);
     const pasted = inputType === 'insertFromPaste' || inputType === 'insertFromDrop';
     let inserted = [...now.slice(start, now.length - end)]
-      .filter((ch) => (pasted ? !pasteRefused : typedPasses(field.typing, ch.codePointAt(0) ?? 0)));
+      .filter((ch) => (pasted ? !pasteRefused : core.typedPasses(field.typing, ch.codePointAt(0) ?? 0)));
     const room = field.max_characters > 0 ? field.max_characters - [...head + tail].length : Infinity;
     inserted = inserted.slice(0, Math.max(0, room));
     if (byteLimit !== undefined) {
@@ -272,31 +256,24 @@ export function fillValues(root, values) {
 }
 
 /**
- * @param {Condition[]} conditions
- * @param {FormValues} values
- */
-const holds = (conditions, values) =>
-  conditions.every((c) => values[c.field] !== '' && Number(values[c.field]) === c.is);
-
-/**
- * Shows each row whose shown_when holds for the values now in the form and
- * lets its control (and its label) be used when its enabled_when holds; a
+ * Shows each row the core's configuration shows for the values now in the
+ * form and lets its control (and its label) be used when it is enabled; a
  * group's heading is shown while any of its rows is.
  * @param {ParentNode} root
  * @param {FieldDescription[]} fields
+ * @param {Object<string, {shown: boolean, enabled: boolean}>} states  by field name
  */
-export function applyConditions(root, fields) {
-  const values = readValues(root);
+export function applyConditions(root, fields, states) {
   /** @type {Map<string, boolean>} */
   const groupShown = new Map();
   for (const field of fields) {
     const row = root.querySelector(`[data-row="${CSS.escape(field.name)}"]`);
-    if (!(row instanceof HTMLElement)) continue;
-    row.hidden = !holds(field.shown_when, values);
-    const enabled = holds(field.enabled_when, values);
-    row.classList.toggle('disabled', !enabled);
+    const state = states[field.name];
+    if (!(row instanceof HTMLElement) || !state) continue;
+    row.hidden = !state.shown;
+    row.classList.toggle('disabled', !state.enabled);
     const control = row.querySelector('[data-field]');
-    if (control instanceof HTMLInputElement || control instanceof HTMLSelectElement) control.disabled = !enabled;
+    if (control instanceof HTMLInputElement || control instanceof HTMLSelectElement) control.disabled = !state.enabled;
     const group = field.group?.key ?? '';
     if (group) groupShown.set(group, (groupShown.get(group) ?? false) || !row.hidden);
   }
@@ -304,30 +281,6 @@ export function applyConditions(root, fields) {
     const key = /** @type {HTMLElement} */ (heading).dataset.group ?? '';
     /** @type {HTMLElement} */ (heading).hidden = groupShown.get(key) === false;
   }
-}
-
-/**
- * A selector was changed by the technician: the boxes it sets follow it
- * (SMS-only ticks forwarding; a heartbeat switched off switches its answer
- * off), then the rows follow everything.
- * @param {ParentNode} root
- * @param {FieldDescription[]} fields
- * @param {string} selector  the field whose control changed
- */
-export function selectorChanged(root, fields, selector) {
-  for (const field of fields) {
-    for (const rule of field.set_on_change) {
-      if (rule.when?.field !== selector) continue;
-      const box = root.querySelector(`[data-field="${CSS.escape(field.name)}"]`);
-      if (!(box instanceof HTMLInputElement)) continue;
-      const now = readValues(root);
-      if (holds([rule.when], now)) box.checked = rule.then === 1;
-      else if (rule.otherwise !== null) box.checked = rule.otherwise === 1;
-      else continue;
-      selectorChanged(root, fields, field.name); // a box set runs its own rules
-    }
-  }
-  applyConditions(root, fields);
 }
 
 /**

@@ -18,7 +18,7 @@ import {
   linkSummary, loadLinkSettings, readLinkSettings, saveLinkSettings, showLinkSettings, watchSwitchCommand,
 } from './link_settings.js';
 import {
-  applyConditions, fieldLabel, fillValues, readValues, renderFields, selectorChanged,
+  applyConditions, fieldLabel, fillValues, readValues, renderFields,
 } from './forms.js';
 import { Session } from './session.js';
 import { keepForOffline } from './offline.js';
@@ -91,7 +91,7 @@ async function start() {
   /** @returns {'serial'|'demo'} */
   const wireKind = () => (demoThisVisit ? 'demo' : settings.transport);
   const fields = core.fieldModel();
-  const form = new core.PageForm();
+  const form = new core.EditedConfig();
   const pages = byId('pages', HTMLElement);
   const message = (/** @type {string} */ key) => captions.message(key);
 
@@ -110,13 +110,15 @@ async function start() {
   const fieldsByName = new Map(fields.map((f) => [f.name, f]));
   // The factory set until something else is read or imported; nothing is
   // remembered, so every text counts as the technician's own.
-  fillValues(pages, core.PageForm.show(core.factoryRecord()).values);
-  applyConditions(pages, fields);
+  fillValues(pages, form.values());
+  applyConditions(pages, fields, form.states(readValues(pages)));
   pages.addEventListener('change', (event) => {
     const name = event.target instanceof HTMLElement ? event.target.dataset.field : undefined;
     if (name && (event.target instanceof HTMLSelectElement ||
       (event.target instanceof HTMLInputElement && event.target.type === 'checkbox'))) {
-      selectorChanged(pages, fields, name);
+      // The boxes the selector sets follow it, then the rows follow everything.
+      fillValues(pages, form.choose(name, readValues(pages)));
+      applyConditions(pages, fields, form.states(readValues(pages)));
     }
   });
 
@@ -141,9 +143,15 @@ async function start() {
   const notInteger = (/** @type {string} */ text) =>
     captions.text('web', 'not_integer').replace('%1', text);
   let refusing = false;
-  /** Logs the refusal and puts the technician back into the field. @param {HTMLInputElement} field */
-  const refuseField = (field) => {
-    log.add(message('par_error'), 'error');
+  /**
+   * Logs the refusal and puts the technician back into the field.
+   * @param {HTMLInputElement} field
+   * @param {import('./core.js').ConfigRefusal} [verdict]  a reason beyond the field's range is logged too
+   */
+  const refuseField = (field, verdict) => {
+    log.add(message(verdict?.key ?? 'par_error'), 'error');
+    // A range is in the field's hint; anything else is said.
+    if (verdict?.reason) log.add(`${fieldLabel(pages, verdict.name)}: ${field.value} (${verdict.detail})`, 'error');
     // A field on a page now hidden, or disabled, cannot take the focus back.
     if (field.disabled || field.getClientRects().length === 0) return;
     refusing = true;
@@ -156,19 +164,15 @@ async function start() {
    * @param {HTMLInputElement} field
    */
   const applyExitRule = (field) => {
-    const description = fieldsByName.get(field.dataset.field ?? '');
-    if (!description?.exit_rule) return true;
-    const other = description.zero_while_zero
-      ? pages.querySelector(`[data-field="${description.zero_while_zero}"]`) : null;
-    const check = core.exitRule(description.name, field.value,
-      other instanceof HTMLInputElement ? other.value : '');
-    if (check.outcome === 'notANumber') messageBox(notInteger(field.value));
-    else if (check.outcome === 'refused') {
-      // After the focus has settled on the control it was going to.
-      setTimeout(() => refuseField(field));
-      return false;
+    const verdict = form.leave(field.dataset.field ?? '', readValues(pages));
+    if (!verdict) return true;
+    if (verdict.notANumber) {
+      messageBox(notInteger(field.value));
+      return true;
     }
-    return true;
+    // After the focus has settled on the control it was going to.
+    setTimeout(() => refuseField(field, verdict));
+    return false;
   };
   // Only a move to another control of the page leaves a field; the browser
   // losing the focus, or a click on empty space, does not.
@@ -182,12 +186,9 @@ async function start() {
   const leaveFocusedField = () => {
     const focused = document.activeElement;
     if (!(focused instanceof HTMLInputElement) || !focused.dataset.field) return true;
-    const description = fieldsByName.get(focused.dataset.field);
-    if (!description?.exit_rule) return true;
-    const check = core.exitRule(description.name, focused.value, description.zero_while_zero
-      ? readValues(pages)[description.zero_while_zero] ?? '' : '');
-    if (check.outcome === 'refused') {
-      refuseField(focused);
+    const verdict = form.leave(focused.dataset.field, readValues(pages));
+    if (verdict && !verdict.notANumber) {
+      refuseField(focused, verdict);
       return false;
     }
     return true;
@@ -347,19 +348,20 @@ async function start() {
 
   // ------------------------------------------------------------ read and write
   /**
-   * Fills the pages from a record read or imported, naming each list or box
-   * the record's value has no place in.
-   * @param {Uint8Array} record
+   * Fills the pages from what the configuration loaded, naming each list or
+   * box the record's value has no place in and each text filling its field.
+   * @param {import('./core.js').LoadedValues} loaded
    */
-  const showRecord = (record) => {
-    const shown = core.PageForm.show(record);
-    fillValues(pages, shown.values);
-    applyConditions(pages, fields);
-    form.remember(readValues(pages), record);
-    for (const { name, value } of shown.notShown) {
+  const showLoaded = (loaded) => {
+    fillValues(pages, loaded.values);
+    applyConditions(pages, fields, form.states(readValues(pages)));
+    for (const { name, value } of loaded.notShown) {
       log.add(`${message('value_not_shown')}${fieldLabel(pages, name)} ${value}`, 'progress');
     }
+    for (const name of loaded.fullTexts) log.add(`${message('text_fills_field')}${fieldLabel(pages, name)}`, 'progress');
   };
+  /** @param {Uint8Array} record */
+  const showRecord = (record) => showLoaded(form.load(record, 'unit', readValues(pages)));
 
   /**
    * The record the pages hold, after the check the window makes before a
@@ -375,13 +377,16 @@ async function start() {
       const description = fieldsByName.get(refusal.name);
       if (description) showPage(description.page.navigation);
       if (field instanceof HTMLInputElement) refuseField(field);
-      log.add(`${fieldLabel(pages, refusal.name)}: ${values[refusal.name]} (${refusal.allowed})`, 'error');
+      log.add(`${fieldLabel(pages, refusal.name)}: ${values[refusal.name]} (${refusal.detail})`, 'error');
       return null;
     }
     const encoded = form.encode(values);
     if (!encoded.record) {
       messageBox(notInteger(values[encoded.notANumber ?? ''] ?? ''));
       return null;
+    }
+    for (const n of encoded.notes ?? []) {
+      log.add(`${message('value_stored_as')}${fieldLabel(pages, n.name)}: ${n.from} → ${n.to} (${n.why})`, 'progress');
     }
     return encoded.record;
   };
@@ -433,11 +438,8 @@ async function start() {
   byId('defaults', HTMLButtonElement).addEventListener('click', () => {
     if (downloading) return;
     // The device identifier stays as it is.
-    const { values } = core.PageForm.show(core.factoryRecord());
-    delete values.dtu_id;
-    fillValues(pages, values);
-    applyConditions(pages, fields);
-    form.remember(readValues(pages), null);
+    fillValues(pages, form.load(null, 'factory', readValues(pages)).values);
+    applyConditions(pages, fields, form.states(readValues(pages)));
     log.add(message('default_par'), 'progress');
   });
 
@@ -445,33 +447,35 @@ async function start() {
   /** "imported：name", with "，reason" for a refusal. @param {string} key @param {string} name @param {string} [reason] */
   const fileLine = (key, name, reason) => `${message(key)}：${name}${reason ? `，${reason}` : ''}`;
 
-  /** @param {File} file */
+  /**
+   * A file by its content, whatever its name: a profile changes the fields it
+   * names, a raw record every page; the edits elsewhere stay.
+   * @param {File} file
+   */
   const importFile = async (file) => {
     const bytes = new Uint8Array(await file.arrayBuffer());
-    if (isProfileName(file.name)) {
-      const loaded = core.loadProfile(bytes, file.name);
-      if (loaded.errors.length === 0) {
-        showRecord(loaded.record);
-        log.add(fileLine('imported', file.name), 'progress');
-        return;
-      }
+    const taken = form.takeFile(bytes, file.name, readValues(pages));
+    if (taken.refusalKey) {
+      log.add(fileLine('import_failed', file.name, message(taken.refusalKey)
+        .replace('%1', String(taken.fileBytes)).replace('%2', String(core.recordSize))), 'failure');
+      return;
+    }
+    if (taken.errors.length > 0) {
       // Every line that is wrong, then the refusal; the pages stay as they were.
-      for (const issue of loaded.errors) {
+      for (const issue of taken.errors) {
         if (issue.line > 0) log.add(message('profile_error') + issue.message, 'error');
       }
-      const unreadable = loaded.errors[0].line === 0 ? loaded.errors[0].reason : '';
+      const unreadable = taken.errors[0].line === 0 ? taken.errors[0].reason : '';
       log.add(fileLine('import_failed', file.name, unreadable), 'failure');
       return;
     }
-    if (bytes.length < core.recordSize) {
-      log.add(fileLine('import_failed', file.name, message('param_file_short')
-        .replace('%1', String(bytes.length)).replace('%2', String(core.recordSize))), 'failure');
-      return;
-    }
-    showRecord(bytes.subarray(0, core.recordSize));
+    showLoaded(/** @type {import('./core.js').LoadedValues} */ (taken));
     log.add(fileLine('imported', file.name), 'progress');
-    // A firmware image or a text file of a record's size or more fills the pages with its first bytes.
-    if (bytes.length > core.recordSize) {
+    if (taken.kind === 'profile') {
+      log.add(message('profile_fields_changed').replace('%1', String(taken.changed)), 'progress');
+    }
+    // A firmware image or any longer file fills the pages with its first bytes.
+    if (taken.extraBytes > 0) {
       log.add(message('param_file_long').replace('%1', String(core.recordSize))
         .replace('%2', String(bytes.length)), 'progress');
     }

@@ -49,26 +49,38 @@ const inNode = {
     assert.equal(check.sent, sentText(c.expect.sent, core));
     assert.equal(typedText(command), c.expect.typed ?? command);
   },
-  // As the page imports a file onto the unit's record, then writes it.
+  // As the page does: the unit's record read, the file imported, the edits
+  // typed, then the check and the record 设置 sends, through its EditedConfig.
   async record(c) {
     const name = c.data.file_name ?? 'unit.bin';
     const file = await buildBytes(c.data.file, core);
     const unit = c.data.unit ? await buildBytes(c.data.unit, core) : core.factoryRecord();
-    const fromFile = file.length === core.recordSize
-      ? { record: file, errors: [] }
-      : core.applyProfile(unit, [{ name, text: new TextDecoder().decode(file) }], 'rules');
-    // Each edit as the field's exit rule takes a typed value.
-    const edits = (c.data.edits ?? []).map((/** @type {[string, string]} */ [field, text]) =>
-      ({ name: '--set', text: `${field} = ${text}`, assignment: true }));
-    const loaded = edits.length && fromFile.errors.length === 0
-      ? core.applyProfile(fromFile.record, edits, 'rules')
-      : fromFile;
-    if (c.expect.refused) {
-      assert.equal(loaded.errors[0]?.name, c.expect.field);
-      return;
+    const form = new core.EditedConfig();
+    try {
+      const read = form.load(unit, 'unit', {});
+      const taken = form.takeFile(file, name, read.values);
+      let refused = '';
+      let field = '';
+      /** @type {Uint8Array|undefined} */
+      let stored;
+      if (taken.refusalKey) refused = taken.refusalKey;
+      else if (taken.errors.length) [refused, field] = ['profile_error', taken.errors[0].name ?? ''];
+      else {
+        const values = { ...taken.values };
+        for (const [f, text] of c.data.edits ?? []) values[f] = text;
+        const refusal = form.check(values);
+        if (refusal) [refused, field] = [refusal.key, refusal.name];
+        else stored = form.encode(values).record;
+      }
+      assert.equal(refused, c.expect.refused ?? '');
+      if (refused) {
+        assert.equal(field, c.expect.field);
+        return;
+      }
+      assert.equal(toHex(stored ?? new Uint8Array()), toHex(await buildBytes(c.expect.stored, core)));
+    } finally {
+      form.delete();
     }
-    assert.deepEqual(loaded.errors, []);
-    assert.equal(toHex(loaded.record), toHex(await buildBytes(c.expect.stored, core)));
   },
 };
 

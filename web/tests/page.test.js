@@ -175,7 +175,10 @@ describe('page', { timeout: 120000 }, () => {
     await waitForLogLine(page, zh('built_in', 'default_par'), 'black');
     const factory = await page.evaluate(async () => {
       const core = await (await import('./js/core.js')).loadCore();
-      return core.PageForm.show(core.factoryRecord()).values;
+      const config = new core.EditedConfig();
+      const values = config.values();
+      config.delete();
+      return values;
     });
     assert.deepEqual(await fieldValues(page), { ...factory, dtu_id: 'K7V-0001' });
     assert.deepEqual(errors, []);
@@ -184,25 +187,29 @@ describe('page', { timeout: 120000 }, () => {
 
   test('exit rules when a field is left', async () => {
     const { page, close } = await openPage(chromium.browser, `${site.url}?demo=1`, { languages: ['zh-CN'] });
-    // page, field, text left in it, what follows: nothing, 参数错误, or the conversion box
+    // page, field, text left in it, what follows: nothing, 参数错误 (with the reason when
+    // the range is not it), or the conversion box
     const rows = [
       ['serial', 'delay', '99', 'refused'], ['serial', 'delay', '1000', 'accepted'],
       ['serial', 'delay', '', 'box'], ['remote', 'master_port', '65535', 'accepted'],
       ['dial', 'second_dns', '10.0.0.2', 'refused'], ['channel', 'ip1', '255.255.255.255', 'refused'],
       ['workmode', 'switch_cmd', '#####', 'refused'],
+      ['ptcl', 'dtu_id', '设备😀', 'explained'], // last: the factory set keeps the identifier
     ];
     for (const [pageName, field, text, outcome] of rows) {
       const before = (await logLines(page)).length;
       await typeInto(page, pageName, field, text);
       if (!text) await page.keyboard.press('Backspace');
       await page.keyboard.press('Tab');
-      if (outcome === 'refused') await waitForLogLine(page, zh('built_in', 'par_error'), 'red', 1);
+      const refused = outcome === 'refused' || outcome === 'explained';
+      if (refused) await waitForLogLine(page, zh('built_in', 'par_error'), 'red', 1);
       if (outcome === 'box') await page.waitForSelector('#message-box[open]');
       await page.evaluate(() => new Promise((resolve) => setTimeout(resolve))); // the refusal's own turn
       const after = await logLines(page);
-      assert.equal(after.length - before, outcome === 'refused' ? 1 : 0, `${field} ${text}`);
+      assert.equal(after.length - before, outcome === 'explained' ? 2 : refused ? 1 : 0, `${field} ${text}`);
+      if (outcome === 'explained') assert.ok(after.at(-1)?.text.endsWith(': 设备😀 (not in code page 936: 0~15 bytes (GBK))'), after.at(-1)?.text);
       const focused = await page.evaluate(() => document.activeElement?.getAttribute('data-field'));
-      assert.equal(focused === field, outcome === 'refused', `${field} ${text}: focus in ${focused}`);
+      assert.equal(focused === field, refused, `${field} ${text}: focus in ${focused}`);
       if (outcome === 'box') await page.click('#message-box button');
       await page.click('#defaults'); // values the next row's page change will pass
     }
@@ -250,6 +257,11 @@ describe('page', { timeout: 120000 }, () => {
         [`${zh('built_in', 'imported')}：odd.bin`, 'black']]],
       ['short.bin', short, [[`${zh('built_in', 'import_failed')}：short.bin，` +
         zh('built_in', 'param_file_short').replace('%1', '600').replace('%2', '693'), 'red']]],
+      // Known by the content: a profile under any name changes what it names, text that is none is refused.
+      ['site.cfg', [...Buffer.from('[params]\nport1 = 1234\n')], [[`${zh('built_in', 'imported')}：site.cfg`, 'black'],
+        [zh('built_in', 'profile_fields_changed').replace('%1', '1'), 'black']]],
+      ['README.md', [...Buffer.from('-'.repeat(800))], [[`${zh('built_in', 'import_failed')}：README.md，` +
+        zh('built_in', 'file_not_params'), 'red']]],
     ];
     for (const [name, bytes, lines] of rows) {
       await writeFile(join(folder, String(name)), Buffer.from(/** @type {number[]} */ (bytes)));
@@ -259,7 +271,9 @@ describe('page', { timeout: 120000 }, () => {
       await page.waitForFunction((n) => document.querySelectorAll('#log > *').length >= n, {}, before + lines.length);
       assert.deepEqual((await logLines(page)).slice(before).map((l) => [l.text, l.colour]), lines);
     }
-    assert.equal((await fieldValues(page)).run_mode, ''); // no selection: the refused file changed nothing
+    // No selection: neither the profile nor the refused files changed it.
+    assert.equal((await fieldValues(page)).run_mode, '');
+    assert.equal((await fieldValues(page)).port1, '1234');
     assert.deepEqual(errors, []);
     await rm(folder, { recursive: true, force: true });
     await close();

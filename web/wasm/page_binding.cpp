@@ -1,7 +1,6 @@
 // The parameter pages for the browser: the field model as the command line
-// prints it (`k7vconf-cli fields --json`), the pages' record <-> controls
-// rules (page_form.h), the exit rules, profile files and the status log's
-// built-in message texts. Values cross as plain objects keyed by field name.
+// prints it (`k7vconf-cli fields --json`), the configuration being edited
+// (params/edited_config.h) and the status log's built-in message texts. Values cross as plain objects keyed by field name.
 
 #include <emscripten/bind.h>
 #include <emscripten/val.h>
@@ -9,13 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "params/edited_config.h"
 #include "params/factory_set.h"
 #include "params/field_checks.h"
 #include "params/field_model.h"
 #include "params/field_model_json.h"
 #include "params/param_profile.h"
 #include "platform/built_in_messages.h"
-#include "web/wasm/page_form.h"
 #include "web/wasm/wasm_values.h"
 
 using emscripten::val;
@@ -23,7 +22,7 @@ using emscripten::val;
 namespace {
 
 // {name: text} for every field with a control.
-val ValuesTo(const PageForm::Values& values) {
+val ValuesTo(const EditedConfig::Values& values) {
   val out = val::object();
   for (const FieldRow& row : kFieldRows)
     if (!row.control.empty()) out.set(FieldInfo(row.field).name, values[std::size_t(row.field)]);
@@ -31,8 +30,8 @@ val ValuesTo(const PageForm::Values& values) {
 }
 
 // A missing or non-string property is an empty text.
-PageForm::Values ValuesFrom(const val& object) {
-  PageForm::Values values;
+EditedConfig::Values ValuesFrom(const val& object) {
+  EditedConfig::Values values;
   if (!wasm_values::IsObject(object)) return values;
   for (const FieldRow& row : kFieldRows)
     if (!row.control.empty())
@@ -42,96 +41,151 @@ PageForm::Values ValuesFrom(const val& object) {
 
 val FieldModel() { return val::global("JSON").call<val>("parse", FieldModelJsonText()); }
 
-val OutcomeOf(const FieldCheck& check) {
-  val out = val::object();
-  out.set("outcome", std::string(check.outcome == FieldCheck::Outcome::Accepted     ? "accepted"
-                                 : check.outcome == FieldCheck::Outcome::NotANumber ? "notANumber"
-                                                                                    : "refused"));
-  out.set("allowed", check.allowed);
+std::string NameOf(AppField f) { return FieldInfo(f).name; }
+
+val Names(const std::vector<AppField>& fields) {
+  val out = val::array();
+  for (AppField f : fields) out.call<void>("push", NameOf(f));
   return out;
 }
 
-// The exit rule of a field when it is left; accepted for a field without one.
-val ExitRule(const std::string& name, const std::string& text, const std::string& otherText) {
-  const AppField field = FieldByName(name);
-  if (field == AppField::Count) return OutcomeOf({});
-  return OutcomeOf(CheckExitRule(field, text, otherText));
+// {name, allowed, detail}.
+val RefusalTo(const ConfigRefusal& refusal) {
+  val out = val::object();
+  out.set("name", NameOf(refusal.field));
+  out.set("key", refusal.key);
+  out.set("allowed", refusal.allowed);
+  out.set("reason", refusal.reason);
+  out.set("detail", refusal.Detail());
+  return out;
 }
 
-class PageFormBinding {
+// The configuration being edited (params/edited_config.h); the page passes
+// the controls' values in with each call and fills back what it returns.
+class EditedConfigBinding {
 public:
-  // {values, notShown: [{name, value}]}: what the controls show for record,
-  // and the raw value of each list or box that cannot show it.
-  static val show(const val& record) {
-    std::vector<AppField> notShown;
-    const TAppParams r = wasm_values::RecordFrom(record);
-    const PageForm::Values values = PageForm::Show(r, notShown);
-    val names = val::array();
-    for (AppField f : notShown) {
-      val item = val::object();
-      item.set("name", std::string(FieldInfo(f).name));
-      item.set("value", r.Get(f));
-      names.call<void>("push", item);
-    }
+  // from: 'unit', 'file' or 'factory' (the record is then the factory set,
+  // and values the controls as they are, whose device identifier stays).
+  val load(const val& record, const std::string& from, const val& values) {
+    config_.SetValues(ValuesFrom(values));
+    const LoadedFrom kind = from == "factory" ? LoadedFrom::Factory
+                            : from == "file"  ? LoadedFrom::File
+                                              : LoadedFrom::Unit;
+    return Loaded(config_.Load(
+        kind == LoadedFrom::Factory ? FactoryParams() : wasm_values::RecordFrom(record), kind));
+  }
+  // {name: {shown, enabled}} for every field with a control, for the
+  // selectors the values hold.
+  val states(const val& values) {
+    config_.SetValues(ValuesFrom(values));
     val out = val::object();
-    out.set("values", ValuesTo(values));
-    out.set("notShown", names);
+    for (const FieldRow& row : kFieldRows) {
+      if (row.control.empty()) continue;
+      val state = val::object();
+      state.set("shown", config_.Shown(row.field));
+      state.set("enabled", config_.Enabled(row.field));
+      out.set(NameOf(row.field), state);
+    }
     return out;
   }
-  // record: the record the pages were filled from, or null for the factory set.
-  void remember(const val& values, const val& record) {
-    if (record.isNull() || record.isUndefined()) {
-      form_.Remember(ValuesFrom(values), nullptr);
-    } else {
-      const TAppParams r = wasm_values::RecordFrom(record);
-      form_.Remember(ValuesFrom(values), &r);
-    }
+  // The technician chose a list item or ticked a box (its value is in
+  // values): the values afterwards, the boxes it sets included.
+  val choose(const std::string& name, const val& values) {
+    const EditedConfig::Values given = ValuesFrom(values);
+    config_.SetValues(given);
+    const AppField field = FieldByName(name);
+    if (field != AppField::Count) config_.Choose(field, given[std::size_t(field)]);
+    return ValuesTo(config_.values());
   }
-  // null, or {name, allowed}: the first field refused before a write or export.
-  val check(const val& values) const {
-    const auto refusal = form_.Check(ValuesFrom(values));
-    if (!refusal) return val::null();
-    val out = val::object();
-    out.set("name", std::string(FieldInfo(refusal->field).name));
-    out.set("allowed", refusal->allowed);
+  // The values the controls show now.
+  val values() const { return ValuesTo(config_.values()); }
+  // null, or {notANumber, name, allowed, reason, detail}: the field's rule as it is left.
+  val leave(const std::string& name, const val& values) {
+    config_.SetValues(ValuesFrom(values));
+    const AppField field = FieldByName(name);
+    if (field == AppField::Count || !EditedConfig::ChecksWhenLeft(field)) return val::null();
+    const auto verdict = config_.Leave(field);
+    if (!verdict) return val::null();
+    val out = RefusalTo(verdict->refusal);
+    out.set("notANumber", verdict->notANumber);
     return out;
   }
-  // {record} or {notANumber: name}.
-  val encode(const val& values) const {
-    const PageForm::Encoded encoded = form_.Encode(ValuesFrom(values));
+  // null, or the first field refused before a write or export.
+  val check(const val& values) {
+    config_.SetValues(ValuesFrom(values));
+    const auto refusals = config_.Check();
+    return refusals.empty() ? val::null() : RefusalTo(refusals.front());
+  }
+  // {record, notes: [{name, from, to, why}]} or {notANumber: name}.
+  val encode(const val& values) {
+    config_.SetValues(ValuesFrom(values));
+    const EditedConfig::Encoded encoded = config_.Encode();
     val out = val::object();
-    if (encoded.record)
-      out.set("record", wasm_values::BytesTo(encoded.record->bytes()));
-    else
-      out.set("notANumber", std::string(FieldInfo(encoded.notANumber).name));
+    if (!encoded.record) {
+      out.set("notANumber", NameOf(encoded.notANumber));
+      return out;
+    }
+    out.set("record", wasm_values::BytesTo(encoded.record->bytes()));
+    val notes = val::array();
+    for (const StoredNote& n : encoded.notes) {
+      val note = val::object();
+      note.set("name", NameOf(n.field));
+      note.set("from", n.from);
+      note.set("to", n.to);
+      note.set("why", n.why);
+      notes.call<void>("push", note);
+    }
+    out.set("notes", notes);
+    return out;
+  }
+  // A file by its content: {kind: 'profile'|'record'|'refused', refusalKey,
+  // fileBytes, errors: [{line, reason, message}], changed, extraBytes} and,
+  // when taken, what load gives.
+  val takeFile(const val& bytes, const std::string& name, const val& values) {
+    config_.SetValues(ValuesFrom(values));
+    const std::vector<std::uint8_t> raw = wasm_values::BytesFrom(bytes);
+    const EditedConfig::Taken taken = config_.TakeFile(
+        std::string_view(reinterpret_cast<const char*>(raw.data()), raw.size()), name);
+    val out = taken.ok() ? Loaded(taken.loaded) : val::object();
+    using Kind = EditedConfig::Taken::Kind;
+    out.set("kind", std::string(taken.kind == Kind::Profile  ? "profile"
+                                : taken.kind == Kind::Record ? "record"
+                                                             : "refused"));
+    out.set("refusalKey", taken.refusalKey);
+    out.set("fileBytes", double(taken.fileBytes));
+    out.set("changed", taken.changed);
+    out.set("extraBytes", double(taken.extraBytes));
+    out.set("errors", wasm_values::IssuesTo(taken.errors));
     return out;
   }
 
 private:
-  PageForm form_;
+  // {values, notShown: [{name, value}], fullTexts: [name]}.
+  val Loaded(const EditedConfig::Loaded& loaded) const {
+    val notShown = val::array();
+    for (AppField f : loaded.notShown) {
+      val item = val::object();
+      item.set("name", NameOf(f));
+      item.set("value", config_.loaded().Get(f));
+      notShown.call<void>("push", item);
+    }
+    val out = val::object();
+    out.set("values", ValuesTo(config_.values()));
+    out.set("notShown", notShown);
+    out.set("fullTexts", Names(loaded.fullTexts));
+    return out;
+  }
+
+  EditedConfig config_;
 };
 
-// A parameter profile file as the window imports it: its bytes read as
-// UTF-8, UTF-16 or GBK, laid over the factory set, held only to what the
-// record can store. {record, errors: [{line, message}]}.
-val LoadProfile(const val& bytes, const std::string& name) {
-  const std::vector<std::uint8_t> raw = wasm_values::BytesFrom(bytes);
-  const ProfileSource source{name, ProfileTextFromFileBytes(std::string(raw.begin(), raw.end())),
-                             false};
-  const ProfileResult result =
-      ApplyProfiles(FactoryParams(), std::span(&source, 1), ProfileChecks::RecordOnly);
-  val errors = val::array();
-  for (const ProfileIssue& issue : result.errors) {
-    val e = val::object();
-    e.set("line", issue.line);
-    e.set("reason", issue.reason);
-    e.set("message", FormatIssue(issue));
-    errors.call<void>("push", e);
-  }
-  val out = val::object();
-  out.set("record", wasm_values::BytesTo(result.record.bytes()));
-  out.set("errors", errors);
-  return out;
+// Whether a typed character passes the key filter of a typing ("digits",
+// "address", "phone", "hex"; any other lets it through).
+bool TypedPasses(const std::string& typing, double code) {
+  for (FieldTyping t :
+       {FieldTyping::Digits, FieldTyping::Address, FieldTyping::Phone, FieldTyping::Hex})
+    if (TypingName(t) == typing) return TypedCharacterPasses(t, std::uint32_t(code));
+  return true;
 }
 
 std::string BuiltInMessage(const std::string& key) { return std::string(BuiltInMessageText(key)); }
@@ -141,15 +195,18 @@ std::string BuiltInMessage(const std::string& key) { return std::string(BuiltInM
 EMSCRIPTEN_BINDINGS(k7v_pages) {
   using namespace emscripten;
   function("fieldModel", &FieldModel);
-  function("exitRule", &ExitRule);
-  function("loadProfile", &LoadProfile);
   function("builtInMessage", &BuiltInMessage);
+  function("typedPasses", &TypedPasses);
   function("isAddedMessage",
            optional_override([](const std::string& key) { return IsAddedMessageKey(key); }));
-  class_<PageFormBinding>("PageForm")
+  class_<EditedConfigBinding>("EditedConfig")
       .constructor<>()
-      .class_function("show", &PageFormBinding::show)
-      .function("remember", &PageFormBinding::remember)
-      .function("check", &PageFormBinding::check)
-      .function("encode", &PageFormBinding::encode);
+      .function("load", &EditedConfigBinding::load)
+      .function("values", &EditedConfigBinding::values)
+      .function("states", &EditedConfigBinding::states)
+      .function("choose", &EditedConfigBinding::choose)
+      .function("leave", &EditedConfigBinding::leave)
+      .function("check", &EditedConfigBinding::check)
+      .function("encode", &EditedConfigBinding::encode)
+      .function("takeFile", &EditedConfigBinding::takeFile);
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "params/app_params.h"
+#include "params/param_profile.h"
 
 namespace wasm_values {
 
@@ -50,6 +51,22 @@ inline bool IsObject(const val& v) {
 // The length of an array given by the page; 0 for anything that is not one.
 inline unsigned LengthOf(const val& v) {
   return val::global("Array").call<bool>("isArray", v) ? v["length"].as<unsigned>() : 0;
+}
+
+// [{source, line, name, value, reason, message}], as a profile's issues are shown.
+inline val IssuesTo(const std::vector<ProfileIssue>& issues) {
+  val out = val::array();
+  for (const ProfileIssue& issue : issues) {
+    val e = val::object();
+    e.set("source", issue.source);
+    e.set("line", issue.line);
+    e.set("name", issue.name);
+    e.set("value", issue.value);
+    e.set("reason", issue.reason);
+    e.set("message", FormatIssue(issue));
+    out.call<void>("push", e);
+  }
+  return out;
 }
 
 } // namespace wasm_values

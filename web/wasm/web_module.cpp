@@ -89,18 +89,7 @@ val ApplyProfile(const val& base, const val& sources, const std::string& checks)
   for (const AppFieldInfo& info : kAppFields)
     if (result.named.test(std::size_t(info.id))) named.call<void>("push", std::string(info.name));
   out.set("named", named);
-  val errors = val::array();
-  for (const ProfileIssue& issue : result.errors) {
-    val e = val::object();
-    e.set("source", issue.source);
-    e.set("line", issue.line);
-    e.set("name", issue.name);
-    e.set("value", issue.value);
-    e.set("reason", issue.reason);
-    e.set("message", FormatIssue(issue));
-    errors.call<void>("push", e);
-  }
-  out.set("errors", errors);
+  out.set("errors", wasm_values::IssuesTo(result.errors));
   return out;
 }
 
