@@ -40,6 +40,7 @@
  * @property {number} defaultDataBits
  * @property {string} defaultSwitch
  * @property {number} switchLength  bytes of the switch command on the wire
+ * @property {number} returnAfterDownloadMs  how long a unit may take to answer the switch command after a download
  */
 
 /**

@@ -607,7 +607,7 @@ async function start() {
       ending('download_completed', 'success');
       // The unit runs the image it verified: what it reports now belongs on the product page.
       const switchCommand = core.gbkEncode(settings.switchCommand, facts.switchLength).bytes;
-      if (session && await session.run({ kind: 'enter', switchCommand }) === 'ok' && session) {
+      if (session && await session.returnAfterDownload(switchCommand, facts.returnAfterDownloadMs) === 'ok' && session) {
         byId('info-version', HTMLOutputElement).value = session.engine.version();
       }
     } else {

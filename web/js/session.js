@@ -165,6 +165,24 @@ export class Session {
     return this.writing;
   }
 
+  /**
+   * After a download: command 2, then the switch command again and again until
+   * the unit answers or limitMs has passed. A unit may stay in configuration
+   * mode after a download (and take a switch command there for noise) or
+   * restart, dropping the line for a moment: only the limit ends the wait.
+   * @param {Uint8Array} switchCommand @param {number} limitMs
+   * @returns {Promise<EngineReason>} as run's enter; never rejects
+   */
+  async returnAfterDownload(switchCommand, limitMs) {
+    await this.leave();
+    const start = this.now();
+    for (;;) {
+      const reason = await this.run({ kind: 'enter', switchCommand });
+      if (reason !== 'noAnswer' && reason !== 'incompleteAnswer') return reason;
+      if (this.now() - start >= limitMs) return reason;
+    }
+  }
+
   /** The wire is gone: the running operation ends at once. */
   linkLost() {
     if (this.finish) this.step(this.engine.end('linkLost'));

@@ -12,6 +12,7 @@
 #include <emscripten/val.h>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -166,6 +167,8 @@ val LinkSettingsFacts() {
   out.set("defaultDataBits", parcfg::kDataBits[parcfg::kDefaultDataBitsIndex]);
   out.set("defaultSwitch", std::string(parcfg::kDefaultSwitch));
   out.set("switchLength", unsigned(k7v::kSwitchCommandLength));
+  out.set("returnAfterDownloadMs",
+          double(std::chrono::milliseconds(k7v::kReturnAfterDownload).count()));
   return out;
 }
 
