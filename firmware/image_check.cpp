@@ -228,7 +228,8 @@ void Refuse(ImageVerdict& v, std::string_view key, std::vector<std::string> args
 std::string FillMessageArgs(std::string text, const std::vector<std::string>& args) {
   // From the last, so "%1" never eats the start of "%10".
   for (std::size_t k = args.size(); k > 0; --k) {
-    const std::string mark = "%" + std::to_string(k);
+    std::string mark = std::to_string(k);
+    mark.insert(mark.begin(), '%');
     for (std::size_t at = text.find(mark); at != std::string::npos;
          at = text.find(mark, at + args[k - 1].size()))
       text.replace(at, mark.size(), args[k - 1]);

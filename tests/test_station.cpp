@@ -369,7 +369,7 @@ void TestStation::unitLeftPluggedInGetsOneAttempt() {
   const QString d = tmp.path(), bay = d + "/bay", report = d + "/rep.csv";
   WriteFile(d + "/p.ini", "[params]\nhostname1 = site.example.net\n");
   WriteFile(d + "/units.csv", "sn,dtu_id\nK7S0000000000031,A-31\n,\n");
-  WriteFile(d + "/fw.bin", QByteArray("V3.00\0\0\0", 8) + QByteArray(3000, '\x5A'));
+  WriteFile(d + "/fw.bin", QByteArray("V3.00\0\0\0", 8) + QByteArray(2999, '\x5A') + '\x01');
   DtuSimProcess sim;
   QVERIFY(sim.start(QStringList{"--sn", sn, "--link", bay} + unit));
   if (leftInConfiguration) {
