@@ -43,6 +43,9 @@ inline constexpr int kMaxRetries = 100; // --retries: more would only hide a bro
 inline constexpr std::chrono::milliseconds kStationProbeInterval{1000};
 // station: a unit is gone once this many probes in a row got no answer
 inline constexpr int kAbsentAfterSilentProbes = 3;
+// station: how often a port without its device looks for it to come back, so
+// that a unit plugged in is probed at once rather than at the next probe
+inline constexpr std::chrono::milliseconds kStationPortWatchTick{20};
 inline constexpr std::chrono::milliseconds kMaxProbeInterval{60000}; // --probe-interval
 
 struct CliOptions {

@@ -91,6 +91,18 @@ QString NotASerialPort(const QString& port) {
 #endif
 }
 
+QString PresentDevice(const QString& port) {
+#ifdef _WIN32
+  Q_UNUSED(port);
+  return {};
+#else
+  struct stat st {};
+  // A dangling symlink leads nowhere: the device behind it is gone.
+  if (::stat(QFile::encodeName(SystemLocation(port)).constData(), &st) != 0) return {};
+  return ResolvedDevice(port);
+#endif
+}
+
 QString OpenFailureText(const SessionResult& r) {
   if (r.reason == SessionReason::SettingsRefused)
     return QStringLiteral("the port refused the line settings: %1 (%2)")

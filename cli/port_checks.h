@@ -25,6 +25,10 @@ QStringList CheckPortNames(const QStringList& ports, bool usesPortName);
 // be one (a plain file, a directory); empty otherwise.
 QString NotASerialPort(const QString& port);
 
+// The device the port leads to now, as ResolvedDevice gives it: empty when
+// the name leads nowhere, and always where ports are not files (Windows).
+QString PresentDevice(const QString& port);
+
 // Why open() failed, with the system's words and what to do about it: "in use
 // by another program", "not a serial port", the dialout group for a
 // permission error. Never fails.

@@ -86,6 +86,27 @@ bool StationPort::Pause(std::chrono::milliseconds ms) {
                          [this] { return cancelled_; });
 }
 
+bool StationPort::WatchDevice(DeviceSession& session, std::chrono::milliseconds ms) {
+  QElapsedTimer waited;
+  waited.start();
+  for (;;) {
+    const QString device = PresentDevice(port_);
+    if (session.isOpen() && !openedDevice_.isEmpty() && device != openedDevice_) {
+      // Unplugged, or another device under the name: its unit went with it.
+      session.close();
+      Absent();
+      Show(StationPortView{});
+    }
+    // Gone: whatever is there next is plugged in anew. A device still there
+    // after its link was lost is tried at the next probe, not over and over.
+    if (device.isEmpty()) openedDevice_.clear();
+    if (!session.isOpen() && !device.isEmpty() && device != openedDevice_) return !Cancelled();
+    const auto left = ms - std::chrono::milliseconds(waited.elapsed());
+    if (left <= std::chrono::milliseconds(0)) return !Cancelled();
+    if (!Pause(std::min(left, kStationPortWatchTick))) return false;
+  }
+}
+
 // Tells the station only what changed.
 void StationPort::Show(StationPortView view) {
   if (shownOnce_ && view == shown_) return;
@@ -123,12 +144,17 @@ void StationPort::run() {
   });
   // Probes start a probe interval apart whatever happened in one: a unit
   // that answers at once, fails at once or is unplugged is never asked
-  // faster.
+  // faster. A port whose device went away is opened as soon as it is back:
+  // nothing there was asked since, and the next unit waits for no tick.
   while (!Cancelled()) {
     QElapsedTimer since;
     since.start();
     Probe(*session);
-    Pause(plan_.probeInterval - std::chrono::milliseconds(since.elapsed()));
+    const auto rest = plan_.probeInterval - std::chrono::milliseconds(since.elapsed());
+    if (openRefused_)
+      Pause(rest);
+    else
+      WatchDevice(*session, rest);
   }
   session->close();
   {
@@ -157,11 +183,19 @@ void StationPort::Probe(DeviceSession& session) {
   };
   if (!session.isOpen()) {
     // Quietly, for as long as it takes: the adapter may be unplugged.
-    if (const QString why = NotASerialPort(port_); !why.isEmpty())
+    if (const QString why = NotASerialPort(port_); !why.isEmpty()) {
+      openRefused_ = true;
       return waiting(QStringLiteral("cannot open: ") + why);
+    }
     LineSettings line = plan_.line;
     line.portName = port_;
-    if (const SessionResult r = session.open(line); !r.ok()) return waiting(WaitingDetail(r));
+    if (const SessionResult r = session.open(line); !r.ok()) {
+      openRefused_ = !PresentDevice(port_).isEmpty();
+      if (!openRefused_) openedDevice_.clear();
+      return waiting(WaitingDetail(r));
+    }
+    openRefused_ = false;
+    openedDevice_ = PresentDevice(port_);
   }
   session.setTimings(plan_.probe);
   const VersionResult v = session.reachConfiguration(plan_.switchBytes);

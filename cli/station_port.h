@@ -9,8 +9,10 @@
 // the result.
 //
 // Presence: a unit is present from its first answer until the port has been
-// silent for kAbsentAfterSilentProbes probes in a row, or a unit with another
-// serial number answers. A unit whose attempt has ended, done or failed, is
+// silent for kAbsentAfterSilentProbes probes in a row, a unit with another
+// serial number answers, or the port's device goes away (an adapter or a
+// unit with its own USB port unplugged: the next one is probed as soon as it
+// is there, not at the next probe). A unit whose attempt has ended, done or failed, is
 // not worked again while present: it gets one attempt per plugging in.
 
 #include <QElapsedTimer>
@@ -110,6 +112,10 @@ private:
   void Working(const QString& step, int percent = -1);
   // Waits up to ms; false when cancelled first.
   bool Pause(std::chrono::milliseconds ms);
+  // Waits up to ms for the next probe, watching the port's device: one that
+  // goes away closes the session at once, one that is there while the
+  // session is closed ends the wait. False when cancelled first.
+  bool WatchDevice(DeviceSession& session, std::chrono::milliseconds ms);
   bool Cancelled();
 
   const int index_;
@@ -135,6 +141,11 @@ private:
   std::optional<UnitsRow> ownRow_;
   StationPortView shown_;
   bool shownOnce_ = false;
+  // The port's device was there and still could not be opened: tried again
+  // once a probe interval, not as soon as it is seen.
+  bool openRefused_ = false;
+  // The device the session has, or last had, open (empty: none, or gone since).
+  QString openedDevice_;
 };
 
 Q_DECLARE_METATYPE(StationPortView)

@@ -155,6 +155,7 @@ private slots:
   void unitLeftPluggedInGetsOneAttempt_data();
   void unitLeftPluggedInGetsOneAttempt();
   void secondUnitUnderADoneSerialNumber();
+  void unitsSwappedAreReachedBeforeTheNextProbe();
   void reportReadsBackWhatItWrote();
   void fullDiskCountsAgree();
   void killTrialsKeepEveryInvariant();
@@ -439,6 +440,27 @@ void TestStation::secondUnitUnderADoneSerialNumber() {
   QStringList results;
   for (const QStringList& l : ReportLines(d + "/rep.csv")) results << l[kResult];
   QCOMPARE(results, QStringList({"started", "ok", "failed"}));
+}
+
+void TestStation::unitsSwappedAreReachedBeforeTheNextProbe() {
+  // Probes a minute apart, far longer than any wait here: only the port's
+  // device coming and going can have the station reach these units.
+  QTemporaryDir tmp;
+  const QString d = tmp.path(), bay = d + "/bay";
+  WriteFile(d + "/p.ini", "[params]\nhostname1 = site.example.net\n");
+  StationRun station({"--probe-interval", "60000", "--port", bay, "station", d + "/p.ini",
+                      "--report", d + "/rep.csv"});
+  QVERIFY(station.waitFor([](const QJsonObject& o) {
+    return o[QStringLiteral("reason")] == QLatin1String("no port"); // probed once, found nothing
+  }));
+  auto first = Plug(bay, "K7S0000000000051");
+  QVERIFY(station.waitFor(Result("done", "K7S0000000000051")));
+  first->stop(); // the next unit goes in at once
+  auto second = Plug(bay, "K7S0000000000052");
+  QVERIFY(station.waitFor(Result("done", "K7S0000000000052")));
+  QCOMPARE(station.stop(SIGTERM), 0);
+  QCOMPARE(FramesOf(*first, k7v::kCmdWriteParams), 1);
+  QCOMPARE(FramesOf(*second, k7v::kCmdWriteParams), 1);
 }
 
 void TestStation::reportReadsBackWhatItWrote() {
