@@ -10,7 +10,7 @@
 
 import { WebSocketServer } from 'ws';
 import { execFile } from 'node:child_process';
-import { closeSync, constants, openSync, write } from 'node:fs';
+import { closeSync, constants, openSync, writeSync } from 'node:fs';
 import { ReadStream } from 'node:tty';
 import { promisify } from 'node:util';
 
@@ -59,21 +59,39 @@ export async function startRelay(device) {
       fd = null;
       socket.close();
     };
-    // Writes in order, one at a time: the device is a blocking descriptor.
+    // Writes in order, straight to the terminal from this thread, as a
+    // serial driver takes them: a trip through the thread pool would add a
+    // wake-up to every answer. The descriptor does not block, so a full
+    // terminal buffer (EAGAIN) only holds the rest back for a moment.
     const flush = () => {
-      if (writing || fd === null || !pending.length) return;
-      writing = true;
-      const chunk = /** @type {Buffer} */ (pending.shift());
-      write(fd, chunk, (error) => {
-        writing = false;
-        if (error) shut();
-        else flush();
-      });
+      if (writing) return;
+      while (fd !== null && pending.length) {
+        const chunk = /** @type {Buffer} */ (pending[0]);
+        let done = 0;
+        try {
+          done = writeSync(fd, chunk);
+        } catch (error) {
+          if (/** @type {NodeJS.ErrnoException} */ (error).code !== 'EAGAIN') {
+            shut();
+            return;
+          }
+        }
+        if (done < chunk.length) {
+          pending[0] = chunk.subarray(done);
+          writing = true;
+          setTimeout(() => {
+            writing = false;
+            flush();
+          }, 1);
+          return;
+        }
+        pending.shift();
+      }
     };
     socket.once('message', async (first) => {
       try {
         const { open } = JSON.parse(String(first));
-        fd = openSync(device, constants.O_RDWR | constants.O_NOCTTY);
+        fd = openSync(device, constants.O_RDWR | constants.O_NOCTTY | constants.O_NONBLOCK);
         await run('stty', ['-F', device, ...sttyWords(open)]);
         input = new ReadStream(fd);
         input.setRawMode(true);
