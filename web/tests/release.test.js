@@ -94,6 +94,8 @@ describe('the page without a server, offline, installable and accessible', { tim
       await page.click('#link-settings');
       await page.select('#link-baud', '9600');
       await page.click('#link-dialog button[value="ok"]');
+      // The dialog's close runs in a task of its own: the settings are kept once the status bar shows them.
+      await page.waitForFunction(() => /,9600-8-/.test(document.querySelector('#status-link')?.textContent ?? ''));
       await page.reload();
       await page.waitForSelector('body[data-ready]');
       assert.match(await page.$eval('#status-link', (s) => s.textContent ?? ''), /,9600-8-/);
