@@ -100,18 +100,12 @@ Round RunStation(int ports, int perPort, const QString& image) {
   while (r.units + int(failed) < ports * perPort && station.waitForReadyRead(120000)) {
     pending += station.readAllStandardOutput();
     for (qsizetype nl; (nl = pending.indexOf('\n')) >= 0; pending.remove(0, nl + 1)) {
-      const QJsonObject o = QJsonDocument::fromJson(pending.left(nl)).object();
-      const QString result = o["result"].toString();
-      if (result == "failed" && o.contains("sn")) {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(o["port"].toString()),
-                     qPrintable(o["reason"].toString()));
-        failed = true;
-      }
-      if (result != "done" || o["already"].toBool()) continue;
+      const QString port =
+          NewlyDonePort(QJsonDocument::fromJson(pending.left(nl)).object(), failed);
+      if (port.isEmpty()) continue;
       ++r.units;
       r.seconds = double(clock.nsecsElapsed()) / 1e9;
-      const auto p =
-          std::size_t(std::find(links.begin(), links.end(), o["port"].toString()) - links.begin());
+      const auto p = std::size_t(std::find(links.begin(), links.end(), port) - links.begin());
       if (p >= links.size()) continue;
       sims[p]->stop(); // unplugged; the next one goes in at once
       if (plugged[p] < perPort) plug(int(p));

@@ -23,6 +23,19 @@
 #include "support/dtu_sim_process.h"
 #include "support/pg_cluster.h"
 
+// One JSON line of a station's --json output: a unit that failed is told on
+// stderr and sets failed; returns the port of a unit newly done, else "".
+inline QString NewlyDonePort(const QJsonObject& o, bool& failed) {
+  const QString result = o["result"].toString();
+  if (result == "failed" && o.contains("sn")) {
+    std::fprintf(stderr, "%s: %s\n", qPrintable(o["port"].toString()),
+                 qPrintable(o["reason"].toString()));
+    failed = true;
+  }
+  if (result != "done" || o["already"].toBool()) return {};
+  return o["port"].toString();
+}
+
 namespace ledger_bench {
 
 constexpr int kPortsPerStation = 4;
@@ -113,16 +126,11 @@ inline Round Run(PgCluster& pg, int stations, int perPort, const QString& image)
       for (qsizetype nl; (nl = me.pending.indexOf('\n')) >= 0; me.pending.remove(0, nl + 1)) {
         const QJsonObject o = QJsonDocument::fromJson(me.pending.left(nl)).object();
         if (o["summary"].toBool()) me.summary = o;
-        const QString result = o["result"].toString();
-        if (result == "failed" && o.contains("sn")) {
-          std::fprintf(stderr, "%s: %s\n", qPrintable(o["port"].toString()),
-                       qPrintable(o["reason"].toString()));
-          failed = true;
-        }
-        if (result != "done" || o["already"].toBool()) continue;
+        const QString port = NewlyDonePort(o, failed);
+        if (port.isEmpty()) continue;
         ++r.units;
         r.seconds = double(clock.nsecsElapsed()) / 1e9;
-        const auto link = std::find(links.begin(), links.end(), o["port"].toString());
+        const auto link = std::find(links.begin(), links.end(), port);
         if (link == links.end()) continue;
         const std::size_t l = std::size_t(link - links.begin());
         sims[l]->stop(); // unplugged; the next one goes in at once
